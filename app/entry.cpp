@@ -1,0 +1,50 @@
+#include "app/entry.h"
+
+#include <cstdio>
+
+#include "app/state.h"
+#include "warp/warp.h"
+
+void on_button_down(int x, int y)
+{
+    if (!app.entering)
+        return;
+    app.segments[app.segment_count].x1 = x;
+    app.segments[app.segment_count].y1 = y;
+}
+
+static void warp_all_pairs()
+{
+    // Release the old result first so that a large image never holds two.
+    SDL_FreeSurface(app.result);
+    app.result = nullptr;
+    if (app.image)
+        warp_image(app.image, &app.result, app.segments, app.segment_count, 0.5, 1.0, 1.0);
+}
+
+bool on_button_up(int x, int y)
+{
+    bool in_menu = x > MENU_X;
+    if (app.entering) {
+        app.segments[app.segment_count].x2 = x;
+        app.segments[app.segment_count].y2 = y;
+        app.segment_count += 1;
+        if (app.segment_count % 2 == 0) {
+            warp_all_pairs();
+            app.entering = false;
+        }
+    } else if (in_menu && y < PRIDAT_END) {
+        // Entry mode is only ever left with an even count, so a full table
+        // is met here and nowhere else.
+        if (app.segment_count >= SEGMENT_CAPACITY)
+            std::fputs("Nelze pridat dalsi par: tabulka je plna (50 paru).\n", stdout);
+        else
+            app.entering = true;
+    }
+    bool quit = in_menu && y > RESET_END && y < EXIT_END;
+    if (in_menu && y > PRIDAT_END && y < RESET_END) {
+        app.segment_count = 0;
+        app.entering = true;
+    }
+    return quit;
+}

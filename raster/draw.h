@@ -1,0 +1,10 @@
+// Segment drawing: one pixel per step along the longer axis, from (x1, y1)
+// up to but not including (x2, y2), minor offsets truncated toward zero.
+// Pixels outside the surface are skipped. The caller locks the surface when
+// it must be locked. With `invert` every pixel becomes its complement and the
+// colour arguments are unused.
+#pragma once
+#include <SDL.h>
+
+void draw_segment(SDL_Surface* surface, int x1, int y1, int x2, int y2, Uint8 r, Uint8 g, Uint8 b,
+                  bool invert);

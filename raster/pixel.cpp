@@ -1,0 +1,82 @@
+#include "raster/pixel.h"
+
+#include <cstddef>
+
+bool must_lock(const SDL_Surface* surface)
+{
+    return SDL_MUSTLOCK(surface);
+}
+
+void lock_if_needed(SDL_Surface* surface)
+{
+    if (must_lock(surface))
+        SDL_LockSurface(surface);
+}
+
+void unlock_if_needed(SDL_Surface* surface)
+{
+    if (must_lock(surface))
+        SDL_UnlockSurface(surface);
+}
+
+// Row offsets are computed in ptrdiff_t: y * pitch overflows int on the
+// largest images SDL can load.
+static Uint8* row_start(SDL_Surface* surface, int y, int unit)
+{
+    std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(y) * surface->pitch / unit * unit;
+    return static_cast<Uint8*>(surface->pixels) + offset;
+}
+
+void get_pixel(SDL_Surface* surface, int x, int y, Uint8* r, Uint8* g, Uint8* b)
+{
+    Uint32 color = 0;
+    switch (surface->format->BytesPerPixel) {
+    case 1:
+        color = row_start(surface, y, 1)[x];
+        break;
+    case 2:
+        color = reinterpret_cast<Uint16*>(row_start(surface, y, 2))[x];
+        break;
+    case 3: {
+        const Uint8* p = row_start(surface, y, 1) + 3 * static_cast<std::ptrdiff_t>(x);
+        if (SDL_BYTEORDER == SDL_BIG_ENDIAN)
+            color = p[0] << 16 | p[1] << 8 | p[2];
+        else
+            color = p[0] | p[1] << 8 | p[2] << 16;
+        break;
+    }
+    case 4:
+        color = reinterpret_cast<Uint32*>(row_start(surface, y, 4))[x];
+        break;
+    }
+    SDL_GetRGB(color, surface->format, r, g, b);
+}
+
+void put_pixel(SDL_Surface* surface, int x, int y, Uint8 r, Uint8 g, Uint8 b)
+{
+    Uint32 color = SDL_MapRGB(surface->format, r, g, b);
+    switch (surface->format->BytesPerPixel) {
+    case 1:
+        row_start(surface, y, 1)[x] = static_cast<Uint8>(color);
+        break;
+    case 2:
+        reinterpret_cast<Uint16*>(row_start(surface, y, 2))[x] = static_cast<Uint16>(color);
+        break;
+    case 3: {
+        Uint8* p = row_start(surface, y, 1) + 3 * static_cast<std::ptrdiff_t>(x);
+        if (SDL_BYTEORDER == SDL_BIG_ENDIAN) {
+            p[0] = (color >> 16) & 0xFF;
+            p[1] = (color >> 8) & 0xFF;
+            p[2] = color & 0xFF;
+        } else {
+            p[0] = color & 0xFF;
+            p[1] = (color >> 8) & 0xFF;
+            p[2] = (color >> 16) & 0xFF;
+        }
+        break;
+    }
+    case 4:
+        reinterpret_cast<Uint32*>(row_start(surface, y, 4))[x] = color;
+        break;
+    }
+}

@@ -2,6 +2,15 @@
 
 #include "warp/warp.h"
 
+static WarpKernel selected_kernel = WARP_KERNEL_FAST;
+static int selected_threads = 0;
+
+void warp_select(WarpKernel kernel, int threads)
+{
+    selected_kernel = kernel;
+    selected_threads = threads;
+}
+
 void warp_image(SDL_Surface* src, SDL_Surface** dst, const Segment* segments, int n, double p, double b,
                 double a)
 {
@@ -14,6 +23,10 @@ void warp_image(SDL_Surface* src, SDL_Surface** dst, const Segment* segments, in
         std::fflush(stdout);
         return;
     }
+    // Only the literal kernel exists so far; the selection is kept for the
+    // fast one.
+    (void)selected_kernel;
+    (void)selected_threads;
     warp_literal(src, out, segments, n, p, b, a);
     *dst = out;
 }

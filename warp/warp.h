@@ -12,6 +12,13 @@
 void warp_image(SDL_Surface* src, SDL_Surface** dst, const Segment* segments, int n, double p, double b,
                 double a);
 
+// Which kernel warp_image runs, and on how many threads (0: one per hardware
+// thread). The default is the fast kernel on every hardware thread; the
+// literal kernel always runs on one thread. Set before warping, from the
+// main thread only.
+enum WarpKernel { WARP_KERNEL_FAST, WARP_KERNEL_LITERAL };
+void warp_select(WarpKernel kernel, int threads);
+
 // The reference kernel: the arithmetic in its literal order, one pixel at a
 // time. Other kernels must match it bit for bit. Writes every pixel of dst,
 // which has src's size.

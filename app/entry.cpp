@@ -36,10 +36,13 @@ bool on_button_up(int x, int y)
     } else if (in_menu && y < PRIDAT_END) {
         // Entry mode is only ever left with an even count, so a full table
         // is met here and nowhere else.
-        if (app.segment_count >= SEGMENT_CAPACITY)
+        if (app.segment_count >= SEGMENT_CAPACITY) {
+            // Flushed at once: the console may be a pipe.
             std::fputs("Nelze pridat dalsi par: tabulka je plna (50 paru).\n", stdout);
-        else
+            std::fflush(stdout);
+        } else {
             app.entering = true;
+        }
     }
     bool quit = in_menu && y > RESET_END && y < EXIT_END;
     if (in_menu && y > PRIDAT_END && y < RESET_END) {

@@ -1,0 +1,22 @@
+// Segment files of the batch tool: one segment a line as four numbers
+// "x1 y1 x2 y2" (image pixels, x right, y down) separated by blanks; decimal
+// fractions, exponents and negative values are allowed, values must be
+// finite. Blank lines and lines whose first non-blank character is '#' are
+// skipped. Lines keep table order: the 2k-th segment is the first of pair k.
+#pragma once
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "warp/segment.h"
+
+enum SegmentLine { SEGMENT_LINE_SKIPPED, SEGMENT_LINE_READ, SEGMENT_LINE_BAD };
+
+// Parses one line (without its line feed; a trailing carriage return counts
+// as a blank). On SEGMENT_LINE_BAD, *problem says what is wrong.
+SegmentLine parse_segment_line(const std::string& line, Segment* segment, std::string* problem);
+
+// Reads every line of `in` and checks the count: even and at least two.
+// On failure returns false with *line_number the 1-based line at fault (0
+// when the fault is the file as a whole) and *problem a short description.
+bool read_segments(std::FILE* in, std::vector<Segment>* segments, long* line_number, std::string* problem);

@@ -1,0 +1,276 @@
+// Expected images come from the geometry worked out by hand for each pair,
+// not from the kernel. Where the arithmetic is exact (axis-aligned segments
+// of power-of-two length, whole-pixel moves) the comparison is exact.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "raster/pixel.h"
+#include "tests/support/test_support.h"
+#include "warp/warp.h"
+
+namespace {
+
+struct Selection {
+    const char* name;
+    WarpKernel kernel;
+    int threads;
+};
+
+class Warp : public testing::TestWithParam<Selection> {
+protected:
+    void SetUp() override { warp_select(GetParam().kernel, GetParam().threads); }
+    void TearDown() override { warp_select(WARP_KERNEL_FAST, 0); }
+};
+
+SDL_Surface* warp(SDL_Surface* src, std::vector<Segment> table, double p = 0.5, double b = 1.0,
+                  double a = 1.0)
+{
+    SDL_Surface* dst = nullptr;
+    warp_image(src, &dst, table.data(), static_cast<int>(table.size()), p, b, a);
+    EXPECT_NE(dst, nullptr);
+    if (dst) {
+        EXPECT_EQ(dst->format->BitsPerPixel, 32);
+        EXPECT_EQ(dst->w, src->w);
+        EXPECT_EQ(dst->h, src->h);
+    }
+    return dst;
+}
+
+// Channel values encode coordinates: r = scale * x, g = scale * y, b = 60.
+SDL_Surface* coordinate_image(int w, int h, int scale)
+{
+    SDL_Surface* s = make_surface(w, h, 32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            put_pixel(s, x, y, scale * x, scale * y, 60);
+    return s;
+}
+
+// Largest amount by which a channel of `got` lies below / above `want`.
+void channel_error(SDL_Surface* want, SDL_Surface* got, int x, int y, int* below, int* above)
+{
+    Uint8 w[3], g[3];
+    get_pixel(want, x, y, &w[0], &w[1], &w[2]);
+    get_pixel(got, x, y, &g[0], &g[1], &g[2]);
+    for (int i = 0; i < 3; ++i) {
+        *below = std::max(*below, w[i] - g[i]);
+        *above = std::max(*above, g[i] - w[i]);
+    }
+}
+
+TEST_P(Warp, IdenticalSegmentsGiveTheSource)
+{
+    SDL_Surface* src = make_surface(40, 30, 32);
+    fill_random(src, 7);
+
+    // Horizontal, 16 long: u, v and X' are exact, so the copy is exact.
+    SDL_Surface* exact = warp(src, {{4, 6, 20, 6}, {4, 6, 20, 6}});
+    EXPECT_EQ(compare_rgb(src, exact), "");
+
+    // Oblique pairs: the source point is X give or take a rounding error.
+    // When it lands just off the pixel, each of the sampler's two truncating
+    // stages can lose one unit, so a channel may come out up to 2 low, never
+    // high. Column 0 and row 0 are left out: a point a rounding error left of
+    // or above the image is black.
+    SDL_Surface* near = warp(src, {{3.5, 2.25, 29, 17.5}, {3.5, 2.25, 29, 17.5}, {30, 2, 5, 25}, {30, 2, 5, 25}});
+    int below = 0, above = 0;
+    for (int y = 1; y < src->h; ++y)
+        for (int x = 1; x < src->w; ++x)
+            channel_error(src, near, x, y, &below, &above);
+    EXPECT_LE(below, 2);
+    EXPECT_EQ(above, 0);
+    SDL_FreeSurface(src);
+    SDL_FreeSurface(exact);
+    SDL_FreeSurface(near);
+}
+
+// First segment (5, 7)-(13, 7); the second is it moved by (tx, ty). With
+// whole moves of 0, 1, 2 or 4 pixels (weight * t / weight is exact only when
+// t is a power of two) the source point of X is exactly X - t, so pixel (x, y) is the source pixel
+// (x - tx, y - ty), clamped to the last column or row when that point is on
+// the right or bottom edge (x - tx = w), and black beyond the image.
+void expect_translated(SDL_Surface* src, SDL_Surface* dst, int tx, int ty)
+{
+    int wrong = 0;
+    for (int y = 0; y < src->h; ++y)
+        for (int x = 0; x < src->w; ++x) {
+            int sx = x - tx, sy = y - ty;
+            Uint8 er = 0, eg = 0, eb = 0, r, g, b;
+            if (sx >= 0 && sx <= src->w && sy >= 0 && sy <= src->h)
+                get_pixel(src, std::min(sx, src->w - 1), std::min(sy, src->h - 1), &er, &eg, &eb);
+            get_pixel(dst, x, y, &r, &g, &b);
+            if ((r != er || g != eg || b != eb) && wrong++ < 5)
+                ADD_FAILURE() << "t = (" << tx << ", " << ty << ") pixel (" << x << ", " << y << "): got " << +r
+                              << " " << +g << " " << +b << ", want " << +er << " " << +eg << " " << +eb;
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST_P(Warp, TranslationMovesContentAndBlackensTheUncoveredBorder)
+{
+    const int moves[][2] = {{4, 2}, {-2, -1}, {0, -4}};
+    for (int depth : {8, 16, 24, 32}) {
+        SDL_Surface* src = make_surface(23, 17, depth);
+        fill_random(src, depth);
+        for (const auto& t : moves) {
+            double tx = t[0], ty = t[1];
+            SDL_Surface* dst = warp(src, {{5, 7, 13, 7}, {5 + tx, 7 + ty, 13 + tx, 7 + ty}});
+            SCOPED_TRACE("depth " + std::to_string(depth));
+            expect_translated(src, dst, t[0], t[1]);
+            SDL_FreeSurface(dst);
+        }
+        SDL_FreeSurface(src);
+    }
+}
+
+// Second segment P = (10, 10) -> Q = (30, 10), first P1 = (20.5, 5.5) -> Q1 =
+// (20.5, 45.5). With u = (x - 10) / 20 and v = y - 10, X' = P1 + u * (0, 40) +
+// v * (-40, 0) / 40 = (30.5 - y, 2x - 14.5): a quarter turn, doubled along
+// the segment and unscaled across it. The .5 keeps every source point half a
+// pixel from the grid, so rounding cannot move it to another pixel.
+TEST_P(Warp, OnePairIsTheSimilarityItFixes)
+{
+    SDL_Surface* src = coordinate_image(64, 64, 1);
+    const std::vector<Segment> pair = {{20.5, 5.5, 20.5, 45.5}, {10, 10, 30, 10}};
+    // With one pair the weight cancels, whatever the parameters.
+    const double params[][3] = {{0.5, 1.0, 1.0}, {2.0, 3.0, 0.25}, {0.0, 0.0, 5.0}};
+    for (const auto& pba : params) {
+        SDL_Surface* dst = warp(src, pair, pba[0], pba[1], pba[2]);
+        int wrong = 0, checked = 0;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x) {
+                double sx = 30.5 - y, sy = 2.0 * x - 14.5;
+                Uint8 r, g, b;
+                get_pixel(dst, x, y, &r, &g, &b);
+                bool ok;
+                if (sx < 0 || sx > 64 || sy < 0 || sy > 64) {
+                    ok = r == 0 && g == 0 && b == 0;
+                } else if (sx < 63 && sy < 63) {
+                    // Interpolating a channel that is linear in x or y gives
+                    // its trunc; a rounding error may cost one unit.
+                    int ex = static_cast<int>(sx), ey = static_cast<int>(sy);
+                    ok = (r == ex || r == ex - 1) && (g == ey || g == ey - 1) && b >= 59 && b <= 60;
+                    ++checked;
+                } else {
+                    continue;
+                }
+                if (!ok && wrong++ < 5)
+                    ADD_FAILURE() << "pixel (" << x << ", " << y << "): " << +r << " " << +g << " " << +b
+                                  << " for source point (" << sx << ", " << sy << ")";
+            }
+        EXPECT_EQ(wrong, 0);
+        EXPECT_GT(checked, 500);
+        SDL_FreeSurface(dst);
+    }
+    SDL_FreeSurface(src);
+}
+
+TEST_P(Warp, SwappedPairGivesTheInverse)
+{
+    // A linear gradient survives bilinear sampling up to truncation, so what
+    // the round trip loses is the sampling, not the geometry.
+    SDL_Surface* src = coordinate_image(64, 64, 3);
+    const Segment A = {20, 20, 40, 28}, B = {24, 18, 38, 36};
+    SDL_Surface* there = warp(src, {A, B});
+    SDL_Surface* back = warp(there, {B, A});
+    int moved_below = 0, moved_above = 0, below = 0, above = 0;
+    for (int y = 20; y < 44; ++y)
+        for (int x = 20; x < 44; ++x) {
+            channel_error(src, there, x, y, &moved_below, &moved_above);
+            channel_error(src, back, x, y, &below, &above);
+        }
+    EXPECT_GT(std::max(moved_below, moved_above), 20) << "the pair should deform the image";
+    // The first warp leaves each pixel up to 2 below the gradient (two
+    // truncations); sampling those and truncating twice more stays above
+    // L - 4, and L = 3x is whole, so at most 3 below. Truncation never adds.
+    EXPECT_LE(below, 3);
+    EXPECT_EQ(above, 0);
+    SDL_FreeSurface(src);
+    SDL_FreeSurface(there);
+    SDL_FreeSurface(back);
+}
+
+// Two pairs on a coordinate image (r = 4x). Pair 1 (second segment (16, 10)
+// to (32, 10), length 16) moves content 4 left, pair 2 ((16, 20) to (24, 20),
+// length 8) 4 right. At X = (24, 14): u1 = .5, dist1 = |v1| = 4; u2 = 1, so
+// dist2 = |Q2 - X| = 6. With p = 2, b = .5, a = 3: w1 = sqrt(256 / 7) =
+// 6.0474, w2 = sqrt(64 / 9) = 2.6667, D.x = 4 (w1 - w2) / (w1 + w2) = 1.5519,
+// r = trunc(4 * 25.5519) = 102. With p = .5, b = 1, a = 1: w1 = 4 / 5, w2 =
+// sqrt(8) / 7, D.x = 1.3153, r = 101. Any other order of the three gives
+// 104, 107 or 111.
+TEST_P(Warp, WeightsFollowDistanceLengthAndParameters)
+{
+    SDL_Surface* src = coordinate_image(64, 40, 4);
+    const std::vector<Segment> table = {{20, 10, 36, 10}, {16, 10, 32, 10}, {12, 20, 20, 20}, {16, 20, 24, 20}};
+    const double params[][4] = {{2, 0.5, 3, 102}, {0.5, 1, 1, 101}};
+    for (const auto& q : params) {
+        SDL_Surface* dst = warp(src, table, q[0], q[1], q[2]);
+        Uint8 r, g, b;
+        get_pixel(dst, 24, 14, &r, &g, &b);
+        EXPECT_EQ(r, q[3]) << "p " << q[0] << " b " << q[1] << " a " << q[2];
+        EXPECT_EQ(g, 56);
+        SDL_FreeSurface(dst);
+    }
+    SDL_FreeSurface(src);
+}
+
+TEST_P(Warp, DegeneratePairsAreLeftOut)
+{
+    const Segment first = {5, 7, 13, 7}, second = {9, 9, 17, 9};  // moves by (4, 2)
+    const Segment dot = {10, 10, 10, 10}, line = {2, 3, 20, 11};
+    for (int depth : {8, 16, 24, 32}) {
+        SCOPED_TRACE("depth " + std::to_string(depth));
+        SDL_Surface* src = make_surface(23, 17, depth);
+        fill_random(src, 100 + depth);
+        SDL_Surface* alone = warp(src, {first, second});
+        expect_translated(src, alone, 4, 2);
+        // A zero-length first or second segment, before or after the good pair.
+        const std::vector<std::vector<Segment>> tables = {
+            {dot, line, first, second}, {first, second, line, dot}, {dot, line, first, second, line, dot}};
+        for (const auto& table : tables) {
+            SDL_Surface* dst = warp(src, table);
+            EXPECT_EQ(compare_rgb(alone, dst), "");
+            SDL_FreeSurface(dst);
+        }
+        // Nothing left: the source point is X, an exact copy.
+        SDL_Surface* copy = warp(src, {dot, line, line, dot, dot, dot});
+        EXPECT_EQ(compare_rgb(src, copy), "");
+        SDL_FreeSurface(copy);
+        SDL_FreeSurface(alone);
+        SDL_FreeSurface(src);
+    }
+}
+
+TEST_P(Warp, NoSourceOrNoSurfaceGivesNoResult)
+{
+    const Segment table[2] = {{0, 0, 4, 0}, {1, 0, 5, 0}};
+    SDL_Surface* dst = reinterpret_cast<SDL_Surface*>(&dst);  // a stale handle
+    testing::internal::CaptureStdout();
+    warp_image(nullptr, &dst, table, 2, 0.5, 1.0, 1.0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(dst, nullptr);
+
+    // SDL refuses a 16384-pixel-wide surface; the source's pixels are never
+    // reached because creation fails first.
+    SDL_Surface* small = make_surface(2, 2, 32);
+    SDL_Surface wide = *small;
+    wide.w = 16384;
+    dst = small;
+    testing::internal::CaptureStdout();
+    warp_image(&wide, &dst, table, 2, 0.5, 1.0, 1.0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "error");
+    EXPECT_EQ(dst, nullptr);
+    SDL_FreeSurface(small);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, Warp,
+                         testing::Values(Selection{"literal", WARP_KERNEL_LITERAL, 1},
+                                         Selection{"default", WARP_KERNEL_FAST, 0},
+                                         Selection{"fast3", WARP_KERNEL_FAST, 3}),
+                         [](const testing::TestParamInfo<Selection>& info) { return info.param.name; });
+
+}  // namespace

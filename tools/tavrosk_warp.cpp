@@ -268,8 +268,10 @@ int main(int argc, char** argv)
         return status;
     // Fail before the warp, not after it, when the result cannot be written.
     std::string folder = folder_of(options.result);
-    if (access(folder.c_str(), W_OK | X_OK) != 0)
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        SDL_FreeSurface(source);
         return input_error(std::string(options.result) + ": cannot write in " + folder + ": " + std::strerror(errno));
+    }
 
     if (options.reference)
         warp_select(WARP_KERNEL_LITERAL, 1);
@@ -278,11 +280,15 @@ int main(int argc, char** argv)
     SDL_Surface* result = nullptr;
     warp_image(source, &result, segments.data(), static_cast<int>(segments.size()), options.p, options.b,
                options.a);
-    if (!result) {
+    if (result) {
+        status = save_result(result, options.result);
+        SDL_FreeSurface(result);
+    } else {
         // warp_image has printed its bare "error" on stdout; end that line.
         std::printf("\n");
-        return input_error(std::string("cannot create the ") + std::to_string(source->w) + " x "
-                           + std::to_string(source->h) + " result image");
+        status = input_error(std::string("cannot create the ") + std::to_string(source->w) + " x "
+                             + std::to_string(source->h) + " result image");
     }
-    return save_result(result, options.result);
+    SDL_FreeSurface(source);
+    return status;
 }

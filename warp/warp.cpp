@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "warp/warp.h"
+#include "warp/warp_fast.h"
 
 static WarpKernel selected_kernel = WARP_KERNEL_FAST;
 static int selected_threads = 0;
@@ -23,10 +24,9 @@ void warp_image(SDL_Surface* src, SDL_Surface** dst, const Segment* segments, in
         std::fflush(stdout);
         return;
     }
-    // Only the literal kernel exists so far; the selection is kept for the
-    // fast one.
-    (void)selected_kernel;
-    (void)selected_threads;
-    warp_literal(src, out, segments, n, p, b, a);
+    if (selected_kernel == WARP_KERNEL_LITERAL)
+        warp_literal(src, out, segments, n, p, b, a);
+    else
+        warp_fast(src, out, segments, n, p, b, a, selected_threads);
     *dst = out;
 }

@@ -1,0 +1,143 @@
+#include "warp/warp_fast.h"
+
+#include <atomic>
+#include <cmath>
+#include <system_error>
+#include <thread>
+
+#include "raster/pixel_fast.h"
+
+void fast_table_build(FastTable* table, const Segment* segments, int n, double p, double b, double a)
+{
+    table->pairs.clear();
+    for (int k = 0; k + 1 < n; k += 2) {
+        const Segment& first = segments[k];
+        const Segment& second = segments[k + 1];
+        FastPair pair;
+        pair.P1_x = first.x1;
+        pair.P1_y = first.y1;
+        pair.P_x = second.x1;
+        pair.P_y = second.y1;
+        pair.Q_x = second.x2;
+        pair.Q_y = second.y2;
+        pair.PQ_x = second.x2 - second.x1;
+        pair.PQ_y = second.y2 - second.y1;
+        pair.PQ_perp_x = -pair.PQ_y;
+        pair.PQ_perp_y = pair.PQ_x;
+        pair.PQ1_x = first.x2 - first.x1;
+        pair.PQ1_y = first.y2 - first.y1;
+        pair.PQ1_perp_x = -pair.PQ1_y;
+        pair.PQ1_perp_y = pair.PQ1_x;
+        pair.len_PQ = std::sqrt(pair.PQ_x * pair.PQ_x + pair.PQ_y * pair.PQ_y);
+        pair.len_PQ1 = std::sqrt(pair.PQ1_x * pair.PQ1_x + pair.PQ1_y * pair.PQ1_y);
+        // The literal kernel's rule: a segment whose length is not greater
+        // than zero (NaN included) leaves its pair out.
+        if (!(pair.len_PQ > 0) || !(pair.len_PQ1 > 0))
+            continue;
+        pair.len_PQ_sq = pair.len_PQ * pair.len_PQ;
+        pair.len_PQ_p = std::pow(pair.len_PQ, p);
+        table->pairs.push_back(pair);
+    }
+    table->a = a;
+    table->b = b;
+    // glibc's pow is accurate to within 0.52 ulp of which 0.5 is the final
+    // rounding, so where the exact result x is a double it returns x itself:
+    // pow(x, 1.0) == x for every x (tests/fast checks it). Other C libraries
+    // make no such promise and keep the call.
+#if defined(__GLIBC__)
+    table->outer_pow = !(b == 1.0);
+#else
+    table->outer_pow = true;
+#endif
+}
+
+// Sampling and writing of one row from its source points, one instantiation
+// per source depth (0: a format without tables) and for a 32-bit result with
+// tables or any other result (0).
+typedef void (*RowSampler)(const FastFormat* src, const FastFormat* dst, int y, const double* sx,
+                           const double* sy);
+
+template <int SrcBytes, int DstBytes>
+static void sample_row(const FastFormat* src, const FastFormat* dst, int y, const double* sx, const double* sy)
+{
+    for (int x = 0; x < dst->w; ++x) {
+        Uint8 r, g, b;
+        if (SrcBytes == 0)
+            fast_sample_bilinear(src, sx[x], sy[x], &r, &g, &b);
+        else
+            fast_sample<SrcBytes>(src, sx[x], sy[x], &r, &g, &b);
+        if (DstBytes == 0)
+            fast_put_pixel(dst, x, y, r, g, b);
+        else
+            fast_put<DstBytes>(dst, x, y, r, g, b);
+    }
+}
+
+template <int DstBytes>
+static RowSampler pick_sampler(const FastFormat* src)
+{
+    if (!src->fast_read)
+        return sample_row<0, DstBytes>;
+    switch (src->bytes) {
+    case 1: return sample_row<1, DstBytes>;
+    case 2: return sample_row<2, DstBytes>;
+    case 3: return sample_row<3, DstBytes>;
+    default: return sample_row<4, DstBytes>;
+    }
+}
+
+struct RowJob {
+    const FastTable* table;
+    const FastFormat* src;
+    const FastFormat* dst;
+    RowSampler sample;
+    std::atomic<int> next_row;
+};
+
+// Each worker takes the next whole row until none is left, so a worker that
+// the machine slows down simply takes fewer rows.
+static void run_rows(RowJob* job)
+{
+    int w = job->dst->w, h = job->dst->h;
+    std::vector<double> sx(w), sy(w);
+    for (int y = job->next_row.fetch_add(1); y < h; y = job->next_row.fetch_add(1)) {
+        fast_row_points(job->table, y, w, sx.data(), sy.data());
+        job->sample(job->src, job->dst, y, sx.data(), sy.data());
+    }
+}
+
+void warp_fast(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, double p, double b, double a,
+               int threads)
+{
+    FastTable table;
+    fast_table_build(&table, segments, n, p, b, a);
+    FastFormat src_format, dst_format;
+    fast_format_init(&src_format, src);
+    fast_format_init(&dst_format, dst);
+
+    RowJob job;
+    job.table = &table;
+    job.src = &src_format;
+    job.dst = &dst_format;
+    job.sample = dst_format.fast_write && dst_format.bytes == 4 ? pick_sampler<4>(&src_format)
+                                                                 : pick_sampler<0>(&src_format);
+    job.next_row = 0;
+
+    if (threads <= 0)
+        threads = static_cast<int>(std::thread::hardware_concurrency());
+    if (threads > dst->h)
+        threads = dst->h;
+    // The calling thread is one of the workers. A helper that cannot be
+    // started only means fewer workers: the others take its rows.
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < threads; ++i) {
+        try {
+            helpers.emplace_back(run_rows, &job);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    run_rows(&job);
+    for (std::thread& helper : helpers)
+        helper.join();
+}

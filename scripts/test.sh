@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
-ensure_packages build-essential cmake pkg-config libsdl1.2-dev googletest libgtest-dev \
+ensure_packages build-essential cmake pkg-config libsdl1.2-dev libhwy-dev googletest libgtest-dev \
     xvfb xdotool imagemagick x11-apps x11-utils
 
 jobs=$(nproc)

@@ -1,0 +1,247 @@
+// The fast kernel against warp_literal, bit for bit, on seeded random tables
+// and sources, on every SIMD target Highway compiled and this CPU runs,
+// forced in turn. TAVROSK_SEED=N reruns a reported seed.
+#include <gtest/gtest.h>
+#include <hwy/targets.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "warp/warp.h"
+#include "warp/warp_fast.h"
+
+namespace {
+
+uint32_t base_seed()
+{
+    const char* text = std::getenv("TAVROSK_SEED");
+    return text ? static_cast<uint32_t>(std::strtoul(text, nullptr, 10)) : 20261207u;
+}
+
+struct Case {
+    int w, h, depth;
+    std::vector<Segment> table;
+    double p, a, b;
+};
+
+// End points are drawn so that the awkward cases come up often: whole
+// numbers (segments through pixel centres, pixels at u = 0 and u = 1
+// exactly along axis-aligned segments), fractions, points outside the image,
+// and zero-length segments that leave their pair out.
+double coordinate(std::mt19937& rng, int size)
+{
+    std::uniform_int_distribution<int> whole(-size / 2 - 2, size + size / 2 + 2);
+    switch (rng() % 4) {
+    case 0:
+    case 1: return whole(rng);
+    case 2: return whole(rng) + 0.5;
+    default: return std::uniform_real_distribution<double>(-size, 2.0 * size)(rng);
+    }
+}
+
+Segment segment(std::mt19937& rng, int w, int h)
+{
+    Segment s;
+    s.x1 = coordinate(rng, w);
+    s.y1 = coordinate(rng, h);
+    switch (rng() % 6) {
+    case 0:  // horizontal
+        s.x2 = coordinate(rng, w);
+        s.y2 = s.y1;
+        break;
+    case 1:  // vertical
+        s.x2 = s.x1;
+        s.y2 = coordinate(rng, h);
+        break;
+    case 2:  // degenerate
+        s.x2 = s.x1;
+        s.y2 = s.y1;
+        break;
+    default:
+        s.x2 = coordinate(rng, w);
+        s.y2 = coordinate(rng, h);
+    }
+    return s;
+}
+
+Case make_case(uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    static const int depths[] = {8, 15, 16, 24, 32};
+    static const double ps[] = {0.5, 0.0, 1.0, 2.0, 0.25};
+    static const double as[] = {1.0, 0.001, 0.5, 3.0};
+    static const double bs[] = {1.0, 1.0, 0.0, 2.0, 0.5, 1.7};
+    Case c;
+    // Widths 1 to 19 leave every tail length for up to 8 lanes.
+    c.w = 1 + static_cast<int>(rng() % 19);
+    c.h = 1 + static_cast<int>(rng() % 9);
+    c.depth = depths[rng() % 5];
+    int pairs = 1 + static_cast<int>(rng() % 50);
+    for (int k = 0; k < 2 * pairs; ++k)
+        c.table.push_back(segment(rng, c.w, c.h));
+    // An odd count: the unpaired last segment is ignored by both.
+    if (rng() % 8 == 0)
+        c.table.push_back(segment(rng, c.w, c.h));
+    c.p = ps[rng() % 5];
+    c.a = as[rng() % 4];
+    c.b = bs[rng() % 6];
+    if (rng() % 4 == 0) {
+        c.p = std::uniform_real_distribution<double>(0, 2)(rng);
+        c.a = std::uniform_real_distribution<double>(0.01, 4)(rng);
+        c.b = std::uniform_real_distribution<double>(0, 2.5)(rng);
+    }
+    return c;
+}
+
+std::string describe(uint32_t seed, const Case& c)
+{
+    char line[200];
+    std::snprintf(line, sizeof line, "seed %u (TAVROSK_SEED=%u): %dx%d depth %d, %zu segments, p %g a %g b %g\n",
+                  seed, seed, c.w, c.h, c.depth, c.table.size(), c.p, c.a, c.b);
+    return line;
+}
+
+// Raw bytes first (every pixel written, nothing else changed), then the
+// colour comparison for a readable report of the first differences.
+std::string compare_exact(SDL_Surface* expected, SDL_Surface* actual)
+{
+    for (int y = 0; y < expected->h; ++y) {
+        const Uint8* e = static_cast<Uint8*>(expected->pixels) + y * expected->pitch;
+        const Uint8* a = static_cast<Uint8*>(actual->pixels) + y * actual->pitch;
+        if (std::memcmp(e, a, expected->w * 4) != 0) {
+            std::string report = compare_rgb(expected, actual);
+            return report.empty() ? "row " + std::to_string(y) + " differs in bytes\n" : report;
+        }
+    }
+    return "";
+}
+
+struct Result {
+    SDL_Surface* literal;
+    std::vector<double> points;  // fast_row_points of every row, x then y
+};
+
+TEST(FastKernel, EqualsLiteralOnEveryTarget)
+{
+    const uint32_t base = base_seed();
+    const int cases = std::getenv("TAVROSK_SEED") ? 1 : 400;
+    std::vector<Case> all;
+    std::vector<Result> results;
+    std::vector<SDL_Surface*> sources;
+    for (int i = 0; i < cases; ++i) {
+        all.push_back(make_case(base + i));
+        const Case& c = all.back();
+        SDL_Surface* src = make_surface(c.w, c.h, c.depth);
+        ASSERT_NE(src, nullptr);
+        fill_random(src, base + i);
+        sources.push_back(src);
+        Result r;
+        r.literal = SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0);
+        fill_random(r.literal, ~(base + i));
+        warp_literal(src, r.literal, c.table.data(), static_cast<int>(c.table.size()), c.p, c.b, c.a);
+        results.push_back(r);
+    }
+
+    std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    ASSERT_FALSE(targets.empty());
+    for (size_t t = 0; t < targets.size(); ++t) {
+        hwy::SetSupportedTargetsForTest(targets[t]);
+        std::printf("target %s\n", hwy::TargetName(targets[t]));
+        ASSERT_STREQ(fast_target_name(), hwy::TargetName(targets[t]));
+        for (int i = 0; i < cases; ++i) {
+            const Case& c = all[i];
+            const int n = static_cast<int>(c.table.size());
+            const int thread_counts[] = {1, 3, 0};
+            for (int threads : thread_counts) {
+                SDL_Surface* dst = SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0);
+                // Junk first, so that a pixel left unwritten shows.
+                fill_random(dst, base + i + 77);
+                warp_fast(sources[i], dst, c.table.data(), n, c.p, c.b, c.a, threads);
+                std::string diff = compare_exact(results[i].literal, dst);
+                SDL_FreeSurface(dst);
+                ASSERT_EQ(diff, "") << describe(base + i, c) << "target " << hwy::TargetName(targets[t])
+                                    << ", " << threads << " threads (expected literal, actual fast)";
+            }
+            // Every target gives the same source points as the first, as
+            // doubles, not only after rounding to pixels.
+            FastTable table;
+            fast_table_build(&table, c.table.data(), n, c.p, c.b, c.a);
+            std::vector<double> points(2 * c.w * c.h);
+            for (int y = 0; y < c.h; ++y)
+                fast_row_points(&table, y, c.w, &points[2 * y * c.w], &points[(2 * y + 1) * c.w]);
+            if (t == 0)
+                results[i].points = points;
+            else
+                ASSERT_EQ(std::memcmp(points.data(), results[i].points.data(), points.size() * sizeof(double)), 0)
+                    << describe(base + i, c) << "source points on " << hwy::TargetName(targets[t]) << " vs "
+                    << hwy::TargetName(targets[0]);
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+    for (int i = 0; i < cases; ++i) {
+        SDL_FreeSurface(sources[i]);
+        SDL_FreeSurface(results[i].literal);
+    }
+}
+
+// A larger image on many threads: rows shared out must still all be written
+// and each exactly once with the right values.
+TEST(FastKernel, ManyThreadsOnLargerImage)
+{
+    const uint32_t seed = base_seed() + 1000;
+    Case c = make_case(seed);
+    c.w = 203;
+    c.h = 61;
+    c.depth = 24;
+    SDL_Surface* src = make_surface(c.w, c.h, c.depth);
+    fill_random(src, seed);
+    SDL_Surface* expected = SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0);
+    warp_literal(src, expected, c.table.data(), static_cast<int>(c.table.size()), c.p, c.b, c.a);
+    for (int threads : {1, 2, 7, 64}) {
+        SDL_Surface* dst = SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0);
+        fill_random(dst, seed + threads);
+        warp_fast(src, dst, c.table.data(), static_cast<int>(c.table.size()), c.p, c.b, c.a, threads);
+        EXPECT_EQ(compare_exact(expected, dst), "") << describe(seed, c) << threads << " threads";
+        SDL_FreeSurface(dst);
+    }
+    SDL_FreeSurface(expected);
+    SDL_FreeSurface(src);
+}
+
+// The kernel skips the outer pow when b is exactly 1; that is only sound if
+// pow(x, 1.0) returns x itself for every weight it could see.
+TEST(FastKernel, PowWithExponentOneIsIdentity)
+{
+    std::mt19937_64 rng(base_seed());
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  1.0,
+                                  std::numeric_limits<double>::denorm_min(),
+                                  std::numeric_limits<double>::min(),
+                                  std::numeric_limits<double>::max(),
+                                  std::numeric_limits<double>::epsilon(),
+                                  std::numeric_limits<double>::infinity(),
+                                  1.0 / 3.0,
+                                  std::sqrt(2.0)};
+    for (int i = 0; i < 200000; ++i) {
+        uint64_t bits = rng() & 0x7FFFFFFFFFFFFFFFull;
+        double x;
+        std::memcpy(&x, &bits, sizeof x);
+        if (std::isfinite(x))
+            values.push_back(x);
+        values.push_back(std::uniform_real_distribution<double>(0, 100)(rng));
+    }
+    for (double x : values) {
+        double y = std::pow(x, 1.0);
+        ASSERT_EQ(std::memcmp(&x, &y, sizeof x), 0) << "pow(" << x << ", 1.0) = " << y;
+    }
+}
+
+}  // namespace

@@ -37,14 +37,9 @@ void get_pixel(SDL_Surface* surface, int x, int y, Uint8* r, Uint8* g, Uint8* b)
     case 2:
         color = reinterpret_cast<Uint16*>(row_start(surface, y, 2))[x];
         break;
-    case 3: {
-        const Uint8* p = row_start(surface, y, 1) + 3 * static_cast<std::ptrdiff_t>(x);
-        if (SDL_BYTEORDER == SDL_BIG_ENDIAN)
-            color = p[0] << 16 | p[1] << 8 | p[2];
-        else
-            color = p[0] | p[1] << 8 | p[2] << 16;
+    case 3:
+        color = load_packed24(row_start(surface, y, 1) + 3 * static_cast<std::ptrdiff_t>(x));
         break;
-    }
     case 4:
         color = reinterpret_cast<Uint32*>(row_start(surface, y, 4))[x];
         break;
@@ -62,19 +57,9 @@ void put_pixel(SDL_Surface* surface, int x, int y, Uint8 r, Uint8 g, Uint8 b)
     case 2:
         reinterpret_cast<Uint16*>(row_start(surface, y, 2))[x] = static_cast<Uint16>(color);
         break;
-    case 3: {
-        Uint8* p = row_start(surface, y, 1) + 3 * static_cast<std::ptrdiff_t>(x);
-        if (SDL_BYTEORDER == SDL_BIG_ENDIAN) {
-            p[0] = (color >> 16) & 0xFF;
-            p[1] = (color >> 8) & 0xFF;
-            p[2] = color & 0xFF;
-        } else {
-            p[0] = color & 0xFF;
-            p[1] = (color >> 8) & 0xFF;
-            p[2] = (color >> 16) & 0xFF;
-        }
+    case 3:
+        store_packed24(row_start(surface, y, 1) + 3 * static_cast<std::ptrdiff_t>(x), color);
         break;
-    }
     case 4:
         reinterpret_cast<Uint32*>(row_start(surface, y, 4))[x] = color;
         break;

@@ -15,3 +15,20 @@ void unlock_if_needed(SDL_Surface* surface);
 // so 8-bit surfaces read and write through their palette.
 void get_pixel(SDL_Surface* surface, int x, int y, Uint8* r, Uint8* g, Uint8* b);
 void put_pixel(SDL_Surface* surface, int x, int y, Uint8 r, Uint8 g, Uint8 b);
+
+// A 3-byte pixel in the order SDL_MapRGB/SDL_GetRGB expect on this host:
+// the lowest byte of the packed value first on little-endian hosts.
+inline Uint32 load_packed24(const Uint8* p)
+{
+    if (SDL_BYTEORDER == SDL_BIG_ENDIAN)
+        return p[0] << 16 | p[1] << 8 | p[2];
+    return p[0] | p[1] << 8 | p[2] << 16;
+}
+
+inline void store_packed24(Uint8* p, Uint32 color)
+{
+    int hi = SDL_BYTEORDER == SDL_BIG_ENDIAN ? 0 : 2;
+    p[hi] = (color >> 16) & 0xFF;
+    p[1] = (color >> 8) & 0xFF;
+    p[2 - hi] = color & 0xFF;
+}

@@ -59,11 +59,8 @@ inline Uint32 fast_packed(const FastFormat* format, int x, int y)
         std::memcpy(&v, p, 2);
         return v;
     }
-    if (Bytes == 3) {
-        if (SDL_BYTEORDER == SDL_BIG_ENDIAN)
-            return p[0] << 16 | p[1] << 8 | p[2];
-        return p[0] | p[1] << 8 | p[2] << 16;
-    }
+    if (Bytes == 3)
+        return load_packed24(p);
     Uint32 v;
     std::memcpy(&v, p, 4);
     return v;
@@ -85,15 +82,7 @@ inline void fast_put(const FastFormat* format, int x, int y, Uint8 r, Uint8 g, U
         Uint16 v = static_cast<Uint16>(color);
         std::memcpy(p, &v, 2);
     } else if (Bytes == 3) {
-        if (SDL_BYTEORDER == SDL_BIG_ENDIAN) {
-            p[0] = (color >> 16) & 0xFF;
-            p[1] = (color >> 8) & 0xFF;
-            p[2] = color & 0xFF;
-        } else {
-            p[0] = color & 0xFF;
-            p[1] = (color >> 8) & 0xFF;
-            p[2] = (color >> 16) & 0xFF;
-        }
+        store_packed24(p, color);
     } else {
         std::memcpy(p, &color, 4);
     }

@@ -1,0 +1,69 @@
+#!/bin/bash
+# Builds Release with the benchmarks in build-bench, runs them, then times the
+# whole tavrosk-warp process against the literal kernel and ImageMagick's
+# Shepards distortion on a 1600 x 1200 24-bit image with 50 pairs, and prints
+# one table. Not part of scripts/test.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+ensure_packages libbenchmark-dev imagemagick hyperfine
+
+build=build-bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVROSK_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target warp_bench tavrosk-warp >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+"$build/bench/warp_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+    --benchmark_format=json --benchmark_out="$work/bench.json" --benchmark_out_format=json >/dev/null
+
+# The image and a fixed table of 50 pairs; ImageMagick gets each pair's first
+# end points as one control point (source position, result position).
+convert -size 1600x1200 -seed 1 plasma:fractal -type TrueColor "BMP3:$work/src.bmp"
+python3 - "$work" <<'PY'
+import random, sys
+work = sys.argv[1]
+rng = random.Random(7)
+seg, cp = [], []
+for _ in range(50):
+    x1, y1, x2, y2 = (rng.uniform(0, 1600), rng.uniform(0, 1200), rng.uniform(0, 1600), rng.uniform(0, 1200))
+    d = [rng.uniform(-80, 80) for _ in range(4)]
+    seg.append(f"{x1:.3f} {y1:.3f} {x2:.3f} {y2:.3f}")
+    seg.append(f"{x1 + d[0]:.3f} {y1 + d[1]:.3f} {x2 + d[2]:.3f} {y2 + d[3]:.3f}")
+    cp.append(f"{x1:.3f},{y1:.3f} {x1 + d[0]:.3f},{y1 + d[1]:.3f}")
+open(f"{work}/pairs.txt", "w").write("\n".join(seg) + "\n")
+open(f"{work}/shepards.txt", "w").write(" ".join(cp))
+PY
+
+tool="$build/tavrosk-warp"
+src="$work/src.bmp"
+hyperfine --style none --warmup 1 --runs 5 --export-json "$work/fast.json" \
+    -n "tavrosk-warp (all threads)" "$tool $src $work/pairs.txt $work/out.bmp" \
+    -n "tavrosk-warp --threads 1" "$tool --threads 1 $src $work/pairs.txt $work/out.bmp" \
+    -n "ImageMagick Shepards (all threads)" \
+    "convert $src -filter point -interpolate bilinear -distort Shepards '$(cat "$work/shepards.txt")' $work/im.bmp" \
+    >/dev/null
+hyperfine --style none --runs 3 --export-json "$work/ref.json" \
+    -n "tavrosk-warp --reference" "$tool --reference $src $work/pairs.txt $work/out.bmp" >/dev/null
+
+python3 - "$work" "$(nproc)" <<'PY'
+import json, sys
+work, cores = sys.argv[1], sys.argv[2]
+print(f"Kernel benchmarks (median of 3, ns per pixel-pair; all threads = {cores})")
+print(f"{'kernel':<10} {'size':<10} {'pairs':>5} {'threads':>7} {'ms/warp':>10} {'ns/pixel-pair':>14}  target")
+for b in json.load(open(f"{work}/bench.json"))["benchmarks"]:
+    if b.get("aggregate_name") != "median":
+        continue
+    args = dict(kv.split(":") for kv in b["run_name"].split("/")[1:] if ":" in kv)
+    kernel = "fast" if args["fast"] == "1" else "literal"
+    print(f"{kernel:<10} {args['w'] + 'x' + args['h']:<10} {args['pairs']:>5} {args['threads']:>7} "
+          f"{b['real_time']:>10.2f} {b['ns/pixel-pair']:>14.3f}  {b.get('label', '')}")
+print()
+print("Whole process, 1600x1200 24-bit BMP, 50 pairs (hyperfine median)")
+rows = json.load(open(f"{work}/fast.json"))["results"] + json.load(open(f"{work}/ref.json"))["results"]
+base = rows[0]["median"]
+print(f"{'command':<36} {'median s':>9} {'vs default':>11}")
+for r in rows:
+    print(f"{r['command']:<36} {r['median']:>9.3f} {r['median'] / base:>10.1f}x")
+PY

@@ -12,6 +12,9 @@ build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVROSK_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target warp_bench tavrosk-warp >/dev/null
 
+# ImageMagick's own binary, not a wrapper that a PATH entry may put before it.
+im=$(command -v convert-im6.q16 || command -v convert)
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -20,7 +23,7 @@ trap 'rm -rf "$work"' EXIT
 
 # The image and a fixed table of 50 pairs; ImageMagick gets each pair's first
 # end points as one control point (source position, result position).
-convert -size 1600x1200 -seed 1 plasma:fractal -type TrueColor "BMP3:$work/src.bmp"
+"$im" -size 1600x1200 -seed 1 plasma:fractal -type TrueColor "BMP3:$work/src.bmp"
 python3 - "$work" <<'PY'
 import random, sys
 work = sys.argv[1]
@@ -42,7 +45,7 @@ hyperfine --style none --warmup 1 --runs 5 --export-json "$work/fast.json" \
     -n "tavrosk-warp (all threads)" "$tool $src $work/pairs.txt $work/out.bmp" \
     -n "tavrosk-warp --threads 1" "$tool --threads 1 $src $work/pairs.txt $work/out.bmp" \
     -n "ImageMagick Shepards (all threads)" \
-    "convert $src -filter point -interpolate bilinear -distort Shepards '$(cat "$work/shepards.txt")' $work/im.bmp" \
+    "$im $src -filter point -interpolate bilinear -distort Shepards '$(cat "$work/shepards.txt")' $work/im.bmp" \
     >/dev/null
 hyperfine --style none --runs 3 --export-json "$work/ref.json" \
     -n "tavrosk-warp --reference" "$tool --reference $src $work/pairs.txt $work/out.bmp" >/dev/null

@@ -23,7 +23,7 @@ run_until() {
     local stop=$1 window status
     xh_start_app "$build" "$image
 "
-    window=$(xh_wait_window 20)
+    window=$(xh_wait_window 20) || { echo "$window"; exit 1; }
     xh_wait_frame "$build/menu.bmp" 700 0 "$XH_TMP/shot.png" 20
     xh_crop "$XH_TMP/shot.png" 0 0 37 23 "$XH_TMP/shown.png"
     xh_same "$XH_TMP/shown.png" "$image" || xh_fail "the image is not shown at (0, 0)"

@@ -12,6 +12,10 @@ XH_XVFB_PID=
 xh_init() {
     XH_TMP=$(mktemp -d "${TMPDIR:-/tmp}/tavrosk-test.XXXXXX")
     trap xh_cleanup EXIT
+    # In sanitizer builds, libX11 keeps a few strings to process exit; that is
+    # not ours to report, and it would turn every exit status into 1.
+    echo 'leak:libX11.so' >"$XH_TMP/lsan.supp"
+    export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$XH_TMP/lsan.supp}
 }
 
 # xh_cleanup: kills the program and Xvfb if still running, removes $XH_TMP.
@@ -28,9 +32,13 @@ xh_skip() {
     exit "$XH_SKIP"
 }
 
-# xh_fail MESSAGE: prints the failure and exits 1.
+# xh_fail MESSAGE: prints the failure and the end of the program's output, and exits 1.
 xh_fail() {
     echo "FAIL: $*"
+    local f
+    for f in stdout stderr; do
+        [ -s "$XH_TMP/$f" ] && { echo "--- program $f (end):"; tail -n 15 "$XH_TMP/$f"; }
+    done
     exit 1
 }
 
@@ -44,15 +52,16 @@ xh_need_x() {
 }
 
 # xh_start_xvfb NUM: starts Xvfb 1024x768x24 on :NUM (or, if taken, on a free display) and exports DISPLAY.
+# -noreset: without it the server resets when its last client leaves, and refuses the next program meanwhile.
 xh_start_xvfb() {
     local num=$1 attempt fifo
     for attempt in given free; do
         : >"$XH_TMP/displayfd"
         if [ "$attempt" = given ]; then
-            Xvfb ":$num" -screen 0 1024x768x24 -nolisten tcp -displayfd 5 5>"$XH_TMP/displayfd" \
+            Xvfb ":$num" -screen 0 1024x768x24 -nolisten tcp -noreset -displayfd 5 5>"$XH_TMP/displayfd" \
                 2>"$XH_TMP/xvfb.log" &
         else
-            Xvfb -screen 0 1024x768x24 -nolisten tcp -displayfd 5 5>"$XH_TMP/displayfd" \
+            Xvfb -screen 0 1024x768x24 -nolisten tcp -noreset -displayfd 5 5>"$XH_TMP/displayfd" \
                 2>"$XH_TMP/xvfb.log" &
         fi
         XH_XVFB_PID=$!
@@ -96,10 +105,9 @@ xh_wait_output() {
     local text=$1 limit=$(( ${2:-20} * 20 )) i
     for i in $(seq "$limit"); do
         grep -qF -- "$text" "$XH_TMP/stdout" 2>/dev/null && return 0
-        xh_running || { cat "$XH_TMP/stdout" "$XH_TMP/stderr"; xh_fail "program ended before printing '$text'"; }
+        xh_running || xh_fail "program ended before printing '$text'"
         sleep 0.05
     done
-    cat "$XH_TMP/stdout" "$XH_TMP/stderr"
     xh_fail "no '$text' on stdout after ${2:-20} s"
 }
 
@@ -128,12 +136,12 @@ xh_wait_exit() {
     return "$status"
 }
 
-# xh_wait_window [SECONDS]: waits until the program's window is mapped; prints its id.
+# xh_wait_window [SECONDS]: waits until the program's window is mapped; prints its id (and sets XH_WINDOW).
 xh_wait_window() {
-    local limit=$(( ${1:-20} * 20 )) i id
+    local limit=$(( ${1:-20} * 20 )) i
     for i in $(seq "$limit"); do
-        id=$(xdotool search --onlyvisible --pid "$XH_APP_PID" 2>/dev/null | head -n1)
-        [ -n "$id" ] && { echo "$id"; return 0; }
+        XH_WINDOW=$(xdotool search --onlyvisible --pid "$XH_APP_PID" 2>/dev/null | head -n1)
+        [ -n "$XH_WINDOW" ] && { echo "$XH_WINDOW"; return 0; }
         xh_running || xh_fail "program ended before mapping its window"
         sleep 0.05
     done

@@ -37,7 +37,9 @@ for i in $(seq "$cycles"); do
 done
 last=$(rss)
 echo "VmRSS after cycle 5: $fifth KiB, after cycle $cycles: $last KiB, growth $((last - fifth)) KiB"
-[ $((last - fifth)) -le 5120 ] || xh_fail "resident memory grew by $((last - fifth)) KiB"
+# Under AddressSanitizer freed blocks sit in quarantine, so RSS is no measure
+# there; LeakSanitizer checks at exit instead.
+[ -n "${TAVROSK_SOAK_NO_RSS:-}" ] || [ $((last - fifth)) -le 5120 ] || xh_fail "resident memory grew by $((last - fifth)) KiB"
 xdotool mousemove --window "$wid" 750 200 click 1
 xh_wait_exit 20
 status=$?

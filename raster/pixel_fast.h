@@ -88,40 +88,23 @@ inline void fast_put(const FastFormat* format, int x, int y, Uint8 r, Uint8 g, U
     }
 }
 
-// Same expression and types as the sampler's, so the same truncations.
-inline Uint8 fast_lerp_trunc(double w0, Uint8 c0, double w1, Uint8 c1)
-{
-    return static_cast<Uint8>(static_cast<int>(w0 * c0 + w1 * c1));
-}
-
 // sample_bilinear step for step: black outside [0, w] x [0, h] or for NaN,
 // neighbours clamped to the last column and row with the unclamped weights,
 // both stages truncated.
 template <int Bytes>
 inline void fast_sample(const FastFormat* format, double x, double y, Uint8* r, Uint8* g, Uint8* b)
 {
-    if (!(x >= 0 && x <= format->w && y >= 0 && y <= format->h)) {
+    BilinearTaps t;
+    if (!bilinear_taps(format->w, format->h, x, y, &t)) {
         *r = *g = *b = 0;
         return;
     }
-    int x0 = static_cast<int>(x);
-    int y0 = static_cast<int>(y);
-    int x1 = x0 + 1;
-    int y1 = y0 + 1;
-    int cx0 = x0 < format->w ? x0 : format->w - 1;
-    int cx1 = x1 < format->w ? x1 : format->w - 1;
-    int cy0 = y0 < format->h ? y0 : format->h - 1;
-    int cy1 = y1 < format->h ? y1 : format->h - 1;
-
-    Uint32 packed[4] = {fast_packed<Bytes>(format, cx0, cy0), fast_packed<Bytes>(format, cx1, cy0),
-                        fast_packed<Bytes>(format, cx0, cy1), fast_packed<Bytes>(format, cx1, cy1)};
-    double wx0 = x1 - x, wx1 = x - x0;
-    double wy0 = y1 - y, wy1 = y - y0;
+    Uint32 packed[4] = {fast_packed<Bytes>(format, t.cx0, t.cy0), fast_packed<Bytes>(format, t.cx1, t.cy0),
+                        fast_packed<Bytes>(format, t.cx0, t.cy1), fast_packed<Bytes>(format, t.cx1, t.cy1)};
     Uint8* out[3] = {r, g, b};
     for (int c = 0; c < 3; ++c) {
-        Uint8 top = fast_lerp_trunc(wx0, fast_channel(format, c, packed[0]), wx1, fast_channel(format, c, packed[1]));
-        Uint8 bottom =
-            fast_lerp_trunc(wx0, fast_channel(format, c, packed[2]), wx1, fast_channel(format, c, packed[3]));
-        *out[c] = fast_lerp_trunc(wy0, top, wy1, bottom);
+        Uint8 top = lerp_trunc(t.wx0, fast_channel(format, c, packed[0]), t.wx1, fast_channel(format, c, packed[1]));
+        Uint8 bottom = lerp_trunc(t.wx0, fast_channel(format, c, packed[2]), t.wx1, fast_channel(format, c, packed[3]));
+        *out[c] = lerp_trunc(t.wy0, top, t.wy1, bottom);
     }
 }

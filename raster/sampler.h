@@ -7,3 +7,38 @@
 #include <SDL.h>
 
 void sample_bilinear(SDL_Surface* surface, double x, double y, Uint8* r, Uint8* g, Uint8* b);
+
+// The four neighbours' columns and rows (clamped to the last column and row)
+// and the weights of the unclamped neighbours, shared by every sampler so that
+// all of them compute the same doubles.
+struct BilinearTaps {
+    int cx0, cx1, cy0, cy1;
+    double wx0, wx1, wy0, wy1;
+};
+
+// False for a point outside [0, w] x [0, h] or not a number (black).
+inline bool bilinear_taps(int w, int h, double x, double y, BilinearTaps* t)
+{
+    // Written so that NaN fails the test too.
+    if (!(x >= 0 && x <= w && y >= 0 && y <= h))
+        return false;
+    int x0 = static_cast<int>(x);
+    int y0 = static_cast<int>(y);
+    int x1 = x0 + 1;
+    int y1 = y0 + 1;
+    t->cx0 = x0 < w ? x0 : w - 1;
+    t->cx1 = x1 < w ? x1 : w - 1;
+    t->cy0 = y0 < h ? y0 : h - 1;
+    t->cy1 = y1 < h ? y1 : h - 1;
+    t->wx0 = x1 - x;
+    t->wx1 = x - x0;
+    t->wy0 = y1 - y;
+    t->wy1 = y - y0;
+    return true;
+}
+
+// One interpolation stage, truncated to 8 bits.
+inline Uint8 lerp_trunc(double w0, Uint8 c0, double w1, Uint8 c1)
+{
+    return static_cast<Uint8>(static_cast<int>(w0 * c0 + w1 * c1));
+}

@@ -124,13 +124,18 @@ HWY_EXPORT(RowPoints);
 HWY_EXPORT(TargetName);
 }  // namespace tavrosk
 
+// The names are found through the using-directive rather than written as
+// tavrosk::Name, so that a build with HWY_COMPILE_ONLY_STATIC, whose dispatch
+// is a plain N_<TARGET>::Name, resolves them too.
 void fast_row_points(const FastTable* table, int y, int count, double* sx, double* sy)
 {
-    HWY_DYNAMIC_DISPATCH(tavrosk::RowPoints)(table, y, count, sx, sy);
+    using namespace tavrosk;
+    HWY_DYNAMIC_DISPATCH(RowPoints)(table, y, count, sx, sy);
 }
 
 const char* fast_target_name()
 {
-    return HWY_DYNAMIC_DISPATCH(tavrosk::TargetName)();
+    using namespace tavrosk;
+    return HWY_DYNAMIC_DISPATCH(TargetName)();
 }
 #endif

@@ -1,7 +1,8 @@
 // Writes the seed corpus of the BMP fuzz target: make_fuzz_corpus DIR
 // Every header is laid out by hand here, so the seeds cover each pixel layout
 // SDL's loader knows (1-, 4-, 8-bit palettes full and short, 16-bit 555, 565
-// and other bit fields, 24-bit, 32-bit with and without bit fields, bottom-up
+// and other bit fields, 24-bit, 32-bit with and without bit fields, bit fields
+// the load check refuses, bottom-up
 // and top-down, widths 1 to 9 so that every row padding occurs, 1 x 1) and a
 // few cut-short copies of each. The output is deterministic.
 #include <cstdint>
@@ -50,6 +51,12 @@ static const Layout layouts[] = {
     {"rgb32", 32, 0, false, 0, 0, 0, false},
     {"rgb32-bf", 32, 0, true, 0x000000FF, 0x0000FF00, 0x00FF0000, false},
     {"rgb32-bfhigh", 32, 0, true, 0xFF000000, 0x00FF0000, 0x0000FF00, false},
+    // Bit fields SDL accepts and the load check refuses: a channel narrower
+    // than 4 bits, a missing channel, channels wider than 8 bits, a broken run.
+    {"rgb16-bf333", 16, 0, true, 0x01C0, 0x0038, 0x0007, false},
+    {"rgb16-bfnoblue", 16, 0, true, 0xF800, 0x07E0, 0x0000, false},
+    {"rgb32-bf101010", 32, 0, true, 0x3FF00000, 0x000FFC00, 0x000003FF, false},
+    {"rgb32-bfgap", 32, 0, true, 0x00F0F000, 0x00000F0F, 0x0F000000, false},
 };
 
 // A pattern that differs between neighbours and between rows, so that a

@@ -98,7 +98,7 @@ static Bytes make_bmp(const Layout& l, int w, int h, bool top_down)
         put32(out, static_cast<uint32_t>(row_bytes * h));
         put32(out, 2835);
         put32(out, 2835);
-        put32(out, l.colors == (1 << l.bpp) ? 0 : l.colors);
+        put32(out, l.bpp <= 8 && l.colors == (1 << l.bpp) ? 0 : l.colors);
         put32(out, 0);
     }
     if (l.bitfields) {

@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -51,9 +54,40 @@ void fast_table_build(FastTable* table, const Segment* segments, int n, double p
 #endif
 }
 
-// Sampling and writing of one row from its source points, one instantiation
-// per source depth (0: a format without tables) and for a 32-bit result with
-// tables or any other result (0).
+bool lane_source_init(LaneSource* s, const FastFormat* f)
+{
+    // The lanes read whole rows as pitch * y + bytes * x, which is the row
+    // offset fast_row takes only when the pitch is a whole number of units.
+    const int unit = f->bytes == 3 ? 1 : f->bytes;
+    if (!f->fast_read || SDL_BYTEORDER != SDL_LIL_ENDIAN || f->pitch % unit != 0)
+        return false;
+    const int64_t extent = static_cast<int64_t>(f->h - 1) * f->pitch + static_cast<int64_t>(f->w) * f->bytes;
+    if (extent < 4 || extent > INT32_MAX)
+        return false;
+    s->pixels = f->pixels;
+    s->w = f->w;
+    s->h = f->h;
+    s->pitch = f->pitch;
+    s->bytes = f->bytes;
+    s->last_word = static_cast<int32_t>(extent - 4);
+    s->word_mask = f->bytes == 4 ? 0xFFFFFFFFu : (1u << (8 * f->bytes)) - 1;
+    s->direct = true;
+    for (int c = 0; c < 3; ++c) {
+        s->mask[c] = f->mask[c];
+        s->shift[c] = f->shift[c];
+        bool identity = (f->mask[c] >> f->shift[c]) == 0xFF;
+        for (int v = 0; v < 256; ++v) {
+            s->table[c][v] = f->read_table[c][v];
+            identity = identity && f->read_table[c][v] == v;
+        }
+        s->direct = s->direct && identity;
+    }
+    return true;
+}
+
+// The scalar row sampler, for sources the lanes cannot read: one
+// instantiation per source depth (0: a format without tables) and for a
+// 32-bit result with tables or any other result (0).
 typedef void (*RowSampler)(const FastFormat* src, const FastFormat* dst, int y, const double* sx,
                            const double* sy);
 
@@ -86,10 +120,29 @@ static RowSampler pick_sampler(const FastFormat* src)
     }
 }
 
+// True, with the shifts, where dst's SDL_MapRGB is each channel shifted into
+// place and nothing more, so that lanes can pack a row.
+static bool packs_by_shifts(const FastFormat* dst, int shift[3])
+{
+    if (!dst->fast_write || dst->bytes != 4)
+        return false;
+    for (int c = 0; c < 3; ++c) {
+        shift[c] = 0;
+        while (shift[c] < 24 && dst->write_table[c][1] != 1u << shift[c])
+            ++shift[c];
+        for (Uint32 v = 0; v < 256; ++v)
+            if (dst->write_table[c][v] != v << shift[c])
+                return false;
+    }
+    return true;
+}
+
 struct RowJob {
     const FastTable* table;
     const FastFormat* src;
     const FastFormat* dst;
+    const LaneSource* lanes;  // NULL: the scalar sampler
+    int shift[3];             // of the result's channels, for the lanes
     RowSampler sample;
     std::atomic<int> next_row;
 };
@@ -98,11 +151,18 @@ struct RowJob {
 // the machine slows down simply takes fewer rows.
 static void run_rows(RowJob* job)
 {
-    int w = job->dst->w, h = job->dst->h;
-    std::vector<double> sx(w), sy(w);
+    const int w = job->dst->w, h = job->dst->h;
+    // Zero-filled, so that the padding past the row holds finite points.
+    std::vector<double> sx(w + FAST_ROW_PAD), sy(w + FAST_ROW_PAD);
+    std::vector<uint32_t> packed(w + FAST_ROW_PAD);
     for (int y = job->next_row.fetch_add(1); y < h; y = job->next_row.fetch_add(1)) {
         fast_row_points(job->table, y, w, sx.data(), sy.data());
-        job->sample(job->src, job->dst, y, sx.data(), sy.data());
+        if (job->lanes) {
+            fast_sample_row_packed(job->lanes, sx.data(), sy.data(), w, job->shift, packed.data());
+            std::memcpy(fast_row(job->dst, y, 4), packed.data(), sizeof(uint32_t) * w);
+        } else {
+            job->sample(job->src, job->dst, y, sx.data(), sy.data());
+        }
     }
 }
 
@@ -121,6 +181,10 @@ void warp_fast(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int 
     job.dst = &dst_format;
     job.sample = dst_format.fast_write && dst_format.bytes == 4 ? pick_sampler<4>(&src_format)
                                                                  : pick_sampler<0>(&src_format);
+    // The lanes need a source they can read and a result they can pack.
+    std::unique_ptr<LaneSource> lanes(new LaneSource);
+    const bool use_lanes = lane_source_init(lanes.get(), &src_format) && packs_by_shifts(&dst_format, job.shift);
+    job.lanes = use_lanes ? lanes.get() : nullptr;
     job.next_row = 0;
 
     if (threads <= 0)

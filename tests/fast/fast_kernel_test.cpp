@@ -215,6 +215,57 @@ TEST(FastKernel, ManyThreadsOnLargerImage)
     SDL_FreeSurface(src);
 }
 
+// Sources whose pixels end exactly at their last pixel, so that any read
+// past them is outside the buffer (AddressSanitizer sees it on the targets
+// that gather lane by lane), and pitches that are not a whole number of
+// pixels, which the lanes leave to the scalar sampler. Both must still give
+// the literal kernel's result on every target.
+TEST(FastKernel, TightBuffersAndOddPitches)
+{
+    const uint32_t seed = base_seed() + 2000;
+    std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    for (int depth : {8, 15, 16, 24, 32}) {
+        for (int w : {1, 2, 3, 4, 5, 8, 13}) {
+            for (int extra : {0, 1, 3}) {
+                Case c = make_case(seed + depth * 100 + w * 10 + extra);
+                c.w = w;
+                c.h = 1 + (w + extra) % 4;
+                SDL_Surface* model = make_surface(c.w, c.h, depth);
+                ASSERT_NE(model, nullptr);
+                fill_random(model, seed + w);
+                const SDL_PixelFormat* f = model->format;
+                const int pitch = c.w * f->BytesPerPixel + extra;
+                const size_t extent = static_cast<size_t>(c.h - 1) * pitch + c.w * f->BytesPerPixel;
+                std::vector<Uint8> pixels(extent);
+                for (int y = 0; y < c.h; ++y)
+                    std::memcpy(&pixels[y * pitch], static_cast<Uint8*>(model->pixels) + y * model->pitch,
+                                c.w * f->BytesPerPixel);
+                SDL_Surface* src = SDL_CreateRGBSurfaceFrom(pixels.data(), c.w, c.h, f->BitsPerPixel, pitch,
+                                                            f->Rmask, f->Gmask, f->Bmask, f->Amask);
+                ASSERT_NE(src, nullptr);
+                if (f->palette)
+                    SDL_SetColors(src, f->palette->colors, 0, f->palette->ncolors);
+                SDL_Surface* expected = SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0);
+                const int n = static_cast<int>(c.table.size());
+                warp_literal(src, expected, c.table.data(), n, c.p, c.b, c.a);
+                for (int64_t target : targets) {
+                    hwy::SetSupportedTargetsForTest(target);
+                    SDL_Surface* dst = SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0);
+                    fill_random(dst, seed + 5);
+                    warp_fast(src, dst, c.table.data(), n, c.p, c.b, c.a, 1);
+                    EXPECT_EQ(compare_exact(expected, dst), "")
+                        << describe(seed, c) << "pitch " << pitch << ", target " << hwy::TargetName(target);
+                    SDL_FreeSurface(dst);
+                }
+                hwy::SetSupportedTargetsForTest(0);
+                SDL_FreeSurface(expected);
+                SDL_FreeSurface(src);
+                SDL_FreeSurface(model);
+            }
+        }
+    }
+}
+
 // The kernel skips the outer pow when b is exactly 1; that is only sound if
 // pow(x, 1.0) returns x itself for every weight it could see.
 TEST(FastKernel, PowWithExponentOneIsIdentity)

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -182,9 +181,9 @@ void warp_fast(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int 
     job.sample = dst_format.fast_write && dst_format.bytes == 4 ? pick_sampler<4>(&src_format)
                                                                  : pick_sampler<0>(&src_format);
     // The lanes need a source they can read and a result they can pack.
-    std::unique_ptr<LaneSource> lanes(new LaneSource);
-    const bool use_lanes = lane_source_init(lanes.get(), &src_format) && packs_by_shifts(&dst_format, job.shift);
-    job.lanes = use_lanes ? lanes.get() : nullptr;
+    LaneSource lanes;
+    const bool use_lanes = lane_source_init(&lanes, &src_format) && packs_by_shifts(&dst_format, job.shift);
+    job.lanes = use_lanes ? &lanes : nullptr;
     job.next_row = 0;
 
     if (threads <= 0)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The console dialogue of the program, without a display (SDL's dummy video
 # driver): the exact standard output for good and failed loads, end of input
-# and over-long names, and exit status 0 on SIGTERM (SDL's quit event).
+# and over-long names, and exit status 0 on SIGTERM.
 # Usage: console_test.sh BUILD_DIR
 set -u
 build=$(cd "$1" && pwd)

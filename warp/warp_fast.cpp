@@ -63,17 +63,11 @@ bool lane_source_init(LaneSource* s, const FastFormat* f)
     const int64_t extent = static_cast<int64_t>(f->h - 1) * f->pitch + static_cast<int64_t>(f->w) * f->bytes;
     if (extent < 4 || extent > INT32_MAX)
         return false;
-    s->pixels = f->pixels;
-    s->w = f->w;
-    s->h = f->h;
-    s->pitch = f->pitch;
-    s->bytes = f->bytes;
+    s->format = f;
     s->last_word = static_cast<int32_t>(extent - 4);
     s->word_mask = f->bytes == 4 ? 0xFFFFFFFFu : (1u << (8 * f->bytes)) - 1;
     s->direct = true;
     for (int c = 0; c < 3; ++c) {
-        s->mask[c] = f->mask[c];
-        s->shift[c] = f->shift[c];
         bool identity = (f->mask[c] >> f->shift[c]) == 0xFF;
         for (int v = 0; v < 256; ++v) {
             s->table[c][v] = f->read_table[c][v];
@@ -84,38 +78,15 @@ bool lane_source_init(LaneSource* s, const FastFormat* f)
     return true;
 }
 
-// The scalar row sampler, for sources the lanes cannot read: one
-// instantiation per source depth (0: a format without tables) and for a
-// 32-bit result with tables or any other result (0).
-typedef void (*RowSampler)(const FastFormat* src, const FastFormat* dst, int y, const double* sx,
-                           const double* sy);
-
-template <int SrcBytes, int DstBytes>
-static void sample_row(const FastFormat* src, const FastFormat* dst, int y, const double* sx, const double* sy)
+// Sources or results the lanes cannot handle (rare: see lane_source_init
+// and packs_by_shifts), pixel by pixel through the table-driven calls.
+static void sample_row_scalar(const FastFormat* src, const FastFormat* dst, int y, const double* sx,
+                              const double* sy)
 {
     for (int x = 0; x < dst->w; ++x) {
         Uint8 r, g, b;
-        if (SrcBytes == 0)
-            fast_sample_bilinear(src, sx[x], sy[x], &r, &g, &b);
-        else
-            fast_sample<SrcBytes>(src, sx[x], sy[x], &r, &g, &b);
-        if (DstBytes == 0)
-            fast_put_pixel(dst, x, y, r, g, b);
-        else
-            fast_put<DstBytes>(dst, x, y, r, g, b);
-    }
-}
-
-template <int DstBytes>
-static RowSampler pick_sampler(const FastFormat* src)
-{
-    if (!src->fast_read)
-        return sample_row<0, DstBytes>;
-    switch (src->bytes) {
-    case 1: return sample_row<1, DstBytes>;
-    case 2: return sample_row<2, DstBytes>;
-    case 3: return sample_row<3, DstBytes>;
-    default: return sample_row<4, DstBytes>;
+        fast_sample_bilinear(src, sx[x], sy[x], &r, &g, &b);
+        fast_put_pixel(dst, x, y, r, g, b);
     }
 }
 
@@ -142,7 +113,6 @@ struct RowJob {
     const FastFormat* dst;
     const LaneSource* lanes;  // NULL: the scalar sampler
     int shift[3];             // of the result's channels, for the lanes
-    RowSampler sample;
     std::atomic<int> next_row;
 };
 
@@ -160,7 +130,7 @@ static void run_rows(RowJob* job)
             fast_sample_row_packed(job->lanes, sx.data(), sy.data(), w, job->shift, packed.data());
             std::memcpy(fast_row(job->dst, y, 4), packed.data(), sizeof(uint32_t) * w);
         } else {
-            job->sample(job->src, job->dst, y, sx.data(), sy.data());
+            sample_row_scalar(job->src, job->dst, y, sx.data(), sy.data());
         }
     }
 }
@@ -178,8 +148,6 @@ void warp_fast(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int 
     job.table = &table;
     job.src = &src_format;
     job.dst = &dst_format;
-    job.sample = dst_format.fast_write && dst_format.bytes == 4 ? pick_sampler<4>(&src_format)
-                                                                 : pick_sampler<0>(&src_format);
     // The lanes need a source they can read and a result they can pack.
     LaneSource lanes;
     const bool use_lanes = lane_source_init(&lanes, &src_format) && packs_by_shifts(&dst_format, job.shift);

@@ -40,14 +40,11 @@ void fast_row_points(const FastTable* table, int y, int count, double* sx, doubl
 // pixels near their end and shifted down to match; a channel is then either
 // its own byte of that word (direct) or a table entry, as in FastFormat.
 struct LaneSource {
-    const Uint8* pixels;
-    int32_t w, h, pitch, bytes;
-    int32_t last_word;   // largest offset from which 4 bytes lie inside the pixels
-    uint32_t word_mask;  // the pixel's own bytes of the word
-    bool direct;         // each channel is (word >> shift) & 0xFF
-    uint32_t mask[3];
-    int32_t shift[3];
-    int32_t table[3][256];
+    const FastFormat* format;  // pixels, size, pitch, channel masks and shifts
+    int32_t last_word;         // largest offset from which 4 bytes lie inside the pixels
+    uint32_t word_mask;        // the pixel's own bytes of the word
+    bool direct;               // each channel is (word >> shift) & 0xFF
+    int32_t table[3][256];     // format's read tables, widened for gathers
 };
 
 // False where the lane sampler cannot read format (no tables, a big-endian

@@ -126,12 +126,13 @@ void SampleRowPacked(const LaneSource* src, const double* sx, const double* sy, 
     using V = hn::Vec<decltype(d)>;
     using VI = hn::Vec<decltype(di)>;
     const int N = static_cast<int>(hn::Lanes(d));
-    const V zero = hn::Zero(d), w = hn::Set(d, src->w), h = hn::Set(d, src->h);
-    const VI one = hn::Set(di, 1), last_x = hn::Set(di, src->w - 1), last_y = hn::Set(di, src->h - 1);
-    const VI pitch = hn::Set(di, src->pitch), bytes = hn::Set(di, src->bytes);
+    const FastFormat* f = src->format;
+    const V zero = hn::Zero(d), w = hn::Set(d, f->w), h = hn::Set(d, f->h);
+    const VI one = hn::Set(di, 1), last_x = hn::Set(di, f->w - 1), last_y = hn::Set(di, f->h - 1);
+    const VI pitch = hn::Set(di, f->pitch), bytes = hn::Set(di, f->bytes);
     const VI last_word = hn::Set(di, src->last_word);
     const auto word_mask = hn::Set(du, src->word_mask);
-    const int32_t* words = reinterpret_cast<const int32_t*>(src->pixels);
+    const int32_t* words = reinterpret_cast<const int32_t*>(f->pixels);
 
     for (int i = 0; i < count; i += N) {
         V x = hn::LoadU(d, sx + i), y = hn::LoadU(d, sy + i);
@@ -156,9 +157,9 @@ void SampleRowPacked(const LaneSource* src, const double* sx, const double* sy, 
             const auto word = hn::And(hn::BitCast(du, hn::GatherOffset(di, words, at)) >> back, word_mask);
             for (int c = 0; c < 3; ++c) {
                 if (src->direct) {
-                    channel[k][c] = hn::BitCast(di, hn::And(hn::ShiftRightSame(word, src->shift[c]), hn::Set(du, 0xFF)));
+                    channel[k][c] = hn::BitCast(di, hn::And(hn::ShiftRightSame(word, f->shift[c]), hn::Set(du, 0xFF)));
                 } else {
-                    const auto index = hn::ShiftRightSame(hn::And(word, hn::Set(du, src->mask[c])), src->shift[c]);
+                    const auto index = hn::ShiftRightSame(hn::And(word, hn::Set(du, f->mask[c])), f->shift[c]);
                     channel[k][c] = hn::GatherIndex(di, src->table[c], hn::BitCast(di, index));
                 }
             }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/menu.h"
 #include "app/state.h"
 #include "warp/warp.h"
 
@@ -24,7 +25,7 @@ static void warp_all_pairs()
 
 bool on_button_up(int x, int y)
 {
-    bool in_menu = x > MENU_X;
+    const MenuButton button = menu_button_at(x, y);
     if (app.entering) {
         app.segments[app.segment_count].x2 = x;
         app.segments[app.segment_count].y2 = y;
@@ -33,7 +34,7 @@ bool on_button_up(int x, int y)
             warp_all_pairs();
             app.entering = false;
         }
-    } else if (in_menu && y < PRIDAT_END) {
+    } else if (button == MENU_PRIDAT) {
         // Entry mode is only ever left with an even count, so a full table
         // is met here and nowhere else.
         if (app.segment_count >= SEGMENT_CAPACITY) {
@@ -44,8 +45,8 @@ bool on_button_up(int x, int y)
             app.entering = true;
         }
     }
-    bool quit = in_menu && y > RESET_END && y < EXIT_END;
-    if (in_menu && y > PRIDAT_END && y < RESET_END) {
+    const bool quit = button == MENU_EXIT;
+    if (button == MENU_RESET) {
         app.segment_count = 0;
         app.entering = true;
     }

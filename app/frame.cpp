@@ -4,7 +4,8 @@
 #include "raster/draw.h"
 #include "raster/pixel.h"
 
-void blit_at(SDL_Surface* surface, int x, int y)
+// The whole surface onto the screen with its top-left corner at (x, y).
+static void blit_at(SDL_Surface* surface, int x, int y)
 {
     if (!surface || !app.screen)
         return;

@@ -5,5 +5,4 @@
 #pragma once
 #include <SDL.h>
 
-void blit_at(SDL_Surface* surface, int x, int y);
 void render_frame(SDL_Surface* screen);

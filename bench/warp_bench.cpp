@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "warp/warp.h"
-#include "warp/warp_fast.h"
 
 namespace {
 
@@ -53,16 +52,16 @@ void BM_Warp(benchmark::State& state)
     SDL_Surface* dst = SDL_CreateRGBSurface(0, w, h, 32, 0, 0, 0, 0);
     std::vector<Segment> segments = table(pairs, w, h);
     const int n = static_cast<int>(segments.size());
+    WarpOptions options;
+    options.kernel = fast ? WARP_KERNEL_FAST : WARP_KERNEL_LITERAL;
+    options.threads = threads;
     for (auto _ : state) {
-        if (fast)
-            warp_fast(src, dst, segments.data(), n, 0.5, 1.0, 1.0, threads);
-        else
-            warp_literal(src, dst, segments.data(), n, 0.5, 1.0, 1.0);
+        warp_run(src, dst, segments.data(), n, WarpParams(), options);
         benchmark::ClobberMemory();
     }
     state.counters["ns/pixel-pair"] = benchmark::Counter(
         1e-9 * w * h * pairs, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    state.SetLabel(fast ? fast_target_name() : "literal");
+    state.SetLabel(fast ? warp_target_name() : "literal");
     SDL_FreeSurface(dst);
     SDL_FreeSurface(src);
 }

@@ -1,7 +1,5 @@
 #include "raster/pixel.h"
 
-#include <cstddef>
-
 bool must_lock(const SDL_Surface* surface)
 {
     return SDL_MUSTLOCK(surface);
@@ -19,12 +17,9 @@ void unlock_if_needed(SDL_Surface* surface)
         SDL_UnlockSurface(surface);
 }
 
-// Row offsets are computed in ptrdiff_t: y * pitch overflows int on the
-// largest images SDL can load.
-static Uint8* row_start(SDL_Surface* surface, int y, int unit)
+static Uint8* row_start(SDL_Surface* surface, int y)
 {
-    std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(y) * surface->pitch / unit * unit;
-    return static_cast<Uint8*>(surface->pixels) + offset;
+    return static_cast<Uint8*>(surface->pixels) + row_offset(y, surface->pitch, surface->format->BytesPerPixel);
 }
 
 void get_pixel(SDL_Surface* surface, int x, int y, Uint8* r, Uint8* g, Uint8* b)
@@ -32,16 +27,16 @@ void get_pixel(SDL_Surface* surface, int x, int y, Uint8* r, Uint8* g, Uint8* b)
     Uint32 color = 0;
     switch (surface->format->BytesPerPixel) {
     case 1:
-        color = row_start(surface, y, 1)[x];
+        color = row_start(surface, y)[x];
         break;
     case 2:
-        color = reinterpret_cast<Uint16*>(row_start(surface, y, 2))[x];
+        color = reinterpret_cast<Uint16*>(row_start(surface, y))[x];
         break;
     case 3:
-        color = load_packed24(row_start(surface, y, 1) + 3 * static_cast<std::ptrdiff_t>(x));
+        color = load_packed24(row_start(surface, y) + 3 * static_cast<std::ptrdiff_t>(x));
         break;
     case 4:
-        color = reinterpret_cast<Uint32*>(row_start(surface, y, 4))[x];
+        color = reinterpret_cast<Uint32*>(row_start(surface, y))[x];
         break;
     }
     SDL_GetRGB(color, surface->format, r, g, b);
@@ -52,16 +47,16 @@ void put_pixel(SDL_Surface* surface, int x, int y, Uint8 r, Uint8 g, Uint8 b)
     Uint32 color = SDL_MapRGB(surface->format, r, g, b);
     switch (surface->format->BytesPerPixel) {
     case 1:
-        row_start(surface, y, 1)[x] = static_cast<Uint8>(color);
+        row_start(surface, y)[x] = static_cast<Uint8>(color);
         break;
     case 2:
-        reinterpret_cast<Uint16*>(row_start(surface, y, 2))[x] = static_cast<Uint16>(color);
+        reinterpret_cast<Uint16*>(row_start(surface, y))[x] = static_cast<Uint16>(color);
         break;
     case 3:
-        store_packed24(row_start(surface, y, 1) + 3 * static_cast<std::ptrdiff_t>(x), color);
+        store_packed24(row_start(surface, y) + 3 * static_cast<std::ptrdiff_t>(x), color);
         break;
     case 4:
-        reinterpret_cast<Uint32*>(row_start(surface, y, 4))[x] = color;
+        reinterpret_cast<Uint32*>(row_start(surface, y))[x] = color;
         break;
     }
 }

@@ -6,6 +6,8 @@
 #pragma once
 #include <SDL.h>
 
+#include <cstddef>
+
 // SDL_MUSTLOCK: an offset or a hardware, asynchronous-blit or RLE surface.
 bool must_lock(const SDL_Surface* surface);
 void lock_if_needed(SDL_Surface* surface);
@@ -15,6 +17,17 @@ void unlock_if_needed(SDL_Surface* surface);
 // so 8-bit surfaces read and write through their palette.
 void get_pixel(SDL_Surface* surface, int x, int y, Uint8* r, Uint8* g, Uint8* b);
 void put_pixel(SDL_Surface* surface, int x, int y, Uint8 r, Uint8 g, Uint8 b);
+
+// Byte offset of row y from `pixels`. A 2- or 4-byte pixel is an element of
+// a 16- or 32-bit array, so its row starts at y * pitch rounded down to a
+// whole number of elements; 1- and 3-byte pixels are addressed byte by byte.
+// With the usual pitches (a multiple of the pixel size) this is y * pitch.
+// Computed in ptrdiff_t: y * pitch overflows int on the largest images.
+inline std::ptrdiff_t row_offset(int y, int pitch, int bytes_per_pixel)
+{
+    const int unit = bytes_per_pixel == 3 ? 1 : bytes_per_pixel;
+    return static_cast<std::ptrdiff_t>(y) * pitch / unit * unit;
+}
 
 // A 3-byte pixel in the order SDL_MapRGB/SDL_GetRGB expect on this host:
 // the lowest byte of the packed value first on little-endian hosts.

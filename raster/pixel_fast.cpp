@@ -1,5 +1,10 @@
 #include "raster/pixel_fast.h"
 
+#include <cstring>
+
+#include "raster/pixel.h"
+#include "raster/sampler.h"
+
 // A channel's value depends only on its own bits of the packed value (SDL
 // shifts them down and widens them), so one table entry per value of those
 // bits, filled by SDL itself, reproduces SDL_GetRGB exactly. That holds for
@@ -68,24 +73,71 @@ void fast_format_init(FastFormat* f, SDL_Surface* surface)
     }
 }
 
+// The per-depth forms for the inner loops: Bytes is f->bytes and the tables
+// are valid (fast_read for reads, fast_write for writes).
+
 template <int Bytes>
-static void get_from_tables(const FastFormat* f, int x, int y, Uint8* r, Uint8* g, Uint8* b)
+static Uint8* pixel_at(const FastFormat* f, int x, int y)
 {
-    Uint32 packed = fast_packed<Bytes>(f, x, y);
-    *r = fast_channel(f, 0, packed);
-    *g = fast_channel(f, 1, packed);
-    *b = fast_channel(f, 2, packed);
+    return f->pixels + row_offset(y, f->pitch, Bytes) + static_cast<std::ptrdiff_t>(x) * Bytes;
 }
 
-void fast_get_pixel(const FastFormat* f, int x, int y, Uint8* r, Uint8* g, Uint8* b)
+template <int Bytes>
+static Uint32 packed_at(const FastFormat* f, int x, int y)
 {
-    if (!f->fast_read)
-        return get_pixel(f->surface, x, y, r, g, b);
-    switch (f->bytes) {
-    case 1: return get_from_tables<1>(f, x, y, r, g, b);
-    case 2: return get_from_tables<2>(f, x, y, r, g, b);
-    case 3: return get_from_tables<3>(f, x, y, r, g, b);
-    default: return get_from_tables<4>(f, x, y, r, g, b);
+    const Uint8* p = pixel_at<Bytes>(f, x, y);
+    if (Bytes == 1)
+        return p[0];
+    if (Bytes == 2) {
+        Uint16 v;
+        std::memcpy(&v, p, 2);
+        return v;
+    }
+    if (Bytes == 3)
+        return load_packed24(p);
+    Uint32 v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+static Uint8 channel_of(const FastFormat* f, int c, Uint32 packed)
+{
+    return f->read_table[c][(packed & f->mask[c]) >> f->shift[c]];
+}
+
+template <int Bytes>
+static void put_from_tables(const FastFormat* f, int x, int y, Uint8 r, Uint8 g, Uint8 b)
+{
+    Uint32 color = f->write_table[0][r] | f->write_table[1][g] | f->write_table[2][b];
+    Uint8* p = pixel_at<Bytes>(f, x, y);
+    if (Bytes == 2) {
+        Uint16 v = static_cast<Uint16>(color);
+        std::memcpy(p, &v, 2);
+    } else if (Bytes == 3) {
+        store_packed24(p, color);
+    } else {
+        std::memcpy(p, &color, 4);
+    }
+}
+
+// sample_bilinear step for step: black outside [0, w] x [0, h] or for NaN,
+// neighbours clamped to the last column and row with the unclamped weights,
+// both stages truncated.
+template <int Bytes>
+static void sample_from_tables(const FastFormat* f, double x, double y, Uint8* r, Uint8* g, Uint8* b)
+{
+    BilinearTaps t;
+    if (!bilinear_taps(f->w, f->h, x, y, &t)) {
+        *r = *g = *b = 0;
+        return;
+    }
+    Uint32 packed[4] = {packed_at<Bytes>(f, t.cx0, t.cy0), packed_at<Bytes>(f, t.cx1, t.cy0),
+                        packed_at<Bytes>(f, t.cx0, t.cy1), packed_at<Bytes>(f, t.cx1, t.cy1)};
+    Uint8* out[3] = {r, g, b};
+    for (int c = 0; c < 3; ++c) {
+        Uint8 top = lerp_trunc(t.wx0, channel_of(f, c, packed[0]), t.wx1, channel_of(f, c, packed[1]));
+        Uint8 bottom = lerp_trunc(t.wx0, channel_of(f, c, packed[2]), t.wx1, channel_of(f, c, packed[3]));
+        *out[c] = lerp_trunc(t.wy0, top, t.wy1, bottom);
     }
 }
 
@@ -94,9 +146,9 @@ void fast_put_pixel(const FastFormat* f, int x, int y, Uint8 r, Uint8 g, Uint8 b
     if (!f->fast_write)
         return put_pixel(f->surface, x, y, r, g, b);
     switch (f->bytes) {
-    case 2: return fast_put<2>(f, x, y, r, g, b);
-    case 3: return fast_put<3>(f, x, y, r, g, b);
-    default: return fast_put<4>(f, x, y, r, g, b);
+    case 2: return put_from_tables<2>(f, x, y, r, g, b);
+    case 3: return put_from_tables<3>(f, x, y, r, g, b);
+    default: return put_from_tables<4>(f, x, y, r, g, b);
     }
 }
 
@@ -105,9 +157,9 @@ void fast_sample_bilinear(const FastFormat* f, double x, double y, Uint8* r, Uin
     if (!f->fast_read)
         return sample_bilinear(f->surface, x, y, r, g, b);
     switch (f->bytes) {
-    case 1: return fast_sample<1>(f, x, y, r, g, b);
-    case 2: return fast_sample<2>(f, x, y, r, g, b);
-    case 3: return fast_sample<3>(f, x, y, r, g, b);
-    default: return fast_sample<4>(f, x, y, r, g, b);
+    case 1: return sample_from_tables<1>(f, x, y, r, g, b);
+    case 2: return sample_from_tables<2>(f, x, y, r, g, b);
+    case 3: return sample_from_tables<3>(f, x, y, r, g, b);
+    default: return sample_from_tables<4>(f, x, y, r, g, b);
     }
 }

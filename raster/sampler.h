@@ -16,11 +16,18 @@ struct BilinearTaps {
     double wx0, wx1, wy0, wy1;
 };
 
-// False for a point outside [0, w] x [0, h] or not a number (black).
-inline bool bilinear_taps(int w, int h, double x, double y, BilinearTaps* t)
+// The sampler's own test: false for a point outside [0, w] x [0, h] or with
+// a coordinate that is not a number, which samples as black.
+inline bool sample_point_inside(int w, int h, double x, double y)
 {
     // Written so that NaN fails the test too.
-    if (!(x >= 0 && x <= w && y >= 0 && y <= h))
+    return x >= 0 && x <= w && y >= 0 && y <= h;
+}
+
+// False for a point the sampler does not read (black).
+inline bool bilinear_taps(int w, int h, double x, double y, BilinearTaps* t)
+{
+    if (!sample_point_inside(w, h, x, y))
         return false;
     int x0 = static_cast<int>(x);
     int y0 = static_cast<int>(y);

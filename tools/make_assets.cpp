@@ -1,6 +1,6 @@
 // Writes the program's artwork: make_assets MENU.bmp SAMPLE.bmp
-// The menu is a 100 x 225 strip of three buttons (rows 0-74, 76-149,
-// 151-224) with separator lines on rows 75 and 150; the sample is a 640 x 480
+// The menu is a strip of three buttons in the rows app/menu.h gives them,
+// with separator lines on the rows between; the sample is a 640 x 480
 // 24-bit picture on which a warp is easy to see: gradient, grid, discs, text.
 #include <SDL.h>
 
@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/menu.h"
 #include "raster/pixel.h"
 #include "tools/font.h"
 
@@ -47,32 +48,34 @@ static void draw_text(SDL_Surface* s, const char* text, int x, int y, int scale,
 
 static SDL_Surface* make_menu()
 {
-    SDL_Surface* s = new_surface(100, 225);
+    SDL_Surface* s = new_surface(MENU_W, EXIT_END);
     struct Button {
         const char* label;
         int top, bottom;
         Uint8 r, g, b;
     };
+    // Each face fills its button's rows; the rows between them stay for the
+    // separator lines.
     const Button buttons[] = {
-        {"PRIDAT", 0, 75, 40, 110, 60},
-        {"RESET", 76, 150, 60, 80, 140},
-        {"EXIT", 151, 225, 140, 50, 50},
+        {"PRIDAT", 0, PRIDAT_END, 40, 110, 60},
+        {"RESET", PRIDAT_END + 1, RESET_END, 60, 80, 140},
+        {"EXIT", RESET_END + 1, EXIT_END, 140, 50, 50},
     };
-    fill_rect(s, 0, 0, 100, 225, 20, 20, 20);
+    fill_rect(s, 0, 0, MENU_W, EXIT_END, 20, 20, 20);
     for (const Button& bt : buttons) {
         // A lighter bevel frames each face so the three read as buttons.
-        fill_rect(s, 0, bt.top, 100, bt.bottom, 230, 230, 230);
-        fill_rect(s, 3, bt.top + 3, 97, bt.bottom - 3, bt.r, bt.g, bt.b);
+        fill_rect(s, 0, bt.top, MENU_W, bt.bottom, 230, 230, 230);
+        fill_rect(s, 3, bt.top + 3, MENU_W - 3, bt.bottom - 3, bt.r, bt.g, bt.b);
         int scale = 2;
         int w = text_width(bt.label, scale);
         int h = GLYPH_H * scale;
-        int x = (100 - w) / 2;
+        int x = (MENU_W - w) / 2;
         int y = bt.top + (bt.bottom - bt.top - h) / 2;
         draw_text(s, bt.label, x + 1, y + 1, scale, 0, 0, 0);
         draw_text(s, bt.label, x, y, scale, 255, 255, 255);
     }
-    fill_rect(s, 0, 75, 100, 76, 0, 0, 0);
-    fill_rect(s, 0, 150, 100, 151, 0, 0, 0);
+    fill_rect(s, 0, PRIDAT_END, MENU_W, PRIDAT_END + 1, 0, 0, 0);
+    fill_rect(s, 0, RESET_END, MENU_W, RESET_END + 1, 0, 0, 0);
     return s;
 }
 

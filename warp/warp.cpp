@@ -1,15 +1,32 @@
+#include "warp/warp.h"
+
 #include <cstdio>
 
-#include "warp/warp.h"
-#include "warp/warp_fast.h"
+#include "warp/kernels.h"
 
-static WarpKernel selected_kernel = WARP_KERNEL_FAST;
-static int selected_threads = 0;
-
-void warp_select(WarpKernel kernel, int threads)
+WarpStatus warp_run(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, const WarpParams& params,
+                    const WarpOptions& options, WarpReport* report)
 {
-    selected_kernel = kernel;
-    selected_threads = threads;
+    if (!src)
+        return WARP_NO_SOURCE;
+    if (!dst)
+        return WARP_NO_RESULT;
+    if (dst->w != src->w || dst->h != src->h)
+        return WARP_SIZE_MISMATCH;
+    if (!segments || n < 0)
+        n = 0;
+    // Source points are written only where both rows were given.
+    WarpOptions checked = options;
+    if (!checked.points_x || !checked.points_y)
+        checked.points_x = checked.points_y = nullptr;
+    WarpReport ignored;
+    WarpReport* out = report ? report : &ignored;
+    *out = WarpReport();
+    if (checked.kernel == WARP_KERNEL_LITERAL)
+        warp_literal(src, dst, segments, n, params, checked, out);
+    else
+        warp_fast(src, dst, segments, n, params, checked, out);
+    return WARP_OK;
 }
 
 void warp_image(SDL_Surface* src, SDL_Surface** dst, const Segment* segments, int n, double p, double b,
@@ -24,9 +41,10 @@ void warp_image(SDL_Surface* src, SDL_Surface** dst, const Segment* segments, in
         std::fflush(stdout);
         return;
     }
-    if (selected_kernel == WARP_KERNEL_LITERAL)
-        warp_literal(src, out, segments, n, p, b, a);
-    else
-        warp_fast(src, out, segments, n, p, b, a, selected_threads);
+    WarpParams params;
+    params.p = p;
+    params.a = a;
+    params.b = b;
+    warp_run(src, out, segments, n, params, WarpOptions());
     *dst = out;
 }

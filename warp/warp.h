@@ -1,26 +1,57 @@
-// The line-pair field warp (reverse mapping, bilinear sampling). warp_image
-// creates a new 32-bit software surface of src's size in *dst (the old handle
-// is overwritten, not freed) and fills every pixel before it returns. On a
-// failed creation it prints "error" and leaves *dst NULL; an empty src gives
-// a NULL *dst. src must not need locking. Pairs with a first or second
-// segment of computed length <= 0 are left out (docs/numerics.md).
+// The line-pair field warp (reverse mapping, bilinear sampling). warp_run is
+// the engine: it fills every pixel of a result surface the caller made (src's
+// size, any depth) from src and the segment table, and prints nothing. Pairs
+// with a first or second segment of computed length <= 0 are left out
+// (docs/numerics.md). Neither surface may need locking; the caller owns both.
 #pragma once
 #include <SDL.h>
 
+#include <atomic>
+
 #include "warp/segment.h"
 
+// The weight of a pair at a pixel: pow(pow(|PQ|, p) / (a + dist), b).
+struct WarpParams {
+    double p = 0.5;
+    double a = 1.0;
+    double b = 1.0;
+};
+
+enum WarpKernel {
+    WARP_KERNEL_FAST,     // per-pair values once, SIMD lanes, rows on threads
+    WARP_KERNEL_LITERAL,  // the reference: the arithmetic in its literal order, one thread
+};
+
+struct WarpOptions {
+    WarpKernel kernel = WARP_KERNEL_FAST;
+    int threads = 0;  // fast kernel only; 0: one per hardware thread
+    // When set, increased by the number of pixels written as each row (fast
+    // kernel) or column (literal kernel) is finished, from any thread.
+    std::atomic<long long>* pixels_done = nullptr;
+    // When set, each receives w * h doubles: the source point of pixel (x, y)
+    // at [y * w + x], the doubles the sampler was given.
+    double* points_x = nullptr;
+    double* points_y = nullptr;
+};
+
+struct WarpReport {
+    long long nonfinite_points = 0;  // pixels whose source point is not finite
+};
+
+enum WarpStatus { WARP_OK, WARP_NO_SOURCE, WARP_NO_RESULT, WARP_SIZE_MISMATCH };
+
+// Both kernels give the same source points and the same pixels, bit for bit,
+// on every instruction set and thread count. report may be NULL.
+WarpStatus warp_run(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, const WarpParams& params,
+                    const WarpOptions& options, WarpReport* report = nullptr);
+
+// The program's entry: creates a new 32-bit software surface of src's size in
+// *dst (the old handle is overwritten, not freed) and warps into it with the
+// default options. On a failed creation it prints "error" and leaves *dst
+// NULL; an empty src gives a NULL *dst.
 void warp_image(SDL_Surface* src, SDL_Surface** dst, const Segment* segments, int n, double p, double b,
                 double a);
 
-// Which kernel warp_image runs, and on how many threads (0: one per hardware
-// thread). The default is the fast kernel on every hardware thread; the
-// literal kernel always runs on one thread. Set before warping, from the
-// main thread only.
-enum WarpKernel { WARP_KERNEL_FAST, WARP_KERNEL_LITERAL };
-void warp_select(WarpKernel kernel, int threads);
-
-// The reference kernel: the arithmetic in its literal order, one pixel at a
-// time. Other kernels must match it bit for bit. Writes every pixel of dst,
-// which has src's size.
-void warp_literal(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, double p, double b,
-                  double a);
+// Name of the instruction set the fast kernel runs on now (for tests, which
+// force each one in turn through Highway's target mask, and for benchmarks).
+const char* warp_target_name();

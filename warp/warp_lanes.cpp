@@ -1,7 +1,7 @@
 // Lane code of the fast kernel: Highway compiles this file once per
-// instruction set (foreach_target) and fast_row_points and
-// fast_sample_row_packed call the widest one the CPU has. Each lane is one
-// pixel of the row and runs the literal kernel's operations in its order; only IEEE-exact lane operations are used
+// instruction set (foreach_target) and fast_row_points calls the widest one
+// the CPU has. Each lane is one pixel of the row and runs the literal
+// kernel's operations in its order; only IEEE-exact lane operations are used
 // (no reciprocal estimates, no multiply-add), and the build's
 // -ffp-contract=off keeps the compiler from fusing them.
 
@@ -18,7 +18,7 @@
 
 #include <cmath>
 
-#include "warp/warp_fast.h"
+#include "warp/kernels.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace tavrosk {
@@ -109,76 +109,7 @@ void RowPoints(const FastTable* table, int y, int count, double* sx, double* sy)
     }
 }
 
-// sample_bilinear, a pixel a lane: the same taps, the same doubles in the
-// same order, truncated toward zero at both stages. A point outside the image
-// (or NaN) is moved to (0, 0) so that every read stays inside, and its
-// weights are zero, which blends to black. Weights lie in [0, 1] and each
-// pair of them sums to at most 1 + 2^-53, so a stage never reaches 256 and
-// the 8-bit cast between the stages changes nothing. The last vector of a row
-// reads and writes the padding past count, as the other vectors do.
-void SampleRowPacked(const LaneSource* src, const double* sx, const double* sy, int count, const int* shift,
-                     uint32_t* packed)
-{
-    static_assert(HWY_MAX_BYTES / sizeof(double) <= FAST_ROW_PAD, "a vector must fit in the row padding");
-    const hn::ScalableTag<double> d;
-    const hn::Rebind<int32_t, decltype(d)> di;
-    const hn::Rebind<uint32_t, decltype(d)> du;
-    using V = hn::Vec<decltype(d)>;
-    using VI = hn::Vec<decltype(di)>;
-    const int N = static_cast<int>(hn::Lanes(d));
-    const FastFormat* f = src->format;
-    const V zero = hn::Zero(d), w = hn::Set(d, f->w), h = hn::Set(d, f->h);
-    const VI one = hn::Set(di, 1), last_x = hn::Set(di, f->w - 1), last_y = hn::Set(di, f->h - 1);
-    const VI pitch = hn::Set(di, f->pitch), bytes = hn::Set(di, f->bytes);
-    const VI last_word = hn::Set(di, src->last_word);
-    const auto word_mask = hn::Set(du, src->word_mask);
-    const int32_t* words = reinterpret_cast<const int32_t*>(f->pixels);
-
-    for (int i = 0; i < count; i += N) {
-        V x = hn::LoadU(d, sx + i), y = hn::LoadU(d, sy + i);
-        const auto inside = hn::And(hn::And(hn::Ge(x, zero), hn::Le(x, w)), hn::And(hn::Ge(y, zero), hn::Le(y, h)));
-        x = hn::IfThenElseZero(inside, x);
-        y = hn::IfThenElseZero(inside, y);
-        const VI x0 = hn::DemoteTo(di, x), y0 = hn::DemoteTo(di, y);
-        const VI x1 = hn::Add(x0, one), y1 = hn::Add(y0, one);
-        const V wx0 = hn::IfThenElseZero(inside, hn::Sub(hn::PromoteTo(d, x1), x));
-        const V wx1 = hn::IfThenElseZero(inside, hn::Sub(x, hn::PromoteTo(d, x0)));
-        const V wy0 = hn::IfThenElseZero(inside, hn::Sub(hn::PromoteTo(d, y1), y));
-        const V wy1 = hn::IfThenElseZero(inside, hn::Sub(y, hn::PromoteTo(d, y0)));
-
-        const VI col0 = hn::Mul(hn::Min(x0, last_x), bytes), col1 = hn::Mul(hn::Min(x1, last_x), bytes);
-        const VI row0 = hn::Mul(hn::Min(y0, last_y), pitch), row1 = hn::Mul(hn::Min(y1, last_y), pitch);
-        // Top-left, top-right, bottom-left, bottom-right.
-        const VI offsets[4] = {hn::Add(row0, col0), hn::Add(row0, col1), hn::Add(row1, col0), hn::Add(row1, col1)};
-        VI channel[4][3];
-        for (int k = 0; k < 4; ++k) {
-            const VI at = hn::Min(offsets[k], last_word);
-            const auto back = hn::BitCast(du, hn::ShiftLeft<3>(hn::Sub(offsets[k], at)));
-            const auto word = hn::And(hn::BitCast(du, hn::GatherOffset(di, words, at)) >> back, word_mask);
-            for (int c = 0; c < 3; ++c) {
-                if (src->direct) {
-                    channel[k][c] = hn::BitCast(di, hn::And(hn::ShiftRightSame(word, f->shift[c]), hn::Set(du, 0xFF)));
-                } else {
-                    const auto index = hn::ShiftRightSame(hn::And(word, hn::Set(du, f->mask[c])), f->shift[c]);
-                    channel[k][c] = hn::GatherIndex(di, src->table[c], hn::BitCast(di, index));
-                }
-            }
-        }
-
-        const auto stage = [&](V w0, VI c0, VI c1, V w1) {
-            return hn::DemoteTo(di, hn::Add(hn::Mul(w0, hn::PromoteTo(d, c0)), hn::Mul(w1, hn::PromoteTo(d, c1))));
-        };
-        auto pixel = hn::Zero(du);
-        for (int c = 0; c < 3; ++c) {
-            const VI top = stage(wx0, channel[0][c], channel[1][c], wx1);
-            const VI bottom = stage(wx0, channel[2][c], channel[3][c], wx1);
-            pixel = hn::Or(pixel, hn::ShiftLeftSame(hn::BitCast(du, stage(wy0, top, bottom, wy1)), shift[c]));
-        }
-        hn::StoreU(pixel, du, packed + i);
-    }
-}
-
-const char* TargetName()
+const char* PointsTargetName()
 {
     return hwy::TargetName(HWY_TARGET);
 }
@@ -190,8 +121,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace tavrosk {
 HWY_EXPORT(RowPoints);
-HWY_EXPORT(SampleRowPacked);
-HWY_EXPORT(TargetName);
+HWY_EXPORT(PointsTargetName);
 }  // namespace tavrosk
 
 // The names are found through the using-directive rather than written as
@@ -203,16 +133,9 @@ void fast_row_points(const FastTable* table, int y, int count, double* sx, doubl
     HWY_DYNAMIC_DISPATCH(RowPoints)(table, y, count, sx, sy);
 }
 
-void fast_sample_row_packed(const LaneSource* source, const double* sx, const double* sy, int count,
-                            const int shift[3], uint32_t* packed)
+const char* warp_target_name()
 {
     using namespace tavrosk;
-    HWY_DYNAMIC_DISPATCH(SampleRowPacked)(source, sx, sy, count, shift, packed);
-}
-
-const char* fast_target_name()
-{
-    using namespace tavrosk;
-    return HWY_DYNAMIC_DISPATCH(TargetName)();
+    return HWY_DYNAMIC_DISPATCH(PointsTargetName)();
 }
 #endif

@@ -2,7 +2,7 @@
 
 #include "raster/pixel.h"
 #include "raster/sampler.h"
-#include "warp/warp.h"
+#include "warp/kernels.h"
 
 static double length(Vec2 v)
 {
@@ -14,9 +14,11 @@ static double dot(Vec2 a, Vec2 b)
     return a.x * b.x + a.y * b.y;
 }
 
-void warp_literal(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, double p, double b,
-                  double a)
+void warp_literal(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, const WarpParams& params,
+                  const WarpOptions& options, WarpReport* report)
 {
+    const double p = params.p, a = params.a, b = params.b;
+    const long long w = src->w;
     for (int x = 0; x < src->w; ++x) {
         for (int y = 0; y < src->h; ++y) {
             Vec2 X = {static_cast<double>(x), static_cast<double>(y)};
@@ -69,9 +71,17 @@ void warp_literal(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, i
                 sx = X.x + sum_x / sum_w;
                 sy = X.y + sum_y / sum_w;
             }
+            if (options.points_x) {
+                options.points_x[y * w + x] = sx;
+                options.points_y[y * w + x] = sy;
+            }
+            if (!std::isfinite(sx) || !std::isfinite(sy))
+                ++report->nonfinite_points;
             Uint8 r, g, bl;
             sample_bilinear(src, sx, sy, &r, &g, &bl);
             put_pixel(dst, x, y, r, g, bl);
         }
+        if (options.pixels_done)
+            *options.pixels_done += src->h;
     }
 }

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "app/menu.h"
 #include "app/state.h"
+#include "raster/pixel.h"
 #include "tests/support/test_support.h"
 #include "warp/warp.h"
 
@@ -15,8 +17,9 @@ namespace {
 
 const char* const kTableFull = "Nelze pridat dalsi par: tabulka je plna (50 paru).\n";
 
-// Points of the menu buttons and of the image (8 x 6).
-const int kMenuX = 750, kPridatY = 30, kResetY = 100, kExitY = 200;
+// Releases in the middle of each button; the image is 8 x 6.
+const int kMenuX = MENU_X + MENU_W / 2, kPridatY = PRIDAT_END / 2, kResetY = (PRIDAT_END + RESET_END) / 2,
+          kExitY = (RESET_END + EXIT_END) / 2;
 
 class Entry : public ::testing::Test {
 protected:
@@ -35,11 +38,11 @@ bool drag(int x1, int y1, int x2, int y2)
     return on_button_up(x2, y2);
 }
 
-SDL_Surface* warp_of(SDL_Surface* src, const std::vector<Segment>& table)
+SurfacePtr warp_of(SDL_Surface* src, const std::vector<Segment>& table)
 {
     SDL_Surface* out = nullptr;
     warp_image(src, &out, table.data(), static_cast<int>(table.size()), 0.5, 1.0, 1.0);
-    return out;
+    return SurfacePtr(out);
 }
 
 // Empty when app.result is exactly the warp of app.image by `table`.
@@ -47,10 +50,7 @@ std::string result_differs_from_warp(const std::vector<Segment>& table)
 {
     if (!app.result)
         return "no result";
-    SDL_Surface* expected = warp_of(app.image, table);
-    std::string diff = compare_rgb(app.result, expected);
-    SDL_FreeSurface(expected);
-    return diff;
+    return compare_rgb(app.result, warp_of(app.image, table).get());
 }
 
 void expect_segment(int i, double x1, double y1, double x2, double y2)
@@ -98,7 +98,7 @@ TEST_F(Entry, PairsWarpTheSourceByEveryPairSinceReset)
     expect_segment(1, 2, 4, 5, 5);
 
     // The second pair warps the source (not the previous result) by both.
-    SDL_Surface* first_result = warp_of(app.image, table);
+    SurfacePtr first_result = warp_of(app.image, table);
     drag(6, 1, 2, 2);
     EXPECT_TRUE(app.entering);
     drag(1, 5, 7, 3);
@@ -107,10 +107,8 @@ TEST_F(Entry, PairsWarpTheSourceByEveryPairSinceReset)
     table.push_back({6, 1, 2, 2});
     table.push_back({1, 5, 7, 3});
     EXPECT_EQ(result_differs_from_warp(table), "");
-    SDL_Surface* rewarped = warp_of(first_result, table);
-    ASSERT_NE(compare_rgb(app.result, rewarped), "") << "warping the old result must look different";
-    SDL_FreeSurface(rewarped);
-    SDL_FreeSurface(first_result);
+    SurfacePtr rewarped = warp_of(first_result.get(), table);
+    ASSERT_NE(compare_rgb(app.result, rewarped.get()), "") << "warping the old result must look different";
 
     // After RESET only the pairs drawn since count.
     EXPECT_FALSE(on_button_up(kMenuX, kResetY));
@@ -293,6 +291,27 @@ TEST_F(Entry, NoImageCompletesThePairWithoutResult)
     EXPECT_FALSE(app.entering);
     EXPECT_EQ(app.segment_count, 4);
     EXPECT_EQ(app.result, nullptr);
+}
+
+// The committed artwork draws its buttons where the handlers look for them:
+// the strip's width, the last button's height, and all-black separator rows
+// on exactly the rows that belong to no button.
+TEST(MenuArtwork, ButtonsLieWhereTheHandlersLook)
+{
+    SurfacePtr menu(SDL_LoadBMP(TAVROSK_DATA_DIR "/menu.bmp"));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(MENU_X + MENU_W, WINDOW_W);
+    EXPECT_EQ(menu->w, MENU_W);
+    EXPECT_EQ(menu->h, EXIT_END);
+    for (int y = 0; y < menu->h; ++y) {
+        bool black = true;
+        for (int x = 0; x < menu->w; ++x) {
+            Uint8 r, g, b;
+            get_pixel(menu.get(), x, y, &r, &g, &b);
+            black = black && r == 0 && g == 0 && b == 0;
+        }
+        EXPECT_EQ(black, menu_button_at(MENU_X + 1, y) == MENU_NONE) << "row " << y;
+    }
 }
 
 }  // namespace

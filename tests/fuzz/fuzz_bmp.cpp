@@ -159,16 +159,21 @@ static void check_kernels_agree(SDL_Surface* s, Tail* tail)
     const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
     const int64_t target = targets[next_byte(tail) % targets.size()];
 
-    SDL_Surface* literal = nullptr;
-    SDL_Surface* fast = nullptr;
-    warp_select(WARP_KERNEL_LITERAL, 1);
-    warp_image(crop, &literal, segments, n, p, b, a);
-    hwy::SetSupportedTargetsForTest(target);
-    warp_select(WARP_KERNEL_FAST, threads);
-    warp_image(crop, &fast, segments, n, p, b, a);
-    hwy::SetSupportedTargetsForTest(0);
+    WarpParams params;
+    params.p = p;
+    params.a = a;
+    params.b = b;
+    WarpOptions literal_kernel, fast_kernel;
+    literal_kernel.kernel = WARP_KERNEL_LITERAL;
+    fast_kernel.threads = threads;
+    SDL_Surface* literal = SDL_CreateRGBSurface(0, crop->w, crop->h, 32, 0, 0, 0, 0);
+    SDL_Surface* fast = SDL_CreateRGBSurface(0, crop->w, crop->h, 32, 0, 0, 0, 0);
     if (!literal || !fast)
-        fail("warp gave no result", crop->w, crop->h);
+        fail("no result surface", crop->w, crop->h);
+    warp_run(crop, literal, segments, n, params, literal_kernel);
+    hwy::SetSupportedTargetsForTest(target);
+    warp_run(crop, fast, segments, n, params, fast_kernel);
+    hwy::SetSupportedTargetsForTest(0);
     if (literal->w != crop->w || literal->h != crop->h || fast->w != crop->w || fast->h != crop->h)
         fail("warp result has another size", fast->w, fast->h);
     for (int y = 0; y < crop->h; ++y)

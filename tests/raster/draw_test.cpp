@@ -30,11 +30,11 @@ Points lit(SDL_Surface* s)
 
 Points drawn(int x1, int y1, int x2, int y2, int w = 16, int h = 12)
 {
-    SDL_Surface* s = make_surface(w, h, 32);
+    SurfacePtr s_owner(make_surface(w, h, 32));
+    SDL_Surface* s = s_owner.get();
     SDL_FillRect(s, nullptr, 0);
     draw_segment(s, x1, y1, x2, y2, 255, 255, 255, false);
     Points p = lit(s);
-    SDL_FreeSurface(s);
     return p;
 }
 
@@ -75,8 +75,10 @@ TEST(DrawSegment, NegativeOffsetsTruncateTowardZero)
 
 TEST(DrawSegment, ColourAndInversion)
 {
-    SDL_Surface* s = make_surface(20, 15, 32);
-    SDL_Surface* original = make_surface(20, 15, 32);
+    SurfacePtr s_owner(make_surface(20, 15, 32));
+    SDL_Surface* s = s_owner.get();
+    SurfacePtr original_owner(make_surface(20, 15, 32));
+    SDL_Surface* original = original_owner.get();
     fill_random(s, 11);
     fill_random(original, 11);
     // Plain mode writes the given colour and nothing else.
@@ -114,8 +116,6 @@ TEST(DrawSegment, ColourAndInversion)
     for (const auto& seg : segs)
         draw_segment(s, seg[0], seg[1], seg[2], seg[3], 255, 255, 255, true);
     EXPECT_EQ(compare_rgb(s, original), "");
-    SDL_FreeSurface(s);
-    SDL_FreeSurface(original);
 }
 
 TEST(DrawSegment, ClipsToTheSurfaceWithoutChangingThePixelsInside)
@@ -130,8 +130,10 @@ TEST(DrawSegment, ClipsToTheSurfaceWithoutChangingThePixelsInside)
         // An exact-size buffer: any write or read past the surface is caught
         // by the sanitizer build.
         std::vector<Uint32> buffer(w * h, 0);
-        SDL_Surface* s = SDL_CreateRGBSurfaceFrom(buffer.data(), w, h, 32, 4 * w, 0xFF0000, 0xFF00, 0xFF, 0);
-        SDL_Surface* big = make_surface(w + 2 * margin, h + 2 * margin, 32);
+        SurfacePtr s_owner(SDL_CreateRGBSurfaceFrom(buffer.data(), w, h, 32, 4 * w, 0xFF0000, 0xFF00, 0xFF, 0));
+        SDL_Surface* s = s_owner.get();
+        SurfacePtr big_owner(make_surface(w + 2 * margin, h + 2 * margin, 32));
+        SDL_Surface* big = big_owner.get();
         SDL_FillRect(big, nullptr, 0);
         draw_segment(s, seg[0], seg[1], seg[2], seg[3], 255, 255, 255, true);
         draw_segment(big, seg[0] + margin, seg[1] + margin, seg[2] + margin, seg[3] + margin, 255, 255,
@@ -141,7 +143,5 @@ TEST(DrawSegment, ClipsToTheSurfaceWithoutChangingThePixelsInside)
             if (p.first >= margin && p.first < margin + w && p.second >= margin && p.second < margin + h)
                 inside.insert({p.first - margin, p.second - margin});
         EXPECT_EQ(lit(s), inside) << seg[0] << "," << seg[1] << " -> " << seg[2] << "," << seg[3];
-        SDL_FreeSurface(s);
-        SDL_FreeSurface(big);
     }
 }

@@ -21,6 +21,15 @@ namespace {
 
 const fs::path suite = TAVROSK_BMPSUITE_DIR;
 
+#define SKIP_OR_FAIL_WITHOUT_SUITE()                                                              \
+    do {                                                                                          \
+        if (!fs::is_directory(suite)) {                                                           \
+            if (running_under_ci())                                                               \
+                FAIL() << "no BMP suite at " << suite << " (TAVROSK_BMPSUITE_DIR), and CI=true";  \
+            GTEST_SKIP() << "no BMP suite at " << suite << " (set TAVROSK_BMPSUITE_DIR)";         \
+        }                                                                                         \
+    } while (0)
+
 // A mask is one run of 4 to 8 bits inside the pixel: shifted down to its
 // lowest set bit, mask + 1 is a power of two.
 std::string mask_problem(const char* name, Uint32 mask, int bytes)
@@ -95,9 +104,11 @@ enum Verdict { ACCEPTED, SDL_REFUSES, CHECK_REFUSES };
 
 Verdict verdict_of(const fs::path& file, std::string* why)
 {
-    SDL_Surface* raw = SDL_LoadBMP(file.c_str());
+    SurfacePtr raw_owner(SDL_LoadBMP(file.c_str()));
+    SDL_Surface* raw = raw_owner.get();
     std::string sdl_error = SDL_GetError();
-    SDL_Surface* checked = load_bmp_checked(file.c_str());
+    SurfacePtr checked_owner(load_bmp_checked(file.c_str()));
+    SDL_Surface* checked = checked_owner.get();
     Verdict v;
     if (!raw) {
         *why = sdl_error;
@@ -117,8 +128,6 @@ Verdict verdict_of(const fs::path& file, std::string* why)
         EXPECT_EQ(broken_rule(checked), "") << file;
         read_every_pixel(checked);
     }
-    SDL_FreeSurface(raw);
-    SDL_FreeSurface(checked);
     return v;
 }
 
@@ -126,8 +135,7 @@ Verdict verdict_of(const fs::path& file, std::string* why)
 
 TEST(LoadCheck, EveryCorpusFileIsUsableOrRefused)
 {
-    if (!fs::is_directory(suite))
-        GTEST_SKIP() << "no BMP corpus at " << suite;
+    SKIP_OR_FAIL_WITHOUT_SUITE();
     std::vector<fs::path> files;
     for (const auto& entry : fs::recursive_directory_iterator(suite))
         if (entry.path().extension() == ".bmp")
@@ -148,8 +156,7 @@ TEST(LoadCheck, EveryCorpusFileIsUsableOrRefused)
 
 TEST(LoadCheck, HandPickedFilesAsTheirKindSays)
 {
-    if (!fs::is_directory(suite))
-        GTEST_SKIP() << "no BMP corpus at " << suite;
+    SKIP_OR_FAIL_WITHOUT_SUITE();
     std::string why;
     for (const char* good : {"g/pal1.bmp", "g/pal4.bmp", "g/pal8.bmp", "g/pal8w125.bmp", "g/rgb16.bmp",
                              "g/rgb16-565.bmp", "g/rgb24.bmp", "g/rgb32.bmp", "g/rgb32bf.bmp", "q/pal1p1.bmp",
@@ -168,14 +175,14 @@ TEST(LoadCheck, HandPickedFilesAsTheirKindSays)
 
     // One picture in several layouts reads back the same through get_pixel.
     auto same = [](const char* a, const char* b) {
-        SDL_Surface* sa = load_bmp_checked((suite / a).c_str());
-        SDL_Surface* sb = load_bmp_checked((suite / b).c_str());
+        SurfacePtr sa_owner(load_bmp_checked((suite / a).c_str()));
+        SDL_Surface* sa = sa_owner.get();
+        SurfacePtr sb_owner(load_bmp_checked((suite / b).c_str()));
+        SDL_Surface* sb = sb_owner.get();
         EXPECT_TRUE(sa && sb) << a << " " << b;
         if (sa && sb) {
             EXPECT_EQ(compare_rgb(sa, sb), "") << a << " vs " << b;
         }
-        SDL_FreeSurface(sa);
-        SDL_FreeSurface(sb);
     };
     same("g/rgb24.bmp", "g/rgb32.bmp");
     same("g/rgb24.bmp", "g/rgb32bf.bmp");
@@ -188,9 +195,12 @@ TEST(LoadCheck, EachBrokenFieldIsRefused)
 {
     // Surfaces the loader can hand back, made by breaking one field of a
     // good one; the field is restored before the surface is freed.
-    SDL_Surface* s32 = make_surface(4, 3, 32);
-    SDL_Surface* s8 = make_surface(4, 3, 8);
-    SDL_Surface* s16 = make_surface(4, 3, 16);
+    SurfacePtr s32_owner(make_surface(4, 3, 32));
+    SDL_Surface* s32 = s32_owner.get();
+    SurfacePtr s8_owner(make_surface(4, 3, 8));
+    SDL_Surface* s8 = s8_owner.get();
+    SurfacePtr s16_owner(make_surface(4, 3, 16));
+    SDL_Surface* s16 = s16_owner.get();
     ASSERT_TRUE(s32 && s8 && s16);
     EXPECT_TRUE(surface_usable(s32));
     EXPECT_TRUE(surface_usable(s8));
@@ -240,7 +250,4 @@ TEST(LoadCheck, EachBrokenFieldIsRefused)
     refused_with(s8, [&] { first[2 * s8->pitch + 3] = 4; }, [&] { first[2 * s8->pitch + 3] = 3; },
                  "index beyond a 4-colour palette");
     palette->ncolors = 256;
-    SDL_FreeSurface(s32);
-    SDL_FreeSurface(s8);
-    SDL_FreeSurface(s16);
 }

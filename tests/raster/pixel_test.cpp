@@ -51,8 +51,9 @@ TEST(PixelAccess, ThirtyTwoBitRoundTripAndPackedValue)
 {
     const int w = 7, h = 5, pitch = 4 * w + 12;  // padded rows: y * pitch must be honoured
     std::vector<Uint8> buffer(pitch * h, 0xEE);
-    SDL_Surface* s = SDL_CreateRGBSurfaceFrom(buffer.data(), w, h, 32, pitch, 0x00FF0000, 0x0000FF00,
-                                              0x000000FF, 0);
+    SurfacePtr s_owner(
+        SDL_CreateRGBSurfaceFrom(buffer.data(), w, h, 32, pitch, 0x00FF0000, 0x0000FF00, 0x000000FF, 0));
+    SDL_Surface* s = s_owner.get();
     ASSERT_NE(s, nullptr);
     std::mt19937 rng(7);
     for (int y = 0; y < h; ++y)
@@ -73,7 +74,6 @@ TEST(PixelAccess, ThirtyTwoBitRoundTripAndPackedValue)
     for (int y = 0; y < h; ++y)
         for (int i = 4 * w; i < pitch; ++i)
             EXPECT_EQ(buffer[y * pitch + i], 0xEE) << "padding byte " << i << " of row " << y;
-    SDL_FreeSurface(s);
 }
 
 TEST(PixelAccess, TwentyFourBitBytesLowestFirst)
@@ -84,7 +84,8 @@ TEST(PixelAccess, TwentyFourBitBytesLowestFirst)
     const Uint32 orders[2][3] = {{0xFF0000, 0x00FF00, 0x0000FF}, {0x0000FF, 0x00FF00, 0xFF0000}};
     for (const auto& m : orders) {
         std::vector<Uint8> buffer(pitch * h, 0);
-        SDL_Surface* s = SDL_CreateRGBSurfaceFrom(buffer.data(), w, h, 24, pitch, m[0], m[1], m[2], 0);
+        SurfacePtr s_owner(SDL_CreateRGBSurfaceFrom(buffer.data(), w, h, 24, pitch, m[0], m[1], m[2], 0));
+        SDL_Surface* s = s_owner.get();
         ASSERT_NE(s, nullptr);
         put_pixel(s, w - 1, h - 1, 0x12, 0x34, 0x56);
         Uint32 packed = pack(m[0], m[1], m[2], 0x12, 0x34, 0x56);
@@ -108,7 +109,6 @@ TEST(PixelAccess, TwentyFourBitBytesLowestFirst)
         for (Uint8 byte : buffer)
             changed += byte != 0;
         EXPECT_EQ(changed, 6);
-        SDL_FreeSurface(s);
     }
 }
 
@@ -122,7 +122,8 @@ TEST(PixelAccess, SixteenAndFifteenBitReduceChannels)
     for (const Format& f : formats) {
         const int w = 4, h = 3, pitch = 2 * w + 2;
         std::vector<Uint8> buffer(pitch * h, 0);
-        SDL_Surface* s = SDL_CreateRGBSurfaceFrom(buffer.data(), w, h, f.bits, pitch, f.r, f.g, f.b, 0);
+        SurfacePtr s_owner(SDL_CreateRGBSurfaceFrom(buffer.data(), w, h, f.bits, pitch, f.r, f.g, f.b, 0));
+        SDL_Surface* s = s_owner.get();
         ASSERT_NE(s, nullptr);
         ASSERT_EQ(s->format->BytesPerPixel, 2);
         std::mt19937 rng(f.bits);
@@ -156,13 +157,13 @@ TEST(PixelAccess, SixteenAndFifteenBitReduceChannels)
         EXPECT_EQ(r, 255);
         EXPECT_EQ(g, 255);
         EXPECT_EQ(b, 255);
-        SDL_FreeSurface(s);
     }
 }
 
 TEST(PixelAccess, EightBitGoesThroughThePalette)
 {
-    SDL_Surface* s = make_surface(6, 4, 8);
+    SurfacePtr s_owner(make_surface(6, 4, 8));
+    SDL_Surface* s = s_owner.get();
     ASSERT_NE(s, nullptr);
     const SDL_Color* pal = s->format->palette->colors;
     // A colour of the palette is stored as its index and read back exactly.
@@ -194,13 +195,14 @@ TEST(PixelAccess, EightBitGoesThroughThePalette)
         EXPECT_EQ(gg, c.g);
         EXPECT_EQ(bb, c.b);
     }
-    SDL_FreeSurface(s);
 }
 
 TEST(LockRule, SoftwareSurfaceNeedsNoLockRleSurfaceDoes)
 {
-    SDL_Surface* s = make_surface(8, 8, 32);
-    SDL_Surface* dst = make_surface(8, 8, 32);
+    SurfacePtr s_owner(make_surface(8, 8, 32));
+    SDL_Surface* s = s_owner.get();
+    SurfacePtr dst_owner(make_surface(8, 8, 32));
+    SDL_Surface* dst = dst_owner.get();
     ASSERT_TRUE(s && dst);
     EXPECT_FALSE(must_lock(s));
     SDL_FillRect(s, nullptr, 0);
@@ -220,6 +222,4 @@ TEST(LockRule, SoftwareSurfaceNeedsNoLockRleSurfaceDoes)
     EXPECT_EQ(g, 20);
     EXPECT_EQ(b, 30);
     EXPECT_EQ(s->locked, 0);
-    SDL_FreeSurface(s);
-    SDL_FreeSurface(dst);
 }

@@ -8,7 +8,7 @@ set -uo pipefail
 build=$1 suite=$2
 . "$(dirname "$0")/../support/xharness.sh"
 xh_init
-[ -d "$suite" ] || xh_skip "no BMP suite at $suite"
+xh_need_suite "$suite"
 mapfile -t files < <(find "$suite" -name '*.bmp' -type f | sort)
 [ ${#files[@]} -gt 0 ] || xh_skip "no .bmp file under $suite"
 

@@ -1,6 +1,8 @@
 #include "tests/support/test_support.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "raster/pixel.h"
@@ -73,4 +75,10 @@ std::string compare_rgb(SDL_Surface* a, SDL_Surface* b, int max_reports)
     if (differing > 0)
         report += std::to_string(differing) + " pixels differ\n";
     return report;
+}
+
+bool running_under_ci()
+{
+    const char* ci = std::getenv("CI");
+    return ci && std::strcmp(ci, "true") == 0;
 }

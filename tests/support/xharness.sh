@@ -32,6 +32,13 @@ xh_skip() {
     exit "$XH_SKIP"
 }
 
+# xh_need_suite DIR: skips when the BMP suite folder is missing, but fails under CI=true.
+xh_need_suite() {
+    [ -d "$1" ] && return 0
+    [ "${CI:-}" = true ] && xh_fail "no BMP suite at $1 (TAVROSK_BMPSUITE_DIR), and CI=true"
+    xh_skip "no BMP suite at $1 (set TAVROSK_BMPSUITE_DIR)"
+}
+
 # xh_fail MESSAGE: prints the failure and the end of the program's output, and exits 1.
 xh_fail() {
     echo "FAIL: $*"

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <ostream>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "raster/pixel.h"
+#include "raster/sampler.h"
 #include "tests/support/test_support.h"
 #include "warp/warp.h"
 
@@ -20,24 +24,41 @@ struct Selection {
     int threads;
 };
 
+// The test names say the kernel; so does CTest's list.
+void PrintTo(const Selection& selection, std::ostream* out)
+{
+    *out << selection.name;
+}
+
 class Warp : public testing::TestWithParam<Selection> {
 protected:
-    void SetUp() override { warp_select(GetParam().kernel, GetParam().threads); }
-    void TearDown() override { warp_select(WARP_KERNEL_FAST, 0); }
+    WarpOptions options() const
+    {
+        WarpOptions o;
+        o.kernel = GetParam().kernel;
+        o.threads = GetParam().threads;
+        return o;
+    }
+
+    // A 32-bit result of src's size, filled with junk first so that a pixel
+    // the warp leaves unwritten shows.
+    SurfacePtr warp(SDL_Surface* src, std::vector<Segment> table, const WarpParams& params = WarpParams())
+    {
+        SurfacePtr dst(SDL_CreateRGBSurface(0, src->w, src->h, 32, 0, 0, 0, 0));
+        fill_random(dst.get(), 4242);
+        EXPECT_EQ(warp_run(src, dst.get(), table.data(), static_cast<int>(table.size()), params, options()),
+                  WARP_OK);
+        return dst;
+    }
 };
 
-SDL_Surface* warp(SDL_Surface* src, std::vector<Segment> table, double p = 0.5, double b = 1.0,
-                  double a = 1.0)
+WarpParams params_of(double p, double a, double b)
 {
-    SDL_Surface* dst = nullptr;
-    warp_image(src, &dst, table.data(), static_cast<int>(table.size()), p, b, a);
-    EXPECT_NE(dst, nullptr);
-    if (dst) {
-        EXPECT_EQ(dst->format->BitsPerPixel, 32);
-        EXPECT_EQ(dst->w, src->w);
-        EXPECT_EQ(dst->h, src->h);
-    }
-    return dst;
+    WarpParams params;
+    params.p = p;
+    params.a = a;
+    params.b = b;
+    return params;
 }
 
 // Channel values encode coordinates: r = scale * x, g = scale * y, b = 60.
@@ -64,33 +85,31 @@ void channel_error(SDL_Surface* want, SDL_Surface* got, int x, int y, int* below
 
 TEST_P(Warp, IdenticalSegmentsGiveTheSource)
 {
-    SDL_Surface* src = make_surface(40, 30, 32);
-    fill_random(src, 7);
+    SurfacePtr src(make_surface(40, 30, 32));
+    fill_random(src.get(), 7);
 
-    // Horizontal, 16 long: u, v and X' are exact, so the copy is exact.
-    SDL_Surface* exact = warp(src, {{4, 6, 20, 6}, {4, 6, 20, 6}});
-    EXPECT_EQ(compare_rgb(src, exact), "");
+    // Horizontal, 16 long: u, v and X' are exact.get(), so the copy is exact.
+    SurfacePtr exact = warp(src.get(), {{4, 6, 20, 6}, {4, 6, 20, 6}});
+    EXPECT_EQ(compare_rgb(src.get(), exact.get()), "");
 
     // Oblique pairs: the source point is X give or take a rounding error.
     // When it lands just off the pixel, each of the sampler's two truncating
     // stages can lose one unit, so a channel may come out up to 2 low, never
     // high. Column 0 and row 0 are left out: a point a rounding error left of
     // or above the image is black.
-    SDL_Surface* near = warp(src, {{3.5, 2.25, 29, 17.5}, {3.5, 2.25, 29, 17.5}, {30, 2, 5, 25}, {30, 2, 5, 25}});
+    SurfacePtr near = warp(src.get(), {{3.5, 2.25, 29, 17.5}, {3.5, 2.25, 29, 17.5}, {30, 2, 5, 25}, {30, 2, 5, 25}});
     int below = 0, above = 0;
     for (int y = 1; y < src->h; ++y)
         for (int x = 1; x < src->w; ++x)
-            channel_error(src, near, x, y, &below, &above);
+            channel_error(src.get(), near.get(), x, y, &below, &above);
     EXPECT_LE(below, 2);
     EXPECT_EQ(above, 0);
-    SDL_FreeSurface(src);
-    SDL_FreeSurface(exact);
-    SDL_FreeSurface(near);
 }
 
 // First segment (5, 7)-(13, 7); the second is it moved by (tx, ty). With
 // whole moves of 0, 1, 2 or 4 pixels (weight * t / weight is exact only when
-// t is a power of two) the source point of X is exactly X - t, so pixel (x, y) is the source pixel
+// t is a power of two) the source point of X is exactly X - t, so pixel
+// (x, y) is the source pixel
 // (x - tx, y - ty), clamped to the last column or row when that point is on
 // the right or bottom edge (x - tx = w), and black beyond the image.
 void expect_translated(SDL_Surface* src, SDL_Surface* dst, int tx, int ty)
@@ -114,16 +133,14 @@ TEST_P(Warp, TranslationMovesContentAndBlackensTheUncoveredBorder)
 {
     const int moves[][2] = {{4, 2}, {-2, -1}, {0, -4}};
     for (int depth : {8, 16, 24, 32}) {
-        SDL_Surface* src = make_surface(23, 17, depth);
-        fill_random(src, depth);
+        SurfacePtr src(make_surface(23, 17, depth));
+        fill_random(src.get(), depth);
         for (const auto& t : moves) {
             double tx = t[0], ty = t[1];
-            SDL_Surface* dst = warp(src, {{5, 7, 13, 7}, {5 + tx, 7 + ty, 13 + tx, 7 + ty}});
+            SurfacePtr dst = warp(src.get(), {{5, 7, 13, 7}, {5 + tx, 7 + ty, 13 + tx, 7 + ty}});
             SCOPED_TRACE("depth " + std::to_string(depth));
-            expect_translated(src, dst, t[0], t[1]);
-            SDL_FreeSurface(dst);
+            expect_translated(src.get(), dst.get(), t[0], t[1]);
         }
-        SDL_FreeSurface(src);
     }
 }
 
@@ -134,18 +151,17 @@ TEST_P(Warp, TranslationMovesContentAndBlackensTheUncoveredBorder)
 // pixel from the grid, so rounding cannot move it to another pixel.
 TEST_P(Warp, OnePairIsTheSimilarityItFixes)
 {
-    SDL_Surface* src = coordinate_image(64, 64, 1);
+    SurfacePtr src(coordinate_image(64, 64, 1));
     const std::vector<Segment> pair = {{20.5, 5.5, 20.5, 45.5}, {10, 10, 30, 10}};
     // With one pair the weight cancels, whatever the parameters.
-    const double params[][3] = {{0.5, 1.0, 1.0}, {2.0, 3.0, 0.25}, {0.0, 0.0, 5.0}};
-    for (const auto& pba : params) {
-        SDL_Surface* dst = warp(src, pair, pba[0], pba[1], pba[2]);
+    for (const WarpParams& params : {params_of(0.5, 1.0, 1.0), params_of(2.0, 0.25, 3.0), params_of(0.0, 5.0, 0.0)}) {
+        SurfacePtr dst = warp(src.get(), pair, params);
         int wrong = 0, checked = 0;
         for (int y = 0; y < 64; ++y)
             for (int x = 0; x < 64; ++x) {
                 double sx = 30.5 - y, sy = 2.0 * x - 14.5;
                 Uint8 r, g, b;
-                get_pixel(dst, x, y, &r, &g, &b);
+                get_pixel(dst.get(), x, y, &r, &g, &b);
                 bool ok;
                 if (sx < 0 || sx > 64 || sy < 0 || sy > 64) {
                     ok = r == 0 && g == 0 && b == 0;
@@ -164,24 +180,22 @@ TEST_P(Warp, OnePairIsTheSimilarityItFixes)
             }
         EXPECT_EQ(wrong, 0);
         EXPECT_GT(checked, 500);
-        SDL_FreeSurface(dst);
     }
-    SDL_FreeSurface(src);
 }
 
 TEST_P(Warp, SwappedPairGivesTheInverse)
 {
     // A linear gradient survives bilinear sampling up to truncation, so what
     // the round trip loses is the sampling, not the geometry.
-    SDL_Surface* src = coordinate_image(64, 64, 3);
+    SurfacePtr src(coordinate_image(64, 64, 3));
     const Segment A = {20, 20, 40, 28}, B = {24, 18, 38, 36};
-    SDL_Surface* there = warp(src, {A, B});
-    SDL_Surface* back = warp(there, {B, A});
+    SurfacePtr there = warp(src.get(), {A, B});
+    SurfacePtr back = warp(there.get(), {B, A});
     int moved_below = 0, moved_above = 0, below = 0, above = 0;
     for (int y = 20; y < 44; ++y)
         for (int x = 20; x < 44; ++x) {
-            channel_error(src, there, x, y, &moved_below, &moved_above);
-            channel_error(src, back, x, y, &below, &above);
+            channel_error(src.get(), there.get(), x, y, &moved_below, &moved_above);
+            channel_error(src.get(), back.get(), x, y, &below, &above);
         }
     EXPECT_GT(std::max(moved_below, moved_above), 20) << "the pair should deform the image";
     // The first warp leaves each pixel up to 2 below the gradient (two
@@ -189,9 +203,6 @@ TEST_P(Warp, SwappedPairGivesTheInverse)
     // L - 4, and L = 3x is whole, so at most 3 below. Truncation never adds.
     EXPECT_LE(below, 3);
     EXPECT_EQ(above, 0);
-    SDL_FreeSurface(src);
-    SDL_FreeSurface(there);
-    SDL_FreeSurface(back);
 }
 
 // Two pairs on a coordinate image (r = 4x). Pair 1 (second segment (16, 10)
@@ -204,18 +215,19 @@ TEST_P(Warp, SwappedPairGivesTheInverse)
 // 104, 107 or 111.
 TEST_P(Warp, WeightsFollowDistanceLengthAndParameters)
 {
-    SDL_Surface* src = coordinate_image(64, 40, 4);
+    SurfacePtr src(coordinate_image(64, 40, 4));
     const std::vector<Segment> table = {{20, 10, 36, 10}, {16, 10, 32, 10}, {12, 20, 20, 20}, {16, 20, 24, 20}};
-    const double params[][4] = {{2, 0.5, 3, 102}, {0.5, 1, 1, 101}};
-    for (const auto& q : params) {
-        SDL_Surface* dst = warp(src, table, q[0], q[1], q[2]);
+    const struct {
+        WarpParams params;
+        int r;
+    } cases[] = {{params_of(2, 3, 0.5), 102}, {params_of(0.5, 1, 1), 101}};
+    for (const auto& c : cases) {
+        SurfacePtr dst = warp(src.get(), table, c.params);
         Uint8 r, g, b;
-        get_pixel(dst, 24, 14, &r, &g, &b);
-        EXPECT_EQ(r, q[3]) << "p " << q[0] << " b " << q[1] << " a " << q[2];
+        get_pixel(dst.get(), 24, 14, &r, &g, &b);
+        EXPECT_EQ(r, c.r) << "p " << c.params.p << " a " << c.params.a << " b " << c.params.b;
         EXPECT_EQ(g, 56);
-        SDL_FreeSurface(dst);
     }
-    SDL_FreeSurface(src);
 }
 
 TEST_P(Warp, DegeneratePairsAreLeftOut)
@@ -224,28 +236,104 @@ TEST_P(Warp, DegeneratePairsAreLeftOut)
     const Segment dot = {10, 10, 10, 10}, line = {2, 3, 20, 11};
     for (int depth : {8, 16, 24, 32}) {
         SCOPED_TRACE("depth " + std::to_string(depth));
-        SDL_Surface* src = make_surface(23, 17, depth);
-        fill_random(src, 100 + depth);
-        SDL_Surface* alone = warp(src, {first, second});
-        expect_translated(src, alone, 4, 2);
+        SurfacePtr src(make_surface(23, 17, depth));
+        fill_random(src.get(), 100 + depth);
+        SurfacePtr alone = warp(src.get(), {first, second});
+        expect_translated(src.get(), alone.get(), 4, 2);
         // A zero-length first or second segment, before or after the good pair.
         const std::vector<std::vector<Segment>> tables = {
             {dot, line, first, second}, {first, second, line, dot}, {dot, line, first, second, line, dot}};
         for (const auto& table : tables) {
-            SDL_Surface* dst = warp(src, table);
-            EXPECT_EQ(compare_rgb(alone, dst), "");
-            SDL_FreeSurface(dst);
+            SurfacePtr dst = warp(src.get(), table);
+            EXPECT_EQ(compare_rgb(alone.get(), dst.get()), "");
         }
         // Nothing left: the source point is X, an exact copy.
-        SDL_Surface* copy = warp(src, {dot, line, line, dot, dot, dot});
-        EXPECT_EQ(compare_rgb(src, copy), "");
-        SDL_FreeSurface(copy);
-        SDL_FreeSurface(alone);
-        SDL_FreeSurface(src);
+        SurfacePtr copy = warp(src.get(), {dot, line, line, dot, dot, dot});
+        EXPECT_EQ(compare_rgb(src.get(), copy.get()), "");
     }
 }
 
-TEST_P(Warp, NoSourceOrNoSurfaceGivesNoResult)
+TEST_P(Warp, MissingOrMismatchedSurfacesAreRefusedUntouched)
+{
+    const Segment table[2] = {{0, 0, 4, 0}, {1, 0, 5, 0}};
+    SurfacePtr src(make_surface(6, 5, 24)), dst(make_surface(6, 5, 32)), small(make_surface(5, 5, 32));
+    fill_random(small.get(), 1);
+    SurfacePtr before(make_surface(5, 5, 32));
+    SDL_BlitSurface(small.get(), nullptr, before.get(), nullptr);
+    EXPECT_EQ(warp_run(nullptr, dst.get(), table, 2, WarpParams(), options()), WARP_NO_SOURCE);
+    EXPECT_EQ(warp_run(src.get(), nullptr, table, 2, WarpParams(), options()), WARP_NO_RESULT);
+    EXPECT_EQ(warp_run(src.get(), small.get(), table, 2, WarpParams(), options()), WARP_SIZE_MISMATCH);
+    EXPECT_EQ(compare_rgb(before.get(), small.get()), "");
+}
+
+// The source points handed out are the ones sampled: each result pixel is
+// sample_bilinear of the source at its point. Progress ends at every pixel.
+// With p = 1e308 every weight overflows, so no point is finite; with a large
+// b only the pixels near a segment overflow, and the count says how many.
+TEST_P(Warp, ReportsSourcePointsProgressAndNonFinitePoints)
+{
+    SurfacePtr src(make_surface(29, 21, 24));
+    fill_random(src.get(), 5);
+    const std::vector<Segment> table = {{3, 4, 20, 6}, {4, 5, 22, 9}, {10, 15, 12, 2}, {9, 16, 14, 1},
+                                        {25, 18, 26, 3}, {24, 19, 27, 2}};
+    const int n = static_cast<int>(table.size()), w = src->w, h = src->h;
+    for (const WarpParams& params : {params_of(0.7, 2.5, 1.3), params_of(1e308, 1, 1), params_of(1, 0.01, 400)}) {
+        SCOPED_TRACE(testing::Message() << "p " << params.p << " a " << params.a << " b " << params.b);
+        std::vector<double> px(w * h, -7.0), py(w * h, -7.0);
+        std::atomic<long long> done(0);
+        WarpOptions o = options();
+        o.points_x = px.data();
+        o.points_y = py.data();
+        o.pixels_done = &done;
+        SurfacePtr dst(make_surface(w, h, 32));
+        fill_random(dst.get(), 9);
+        WarpReport report;
+        ASSERT_EQ(warp_run(src.get(), dst.get(), table.data(), n, params, o, &report), WARP_OK);
+        EXPECT_EQ(done.load(), static_cast<long long>(w) * h);
+        long long nonfinite = 0, wrong = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const double sx = px[y * w + x], sy = py[y * w + x];
+                nonfinite += !std::isfinite(sx) || !std::isfinite(sy);
+                Uint8 e[3], a[3];
+                sample_bilinear(src.get(), sx, sy, &e[0], &e[1], &e[2]);
+                get_pixel(dst.get(), x, y, &a[0], &a[1], &a[2]);
+                if ((e[0] != a[0] || e[1] != a[1] || e[2] != a[2]) && wrong++ < 5)
+                    ADD_FAILURE() << "pixel (" << x << ", " << y << ") is not the sample at (" << sx << ", " << sy
+                                  << ")";
+            }
+        EXPECT_EQ(report.nonfinite_points, nonfinite);
+        if (params.p == 1e308)
+            EXPECT_EQ(nonfinite, static_cast<long long>(w) * h);
+        else if (params.b == 400)
+            EXPECT_TRUE(nonfinite > 0 && nonfinite < static_cast<long long>(w) * h) << nonfinite;
+        else
+            EXPECT_EQ(nonfinite, 0);
+    }
+}
+
+// The program's entry over the engine: its own order of parameters (p, b, a),
+// its 32-bit result, and "error" when the result cannot be created.
+TEST(WarpImage, IsTheEngineWithTheProgramsParameterOrder)
+{
+    SurfacePtr src(make_surface(31, 23, 24));
+    fill_random(src.get(), 11);
+    const Segment table[4] = {{3, 4, 20, 6}, {4, 5, 22, 9}, {10, 15, 12, 2}, {9, 16, 14, 1}};
+    SDL_Surface* raw = nullptr;
+    warp_image(src.get(), &raw, table, 4, 0.3, 1.7, 2.9);
+    SurfacePtr got(raw);
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(got->format->BitsPerPixel, 32);
+    WarpOptions literal;
+    literal.kernel = WARP_KERNEL_LITERAL;
+    SurfacePtr want(make_surface(31, 23, 32)), swapped(make_surface(31, 23, 32));
+    warp_run(src.get(), want.get(), table, 4, params_of(0.3, 2.9, 1.7), literal);
+    warp_run(src.get(), swapped.get(), table, 4, params_of(0.3, 1.7, 2.9), literal);
+    EXPECT_EQ(compare_rgb(want.get(), got.get()), "");
+    EXPECT_NE(compare_rgb(swapped.get(), got.get()), "") << "a and b must matter here";
+}
+
+TEST(WarpImage, NoSourceOrFailedCreationGivesNoResult)
 {
     const Segment table[2] = {{0, 0, 4, 0}, {1, 0, 5, 0}};
     SDL_Surface* dst = reinterpret_cast<SDL_Surface*>(&dst);  // a stale handle
@@ -256,15 +344,14 @@ TEST_P(Warp, NoSourceOrNoSurfaceGivesNoResult)
 
     // SDL refuses a 16384-pixel-wide surface; the source's pixels are never
     // reached because creation fails first.
-    SDL_Surface* small = make_surface(2, 2, 32);
+    SurfacePtr small(make_surface(2, 2, 32));
     SDL_Surface wide = *small;
     wide.w = 16384;
-    dst = small;
+    dst = small.get();
     testing::internal::CaptureStdout();
     warp_image(&wide, &dst, table, 2, 0.5, 1.0, 1.0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "error");
     EXPECT_EQ(dst, nullptr);
-    SDL_FreeSurface(small);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, Warp,

@@ -3,10 +3,12 @@
 // fast bilinear sampler against sample_bilinear.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <random>
 
 #include "raster/pixel_fast.h"
+#include "raster/sampler.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -55,7 +57,9 @@ void check_format(SDL_Surface* s, uint64_t count, bool exhaustive, bool expect_t
         Uint32 packed = exhaustive ? static_cast<Uint32>(i) : rng() & value_mask;
         store(s, packed);
         Uint8 r, g, b, er, eg, eb;
-        fast_get_pixel(&f, 0, 0, &r, &g, &b);
+        // On a 1 x 1 surface the point (0, 0) samples its one pixel with
+        // weight 1: exactly the table-driven read.
+        fast_sample_bilinear(&f, 0, 0, &r, &g, &b);
         SDL_GetRGB(packed, s->format, &er, &eg, &eb);
         ASSERT_TRUE(r == er && g == eg && b == eb) << "read of packed " << packed << ": " << int(r) << " " << int(g)
                                                    << " " << int(b) << " vs SDL " << int(er) << " " << int(eg)
@@ -73,9 +77,9 @@ void check_format(SDL_Surface* s, uint64_t count, bool exhaustive, bool expect_t
 
 TEST(FastPixel, EightBitPaletteEveryValue)
 {
-    SDL_Surface* s = make_surface(1, 1, 8);
+    SurfacePtr owner(make_surface(1, 1, 8));
+    SDL_Surface* s = owner.get();
     check_format(s, 256, true, true);
-    SDL_FreeSurface(s);
 }
 
 TEST(FastPixel, SixteenBitEveryValue)
@@ -84,11 +88,11 @@ TEST(FastPixel, SixteenBitEveryValue)
     // order, one of them not starting at bit 0.
     const Uint32 layouts[][3] = {{0xF800, 0x07E0, 0x001F}, {0x7C00, 0x03E0, 0x001F}, {0x000E, 0x03F0, 0xFC00}};
     for (const auto& m : layouts) {
-        SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, 1, 1, 16, m[0], m[1], m[2], 0);
+        SurfacePtr owner(SDL_CreateRGBSurface(SDL_SWSURFACE, 1, 1, 16, m[0], m[1], m[2], 0));
+        SDL_Surface* s = owner.get();
         ASSERT_NE(s, nullptr);
         SCOPED_TRACE(testing::Message() << "masks " << m[0] << " " << m[1] << " " << m[2]);
         check_format(s, 65536, true, true);
-        SDL_FreeSurface(s);
     }
 }
 
@@ -108,11 +112,11 @@ TEST(FastPixel, TwentyFourAndThirtyTwoBitRandomValues)
         {32, 0x3FF00000, 0x000FFC00, 0x000003FF, 0, false},
     };
     for (const Layout& l : layouts) {
-        SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, 1, 1, l.depth, l.r, l.g, l.b, l.a);
+        SurfacePtr owner(SDL_CreateRGBSurface(SDL_SWSURFACE, 1, 1, l.depth, l.r, l.g, l.b, l.a));
+        SDL_Surface* s = owner.get();
         ASSERT_NE(s, nullptr);
         SCOPED_TRACE(testing::Message() << "depth " << l.depth << " red mask " << l.r);
         check_format(s, 500000, false, l.tables);
-        SDL_FreeSurface(s);
     }
 }
 
@@ -120,7 +124,8 @@ TEST(FastPixel, BilinearEqualsSampler)
 {
     std::mt19937 rng(99);
     for (int depth : {8, 15, 16, 24, 32}) {
-        SDL_Surface* s = make_surface(7, 5, depth);
+        SurfacePtr owner(make_surface(7, 5, depth));
+        SDL_Surface* s = owner.get();
         fill_random(s, depth);
         FastFormat f;
         fast_format_init(&f, s);
@@ -137,7 +142,6 @@ TEST(FastPixel, BilinearEqualsSampler)
             sample_bilinear(s, x, y, &er, &eg, &eb);
             ASSERT_TRUE(r == er && g == eg && b == eb) << "depth " << depth << " at (" << x << ", " << y << ")";
         }
-        SDL_FreeSurface(s);
     }
 }
 

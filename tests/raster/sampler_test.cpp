@@ -42,18 +42,19 @@ const Rgb black = {0, 0, 0};
 TEST(Sampler, IntegerPointReturnsThePixelExactly)
 {
     for (int depth : {8, 16, 24, 32}) {
-        SDL_Surface* s = make_surface(7, 5, depth);
+        SurfacePtr s_owner(make_surface(7, 5, depth));
+        SDL_Surface* s = s_owner.get();
         fill_random(s, 11 + depth);
         for (int y = 0; y < s->h; ++y)
             for (int x = 0; x < s->w; ++x)
                 ASSERT_EQ(sample(s, x, y), pixel(s, x, y)) << "depth " << depth << " at " << x << "," << y;
-        SDL_FreeSurface(s);
     }
 }
 
 TEST(Sampler, OutsideAndNaNAreBlackAndReadNothing)
 {
-    SDL_Surface* s = make_surface(4, 3, 32);
+    SurfacePtr s_owner(make_surface(4, 3, 32));
+    SDL_Surface* s = s_owner.get();
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 4; ++x)
             put_pixel(s, x, y, 200, 150, 100);
@@ -71,12 +72,12 @@ TEST(Sampler, OutsideAndNaNAreBlackAndReadNothing)
     for (const auto& p : points)
         EXPECT_EQ(sample(s, p[0], p[1]), black) << p[0] << ", " << p[1];
     s->pixels = pixels;
-    SDL_FreeSurface(s);
 }
 
 TEST(Sampler, InteriorBlendTruncatesAtBothStages)
 {
-    SDL_Surface* s = make_surface(3, 3, 32);
+    SurfacePtr s_owner(make_surface(3, 3, 32));
+    SDL_Surface* s = s_owner.get();
     put_pixel(s, 0, 0, 0, 255, 100);
     put_pixel(s, 1, 0, 255, 0, 201);
     // Halfway along a row: trunc(127.5) = 127, trunc(150.5) = 150.
@@ -95,13 +96,13 @@ TEST(Sampler, InteriorBlendTruncatesAtBothStages)
     EXPECT_EQ(c.r, 1);
     EXPECT_EQ(c.b, 255);
     EXPECT_EQ(sample(s, 1.25, 1.75).g, 92);
-    SDL_FreeSurface(s);
 }
 
 TEST(Sampler, LastStripsBlendTowardLastColumnAndRow)
 {
     // 3 x 2, column 2 = (40, 80, 0) on row 0 and (120, 0, 10) on row 1.
-    SDL_Surface* s = make_surface(3, 2, 32);
+    SurfacePtr s_owner(make_surface(3, 2, 32));
+    SDL_Surface* s = s_owner.get();
     fill_random(s, 5);
     put_pixel(s, 2, 0, 40, 80, 0);
     put_pixel(s, 2, 1, 120, 0, 10);
@@ -120,7 +121,6 @@ TEST(Sampler, LastStripsBlendTowardLastColumnAndRow)
     EXPECT_EQ(sample(s, 1.5, 1.5), (Rgb{160, 100, 105}));
     EXPECT_EQ(sample(s, 1.5, 2), (Rgb{160, 100, 105}));
     EXPECT_EQ(sample(s, 3, 2), (Rgb{120, 0, 10}));
-    SDL_FreeSurface(s);
 }
 
 // A 32-bit surface's buffer is exactly w * h * 4 bytes, so on these thin
@@ -128,16 +128,18 @@ TEST(Sampler, LastStripsBlendTowardLastColumnAndRow)
 // (caught under AddressSanitizer) or shows in the value.
 TEST(Sampler, ThinImagesReadNothingOutside)
 {
-    SDL_Surface* one = make_surface(1, 1, 32);
+    SurfacePtr one_owner(make_surface(1, 1, 32));
+    SDL_Surface* one = one_owner.get();
     put_pixel(one, 0, 0, 200, 100, 50);
     for (double y : {0.0, 0.25, 0.5, 1.0})
         for (double x : {0.0, 0.5, 0.75, 1.0})
             EXPECT_EQ(sample(one, x, y), (Rgb{200, 100, 50})) << x << ", " << y;
-    SDL_FreeSurface(one);
 
     // 1 x 3 column of greys 0, 100, 200, and its 3 x 1 transpose.
-    SDL_Surface* column = make_surface(1, 3, 32);
-    SDL_Surface* row = make_surface(3, 1, 32);
+    SurfacePtr column_owner(make_surface(1, 3, 32));
+    SDL_Surface* column = column_owner.get();
+    SurfacePtr row_owner(make_surface(3, 1, 32));
+    SDL_Surface* row = row_owner.get();
     for (int i = 0; i < 3; ++i) {
         put_pixel(column, 0, i, 100 * i, 100 * i, 100 * i);
         put_pixel(row, i, 0, 100 * i, 100 * i, 100 * i);
@@ -151,8 +153,6 @@ TEST(Sampler, ThinImagesReadNothingOutside)
             EXPECT_EQ(sample(column, across, at[i]).g, grey[i]) << at[i];
             EXPECT_EQ(sample(row, at[i], across).g, grey[i]) << at[i];
         }
-    SDL_FreeSurface(column);
-    SDL_FreeSurface(row);
 }
 
 }  // namespace

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "raster/sample_row.h"
 #include "tests/support/test_support.h"
 #include "warp/warp.h"
-#include "warp/warp_fast.h"
 
 namespace {
 
@@ -100,6 +100,58 @@ Case make_case(uint32_t seed)
     return c;
 }
 
+WarpParams params_of(const Case& c)
+{
+    WarpParams params;
+    params.p = c.p;
+    params.a = c.a;
+    params.b = c.b;
+    return params;
+}
+
+WarpOptions kernel_options(WarpKernel kernel, int threads)
+{
+    WarpOptions options;
+    options.kernel = kernel;
+    options.threads = threads;
+    return options;
+}
+
+// Warps src into a fresh 32-bit result filled with junk first, so that a
+// pixel left unwritten shows; the source points go to *points (x then y of
+// each pixel, row by row) when it is given.
+SurfacePtr run(SDL_Surface* src, const Case& c, WarpOptions options, uint32_t junk,
+               std::vector<double>* points = nullptr)
+{
+    SurfacePtr dst(SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0));
+    fill_random(dst.get(), junk);
+    if (points) {
+        points->assign(2 * c.w * c.h, 0.0);
+        options.points_x = points->data();
+        options.points_y = points->data() + c.w * c.h;
+    }
+    warp_run(src, dst.get(), c.table.data(), static_cast<int>(c.table.size()), params_of(c), options);
+    return dst;
+}
+
+// Equal doubles, bit for bit, or both not a number (whose sign and payload
+// an instruction set may choose).
+std::string compare_points(const std::vector<double>& expected, const std::vector<double>& actual, int w)
+{
+    const size_t plane = expected.size() / 2;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const double e = expected[i], a = actual[i];
+        if ((std::isnan(e) && std::isnan(a)) || std::memcmp(&e, &a, sizeof e) == 0)
+            continue;
+        const size_t pixel = i % plane;
+        char line[160];
+        std::snprintf(line, sizeof line, "source point %c of pixel (%zu, %zu): %.17g vs %.17g\n",
+                      i < plane ? 'x' : 'y', pixel % w, pixel / w, e, a);
+        return line;
+    }
+    return "";
+}
+
 std::string describe(uint32_t seed, const Case& c)
 {
     char line[200];
@@ -124,8 +176,8 @@ std::string compare_exact(SDL_Surface* expected, SDL_Surface* actual)
 }
 
 struct Result {
-    SDL_Surface* literal;
-    std::vector<double> points;  // fast_row_points of every row, x then y
+    SurfacePtr literal;
+    std::vector<double> points;  // the literal kernel's source points
 };
 
 TEST(FastKernel, EqualsLiteralOnEveryTarget)
@@ -134,19 +186,16 @@ TEST(FastKernel, EqualsLiteralOnEveryTarget)
     const int cases = std::getenv("TAVROSK_SEED") ? 1 : 400;
     std::vector<Case> all;
     std::vector<Result> results;
-    std::vector<SDL_Surface*> sources;
+    std::vector<SurfacePtr> sources;
     for (int i = 0; i < cases; ++i) {
         all.push_back(make_case(base + i));
         const Case& c = all.back();
-        SDL_Surface* src = make_surface(c.w, c.h, c.depth);
-        ASSERT_NE(src, nullptr);
-        fill_random(src, base + i);
-        sources.push_back(src);
+        sources.emplace_back(make_surface(c.w, c.h, c.depth));
+        ASSERT_NE(sources.back(), nullptr);
+        fill_random(sources.back().get(), base + i);
         Result r;
-        r.literal = SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0);
-        fill_random(r.literal, ~(base + i));
-        warp_literal(src, r.literal, c.table.data(), static_cast<int>(c.table.size()), c.p, c.b, c.a);
-        results.push_back(r);
+        r.literal = run(sources.back().get(), c, kernel_options(WARP_KERNEL_LITERAL, 1), ~(base + i), &r.points);
+        results.push_back(std::move(r));
     }
 
     std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
@@ -154,41 +203,25 @@ TEST(FastKernel, EqualsLiteralOnEveryTarget)
     for (size_t t = 0; t < targets.size(); ++t) {
         hwy::SetSupportedTargetsForTest(targets[t]);
         std::printf("target %s\n", hwy::TargetName(targets[t]));
-        ASSERT_STREQ(fast_target_name(), hwy::TargetName(targets[t]));
+        ASSERT_STREQ(warp_target_name(), hwy::TargetName(targets[t]));
+        ASSERT_STREQ(sample_row_target_name(), hwy::TargetName(targets[t]));
         for (int i = 0; i < cases; ++i) {
             const Case& c = all[i];
-            const int n = static_cast<int>(c.table.size());
-            const int thread_counts[] = {1, 3, 0};
-            for (int threads : thread_counts) {
-                SDL_Surface* dst = SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0);
-                // Junk first, so that a pixel left unwritten shows.
-                fill_random(dst, base + i + 77);
-                warp_fast(sources[i], dst, c.table.data(), n, c.p, c.b, c.a, threads);
-                std::string diff = compare_exact(results[i].literal, dst);
-                SDL_FreeSurface(dst);
-                ASSERT_EQ(diff, "") << describe(base + i, c) << "target " << hwy::TargetName(targets[t])
-                                    << ", " << threads << " threads (expected literal, actual fast)";
+            for (int threads : {1, 3, 0}) {
+                std::vector<double> points;
+                SurfacePtr dst = run(sources[i].get(), c, kernel_options(WARP_KERNEL_FAST, threads), base + i + 77,
+                                     &points);
+                ASSERT_EQ(compare_exact(results[i].literal.get(), dst.get()), "")
+                    << describe(base + i, c) << "target " << hwy::TargetName(targets[t]) << ", " << threads
+                    << " threads (expected literal, actual fast)";
+                // The same source points as doubles, not only after sampling.
+                ASSERT_EQ(compare_points(results[i].points, points, c.w), "")
+                    << describe(base + i, c) << "target " << hwy::TargetName(targets[t]) << ", " << threads
+                    << " threads (expected literal, actual fast)";
             }
-            // Every target gives the same source points as the first, as
-            // doubles, not only after rounding to pixels.
-            FastTable table;
-            fast_table_build(&table, c.table.data(), n, c.p, c.b, c.a);
-            std::vector<double> points(2 * c.w * c.h);
-            for (int y = 0; y < c.h; ++y)
-                fast_row_points(&table, y, c.w, &points[2 * y * c.w], &points[(2 * y + 1) * c.w]);
-            if (t == 0)
-                results[i].points = points;
-            else
-                ASSERT_EQ(std::memcmp(points.data(), results[i].points.data(), points.size() * sizeof(double)), 0)
-                    << describe(base + i, c) << "source points on " << hwy::TargetName(targets[t]) << " vs "
-                    << hwy::TargetName(targets[0]);
         }
     }
     hwy::SetSupportedTargetsForTest(0);
-    for (int i = 0; i < cases; ++i) {
-        SDL_FreeSurface(sources[i]);
-        SDL_FreeSurface(results[i].literal);
-    }
 }
 
 // A larger image on many threads: rows shared out must still all be written
@@ -200,19 +233,13 @@ TEST(FastKernel, ManyThreadsOnLargerImage)
     c.w = 203;
     c.h = 61;
     c.depth = 24;
-    SDL_Surface* src = make_surface(c.w, c.h, c.depth);
-    fill_random(src, seed);
-    SDL_Surface* expected = SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0);
-    warp_literal(src, expected, c.table.data(), static_cast<int>(c.table.size()), c.p, c.b, c.a);
+    SurfacePtr src(make_surface(c.w, c.h, c.depth));
+    fill_random(src.get(), seed);
+    SurfacePtr expected = run(src.get(), c, kernel_options(WARP_KERNEL_LITERAL, 1), seed);
     for (int threads : {1, 2, 7, 64}) {
-        SDL_Surface* dst = SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0);
-        fill_random(dst, seed + threads);
-        warp_fast(src, dst, c.table.data(), static_cast<int>(c.table.size()), c.p, c.b, c.a, threads);
-        EXPECT_EQ(compare_exact(expected, dst), "") << describe(seed, c) << threads << " threads";
-        SDL_FreeSurface(dst);
+        SurfacePtr dst = run(src.get(), c, kernel_options(WARP_KERNEL_FAST, threads), seed + threads);
+        EXPECT_EQ(compare_exact(expected.get(), dst.get()), "") << describe(seed, c) << threads << " threads";
     }
-    SDL_FreeSurface(expected);
-    SDL_FreeSurface(src);
 }
 
 // Sources whose pixels end exactly at their last pixel, so that any read
@@ -230,9 +257,9 @@ TEST(FastKernel, TightBuffersAndOddPitches)
                 Case c = make_case(seed + depth * 100 + w * 10 + extra);
                 c.w = w;
                 c.h = 1 + (w + extra) % 4;
-                SDL_Surface* model = make_surface(c.w, c.h, depth);
+                SurfacePtr model(make_surface(c.w, c.h, depth));
                 ASSERT_NE(model, nullptr);
-                fill_random(model, seed + w);
+                fill_random(model.get(), seed + w);
                 const SDL_PixelFormat* f = model->format;
                 const int pitch = c.w * f->BytesPerPixel + extra;
                 const size_t extent = static_cast<size_t>(c.h - 1) * pitch + c.w * f->BytesPerPixel;
@@ -240,27 +267,19 @@ TEST(FastKernel, TightBuffersAndOddPitches)
                 for (int y = 0; y < c.h; ++y)
                     std::memcpy(&pixels[y * pitch], static_cast<Uint8*>(model->pixels) + y * model->pitch,
                                 c.w * f->BytesPerPixel);
-                SDL_Surface* src = SDL_CreateRGBSurfaceFrom(pixels.data(), c.w, c.h, f->BitsPerPixel, pitch,
-                                                            f->Rmask, f->Gmask, f->Bmask, f->Amask);
+                SurfacePtr src(SDL_CreateRGBSurfaceFrom(pixels.data(), c.w, c.h, f->BitsPerPixel, pitch, f->Rmask,
+                                                        f->Gmask, f->Bmask, f->Amask));
                 ASSERT_NE(src, nullptr);
                 if (f->palette)
-                    SDL_SetColors(src, f->palette->colors, 0, f->palette->ncolors);
-                SDL_Surface* expected = SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0);
-                const int n = static_cast<int>(c.table.size());
-                warp_literal(src, expected, c.table.data(), n, c.p, c.b, c.a);
+                    SDL_SetColors(src.get(), f->palette->colors, 0, f->palette->ncolors);
+                SurfacePtr expected = run(src.get(), c, kernel_options(WARP_KERNEL_LITERAL, 1), seed);
                 for (int64_t target : targets) {
                     hwy::SetSupportedTargetsForTest(target);
-                    SDL_Surface* dst = SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0);
-                    fill_random(dst, seed + 5);
-                    warp_fast(src, dst, c.table.data(), n, c.p, c.b, c.a, 1);
-                    EXPECT_EQ(compare_exact(expected, dst), "")
+                    SurfacePtr dst = run(src.get(), c, kernel_options(WARP_KERNEL_FAST, 1), seed + 5);
+                    EXPECT_EQ(compare_exact(expected.get(), dst.get()), "")
                         << describe(seed, c) << "pitch " << pitch << ", target " << hwy::TargetName(target);
-                    SDL_FreeSurface(dst);
                 }
                 hwy::SetSupportedTargetsForTest(0);
-                SDL_FreeSurface(expected);
-                SDL_FreeSurface(src);
-                SDL_FreeSurface(model);
             }
         }
     }

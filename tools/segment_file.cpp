@@ -23,15 +23,16 @@ SegmentLine parse_segment_line(const std::string& line, Segment* segment, std::s
 
     double values[4];
     int count = 0;
-    while (p < end) {
+    // A '#' after the numbers starts a comment that runs to the end of the line.
+    while (p < end && *p != '#') {
         const char* start = p;
         char* stop = nullptr;
         double value = std::strtod(start, &stop);
-        // A number must end at a blank or at the end of the line: "1,5" or
-        // "3px" is not a number.
-        if (stop == start || (stop < end && !is_blank(*stop))) {
+        // A number must end at a blank, a comment or the end of the line:
+        // "1,5" or "3px" is not a number.
+        if (stop == start || (stop < end && !is_blank(*stop) && *stop != '#')) {
             const char* word_end = start;
-            while (word_end < end && !is_blank(*word_end) && *word_end != '\0')
+            while (word_end < end && !is_blank(*word_end) && *word_end != '\0' && *word_end != '#')
                 ++word_end;
             *problem = "expected four numbers, found '" + std::string(start, word_end) + "'";
             return SEGMENT_LINE_BAD;

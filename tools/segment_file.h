@@ -2,7 +2,8 @@
 // "x1 y1 x2 y2" (image pixels, x right, y down) separated by blanks; decimal
 // fractions, exponents and negative values are allowed, values must be
 // finite. Blank lines and lines whose first non-blank character is '#' are
-// skipped. Lines keep table order: the 2k-th segment is the first of pair k.
+// skipped, and a '#' after the numbers starts a comment to the end of the
+// line. Lines keep table order: the 2k-th segment is the first of pair k.
 #pragma once
 #include <cstdio>
 #include <string>

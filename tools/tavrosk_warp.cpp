@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,138 +20,99 @@
 #include <unistd.h>
 
 #include "raster/surface_check.h"
+#include "tools/cli.h"
 #include "tools/segment_file.h"
 #include "warp/warp.h"
+
+namespace fs = std::filesystem;
 
 #ifndef TAVROSK_VERSION
 #define TAVROSK_VERSION "unknown"
 #endif
 
-static const char* const program = "tavrosk-warp";
-static const int max_threads = 1024;
+static const ToolInfo tool = {"tavrosk-warp", "[options] SOURCE.bmp SEGMENTS RESULT.bmp"};
 
 struct Options {
-    double p = 0.5, a = 1.0, b = 1.0;
-    int threads = 0;  // 0: the fast kernel's default
-    bool reference = false;
+    WarpParams params;
+    WarpOptions warp;
     const char* source = nullptr;
     const char* segments = nullptr;
     const char* result = nullptr;
 };
 
-static void print_usage(std::FILE* out)
-{
-    std::fprintf(out, "usage: %s [options] SOURCE.bmp SEGMENTS RESULT.bmp\n", program);
-}
-
 static void print_help()
 {
-    print_usage(stdout);
+    print_usage_line(tool, stdout);
     std::printf(
         "Warps SOURCE by the segment pairs in SEGMENTS and writes RESULT (a BMP).\n"
         "SEGMENTS is a text file, or - for standard input, with one segment a line:\n"
         "  x1 y1 x2 y2\n"
-        "Blank lines and lines starting with # are skipped. Lines 1 and 2 form the\n"
-        "first pair: where a feature lies in SOURCE, and where it is to lie in RESULT.\n"
+        "Blank lines and lines starting with # are skipped, and a line may end with\n"
+        "a # comment. Lines 1 and 2 form the first pair: where a feature lies in\n"
+        "SOURCE, and where it is to lie in RESULT.\n"
         "\n"
         "Options:\n"
-        "  -p P          length exponent of the weight (default 0.5, P >= 0)\n"
-        "  -a A          distance offset of the weight (default 1.0, A > 0)\n"
-        "  -b B          falloff exponent of the weight (default 1.0, B >= 0)\n"
-        "  --threads N   run the fast kernel on N threads (default: all cores)\n"
-        "  --reference   run the literal reference kernel on one thread\n"
-        "  -h, --help    show this help\n"
-        "  --version     show the version\n");
+        "  -p P              length exponent of the weight (default 0.5, P >= 0)\n"
+        "  -a A              distance offset of the weight (default 1.0, A > 0)\n"
+        "  -b B              falloff exponent of the weight (default 1.0, B >= 0)\n"
+        "  -t, --threads N   run the fast kernel on N threads (default: all cores)\n"
+        "      --reference   run the literal reference kernel (on one thread)\n"
+        "  -h, --help        show this help\n"
+        "      --version     show the version\n");
 }
 
-// Exit status 2: the command line itself is malformed.
-static int usage_error(const char* what, const char* arg)
-{
-    std::fprintf(stderr, "%s: %s%s%s\n", program, what, arg ? " " : "", arg ? arg : "");
-    print_usage(stderr);
-    return 2;
-}
-
-// Exit status 1: a bad value, file or image.
-static int input_error(const std::string& message)
-{
-    std::fprintf(stderr, "%s: %s\n", program, message.c_str());
-    return 1;
-}
-
-static bool parse_parameter(const char* text, double* value)
-{
-    char* end = nullptr;
-    errno = 0;
-    double v = std::strtod(text, &end);
-    if (end == text || *end != '\0' || !std::isfinite(v))
-        return false;
-    *value = v;
-    return true;
-}
-
-static bool parse_threads(const char* text, int* value)
-{
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || errno == ERANGE || v < 1 || v > max_threads)
-        return false;
-    *value = static_cast<int>(v);
-    return true;
-}
+enum { OPT_REFERENCE = 256, OPT_VERSION };
 
 // Returns -1 when the program is to go on, else the exit status.
 static int parse_arguments(int argc, char** argv, Options* options)
 {
-    const char* positional[3];
-    int count = 0;
-    bool options_done = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (options_done || arg[0] != '-' || std::strcmp(arg, "-") == 0) {
-            if (count == 3)
-                return usage_error("unexpected argument", arg);
-            positional[count++] = arg;
-            continue;
-        }
-        if (std::strcmp(arg, "--") == 0) {
-            options_done = true;
-        } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+    static const option long_options[] = {
+        {"threads", required_argument, nullptr, 't'},
+        {"reference", no_argument, nullptr, OPT_REFERENCE},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, OPT_VERSION},
+        {nullptr, 0, nullptr, 0},
+    };
+    bool threads_given = false;
+    std::string problem;
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, ":p:a:b:t:h", long_options, nullptr)) != -1) {
+        switch (c) {
+        case 'p':
+        case 'a':
+        case 'b':
+            if (!parse_weight(static_cast<char>(c), optarg, &options->params, &problem))
+                return input_error(tool, problem);
+            break;
+        case 't':
+            if (!parse_threads(optarg, &options->warp.threads, &problem))
+                return input_error(tool, problem);
+            threads_given = true;
+            break;
+        case OPT_REFERENCE:
+            options->warp.kernel = WARP_KERNEL_LITERAL;
+            break;
+        case 'h':
             print_help();
             return 0;
-        } else if (std::strcmp(arg, "--version") == 0) {
-            std::printf("%s %s\n", program, TAVROSK_VERSION);
+        case OPT_VERSION:
+            std::printf("%s %s\n", tool.program, TAVROSK_VERSION);
             return 0;
-        } else if (std::strcmp(arg, "--reference") == 0) {
-            options->reference = true;
-        } else if (std::strcmp(arg, "--threads") == 0 || std::strncmp(arg, "--threads=", 10) == 0) {
-            const char* value = arg[9] == '=' ? arg + 10 : (i + 1 < argc ? argv[++i] : nullptr);
-            if (!value)
-                return usage_error("missing value for", "--threads");
-            if (!parse_threads(value, &options->threads))
-                return input_error(std::string("--threads: '") + value + "' is not a whole number from 1 to "
-                                   + std::to_string(max_threads));
-        } else if ((arg[1] == 'p' || arg[1] == 'a' || arg[1] == 'b') && arg[2] == '\0') {
-            if (i + 1 >= argc)
-                return usage_error("missing value for", arg);
-            const char* value = argv[++i];
-            double v;
-            bool ok = parse_parameter(value, &v);
-            double* target = arg[1] == 'p' ? &options->p : arg[1] == 'a' ? &options->a : &options->b;
-            const char* rule = arg[1] == 'a' ? "a finite number greater than 0" : "a finite number, 0 or more";
-            if (!ok || (arg[1] == 'a' ? !(v > 0) : !(v >= 0)))
-                return input_error(std::string(arg) + ": '" + value + "' is not " + rule);
-            *target = v;
-        } else {
-            return usage_error("unknown option", arg);
+        default:
+            return usage_error(tool, getopt_problem(c, argv[optind - 1]));
         }
     }
+    const int count = argc - optind;
     if (count < 3)
-        return usage_error("missing arguments", nullptr);
-    options->source = positional[0];
-    options->segments = positional[1];
-    options->result = positional[2];
+        return usage_error(tool, "missing arguments");
+    if (count > 3)
+        return usage_error(tool, std::string("unexpected argument ") + argv[optind + 3]);
+    if (options->warp.kernel == WARP_KERNEL_LITERAL && threads_given)
+        std::fprintf(stderr, "%s: --reference runs on one thread; --threads is ignored\n", tool.program);
+    options->source = argv[optind];
+    options->segments = argv[optind + 1];
+    options->result = argv[optind + 2];
     return -1;
 }
 
@@ -160,14 +122,14 @@ static int read_segment_table(const char* name, std::vector<Segment>* segments)
     std::string label = from_stdin ? "standard input" : name;
     std::FILE* in = from_stdin ? stdin : std::fopen(name, "r");
     if (!in)
-        return input_error(label + ": cannot open: " + std::strerror(errno));
+        return input_error(tool, label + ": cannot open: " + std::strerror(errno));
     long line = 0;
     std::string problem;
     bool ok = read_segments(in, segments, &line, &problem);
     if (!from_stdin)
         std::fclose(in);
     if (!ok)
-        return input_error(line > 0 ? label + ":" + std::to_string(line) + ": " + problem : label + ": " + problem);
+        return input_error(tool, line > 0 ? label + ":" + std::to_string(line) + ": " + problem : label + ": " + problem);
     return -1;
 }
 
@@ -175,34 +137,26 @@ static int load_source(const char* path, SDL_Surface** surface)
 {
     std::FILE* in = std::fopen(path, "rb");
     if (!in)
-        return input_error(std::string(path) + ": cannot open: " + std::strerror(errno));
+        return input_error(tool, std::string(path) + ": cannot open: " + std::strerror(errno));
     struct stat info;
     if (fstat(fileno(in), &info) == 0 && S_ISDIR(info.st_mode)) {
         std::fclose(in);
-        return input_error(std::string(path) + ": is a directory");
+        return input_error(tool, std::string(path) + ": is a directory");
     }
     SDL_ClearError();
     *surface = load_bmp_rw_checked(SDL_RWFromFP(in, 1));
     if (!*surface) {
         const char* why = SDL_GetError();
-        return input_error(std::string(path) + ": not a BMP image that can be loaded"
+        return input_error(tool, std::string(path) + ": not a BMP image that can be loaded"
                            + (why && *why ? std::string(" (") + why + ")" : std::string()));
     }
     return -1;
 }
 
-static std::string folder_of(const std::string& path)
+// The folder a result is written in: "." for a bare name.
+static fs::path folder_of(const fs::path& path)
 {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-static std::string base_of(const std::string& path)
-{
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return path.has_parent_path() ? path.parent_path() : fs::path(".");
 }
 
 // SDL_SaveBMP into a fresh temporary beside RESULT, flushed and synced, then
@@ -210,13 +164,14 @@ static std::string base_of(const std::string& path)
 // write error that only shows on the final flush is not lost.
 static int save_result(SDL_Surface* image, const char* result)
 {
-    std::string path = result;
-    std::string temp = folder_of(path) + "/." + base_of(path) + ".XXXXXX";
+    const std::string path = result;
+    const std::string folder = folder_of(path).string();
+    const std::string temp = (folder_of(path) / ("." + fs::path(path).filename().string() + ".XXXXXX")).string();
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
     int fd = mkstemp(name.data());
     if (fd < 0)
-        return input_error(path + ": cannot create a temporary file in " + folder_of(path) + ": "
+        return input_error(tool, path + ": cannot create a temporary file in " + folder + ": "
                            + std::strerror(errno));
     // mkstemp makes the file private; give the result the usual permissions.
     mode_t mask = umask(0);
@@ -242,7 +197,7 @@ static int save_result(SDL_Surface* image, const char* result)
     }
     if (!failure.empty()) {
         unlink(name.data());
-        return input_error(path + ": cannot write: " + failure);
+        return input_error(tool, path + ": cannot write: " + failure);
     }
     return 0;
 }
@@ -260,33 +215,27 @@ int main(int argc, char** argv)
 
     // No video is needed: only the BMP reader and writer and software surfaces.
     if (SDL_Init(0) < 0)
-        return input_error(std::string("cannot initialise SDL: ") + SDL_GetError());
+        return input_error(tool, std::string("cannot initialise SDL: ") + SDL_GetError());
     std::atexit(SDL_Quit);
 
     SDL_Surface* source = nullptr;
     if ((status = load_source(options.source, &source)) >= 0)
         return status;
     // Fail before the warp, not after it, when the result cannot be written.
-    std::string folder = folder_of(options.result);
+    const std::string folder = folder_of(options.result).string();
     if (access(folder.c_str(), W_OK | X_OK) != 0) {
         SDL_FreeSurface(source);
-        return input_error(std::string(options.result) + ": cannot write in " + folder + ": " + std::strerror(errno));
+        return input_error(tool, std::string(options.result) + ": cannot write in " + folder + ": "
+                                     + std::strerror(errno));
     }
 
-    if (options.reference)
-        warp_select(WARP_KERNEL_LITERAL, 1);
-    else
-        warp_select(WARP_KERNEL_FAST, options.threads);
-    SDL_Surface* result = nullptr;
-    warp_image(source, &result, segments.data(), static_cast<int>(segments.size()), options.p, options.b,
-               options.a);
+    SDL_Surface* result = SDL_CreateRGBSurface(0, source->w, source->h, 32, 0, 0, 0, 0);
     if (result) {
+        warp_run(source, result, segments.data(), static_cast<int>(segments.size()), options.params, options.warp);
         status = save_result(result, options.result);
         SDL_FreeSurface(result);
     } else {
-        // warp_image has printed its bare "error" on stdout; end that line.
-        std::printf("\n");
-        status = input_error(std::string("cannot create the ") + std::to_string(source->w) + " x "
+        status = input_error(tool, std::string("cannot create the ") + std::to_string(source->w) + " x "
                              + std::to_string(source->h) + " result image");
     }
     SDL_FreeSurface(source);

@@ -16,6 +16,7 @@
 
 #include "raster/pixel.h"
 #include "tests/support/test_support.h"
+#include "warp/warp.h"
 
 namespace {
 
@@ -34,12 +35,12 @@ protected:
         ASSERT_NE(mkdtemp(name), nullptr);
         dir = name;
         // 6 x 4 source, pixel (x, y) = (40x, 60y, 7 + x + y).
-        SDL_Surface* s = make_surface(6, 4, 24);
+        SurfacePtr s_owner(make_surface(6, 4, 24));
+        SDL_Surface* s = s_owner.get();
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 6; ++x)
                 put_pixel(s, x, y, 40 * x, 60 * y, 7 + x + y);
         ASSERT_EQ(SDL_SaveBMP(s, (dir + "/in.bmp").c_str()), 0);
-        SDL_FreeSurface(s);
         write("old.bmp", "previous result");
         write("text.bmp", "this is not a bitmap\n");
     }
@@ -90,7 +91,8 @@ protected:
 // result (x, y) is source (x - 2, y - 1), black in columns 0-1 and row 0.
 void expect_golden(const std::string& path)
 {
-    SDL_Surface* out = SDL_LoadBMP(path.c_str());
+    SurfacePtr out_owner(SDL_LoadBMP(path.c_str()));
+    SDL_Surface* out = out_owner.get();
     ASSERT_NE(out, nullptr) << path;
     ASSERT_EQ(out->w, 6);
     ASSERT_EQ(out->h, 4);
@@ -104,7 +106,6 @@ void expect_golden(const std::string& path)
             EXPECT_EQ(g, inside ? 60 * sy : 0) << x << ", " << y;
             EXPECT_EQ(b, inside ? 7 + sx + sy : 0) << x << ", " << y;
         }
-    SDL_FreeSurface(out);
 }
 
 TEST_F(Tool, GoldenMoveFromFileAndFromStandardInput)
@@ -185,13 +186,16 @@ TEST_F(Tool, BadInputNamesTheFileAndLeavesResultAlone)
 TEST_F(Tool, UsageErrorsExitTwo)
 {
     const std::string usage = "usage: tavrosk-warp [options] SOURCE.bmp SEGMENTS RESULT.bmp\n";
+    const std::string try_help = "Try 'tavrosk-warp --help' for more information.\n";
     const struct {
         std::string args, err;
     } cases[] = {
         {"", "missing arguments"},
         {"in.bmp pairs.txt", "missing arguments"},
         {"in.bmp pairs.txt old.bmp extra", "unexpected argument extra"},
-        {"-q in.bmp pairs.txt old.bmp", "unknown option -q"},
+        {"-x in.bmp pairs.txt old.bmp", "unknown option -x"},
+        {"--frobnicate in.bmp pairs.txt old.bmp", "unknown or ambiguous option --frobnicate"},
+        {"--reference=yes in.bmp pairs.txt old.bmp", "unknown or ambiguous option --reference"},
         {"in.bmp pairs.txt old.bmp -p", "missing value for -p"},
         {"--threads", "missing value for --threads"},
     };
@@ -199,7 +203,7 @@ TEST_F(Tool, UsageErrorsExitTwo)
     for (const auto& c : cases) {
         Outcome r = run(c.args);
         EXPECT_EQ(r.status, 2) << c.args;
-        EXPECT_EQ(r.err, "tavrosk-warp: " + c.err + "\n" + usage) << c.args;
+        EXPECT_EQ(r.err, "tavrosk-warp: " + c.err + "\n" + usage + try_help) << c.args;
         EXPECT_EQ(read("old.bmp"), before);
     }
     Outcome help = run("--help");
@@ -208,6 +212,65 @@ TEST_F(Tool, UsageErrorsExitTwo)
     Outcome version = run("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "tavrosk-warp 1.0\n");
+}
+
+// GNU option syntax: values glued to short options, '=' after long ones,
+// unambiguous abbreviations, options after the file names, "--" before a
+// name that starts with '-'. Every spelling gives the golden move's bytes.
+TEST_F(Tool, OptionsAsGnuToolsTakeThem)
+{
+    write("pairs.txt", "1 1 5 1   # the feature\n3 2 7 2# where it goes\n");
+    write("-pairs.txt", "1 1 5 1\n3 2 7 2\n");
+    ASSERT_EQ(run("in.bmp pairs.txt want.bmp").status, 0);
+    expect_golden(dir + "/want.bmp");
+    for (const char* args : {"-p0.7 -a2 -b1.5 in.bmp pairs.txt got.bmp", "--threads=2 in.bmp pairs.txt got.bmp",
+                             "--thr 2 --ref in.bmp pairs.txt got.bmp", "-t1 in.bmp pairs.txt got.bmp",
+                             "in.bmp pairs.txt got.bmp -p 0.7", "-- in.bmp -pairs.txt got.bmp"}) {
+        Outcome r = run(args);
+        EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+        EXPECT_EQ(read("got.bmp"), read("want.bmp")) << args;
+        if (std::string(args).find("--ref") != std::string::npos)
+            EXPECT_EQ(r.err, "tavrosk-warp: --reference runs on one thread; --threads is ignored\n") << args;
+        else
+            EXPECT_EQ(r.err, "") << args;
+    }
+}
+
+// Three pairs with p, a and b unlike the defaults and unlike each other: the
+// tool's result must be the literal kernel's with exactly these parameters,
+// and the parameters must matter (swapping a and b, or dropping one, gives
+// another image), so that a parameter passed in the wrong place fails.
+TEST_F(Tool, WeightParametersReachTheWarpInTheirPlaces)
+{
+    SurfacePtr src(make_surface(40, 30, 24));
+    fill_random(src.get(), 31);
+    ASSERT_EQ(SDL_SaveBMP(src.get(), (dir + "/rand.bmp").c_str()), 0);
+    const std::vector<Segment> table = {{5, 5, 30, 8},  {6, 7, 31, 12},  {10, 25, 20, 3},
+                                        {8, 27, 23, 4}, {35, 28, 36, 2}, {33, 29, 37, 1}};
+    std::string text;
+    for (const Segment& s : table)
+        text += std::to_string(s.x1) + " " + std::to_string(s.y1) + " " + std::to_string(s.x2) + " " +
+                std::to_string(s.y2) + "\n";
+    write("three.txt", text);
+    auto literal = [&](double p, double a, double b) {
+        WarpParams params;
+        params.p = p;
+        params.a = a;
+        params.b = b;
+        WarpOptions options;
+        options.kernel = WARP_KERNEL_LITERAL;
+        SurfacePtr dst(SDL_CreateRGBSurface(0, 40, 30, 32, 0, 0, 0, 0));
+        warp_run(src.get(), dst.get(), table.data(), static_cast<int>(table.size()), params, options);
+        return dst;
+    };
+    ASSERT_EQ(run("-p 1.3 -a 0.4 -b 2.2 rand.bmp three.txt got.bmp").status, 0);
+    SurfacePtr got(SDL_LoadBMP((dir + "/got.bmp").c_str()));
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(compare_rgb(literal(1.3, 0.4, 2.2).get(), got.get()), "");
+    const double others[][3] = {{1.3, 2.2, 0.4}, {0.4, 1.3, 2.2}, {0.5, 0.4, 2.2}, {1.3, 1.0, 2.2}, {1.3, 0.4, 1.0}};
+    for (const auto& o : others)
+        EXPECT_NE(compare_rgb(literal(o[0], o[1], o[2]).get(), got.get()), "")
+            << "p " << o[0] << " a " << o[1] << " b " << o[2] << " gives the same image";
 }
 
 }  // namespace

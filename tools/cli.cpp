@@ -1,0 +1,78 @@
+#include "tools/cli.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+void print_usage_line(const ToolInfo& tool, std::FILE* out)
+{
+    std::fprintf(out, "usage: %s %s\n", tool.program, tool.usage);
+}
+
+int usage_error(const ToolInfo& tool, const std::string& problem)
+{
+    std::fprintf(stderr, "%s: %s\n", tool.program, problem.c_str());
+    print_usage_line(tool, stderr);
+    std::fprintf(stderr, "Try '%s --help' for more information.\n", tool.program);
+    return EXIT_USAGE;
+}
+
+int input_error(const ToolInfo& tool, const std::string& message)
+{
+    std::fprintf(stderr, "%s: %s\n", tool.program, message.c_str());
+    return EXIT_BAD_INPUT;
+}
+
+std::string getopt_problem(int result, const char* argument)
+{
+    const std::string arg = argument ? argument : "";
+    // A short option's letter is the one getopt stopped at; a long option is
+    // the word up to any '='.
+    const bool is_long = arg.compare(0, 2, "--") == 0;
+    const std::string name = is_long ? arg.substr(0, arg.find('=')) : "-" + std::string(1, static_cast<char>(optopt));
+    if (result == ':')
+        return "missing value for " + name;
+    if (is_long)
+        return "unknown or ambiguous option " + name;
+    return "unknown option " + name;
+}
+
+bool parse_whole(const char* text, long low, long high, long* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno == ERANGE || v < low || v > high)
+        return false;
+    *value = v;
+    return true;
+}
+
+bool parse_weight(char which, const char* text, WarpParams* params, std::string* problem)
+{
+    char* end = nullptr;
+    double v = std::strtod(text, &end);
+    const bool number = end != text && *end == '\0' && std::isfinite(v);
+    const bool positive_only = which == 'a';
+    if (!number || (positive_only ? !(v > 0) : !(v >= 0))) {
+        *problem = std::string("-") + which + ": '" + text + "' is not "
+                 + (positive_only ? "a finite number greater than 0" : "a finite number, 0 or more");
+        return false;
+    }
+    (which == 'p' ? params->p : which == 'a' ? params->a : params->b) = v;
+    return true;
+}
+
+bool parse_threads(const char* text, int* threads, std::string* problem)
+{
+    long v;
+    if (!parse_whole(text, 1, MAX_THREADS, &v)) {
+        *problem = std::string("--threads: '") + text + "' is not a whole number from 1 to "
+                 + std::to_string(MAX_THREADS);
+        return false;
+    }
+    *threads = static_cast<int>(v);
+    return true;
+}

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need, builds, and runs every test.
-# Exits non-zero on any failure.
+# Installs what the build and the tests need, builds, and runs every test:
+# a Release pass, the same tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a minute of fuzzing. Ends with one summary
+# line of what ran; exits non-zero on any failure and whenever a pass ran
+# nothing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
@@ -8,18 +11,42 @@ ensure_packages build-essential cmake pkg-config libsdl1.2-dev libhwy-dev google
     xvfb xdotool imagemagick x11-apps x11-utils clang libclang-rt-14-dev
 
 jobs=$(nproc)
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release
-cmake --build "$root/build" -j"$jobs"
-(cd "$root/build" && ctest --output-on-failure -j"$jobs")
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
 
-# The same tests again under AddressSanitizer and UndefinedBehaviorSanitizer:
-# any report aborts the process under test, so the test fails.
-cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVROSK_SANITIZE=ON
-cmake --build "$root/build-asan" -j"$jobs"
-(cd "$root/build-asan" &&
-    ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:print_stacktrace=1 \
-    UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1 \
-    ctest --output-on-failure -j"$jobs")
+# run_pass NAME BUILD_DIR [CMAKE_ARGS...]: configures with the tests forced
+# on (whatever an earlier command left in the folder's cache), builds, runs
+# ctest, and sets pass_result to "N passed" (with skips counted apart). ctest
+# fails when it finds no test at all.
+run_pass() {
+    local name=$1 build=$2
+    shift 2
+    cmake -S "$root" -B "$build" -DBUILD_TESTING=ON "$@"
+    cmake --build "$build" -j"$jobs"
+    (cd "$build" && ctest --output-on-failure --no-tests=error -j"$jobs") | tee "$log"
+    local total skipped
+    total=$(sed -n 's/.*tests passed, [0-9]* tests\? failed out of \([0-9]*\).*/\1/p' "$log" | tail -n1)
+    skipped=$(grep -c '(Skipped)$' "$log" || true)
+    if [ -z "$total" ] || [ "$total" -eq 0 ] || [ "$total" -eq "$skipped" ]; then
+        echo "tests: the $name pass ran no test" >&2
+        exit 1
+    fi
+    pass_result="$((total - skipped)) passed"
+    [ "$skipped" -eq 0 ] || pass_result+=" ($skipped skipped)"
+}
 
-# A minute of coverage-guided fuzzing of the BMP loader and raster/warp code.
-"$root/scripts/fuzz.sh" 60
+run_pass release "$root/build" -DCMAKE_BUILD_TYPE=Release
+release=$pass_result
+
+# Any sanitizer report aborts the process under test, so the test fails.
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:print_stacktrace=1
+export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
+run_pass sanitizer "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVROSK_SANITIZE=ON
+sanitizers=$pass_result
+unset ASAN_OPTIONS UBSAN_OPTIONS
+
+# A minute of coverage-guided fuzzing of the loaders and the raster and warp code.
+fuzz_seconds=60
+"$root/scripts/fuzz.sh" "$fuzz_seconds"
+
+echo "tests: release $release, sanitizers $sanitizers, fuzzing $fuzz_seconds s, no fault"

@@ -44,7 +44,8 @@ bool output_mode_lets_write(mode_t mode, bool caller_owns, bool caller_in_group,
 // replaced", "is read-only; not replaced", "too many levels of symbolic
 // links", "cannot write in FOLDER: ERROR" (the folder of the final target is
 // missing, not a folder, or not writable), "cannot read the link: ERROR",
-// "no file name".
+// "no file name" (empty, or ending in '/'), "cannot write: ERROR" (any other
+// failure to look the name up, such as a name too long).
 bool output_prepare(const std::string& name, OutputTarget* target, std::string* problem);
 
 // Writes target.path: `write` gets a stream on a fresh temporary beside it

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -187,12 +188,13 @@ TEST_F(OutputFile, WriterMaySeekBack)
     EXPECT_EQ(read(at("seek.bmp")), "head-body-tail");
 }
 
-TEST_F(OutputFile, LongNamesStillGetATemporary)
+TEST_F(OutputFile, LongNamesStillGetATemporaryAndOverlongOnesAreRefused)
 {
     std::string name(250, 'n');
     EXPECT_EQ(save(at(name), "long"), "");
     EXPECT_EQ(read(at(name)), "long");
     EXPECT_EQ(entries(dir), std::vector<std::string>{name});
+    EXPECT_EQ(refusal(at(std::string(NAME_MAX + 1, 'n'))), std::string("cannot write: ") + std::strerror(ENAMETOOLONG));
 }
 
 TEST_F(OutputFile, SymlinksAreWrittenThrough)

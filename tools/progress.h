@@ -1,0 +1,44 @@
+// A progress line on stderr for long batch runs: shown only when stderr is a
+// terminal and the work has taken more than a second; redrawn in place as
+// "\r" LINE "\033[K" (carriage return, text, clear to end of line) at most
+// four times a second; erased when done with "\r\033[K", which leaves the
+// cursor at the start of an empty line. Counting is the caller's: an atomic
+// count of work units done out of a known total, read by a reporter thread.
+// Nothing else should write to the terminal between start and finish.
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+struct Progress {
+    std::thread reporter;  // runs only when a line may be shown
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;  // under mutex
+    bool drawn = false;     // written by the reporter, read after joining it
+    int fd = 2;
+    const char* program = "";
+    long long total = 0;
+    const std::atomic<long long>* done = nullptr;
+    std::chrono::steady_clock::time_point start;
+};
+
+// The text of one line, e.g. "tavrosk-warp: 42% (3.1 s elapsed, about 4.3 s
+// left)", cut to `width` characters. The percentage is rounded down and
+// reaches 100 only when done == total; the time left, estimated from the rate
+// so far, is left out while nothing is done. Times of a minute or more read
+// "M min SS s", of an hour or more "H h MM min".
+std::string progress_line(const char* program, long long done, long long total, double elapsed_seconds, int width);
+
+// Starts timing, and a reporter thread when `fd` is a terminal and not
+// `quiet`. `program` and `done` must outlive progress_finish. One finish for
+// each start.
+void progress_start(Progress* progress, const char* program, long long total, const std::atomic<long long>* done,
+                    bool quiet, int fd = 2);
+
+// Stops the reporter at once (it waits on a condition variable, not in a
+// sleep) and erases the line if one was drawn.
+void progress_finish(Progress* progress);

@@ -1,0 +1,149 @@
+#include "tools/morph.h"
+
+#include <atomic>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "raster/pixel.h"
+
+double morph_time(int frame, int frames)
+{
+    return static_cast<double>(frame) / (frames - 1);
+}
+
+Segment morph_segment(const Segment& first, const Segment& second, double t)
+{
+    return {first.x1 + t * (second.x1 - first.x1), first.y1 + t * (second.y1 - first.y1),
+            first.x2 + t * (second.x2 - first.x2), first.y2 + t * (second.y2 - first.y2)};
+}
+
+Uint8 morph_blend_channel(double t, Uint8 f, Uint8 s)
+{
+    return static_cast<Uint8>((1 - t) * f + t * s + 0.5);
+}
+
+SDL_Surface* morph_copy_32(SDL_Surface* image)
+{
+    SDL_Surface* copy = SDL_CreateRGBSurface(SDL_SWSURFACE, image->w, image->h, 32, 0, 0, 0, 0);
+    if (!copy)
+        return nullptr;
+    lock_if_needed(image);
+    for (int y = 0; y < image->h; ++y)
+        for (int x = 0; x < image->w; ++x) {
+            Uint8 r, g, b;
+            get_pixel(image, x, y, &r, &g, &b);
+            put_pixel(copy, x, y, r, g, b);
+        }
+    unlock_if_needed(image);
+    return copy;
+}
+
+int morph_warps_for_frame(int frame, int frames)
+{
+    return frame == 0 || frame == frames - 1 ? 0 : 2;
+}
+
+namespace {
+
+Uint32* row_of(SDL_Surface* surface, int y)
+{
+    return reinterpret_cast<Uint32*>(static_cast<Uint8*>(surface->pixels) + static_cast<std::ptrdiff_t>(y) * surface->pitch);
+}
+
+struct Blend {
+    SDL_Surface* first;
+    SDL_Surface* second;
+    SDL_Surface* frame;
+    // mixed[f * 256 + s]: the blended channel for channel values f and s.
+    // Each entry is morph_blend_channel itself, so looking it up changes no bit.
+    const Uint8* mixed;
+    std::atomic<int> next_row;
+};
+
+// The three surfaces share morph_copy_32's layout, so a channel is a byte of
+// the packed value at the format's shift, which is what get_pixel reads.
+void blend_rows(Blend* blend)
+{
+    const SDL_PixelFormat* f = blend->frame->format;
+    const int shifts[3] = {f->Rshift, f->Gshift, f->Bshift};
+    const int w = blend->frame->w;
+    for (int y = blend->next_row.fetch_add(1); y < blend->frame->h; y = blend->next_row.fetch_add(1)) {
+        const Uint32* a = row_of(blend->first, y);
+        const Uint32* b = row_of(blend->second, y);
+        Uint32* out = row_of(blend->frame, y);
+        for (int x = 0; x < w; ++x) {
+            Uint32 packed = 0;
+            for (int c = 0; c < 3; ++c)
+                packed |= static_cast<Uint32>(blend->mixed[(a[x] >> shifts[c] & 0xFF) << 8 | (b[x] >> shifts[c] & 0xFF)])
+                          << shifts[c];
+            out[x] = packed;
+        }
+    }
+}
+
+// As warp_run shares out rows: the calling thread is one of the workers, and
+// a helper that cannot be started leaves its rows to the others.
+void blend(SDL_Surface* first, SDL_Surface* second, double t, int threads, std::vector<Uint8>* mixed,
+           SDL_Surface* frame)
+{
+    mixed->resize(256 * 256);
+    for (int f = 0; f < 256; ++f)
+        for (int s = 0; s < 256; ++s)
+            (*mixed)[f << 8 | s] = morph_blend_channel(t, static_cast<Uint8>(f), static_cast<Uint8>(s));
+    Blend job;
+    job.first = first;
+    job.second = second;
+    job.frame = frame;
+    job.mixed = mixed->data();
+    job.next_row = 0;
+    if (threads <= 0)
+        threads = static_cast<int>(std::thread::hardware_concurrency());
+    if (threads > frame->h)
+        threads = frame->h;
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < threads; ++i) {
+        try {
+            helpers.emplace_back(blend_rows, &job);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    blend_rows(&job);
+    for (std::thread& helper : helpers)
+        helper.join();
+}
+
+void copy_rows(SDL_Surface* from, SDL_Surface* to)
+{
+    for (int y = 0; y < to->h; ++y)
+        std::memcpy(row_of(to, y), row_of(from, y), sizeof(Uint32) * to->w);
+}
+
+}  // namespace
+
+void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame)
+{
+    if (frame_index == 0)
+        return copy_rows(job->first, frame);
+    if (frame_index == frames - 1)
+        return copy_rows(job->second, frame);
+
+    const double t = morph_time(frame_index, frames);
+    const size_t pairs = job->pairs.size() / 2;
+    job->first_table.resize(2 * pairs);
+    job->second_table.resize(2 * pairs);
+    for (size_t k = 0; k < pairs; ++k) {
+        const Segment& first = job->pairs[2 * k];
+        const Segment& second = job->pairs[2 * k + 1];
+        const Segment between = morph_segment(first, second, t);
+        job->first_table[2 * k] = first;
+        job->first_table[2 * k + 1] = between;
+        job->second_table[2 * k] = second;
+        job->second_table[2 * k + 1] = between;
+    }
+    const int n = static_cast<int>(2 * pairs);
+    warp_run(job->first, job->warped_first, job->first_table.data(), n, job->params, job->options);
+    warp_run(job->second, job->warped_second, job->second_table.data(), n, job->params, job->options);
+    blend(job->warped_first, job->warped_second, t, job->options.threads, &job->mixed, frame);
+}

@@ -1,0 +1,57 @@
+// The frames of a morph from FIRST to SECOND (docs/numerics.md, "Morph
+// frames"). In pair k of the table, entry 2k marks a feature in FIRST and
+// entry 2k + 1 the same feature in SECOND. Frame i of n lies at
+// t = i / (n - 1): its lines are the pairs' end points moved the fraction t
+// of the way, FIRST and SECOND are each warped onto those lines, and the two
+// warps are blended with weights 1 - t and t. Frame 0 is FIRST and frame
+// n - 1 is SECOND, pixel for pixel.
+#pragma once
+#include <SDL.h>
+
+#include <vector>
+
+#include "warp/segment.h"
+#include "warp/warp.h"
+
+// i / (n - 1) as a double; n >= 2.
+double morph_time(int frame, int frames);
+
+// The frame's line between `first` and `second`: each end point coordinate is
+// c_first + t * (c_second - c_first).
+Segment morph_segment(const Segment& first, const Segment& second, double t);
+
+// One channel of the blend: trunc((1 - t) * f + t * s + 0.5).
+Uint8 morph_blend_channel(double t, Uint8 f, Uint8 s);
+
+// A new 32-bit surface (SDL's default masks, 8 bits a channel) holding the
+// colour triple get_pixel reads at each pixel of `image`, or NULL when it
+// cannot be allocated. Frames, warps and blends all work on this layout; the
+// warp of the copy is the warp of the original, since the sampler reads only
+// colour triples.
+SDL_Surface* morph_copy_32(SDL_Surface* image);
+
+// Inputs and scratch of one morph. first and second are morph_copy_32 copies
+// of the same size; warped_first and warped_second are 32-bit surfaces of that
+// size that the warps fill; the pair table has an even count. The tables are
+// reused from frame to frame.
+struct MorphJob {
+    SDL_Surface* first = nullptr;
+    SDL_Surface* second = nullptr;
+    SDL_Surface* warped_first = nullptr;
+    SDL_Surface* warped_second = nullptr;
+    std::vector<Segment> pairs;
+    WarpParams params;
+    WarpOptions options;  // kernel, threads and progress count of every warp
+    std::vector<Segment> first_table;
+    std::vector<Segment> second_table;
+    std::vector<Uint8> mixed;  // the blend of every pair of channel values
+};
+
+// How many warps frame i of n takes: two, or none for the first and last
+// frames, which are copies of the inputs.
+int morph_warps_for_frame(int frame, int frames);
+
+// Renders frame i of n into `frame`, a 32-bit surface of the inputs' size in
+// the layout of morph_copy_32. Runs the warps with job->options; the blend
+// runs its rows on job->options.threads threads as well.
+void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame);

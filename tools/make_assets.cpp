@@ -111,9 +111,11 @@ static const SampleLayout second_sample = {
     330, 36, 7, 255, 235, 110,
 };
 
-// (x, y) turned by `degrees` and scaled by 1 / zoom about (cx, cy). With
-// angle 0 and zoom 1 the result is (x, y) exactly, so the first sample's
-// straight grid and block come out pixel for pixel as plain loops would.
+// Where (x, y) lies in the frame of a figure turned by `degrees` and zoomed
+// by `zoom` about (cx, cy): testing that point against the upright figure
+// draws the turned one. With angle 0 and zoom 1 the point is (x, y) exactly,
+// so the first sample's straight grid and block come out pixel for pixel as
+// plain loops would draw them.
 static void unturn(double x, double y, double cx, double cy, double degrees, double zoom, double* u, double* v)
 {
     double t = degrees * 3.14159265358979323846 / 180.0;

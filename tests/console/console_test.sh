@@ -99,27 +99,20 @@ expect "a text file is not a BMP" yes no "$build" "$(input_file "$0
 # Where the menu is looked for: copies of the program in prefix-like trees,
 # each run from a folder that has no menu.bmp unless the case says so.
 # lone/bin: no menu anywhere; tree/bin: ../share/tavrosk/menu.bmp only;
-# damaged/bin: a broken menu.bmp beside it and a good one in ../share/tavrosk.
+# link/tavrosk: a symbolic link to the build's program.
 broken=$XH_TMP/broken
-mkdir -p "$broken" "$XH_TMP/lone/bin" "$XH_TMP/tree/bin" "$XH_TMP/tree/share/tavrosk" \
-    "$XH_TMP/damaged/bin" "$XH_TMP/damaged/share/tavrosk" "$XH_TMP/link"
+mkdir -p "$broken" "$XH_TMP/lone/bin" "$XH_TMP/tree/bin" "$XH_TMP/tree/share/tavrosk" "$XH_TMP/link"
 printf 'BM not really a bitmap\n' >"$broken/menu.bmp"
-for tree in lone tree damaged; do cp "$build/tavrosk" "$XH_TMP/$tree/bin/"; done
+for tree in lone tree; do cp "$build/tavrosk" "$XH_TMP/$tree/bin/"; done
 cp "$build/menu.bmp" "$XH_TMP/tree/share/tavrosk/"
-cp "$build/menu.bmp" "$XH_TMP/damaged/share/tavrosk/"
-cp "$broken/menu.bmp" "$XH_TMP/damaged/bin/"
 ln -s "$build/tavrosk" "$XH_TMP/link/tavrosk"
 image_input=$(input_file "$build/sample.bmp
 " 12)
 
-expect "menu in ../share/tavrosk beside the program's folder" yes yes "$nomenu" "$image_input" "$XH_TMP/tree/bin"
-expect "a broken menu.bmp beside the program falls through to ../share/tavrosk" yes yes "$nomenu" \
-    "$image_input" "$XH_TMP/damaged/bin"
+expect "menu in ../share/tavrosk from the program's folder" yes yes "$nomenu" "$image_input" "$XH_TMP/tree/bin"
 expect "no menu anywhere: one error line, then the prompt" no yes "$nomenu" "$image_input" "$XH_TMP/lone/bin"
 expect "neither loads" no no "$nomenu" "$(input_file 'sample.bmp
 ' 13)" "$XH_TMP/lone/bin"
-expect "the working directory's menu.bmp serves a program with none" yes yes "$work" "$image_input" \
-    "$XH_TMP/lone/bin"
 expect "a broken menu.bmp in the working directory falls back to the program's" yes yes "$broken" \
     "$image_input"
 expect "a broken menu.bmp in the working directory and no other: one error line" no yes "$broken" \

@@ -105,10 +105,8 @@ complete_words "bmp jpeg png" tavrosk-warp --format =
 complete_words "--format=png" tavrosk-warp --format=p
 complete_words "png" tavrosk-warp --form p
 complete_words "field.flo sub" tavrosk-warp --field ""
-complete_words "field.flo sub" tavrosk-warp --fie ""
 complete_words "--field=field.flo --field=sub" tavrosk-warp --field=
 complete_words "" tavrosk-warp -p ""
-complete_words "" tavrosk-warp --threads ""
 complete_words "in.png" tavrosk-warp -q in
 complete_words "-odd.bmp" tavrosk-warp in.png pairs.txt -- -
 complete_words "--field= --folds= --format= --help --quality= --quiet --reference --threads= --version -Q -a -b -f -h -p -q -t" \

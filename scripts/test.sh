@@ -8,7 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
 ensure_packages build-essential cmake pkg-config libsdl1.2-dev libhwy-dev googletest libgtest-dev \
-    xvfb xdotool imagemagick x11-apps x11-utils clang libclang-rt-14-dev
+    xvfb xdotool imagemagick x11-apps x11-utils clang libclang-rt-14-dev groff-base
 
 jobs=$(nproc)
 log=$(mktemp)

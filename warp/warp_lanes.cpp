@@ -18,6 +18,7 @@
 
 #include <cmath>
 
+#include "raster/sample_row.h"
 #include "warp/kernels.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -109,11 +110,6 @@ void RowPoints(const FastTable* table, int y, int count, double* sx, double* sy)
     }
 }
 
-const char* PointsTargetName()
-{
-    return hwy::TargetName(HWY_TARGET);
-}
-
 }  // namespace HWY_NAMESPACE
 }  // namespace tavrosk
 HWY_AFTER_NAMESPACE();
@@ -121,7 +117,6 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace tavrosk {
 HWY_EXPORT(RowPoints);
-HWY_EXPORT(PointsTargetName);
 }  // namespace tavrosk
 
 // The names are found through the using-directive rather than written as
@@ -133,9 +128,10 @@ void fast_row_points(const FastTable* table, int y, int count, double* sx, doubl
     HWY_DYNAMIC_DISPATCH(RowPoints)(table, y, count, sx, sy);
 }
 
+// The source points and the row sampler are dispatched from the one target
+// Highway chose, so the sampler's name is the kernel's.
 const char* warp_target_name()
 {
-    using namespace tavrosk;
-    return HWY_DYNAMIC_DISPATCH(PointsTargetName)();
+    return sample_row_target_name();
 }
 #endif

@@ -1,9 +1,16 @@
 #include "tests/support/test_support.h"
 
+#include <dirent.h>
+#include <stdlib.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 #include "raster/pixel.h"
 
@@ -81,4 +88,52 @@ bool running_under_ci()
 {
     const char* ci = std::getenv("CI");
     return ci && std::strcmp(ci, "true") == 0;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::string> folder_entries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(folder.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void ScratchDirTest::SetUp()
+{
+    char name[] = "/tmp/tavrosk-test-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    dir = name;
+}
+
+void ScratchDirTest::TearDown()
+{
+    namespace fs = std::filesystem;
+    if (dir.empty())
+        return;
+    // A test may leave folders it made read-only; open them up first.
+    std::error_code ignored;
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
+    for (auto it = fs::recursive_directory_iterator(dir, ignored); it != fs::recursive_directory_iterator();
+         it.increment(ignored))
+        if (it->is_directory(ignored) && !it->is_symlink(ignored))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(dir, ignored);
 }

@@ -1,13 +1,15 @@
 // Helpers shared by the unit tests: surfaces of a given depth filled with
 // known or random pixels, an owner that frees a surface however the test
-// ends, and an exact comparison that reports the first differing pixels with
-// their coordinates.
+// ends, an exact comparison that reports the first differing pixels with
+// their coordinates, and a scratch folder for tests that work on files.
 #pragma once
 #include <SDL.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct SurfaceFree {
     void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
@@ -26,3 +28,19 @@ std::string compare_rgb(SDL_Surface* a, SDL_Surface* b, int max_reports = 8);
 // True when the environment says CI=true: there a missing test input (the
 // BMP suite) is a failure, not a reason to skip.
 bool running_under_ci();
+
+// Whole files as bytes; reading a missing file gives "".
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& text);
+// Every entry of a folder other than . and .., sorted.
+std::vector<std::string> folder_entries(const std::string& folder);
+
+// A fixture with a fresh folder under /tmp, removed with everything in it
+// (whatever the test did to its permissions) when the test ends.
+class ScratchDirTest : public testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override;
+    void TearDown() override;
+    std::string at(const std::string& name) const { return dir + "/" + name; }
+};

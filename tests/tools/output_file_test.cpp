@@ -22,38 +22,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_support.h"
 #include "tools/output_file.h"
 
 namespace {
 
-class OutputFile : public testing::Test {
+class OutputFile : public ScratchDirTest {
 protected:
-    std::string dir;
-
-    void SetUp() override
-    {
-        char name[] = "/tmp/tavrosk-output-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-    }
-
-    void TearDown() override { std::system(("chmod -R u+rwx '" + dir + "' && rm -rf '" + dir + "'").c_str()); }
-
-    std::string at(const std::string& name) const { return dir + "/" + name; }
-
-    static void write(const std::string& path, const std::string& text)
-    {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-
-    static std::string read(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
-
     static mode_t mode_of(const std::string& path)
     {
         struct stat info;
@@ -67,19 +42,6 @@ protected:
         return n < 0 ? std::string("(not a link)") : std::string(buffer, static_cast<size_t>(n));
     }
 
-    // Every entry of a folder other than . and .., sorted.
-    static std::vector<std::string> entries(const std::string& folder)
-    {
-        std::vector<std::string> names;
-        if (DIR* d = opendir(folder.c_str())) {
-            while (dirent* e = readdir(d))
-                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                    names.push_back(e->d_name);
-            closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
 
     // Prepares and commits `name` with `text`; the problem, or "" on success.
     static std::string save(const std::string& name, const std::string& text)
@@ -119,9 +81,9 @@ TEST_F(OutputFile, NewFilesTakeTheUmaskAndRelativeNamesWork)
     umask(077);
     EXPECT_EQ(save(at("b.bmp"), "second"), "");
     umask(old_mask);
-    EXPECT_EQ(read(at("a.bmp")), "first");
+    EXPECT_EQ(read_file(at("a.bmp")), "first");
     EXPECT_EQ(mode_of(at("a.bmp")), 0644u);
-    EXPECT_EQ(read(at("b.bmp")), "second");
+    EXPECT_EQ(read_file(at("b.bmp")), "second");
     EXPECT_EQ(mode_of(at("b.bmp")), 0600u);
 
     // A bare name lives in the current folder.
@@ -137,19 +99,19 @@ TEST_F(OutputFile, NewFilesTakeTheUmaskAndRelativeNamesWork)
     EXPECT_EQ(target.name, "c.bmp");
     EXPECT_EQ(target.path, "c.bmp");
     EXPECT_FALSE(target.exists);
-    EXPECT_EQ(read(at("c.bmp")), "third");
-    EXPECT_EQ(entries(dir), (std::vector<std::string>{"a.bmp", "b.bmp", "c.bmp"}));
+    EXPECT_EQ(read_file(at("c.bmp")), "third");
+    EXPECT_EQ(folder_entries(dir), (std::vector<std::string>{"a.bmp", "b.bmp", "c.bmp"}));
 }
 
 TEST_F(OutputFile, ReplacingKeepsThePermissionBits)
 {
     for (mode_t mode : {0640u, 0604u, 0660u, 0600u}) {
-        write(at("old.bmp"), "previous result");
+        write_file(at("old.bmp"), "previous result");
         ASSERT_EQ(chmod(at("old.bmp").c_str(), mode), 0);
         EXPECT_EQ(save(at("old.bmp"), "new result"), "") << std::oct << mode;
-        EXPECT_EQ(read(at("old.bmp")), "new result");
+        EXPECT_EQ(read_file(at("old.bmp")), "new result");
         EXPECT_EQ(mode_of(at("old.bmp")), mode) << std::oct << mode;
-        EXPECT_EQ(entries(dir), std::vector<std::string>{"old.bmp"});
+        EXPECT_EQ(folder_entries(dir), std::vector<std::string>{"old.bmp"});
     }
 }
 
@@ -157,7 +119,7 @@ TEST_F(OutputFile, RootKeepsTheOwnerOfAReplacedFile)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "only root can hand a file to another owner";
-    write(at("theirs.bmp"), "previous result");
+    write_file(at("theirs.bmp"), "previous result");
     ASSERT_EQ(chown(at("theirs.bmp").c_str(), 12345, 23456), 0);
     ASSERT_EQ(chmod(at("theirs.bmp").c_str(), 0644), 0);
     EXPECT_EQ(save(at("theirs.bmp"), "new result"), "");
@@ -166,7 +128,7 @@ TEST_F(OutputFile, RootKeepsTheOwnerOfAReplacedFile)
     EXPECT_EQ(info.st_uid, 12345u);
     EXPECT_EQ(info.st_gid, 23456u);
     EXPECT_EQ(info.st_mode & 07777, 0644u);
-    EXPECT_EQ(read(at("theirs.bmp")), "new result");
+    EXPECT_EQ(read_file(at("theirs.bmp")), "new result");
 }
 
 TEST_F(OutputFile, WriterMaySeekBack)
@@ -185,15 +147,15 @@ TEST_F(OutputFile, WriterMaySeekBack)
     std::string problem;
     ASSERT_TRUE(output_prepare(at("seek.bmp"), &target, &problem)) << problem;
     ASSERT_TRUE(output_commit(target, writer, &problem)) << problem;
-    EXPECT_EQ(read(at("seek.bmp")), "head-body-tail");
+    EXPECT_EQ(read_file(at("seek.bmp")), "head-body-tail");
 }
 
 TEST_F(OutputFile, LongNamesStillGetATemporaryAndOverlongOnesAreRefused)
 {
     std::string name(250, 'n');
     EXPECT_EQ(save(at(name), "long"), "");
-    EXPECT_EQ(read(at(name)), "long");
-    EXPECT_EQ(entries(dir), std::vector<std::string>{name});
+    EXPECT_EQ(read_file(at(name)), "long");
+    EXPECT_EQ(folder_entries(dir), std::vector<std::string>{name});
     EXPECT_EQ(refusal(at(std::string(NAME_MAX + 1, 'n'))), std::string("cannot write: ") + std::strerror(ENAMETOOLONG));
 }
 
@@ -201,7 +163,7 @@ TEST_F(OutputFile, SymlinksAreWrittenThrough)
 {
     ASSERT_EQ(mkdir(at("real").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(at("links").c_str(), 0755), 0);
-    write(at("real/r.bmp"), "previous result");
+    write_file(at("real/r.bmp"), "previous result");
     ASSERT_EQ(chmod(at("real/r.bmp").c_str(), 0640), 0);
 
     // Absolute, relative to the link's folder (not to the current one), and a
@@ -214,21 +176,21 @@ TEST_F(OutputFile, SymlinksAreWrittenThrough)
     for (const char* name : names) {
         std::string text = std::string("through ") + name;
         EXPECT_EQ(save(at(name), text), "") << name;
-        EXPECT_EQ(read(at("real/r.bmp")), text);
+        EXPECT_EQ(read_file(at("real/r.bmp")), text);
         EXPECT_EQ(mode_of(at("real/r.bmp")), 0640u);
     }
     EXPECT_EQ(link_of(at("links/abs")), at("real/r.bmp"));
     EXPECT_EQ(link_of(at("links/rel")), "../real/r.bmp");
     EXPECT_EQ(link_of(at("links/chain2")), "rel");
     EXPECT_EQ(link_of(at("chain1")), at("links/chain2"));
-    EXPECT_EQ(entries(at("real")), std::vector<std::string>{"r.bmp"});
-    EXPECT_EQ(entries(at("links")), (std::vector<std::string>{"abs", "chain2", "rel"}));
+    EXPECT_EQ(folder_entries(at("real")), std::vector<std::string>{"r.bmp"});
+    EXPECT_EQ(folder_entries(at("links")), (std::vector<std::string>{"abs", "chain2", "rel"}));
 
     // Only the final target's folder is written: the link's may be read-only.
     ASSERT_EQ(chmod(at("links").c_str(), 0555), 0);
     EXPECT_EQ(save(at("links/rel"), "from a read-only folder"), "");
-    EXPECT_EQ(read(at("real/r.bmp")), "from a read-only folder");
-    EXPECT_EQ(entries(at("links")), (std::vector<std::string>{"abs", "chain2", "rel"}));
+    EXPECT_EQ(read_file(at("real/r.bmp")), "from a read-only folder");
+    EXPECT_EQ(folder_entries(at("links")), (std::vector<std::string>{"abs", "chain2", "rel"}));
 }
 
 TEST_F(OutputFile, DanglingLinksCreateTheirTarget)
@@ -236,9 +198,9 @@ TEST_F(OutputFile, DanglingLinksCreateTheirTarget)
     ASSERT_EQ(mkdir(at("real").c_str(), 0755), 0);
     ASSERT_EQ(symlink("real/new.bmp", at("dangling").c_str()), 0);
     EXPECT_EQ(save(at("dangling"), "created"), "");
-    EXPECT_EQ(read(at("real/new.bmp")), "created");
+    EXPECT_EQ(read_file(at("real/new.bmp")), "created");
     EXPECT_EQ(link_of(at("dangling")), "real/new.bmp");
-    EXPECT_EQ(entries(at("real")), std::vector<std::string>{"new.bmp"});
+    EXPECT_EQ(folder_entries(at("real")), std::vector<std::string>{"new.bmp"});
 
     // Its folder must exist: the message names the target's folder.
     ASSERT_EQ(symlink("missing/new.bmp", at("nowhere").c_str()), 0);
@@ -256,7 +218,7 @@ TEST_F(OutputFile, LinkLoopsAndOverlongChainsAreRefused)
 
     // l1 -> l2 -> ... -> l40 -> file: forty links resolve, as open() would
     // resolve them; l0 -> l1 is one more.
-    write(at("file"), "previous result");
+    write_file(at("file"), "previous result");
     ASSERT_EQ(symlink("file", at("l40").c_str()), 0);
     for (int i = 39; i >= 0; --i)
         ASSERT_EQ(symlink(("l" + std::to_string(i + 1)).c_str(), at("l" + std::to_string(i)).c_str()), 0);
@@ -264,9 +226,9 @@ TEST_F(OutputFile, LinkLoopsAndOverlongChainsAreRefused)
     EXPECT_GE(fd, 0);
     close(fd);
     EXPECT_EQ(save(at("l1"), "forty links"), "");
-    EXPECT_EQ(read(at("file")), "forty links");
+    EXPECT_EQ(read_file(at("file")), "forty links");
     EXPECT_EQ(refusal(at("l0")), "too many levels of symbolic links");
-    EXPECT_EQ(read(at("file")), "forty links");
+    EXPECT_EQ(read_file(at("file")), "forty links");
 }
 
 TEST_F(OutputFile, DirectoriesAndOtherNonFilesAreRefused)
@@ -281,26 +243,26 @@ TEST_F(OutputFile, DirectoriesAndOtherNonFilesAreRefused)
     EXPECT_EQ(refusal(at("fifo")), "is not a regular file; not replaced");
     EXPECT_EQ(refusal(at("new/")), "no file name");
     EXPECT_EQ(refusal(""), "no file name");
-    EXPECT_EQ(entries(dir), (std::vector<std::string>{"fifo", "sub", "to-sub"}));
-    EXPECT_EQ(entries(at("sub")), std::vector<std::string>{});
+    EXPECT_EQ(folder_entries(dir), (std::vector<std::string>{"fifo", "sub", "to-sub"}));
+    EXPECT_EQ(folder_entries(at("sub")), std::vector<std::string>{});
 }
 
 TEST_F(OutputFile, ReadOnlyFilesAreRefusedEvenForRoot)
 {
     for (mode_t mode : {0444u, 0400u, 0000u}) {
-        write(at("locked.bmp"), "previous result");
+        write_file(at("locked.bmp"), "previous result");
         ASSERT_EQ(chmod(at("locked.bmp").c_str(), mode), 0);
         EXPECT_EQ(refusal(at("locked.bmp")), "is read-only; not replaced") << std::oct << mode;
         EXPECT_EQ(mode_of(at("locked.bmp")), mode);
         ASSERT_EQ(chmod(at("locked.bmp").c_str(), 0600), 0);
-        EXPECT_EQ(read(at("locked.bmp")), "previous result");
+        EXPECT_EQ(read_file(at("locked.bmp")), "previous result");
     }
     // Through a link, too.
     ASSERT_EQ(chmod(at("locked.bmp").c_str(), 0444), 0);
     ASSERT_EQ(symlink("locked.bmp", at("link").c_str()), 0);
     EXPECT_EQ(refusal(at("link")), "is read-only; not replaced");
-    EXPECT_EQ(read(at("locked.bmp")), "previous result");
-    EXPECT_EQ(entries(dir), (std::vector<std::string>{"link", "locked.bmp"}));
+    EXPECT_EQ(read_file(at("locked.bmp")), "previous result");
+    EXPECT_EQ(folder_entries(dir), (std::vector<std::string>{"link", "locked.bmp"}));
 }
 
 TEST(OutputMode, TheCallersClassOfBitsDecides)
@@ -325,12 +287,12 @@ TEST(OutputMode, TheCallersClassOfBitsDecides)
 
 TEST_F(OutputFile, TheFolderMustExistAndBeAFolder)
 {
-    write(at("plain"), "a file");
+    write_file(at("plain"), "a file");
     EXPECT_EQ(refusal(at("missing/out.bmp")), "cannot write in " + at("missing") + ": " + std::strerror(ENOENT));
     EXPECT_EQ(refusal(at("missing/deeper/out.bmp")),
               "cannot write in " + at("missing/deeper") + ": " + std::strerror(ENOENT));
     EXPECT_EQ(refusal(at("plain/out.bmp")), "cannot write in " + at("plain") + ": " + std::strerror(ENOTDIR));
-    EXPECT_EQ(entries(dir), std::vector<std::string>{"plain"});
+    EXPECT_EQ(folder_entries(dir), std::vector<std::string>{"plain"});
 }
 
 TEST_F(OutputFile, TheFolderMustBeWritable)
@@ -338,7 +300,7 @@ TEST_F(OutputFile, TheFolderMustBeWritable)
     if (geteuid() == 0)
         GTEST_SKIP() << "root writes in any folder; run as another user to check the refusal";
     ASSERT_EQ(mkdir(at("shut").c_str(), 0755), 0);
-    write(at("shut/old.bmp"), "previous result");
+    write_file(at("shut/old.bmp"), "previous result");
     ASSERT_EQ(chmod(at("shut").c_str(), 0555), 0);
     const std::string refused = "cannot write in " + at("shut") + ": " + std::strerror(EACCES);
     EXPECT_EQ(refusal(at("shut/new.bmp")), refused);
@@ -346,13 +308,13 @@ TEST_F(OutputFile, TheFolderMustBeWritable)
     // A link from a writable folder into it is refused alike.
     ASSERT_EQ(symlink("shut/old.bmp", at("link").c_str()), 0);
     EXPECT_EQ(refusal(at("link")), refused);
-    EXPECT_EQ(read(at("shut/old.bmp")), "previous result");
-    EXPECT_EQ(entries(at("shut")), std::vector<std::string>{"old.bmp"});
+    EXPECT_EQ(read_file(at("shut/old.bmp")), "previous result");
+    EXPECT_EQ(folder_entries(at("shut")), std::vector<std::string>{"old.bmp"});
 }
 
 TEST_F(OutputFile, AFailingWriterLeavesTheOldFileAndNoTemporary)
 {
-    write(at("old.bmp"), "previous result");
+    write_file(at("old.bmp"), "previous result");
     ASSERT_EQ(chmod(at("old.bmp").c_str(), 0640), 0);
     OutputTarget target;
     std::string problem;
@@ -372,9 +334,9 @@ TEST_F(OutputFile, AFailingWriterLeavesTheOldFileAndNoTemporary)
     EXPECT_FALSE(output_commit(target, silent, &problem));
     EXPECT_FALSE(problem.empty());
 
-    EXPECT_EQ(read(at("old.bmp")), "previous result");
+    EXPECT_EQ(read_file(at("old.bmp")), "previous result");
     EXPECT_EQ(mode_of(at("old.bmp")), 0640u);
-    EXPECT_EQ(entries(dir), std::vector<std::string>{"old.bmp"});
+    EXPECT_EQ(folder_entries(dir), std::vector<std::string>{"old.bmp"});
 
     // The folder went away between the check and the write.
     ASSERT_EQ(mkdir(at("gone").c_str(), 0755), 0);
@@ -382,7 +344,7 @@ TEST_F(OutputFile, AFailingWriterLeavesTheOldFileAndNoTemporary)
     ASSERT_EQ(rmdir(at("gone").c_str()), 0);
     EXPECT_FALSE(output_commit(target, text_writer("lost"), &problem));
     EXPECT_EQ(problem, "cannot write in " + at("gone") + ": " + std::strerror(ENOENT));
-    EXPECT_EQ(entries(dir), std::vector<std::string>{"old.bmp"});
+    EXPECT_EQ(folder_entries(dir), std::vector<std::string>{"old.bmp"});
 }
 
 // Commits `size` bytes over `path` in a child process whose file size limit
@@ -421,7 +383,7 @@ std::string commit_past_file_size_limit(const std::string& path, size_t size, bo
     std::string report;
     char buffer[256];
     ssize_t n;
-    while ((n = read(channel[0], buffer, sizeof buffer)) > 0)
+    while ((n = ::read(channel[0], buffer, sizeof buffer)) > 0)
         report.append(buffer, static_cast<size_t>(n));
     close(channel[0]);
     int status = 0;
@@ -433,18 +395,18 @@ std::string commit_past_file_size_limit(const std::string& path, size_t size, bo
 
 TEST_F(OutputFile, AFullDiskFailsTheWriteAndKeepsTheOldFile)
 {
-    write(at("old.bmp"), "previous result");
+    write_file(at("old.bmp"), "previous result");
     const std::string too_large = std::string("cannot write: ") + std::strerror(EFBIG);
-    // The stream's own record of the failed write() wins over the writer's
+    // The stream's own record of the failed write_file() wins over the writer's
     // message, and catches a writer that ignores its errors.
     EXPECT_EQ(commit_past_file_size_limit(at("old.bmp"), 1 << 20, true), too_large);
     EXPECT_EQ(commit_past_file_size_limit(at("old.bmp"), 1 << 20, false), too_large);
     EXPECT_EQ(commit_past_file_size_limit(at("new.bmp"), 1 << 20, false), too_large);
-    EXPECT_EQ(read(at("old.bmp")), "previous result");
-    EXPECT_EQ(entries(dir), std::vector<std::string>{"old.bmp"});
+    EXPECT_EQ(read_file(at("old.bmp")), "previous result");
+    EXPECT_EQ(folder_entries(dir), std::vector<std::string>{"old.bmp"});
     // Under the limit the same child succeeds.
     EXPECT_EQ(commit_past_file_size_limit(at("old.bmp"), 8192, true), "succeeded");
-    EXPECT_EQ(read(at("old.bmp")), std::string(8192, 'z'));
+    EXPECT_EQ(read_file(at("old.bmp")), std::string(8192, 'z'));
 }
 
 // Runs output_to_stdout, writing "image", with standard output moved to
@@ -483,7 +445,7 @@ TEST(OutputStdout, RefusesATerminalWritesToAPipeAndReportsAClosedOne)
     EXPECT_TRUE(to_stdout_on(channel[1], "earlier ", &problem)) << problem;
     close(channel[1]);
     char buffer[64];
-    ssize_t n = read(channel[0], buffer, sizeof buffer);
+    ssize_t n = ::read(channel[0], buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0))), "earlier image");
 
     // With SIGPIPE ignored, as a tool may choose, the write fails with EPIPE.

@@ -25,40 +25,23 @@ struct Outcome {
     std::string out, err;
 };
 
-class Tool : public testing::Test {
+class Tool : public ScratchDirTest {
 protected:
-    std::string dir;
-
     void SetUp() override
     {
-        char name[] = "/tmp/tavrosk-tool-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        ScratchDirTest::SetUp();
         // 6 x 4 source, pixel (x, y) = (40x, 60y, 7 + x + y).
-        SurfacePtr s_owner(make_surface(6, 4, 24));
-        SDL_Surface* s = s_owner.get();
+        SurfacePtr s(make_surface(6, 4, 24));
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 6; ++x)
-                put_pixel(s, x, y, 40 * x, 60 * y, 7 + x + y);
-        ASSERT_EQ(SDL_SaveBMP(s, (dir + "/in.bmp").c_str()), 0);
+                put_pixel(s.get(), x, y, 40 * x, 60 * y, 7 + x + y);
+        ASSERT_EQ(SDL_SaveBMP(s.get(), at("in.bmp").c_str()), 0);
         write("old.bmp", "previous result");
         write("text.bmp", "this is not a bitmap\n");
     }
 
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-
-    void write(const std::string& name, const std::string& text)
-    {
-        std::ofstream(dir + "/" + name, std::ios::binary) << text;
-    }
-
-    std::string read(const std::string& name)
-    {
-        std::ifstream in(dir + "/" + name, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    void write(const std::string& name, const std::string& text) { write_file(at(name), text); }
+    std::string read(const std::string& name) { return read_file(at(name)); }
 
     // Runs the tool in `dir` with `args`; `input` goes to its standard input.
     Outcome run(const std::string& args, const std::string& input = "")
@@ -72,18 +55,7 @@ protected:
         return r;
     }
 
-    // Every entry of the folder other than . and ..
-    std::vector<std::string> entries()
-    {
-        std::vector<std::string> names;
-        DIR* d = opendir(dir.c_str());
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.push_back(e->d_name);
-        closedir(d);
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> entries() { return folder_entries(dir); }
 };
 
 // Pair: (1, 1)-(5, 1) in the source lies at (3, 2)-(7, 2) in the result, a

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "raster/sample_row.h"
 #include "tests/support/test_support.h"
 #include "warp/warp.h"
 
@@ -204,7 +203,6 @@ TEST(FastKernel, EqualsLiteralOnEveryTarget)
         hwy::SetSupportedTargetsForTest(targets[t]);
         std::printf("target %s\n", hwy::TargetName(targets[t]));
         ASSERT_STREQ(warp_target_name(), hwy::TargetName(targets[t]));
-        ASSERT_STREQ(sample_row_target_name(), hwy::TargetName(targets[t]));
         for (int i = 0; i < cases; ++i) {
             const Case& c = all[i];
             for (int threads : {1, 3, 0}) {

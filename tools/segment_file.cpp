@@ -111,3 +111,22 @@ bool read_segments(std::FILE* in, std::vector<Segment>* segments, long* line_num
     }
     return true;
 }
+
+bool read_segment_file(const char* name, std::vector<Segment>* segments, std::string* message)
+{
+    const bool from_stdin = std::strcmp(name, "-") == 0;
+    const std::string label = from_stdin ? "standard input" : name;
+    std::FILE* in = from_stdin ? stdin : std::fopen(name, "r");
+    if (!in) {
+        *message = label + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    long line = 0;
+    std::string problem;
+    const bool ok = read_segments(in, segments, &line, &problem);
+    if (!from_stdin)
+        std::fclose(in);
+    if (!ok)
+        *message = line > 0 ? label + ":" + std::to_string(line) + ": " + problem : label + ": " + problem;
+    return ok;
+}

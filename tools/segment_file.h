@@ -21,3 +21,9 @@ SegmentLine parse_segment_line(const std::string& line, Segment* segment, std::s
 // On failure returns false with *line_number the 1-based line at fault (0
 // when the fault is the file as a whole) and *problem a short description.
 bool read_segments(std::FILE* in, std::vector<Segment>* segments, long* line_number, std::string* problem);
+
+// Opens the file `name` ("-": standard input, named "standard input" in
+// messages) and reads it with read_segments. False with *message ready to
+// print after "PROGRAM: ": "NAME: cannot open: ERROR", "NAME:LINE: PROBLEM"
+// or "NAME: PROBLEM".
+bool read_segment_file(const char* name, std::vector<Segment>* segments, std::string* message);

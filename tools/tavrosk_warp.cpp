@@ -118,18 +118,9 @@ static int parse_arguments(int argc, char** argv, Options* options)
 
 static int read_segment_table(const char* name, std::vector<Segment>* segments)
 {
-    bool from_stdin = std::strcmp(name, "-") == 0;
-    std::string label = from_stdin ? "standard input" : name;
-    std::FILE* in = from_stdin ? stdin : std::fopen(name, "r");
-    if (!in)
-        return input_error(tool, label + ": cannot open: " + std::strerror(errno));
-    long line = 0;
-    std::string problem;
-    bool ok = read_segments(in, segments, &line, &problem);
-    if (!from_stdin)
-        std::fclose(in);
-    if (!ok)
-        return input_error(tool, line > 0 ? label + ":" + std::to_string(line) + ": " + problem : label + ": " + problem);
+    std::string message;
+    if (!read_segment_file(name, segments, &message))
+        return input_error(tool, message);
     return -1;
 }
 

@@ -23,9 +23,16 @@ Uint8 morph_blend_channel(double t, Uint8 f, Uint8 s)
     return static_cast<Uint8>((1 - t) * f + t * s + 0.5);
 }
 
-SDL_Surface* morph_copy_32(SDL_Surface* image)
+namespace {
+
+SDL_Surface* create_32(int w, int h)
 {
-    SDL_Surface* copy = SDL_CreateRGBSurface(SDL_SWSURFACE, image->w, image->h, 32, 0, 0, 0, 0);
+    return SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0, 0, 0, 0);
+}
+
+SDL_Surface* copy_32(SDL_Surface* image)
+{
+    SDL_Surface* copy = create_32(image->w, image->h);
     if (!copy)
         return nullptr;
     lock_if_needed(image);
@@ -39,6 +46,30 @@ SDL_Surface* morph_copy_32(SDL_Surface* image)
     return copy;
 }
 
+}  // namespace
+
+MorphJob::~MorphJob()
+{
+    for (SDL_Surface* surface : {first, second, warped_first, warped_second})
+        SDL_FreeSurface(surface);
+}
+
+bool morph_job_init(MorphJob* job, SDL_Surface* first, SDL_Surface* second)
+{
+    job->first = copy_32(first);
+    job->second = copy_32(second);
+    job->warped_first = create_32(first->w, first->h);
+    job->warped_second = create_32(first->w, first->h);
+    return job->first && job->second && job->warped_first && job->warped_second;
+}
+
+SDL_Surface* morph_create_frame(int w, int h)
+{
+    const bool big = SDL_BYTEORDER == SDL_BIG_ENDIAN;
+    return SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 24, big ? 0xFF0000 : 0x0000FF, 0x00FF00,
+                                big ? 0x0000FF : 0xFF0000, 0);
+}
+
 int morph_warps_for_frame(int frame, int frames)
 {
     return frame == 0 || frame == frames - 1 ? 0 : 2;
@@ -46,9 +77,9 @@ int morph_warps_for_frame(int frame, int frames)
 
 namespace {
 
-Uint32* row_of(SDL_Surface* surface, int y)
+Uint8* row_of(SDL_Surface* surface, int y)
 {
-    return reinterpret_cast<Uint32*>(static_cast<Uint8*>(surface->pixels) + static_cast<std::ptrdiff_t>(y) * surface->pitch);
+    return static_cast<Uint8*>(surface->pixels) + static_cast<std::ptrdiff_t>(y) * surface->pitch;
 }
 
 struct Blend {
@@ -61,24 +92,21 @@ struct Blend {
     std::atomic<int> next_row;
 };
 
-// The three surfaces share morph_copy_32's layout, so a channel is a byte of
-// the packed value at the format's shift, which is what get_pixel reads.
+// first and second are the job's 32-bit surfaces, whose channels are bytes
+// of the packed value at the format's shifts (what get_pixel reads); the
+// frame takes red, green and blue bytes in that order.
 void blend_rows(Blend* blend)
 {
-    const SDL_PixelFormat* f = blend->frame->format;
+    const SDL_PixelFormat* f = blend->first->format;
     const int shifts[3] = {f->Rshift, f->Gshift, f->Bshift};
     const int w = blend->frame->w;
     for (int y = blend->next_row.fetch_add(1); y < blend->frame->h; y = blend->next_row.fetch_add(1)) {
-        const Uint32* a = row_of(blend->first, y);
-        const Uint32* b = row_of(blend->second, y);
-        Uint32* out = row_of(blend->frame, y);
-        for (int x = 0; x < w; ++x) {
-            Uint32 packed = 0;
+        const Uint32* a = reinterpret_cast<const Uint32*>(row_of(blend->first, y));
+        const Uint32* b = reinterpret_cast<const Uint32*>(row_of(blend->second, y));
+        Uint8* out = row_of(blend->frame, y);
+        for (int x = 0; x < w; ++x)
             for (int c = 0; c < 3; ++c)
-                packed |= static_cast<Uint32>(blend->mixed[(a[x] >> shifts[c] & 0xFF) << 8 | (b[x] >> shifts[c] & 0xFF)])
-                          << shifts[c];
-            out[x] = packed;
-        }
+                *out++ = blend->mixed[(a[x] >> shifts[c] & 0xFF) << 8 | (b[x] >> shifts[c] & 0xFF)];
     }
 }
 
@@ -114,20 +142,16 @@ void blend(SDL_Surface* first, SDL_Surface* second, double t, int threads, std::
         helper.join();
 }
 
-void copy_rows(SDL_Surface* from, SDL_Surface* to)
-{
-    for (int y = 0; y < to->h; ++y)
-        std::memcpy(row_of(to, y), row_of(from, y), sizeof(Uint32) * to->w);
-}
-
 }  // namespace
 
 void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame)
 {
+    // At the ends the blend takes the input itself with weight 1 (and the
+    // same surface again with weight 0), which gives its channels unchanged.
     if (frame_index == 0)
-        return copy_rows(job->first, frame);
+        return blend(job->first, job->first, 0.0, job->options.threads, &job->mixed, frame);
     if (frame_index == frames - 1)
-        return copy_rows(job->second, frame);
+        return blend(job->second, job->second, 1.0, job->options.threads, &job->mixed, frame);
 
     const double t = morph_time(frame_index, frames);
     const size_t pairs = job->pairs.size() / 2;

@@ -23,35 +23,44 @@ Segment morph_segment(const Segment& first, const Segment& second, double t);
 // One channel of the blend: trunc((1 - t) * f + t * s + 0.5).
 Uint8 morph_blend_channel(double t, Uint8 f, Uint8 s);
 
-// A new 32-bit surface (SDL's default masks, 8 bits a channel) holding the
-// colour triple get_pixel reads at each pixel of `image`, or NULL when it
-// cannot be allocated. Frames, warps and blends all work on this layout; the
-// warp of the copy is the warp of the original, since the sampler reads only
-// colour triples.
-SDL_Surface* morph_copy_32(SDL_Surface* image);
-
-// Inputs and scratch of one morph. first and second are morph_copy_32 copies
-// of the same size; warped_first and warped_second are 32-bit surfaces of that
-// size that the warps fill; the pair table has an even count. The tables are
-// reused from frame to frame.
+// Inputs, scratch and settings of one morph. morph_job_init fills the
+// surfaces: 32-bit copies (8 bits a channel) of FIRST and SECOND holding the
+// colour triple get_pixel reads at each pixel, and two 32-bit surfaces of that
+// size that the warps fill. The warp of a copy is the warp of its original,
+// since the sampler reads only colour triples. The job frees its surfaces.
 struct MorphJob {
     SDL_Surface* first = nullptr;
     SDL_Surface* second = nullptr;
     SDL_Surface* warped_first = nullptr;
     SDL_Surface* warped_second = nullptr;
-    std::vector<Segment> pairs;
+    std::vector<Segment> pairs;  // an even count
     WarpParams params;
     WarpOptions options;  // kernel, threads and progress count of every warp
+    // Reused from frame to frame.
     std::vector<Segment> first_table;
     std::vector<Segment> second_table;
     std::vector<Uint8> mixed;  // the blend of every pair of channel values
+
+    MorphJob() = default;
+    MorphJob(const MorphJob&) = delete;
+    MorphJob& operator=(const MorphJob&) = delete;
+    ~MorphJob();
 };
+
+// first and second of the same size, any depth get_pixel reads; they are not
+// kept. False when a surface cannot be allocated.
+bool morph_job_init(MorphJob* job, SDL_Surface* first, SDL_Surface* second);
+
+// A new frame of w x h pixels, as morph_render fills it: 24 bits, the red,
+// green and blue bytes of a pixel in that order in memory. NULL when it
+// cannot be allocated.
+SDL_Surface* morph_create_frame(int w, int h);
 
 // How many warps frame i of n takes: two, or none for the first and last
 // frames, which are copies of the inputs.
 int morph_warps_for_frame(int frame, int frames);
 
-// Renders frame i of n into `frame`, a 32-bit surface of the inputs' size in
-// the layout of morph_copy_32. Runs the warps with job->options; the blend
-// runs its rows on job->options.threads threads as well.
+// Renders frame i of n into `frame`, made by morph_create_frame with the
+// inputs' size. Runs the warps with job->options; the blend runs its rows on
+// job->options.threads threads as well (all cores for 0).
 void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame);

@@ -424,7 +424,7 @@ int main(int argc, char** argv)
         return input_error(tool, std::string("cannot initialise SDL: ") + SDL_GetError());
     std::atexit(SDL_Quit);
 
-    // The inputs live until their 32-bit copies are made.
+    // The inputs live until the job has made its copies.
     Surfaces inputs, surfaces;
     SDL_Surface* first = nullptr;
     SDL_Surface* second = nullptr;
@@ -448,16 +448,12 @@ int main(int argc, char** argv)
     if ((status = prepare_output(options, &output)) >= 0)
         return status;
 
-    job.first = surfaces.add(morph_copy_32(first));
-    job.second = surfaces.add(morph_copy_32(second));
-    inputs.release();
-    job.warped_first = surfaces.add(SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0, 0, 0, 0));
-    job.warped_second = surfaces.add(SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0, 0, 0, 0));
     std::vector<SDL_Surface*> frames;
     for (int i = 0; i < FRAMES_IN_FLIGHT; ++i)
-        frames.push_back(surfaces.add(SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0, 0, 0, 0)));
-    if (!job.first || !job.second || !job.warped_first || !job.warped_second
-        || std::find(frames.begin(), frames.end(), nullptr) != frames.end())
+        frames.push_back(surfaces.add(morph_create_frame(w, h)));
+    const bool made = morph_job_init(&job, first, second);
+    inputs.release();
+    if (!made || std::find(frames.begin(), frames.end(), nullptr) != frames.end())
         return input_error(tool, "not enough memory for the " + std::to_string(w) + " x " + std::to_string(h)
                                      + " frames");
     job.params = options.params;

@@ -150,29 +150,29 @@ SurfacePtr plain_frame(SDL_Surface* first, SDL_Surface* second, const Case& c, i
     return out;
 }
 
-// A job as the tool sets one up: 32-bit copies of the inputs, fresh warp
-// results filled with junk.
+// A job as the tool sets one up, its warp results filled with junk.
 struct Job {
     MorphJob job;
-    SurfacePtr first, second, warped_first, warped_second;
 
     Job(SDL_Surface* a, SDL_Surface* b, const Case& c, WarpKernel kernel, int threads, uint32_t junk)
-        : first(morph_copy_32(a)), second(morph_copy_32(b)),
-          warped_first(SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0)),
-          warped_second(SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0))
     {
-        fill_random(warped_first.get(), junk);
-        fill_random(warped_second.get(), junk + 1);
-        job.first = first.get();
-        job.second = second.get();
-        job.warped_first = warped_first.get();
-        job.warped_second = warped_second.get();
+        EXPECT_TRUE(morph_job_init(&job, a, b));
+        fill_random(job.warped_first, junk);
+        fill_random(job.warped_second, junk + 1);
         job.pairs = c.pairs;
         job.params = c.params;
         job.options.kernel = kernel;
         job.options.threads = threads;
     }
 };
+
+// A frame filled with junk, so that a pixel the morph leaves unwritten shows.
+SurfacePtr junk_frame(int w, int h, uint32_t junk)
+{
+    SurfacePtr frame(morph_create_frame(w, h));
+    fill_random(frame.get(), junk);
+    return frame;
+}
 
 TEST(MorphFrames, EqualPlainMorphOnEveryFrame)
 {
@@ -203,8 +203,7 @@ TEST(MorphFrames, EqualPlainMorphOnEveryFrame)
             // what the one before left in the job.
             for (int step = 0; step < c.frames; ++step) {
                 const int i = (step * 3 + 1) % c.frames;
-                SurfacePtr frame(SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0));
-                fill_random(frame.get(), seed + 7 * i);
+                SurfacePtr frame = junk_frame(c.w, c.h, seed + 7 * i);
                 morph_render(&job.job, i, c.frames, frame.get());
                 ASSERT_EQ(compare_rgb(expected[i].get(), frame.get()), "")
                     << describe(seed, c) << "frame " << i << ", " << run.name << " (expected plain, actual morph)";
@@ -230,8 +229,7 @@ TEST(MorphFrames, OtherChannelOrders)
     fill_random(second.get(), seed + 1);
     Job job(first.get(), second.get(), c, WARP_KERNEL_FAST, 0, seed);
     for (int i = 0; i < c.frames; ++i) {
-        SurfacePtr frame(SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0));
-        fill_random(frame.get(), seed + i);
+        SurfacePtr frame = junk_frame(c.w, c.h, seed + i);
         morph_render(&job.job, i, c.frames, frame.get());
         SurfacePtr expected = plain_frame(first.get(), second.get(), c, i);
         EXPECT_EQ(compare_rgb(expected.get(), frame.get()), "") << describe(seed, c) << "frame " << i;
@@ -263,7 +261,7 @@ TEST(MorphFrames, FeatureFollowsTheFramesLine)
     c.pairs = {{10, 10, 40, 10}, {50, 5, 50, 35}};
     Job job(first.get(), second.get(), c, WARP_KERNEL_FAST, 0, 1);
     for (int i = 0; i < frames; ++i) {
-        SurfacePtr frame(SDL_CreateRGBSurface(0, w, h, 32, 0, 0, 0, 0));
+        SurfacePtr frame = junk_frame(w, h, i);
         morph_render(&job.job, i, frames, frame.get());
         const double t = static_cast<double>(i) / (frames - 1);
         const Segment line = {10 + t * 40, 10 - t * 5, 40 + t * 10, 10 + t * 25};

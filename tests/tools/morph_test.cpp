@@ -1,5 +1,5 @@
-// The frames of tools/morph.h against a plain morph written here from the
-// literal kernel and the formulas of docs/numerics.md, bit for bit, on
+// The frames of tools/morph.h against the plain morph of plain_morph.h (the
+// literal kernel and the formulas of docs/numerics.md), bit for bit, on
 // seeded random cases; and the lines of a morph carrying a feature from its
 // place in FIRST to its place in SECOND. TAVROSK_SEED=N reruns one seed.
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 
 #include "raster/pixel.h"
 #include "tests/support/test_support.h"
+#include "tests/tools/plain_morph.h"
 #include "tools/morph.h"
 #include "warp/warp.h"
 
@@ -103,51 +104,9 @@ std::string describe(uint32_t seed, const Case& c)
     return line;
 }
 
-SurfacePtr warp_literal(SDL_Surface* src, const std::vector<Segment>& table, const WarpParams& params)
-{
-    SurfacePtr out(SDL_CreateRGBSurface(0, src->w, src->h, 32, 0, 0, 0, 0));
-    WarpOptions options;
-    options.kernel = WARP_KERNEL_LITERAL;
-    warp_run(src, out.get(), table.data(), static_cast<int>(table.size()), params, options);
-    return out;
-}
-
-// Frame i of the case, from the formulas as written: every end point moved
-// the fraction t, FIRST and SECOND warped onto the frame's lines by the
-// literal kernel (each replaced by the input itself at its own end), and the
-// blend in doubles.
 SurfacePtr plain_frame(SDL_Surface* first, SDL_Surface* second, const Case& c, int i)
 {
-    const double t = static_cast<double>(i) / (c.frames - 1);
-    std::vector<Segment> from_first, from_second;
-    for (size_t k = 0; k < c.pairs.size(); k += 2) {
-        const Segment& a = c.pairs[k];
-        const Segment& b = c.pairs[k + 1];
-        const Segment between = {a.x1 + t * (b.x1 - a.x1), a.y1 + t * (b.y1 - a.y1), a.x2 + t * (b.x2 - a.x2),
-                                 a.y2 + t * (b.y2 - a.y2)};
-        from_first.insert(from_first.end(), {a, between});
-        from_second.insert(from_second.end(), {b, between});
-    }
-    SurfacePtr warped_first, warped_second;
-    SDL_Surface* f_image = first;
-    SDL_Surface* s_image = second;
-    if (i != 0)
-        f_image = (warped_first = warp_literal(first, from_first, c.params)).get();
-    if (i != c.frames - 1)
-        s_image = (warped_second = warp_literal(second, from_second, c.params)).get();
-    SurfacePtr out(SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0));
-    for (int y = 0; y < c.h; ++y)
-        for (int x = 0; x < c.w; ++x) {
-            Uint8 f[3], s[3], mixed[3];
-            get_pixel(f_image, x, y, &f[0], &f[1], &f[2]);
-            get_pixel(s_image, x, y, &s[0], &s[1], &s[2]);
-            for (int ch = 0; ch < 3; ++ch) {
-                const double weighted = (1 - t) * f[ch] + t * s[ch];
-                mixed[ch] = static_cast<Uint8>(weighted + 0.5);
-            }
-            put_pixel(out.get(), x, y, mixed[0], mixed[1], mixed[2]);
-        }
-    return out;
+    return plain_morph_frame(first, second, c.pairs, c.params, i, c.frames);
 }
 
 // A job as the tool sets one up, its warp results filled with junk.

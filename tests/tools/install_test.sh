@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix with cmake --install and checks
 # the result: every file where it belongs, the installed program finding its
-# menu from an empty working directory, the installed batch tool running the
-# README example on the installed data, both man pages formatting without a
+# menu from an empty working directory, the installed batch tools running the
+# README examples on the installed data, the man pages formatting without a
 # warning, and the bash completion's answers.
 # Usage: install_test.sh BUILD_DIR SOURCE_DIR CMAKE CONFIG
 set -u
@@ -23,17 +23,19 @@ prefix=$XH_TMP/prefix
 data=$prefix/share/tavrosk
 
 # Every file in its place; the data byte for byte as committed.
-for program in tavrosk tavrosk-warp; do
+for program in tavrosk tavrosk-warp tavrosk-morph; do
     [ -f "$prefix/bin/$program" ] && [ -x "$prefix/bin/$program" ] || fail "bin/$program missing or not executable"
 done
 for file in menu.bmp sample.bmp sample2.bmp sample_pairs.txt morph_pairs.txt; do
     cmp -s "$data/$file" "$source_dir/data/$file" || fail "share/tavrosk/$file missing or not the committed one"
 done
-for page in tavrosk tavrosk-warp; do
+for page in tavrosk tavrosk-warp tavrosk-morph; do
     [ -s "$prefix/share/man/man1/$page.1" ] || fail "share/man/man1/$page.1 missing"
 done
 completion=$prefix/share/bash-completion/completions/tavrosk-warp
 [ -s "$completion" ] || fail "share/bash-completion/completions/tavrosk-warp missing"
+morph_completion=$prefix/share/bash-completion/completions/tavrosk-morph
+[ -s "$morph_completion" ] || fail "share/bash-completion/completions/tavrosk-morph missing"
 echo "ok   files installed"
 
 # The installed program, started in an empty folder with no display, finds
@@ -64,8 +66,17 @@ version=$("$prefix/bin/tavrosk-warp" --version) || fail "tavrosk-warp --version:
 [ "$(head -c 2 "$XH_TMP/empty/out.bmp" 2>/dev/null)" = BM ] || fail "the sample warp wrote no BMP"
 echo "ok   installed tavrosk-warp: $version; sample warp written"
 
+# The installed morph tool on the installed pair of samples: five frames,
+# the first and last the samples themselves.
+(cd "$XH_TMP/empty" && "$prefix/bin/tavrosk-morph" --frames 5 "$data/sample.bmp" "$data/sample2.bmp" \
+    "$data/morph_pairs.txt" morph%d.bmp) || fail "tavrosk-morph on the installed samples: status $?"
+for i in 0 1 2 3 4; do
+    [ "$(head -c 2 "$XH_TMP/empty/morph$i.bmp" 2>/dev/null)" = BM ] || fail "tavrosk-morph wrote no frame $i"
+done
+echo "ok   installed tavrosk-morph: five sample frames written"
+
 # Man pages: no groff warning at all, and man finds and renders them.
-for page in tavrosk tavrosk-warp; do
+for page in tavrosk tavrosk-warp tavrosk-morph; do
     file=$prefix/share/man/man1/$page.1
     if ! groff -man -Tutf8 -ww -z "$file" >"$XH_TMP/groff.err" 2>&1 || [ -s "$XH_TMP/groff.err" ]; then
         fail "groff on $page.1: $(cat "$XH_TMP/groff.err")"
@@ -113,6 +124,27 @@ complete_words "--field= --folds= --format= --help --quality= --quiet --referenc
     tavrosk-warp "-"
 complete_words "--field= --folds= --format=" tavrosk-warp in.png --f
 complete_words "-odd.bmp field.flo in.png pairs.txt sub" tavrosk-warp --folds ""
+# The morph tool's completion, by the same means.
+complete_morph() {
+    local expected=$1 got
+    shift
+    got=$(cd "$XH_TMP/files" && bash -c '
+        . "$0"
+        COMP_WORDS=("$@")
+        COMP_CWORD=$(($# - 1))
+        _tavrosk_morph
+        printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort | tr "\n" " "' "$morph_completion" "$@")
+    [ "${got% }" = "$expected" ] || fail "completion of '$*': got '${got% }', want '$expected'"
+}
+bash -n "$morph_completion" || fail "morph completion file: syntax error"
+complete_morph "--frames=" tavrosk-morph --fr
+complete_morph "--format= --frames=" tavrosk-morph --f
+complete_morph "bmp jpeg png" tavrosk-morph --form ""
+complete_morph "--format=jpeg" tavrosk-morph --format=j
+complete_morph "" tavrosk-morph --range ""
+complete_morph "" tavrosk-morph --frames = ""
+complete_morph "in.png" tavrosk-morph in
+complete_morph "-odd.bmp" tavrosk-morph in.png in.png pairs.txt -- -
 echo "ok   bash completion"
 
 [ "$failures" -eq 0 ] || xh_fail "$failures check(s) failed"

@@ -1,0 +1,61 @@
+# Bash completion for tavrosk-morph: options, the words of --format, and file
+# names for the four file arguments. It needs only bash itself, not the
+# bash-completion package's helpers.
+
+_tavrosk_morph()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]} prev= prefix= i
+    ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
+    local long_options='--frames= --range= --threads= --reference --format= --quality= --quiet --help --version'
+
+    # "--format=p": bash splits it at "=" when "=" breaks words (its
+    # default), else it arrives whole and the answers must keep "--format=".
+    if [[ $cur == = ]]; then
+        cur=
+    elif [[ $prev == = ]] && ((COMP_CWORD > 1)); then
+        prev=${COMP_WORDS[COMP_CWORD - 2]}
+    elif [[ $cur == --*=* ]]; then
+        prev=${cur%%=*}
+        prefix=$prev=
+        cur=${cur#*=}
+    fi
+
+    # A long option may be cut short while it stays unambiguous.
+    if [[ $prev == --?* ]]; then
+        local match= count=0 option
+        for option in $long_options; do
+            option=${option%=}
+            if [[ $option == "$prev"* ]]; then
+                match=$option
+                count=$((count + 1))
+            fi
+        done
+        ((count == 1)) && prev=$match
+    fi
+
+    case $prev in
+    -p | -a | -b | -t | --threads | -Q | --quality | --frames | --range)
+        COMPREPLY=()
+        return
+        ;;
+    -f | --format)
+        COMPREPLY=($(compgen -P "$prefix" -W 'bmp png jpeg' -- "$cur"))
+        return
+        ;;
+    esac
+
+    # After "--" every word is a file name.
+    local options_done=
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        [[ ${COMP_WORDS[i]} == -- ]] && options_done=1
+    done
+    if [[ -z $options_done && $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "-p -a -b -t -f -Q -q -h $long_options" -- "$cur"))
+        # No space after an option that wants its value joined by "=".
+        [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
+        return
+    fi
+    compopt -o filenames 2>/dev/null
+    COMPREPLY=($(compgen -f -- "$cur"))
+}
+complete -F _tavrosk_morph tavrosk-morph

@@ -1,0 +1,73 @@
+#!/bin/bash
+# Times whole tavrosk-morph processes against tavrosk-warp on generated
+# images and prints one table:
+#   - 20 frames of a 1600 x 1200 pair with 20 pairs, BMP files, against one
+#     tavrosk-warp run of the first image with the same pairs (target: at
+#     most 25 x);
+#   - 30 frames of a 1920 x 1080 pair with 20 pairs as a PPM stream to
+#     /dev/null (target: at least 15 frames a second).
+# Builds Release in build-bench. Not part of scripts/test.sh.
+# Usage: bench/morph_bench.sh [RUNS]   (hyperfine runs per command, default 5)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+ensure_packages imagemagick hyperfine
+
+runs=${1:-5}
+build=build-bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 --target tavrosk-warp tavrosk-morph >/dev/null
+
+# ImageMagick's own binary, not a wrapper that a PATH entry may put before it.
+im=$(command -v convert-im6.q16 || command -v convert)
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Two unlike images of each size, and a fixed table of 20 pairs for each:
+# segments anywhere on the image, each moved by up to 80 pixels an end.
+for size in 1600x1200 1920x1080; do
+    "$im" -size $size -seed 1 plasma:fractal -type TrueColor "BMP3:$work/a-$size.bmp"
+    "$im" -size $size -seed 2 plasma:fractal -type TrueColor "BMP3:$work/b-$size.bmp"
+    python3 - "$work/pairs-$size.txt" "${size%x*}" "${size#*x}" <<'PY'
+import random, sys
+path, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+rng = random.Random(7)
+lines = []
+for _ in range(20):
+    x1, y1, x2, y2 = rng.uniform(0, w), rng.uniform(0, h), rng.uniform(0, w), rng.uniform(0, h)
+    d = [rng.uniform(-80, 80) for _ in range(4)]
+    lines.append(f"{x1:.3f} {y1:.3f} {x2:.3f} {y2:.3f}")
+    lines.append(f"{x1 + d[0]:.3f} {y1 + d[1]:.3f} {x2 + d[2]:.3f} {y2 + d[3]:.3f}")
+open(path, "w").write("\n".join(lines) + "\n")
+PY
+done
+mkdir "$work/frames"
+
+warp="$build/tavrosk-warp"
+morph="$build/tavrosk-morph"
+s=1600x1200 f=1920x1080
+hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/times.json" \
+    -n "tavrosk-warp, 1600x1200, 20 pairs" "$warp $work/a-$s.bmp $work/pairs-$s.txt $work/warped.bmp" \
+    -n "tavrosk-morph, 1600x1200, 20 pairs, 20 BMP frames" \
+    "$morph --frames 20 $work/a-$s.bmp $work/b-$s.bmp $work/pairs-$s.txt $work/frames/f%02d.bmp" \
+    -n "tavrosk-morph, 1920x1080, 20 pairs, 30 frames to a PPM stream" \
+    "$morph --frames 30 $work/a-$f.bmp $work/b-$f.bmp $work/pairs-$f.txt - >/dev/null" \
+    >/dev/null
+
+python3 - "$work/times.json" "$(nproc)" "$(cut -d' ' -f1 /proc/loadavg)" <<'PY'
+import json, sys
+rows = json.load(open(sys.argv[1]))["results"]
+print(f"Whole process, hyperfine median of {len(rows[0]['times'])} runs; {sys.argv[2]} hardware threads, "
+      f"load average {sys.argv[3]} at the end")
+print(f"{'command':<60} {'median s':>9} {'user s':>7} {'system s':>8}")
+for r in rows:
+    print(f"{r['command']:<60} {r['median']:>9.3f} {r['user']:>7.3f} {r['system']:>8.3f}")
+warp, morph20, stream30 = (r["median"] for r in rows)
+ratio = morph20 / warp
+fps = 30 / stream30
+print()
+print(f"{'target':<60} {'measured':>9}  met")
+print(f"{'20 frames 1600x1200 <= 25 x one tavrosk-warp run':<60} {ratio:>8.1f}x  {'yes' if ratio <= 25 else 'no'}")
+print(f"{'1920x1080 PPM stream >= 15 frames a second':<60} {fps:>9.1f}  {'yes' if fps >= 15 else 'no'}")
+PY

@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
-ensure_packages build-essential cmake pkg-config libsdl1.2-dev libhwy-dev googletest libgtest-dev \
+ensure_packages build-essential cmake pkg-config libsdl1.2-dev libhwy-dev libpng-dev libjpeg62-turbo-dev googletest libgtest-dev \
     xvfb xdotool imagemagick x11-apps x11-utils clang libclang-rt-14-dev
 
 jobs=$(nproc)
@@ -21,5 +21,6 @@ cmake --build "$root/build-asan" -j"$jobs"
     UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1 \
     ctest --output-on-failure -j"$jobs")
 
-# A minute of coverage-guided fuzzing of the BMP loader and raster/warp code.
+# A minute of coverage-guided fuzzing, half on the BMP loader and raster/warp
+# code, half on the image file codecs.
 "$root/scripts/fuzz.sh" 60

@@ -22,7 +22,7 @@
 
 #include "tools/cli.h"
 #include "tools/frame_pattern.h"
-#include "tools/image_io_interim.h"
+#include "tools/image_io.h"
 #include "tools/morph.h"
 #include "tools/output_file.h"
 #include "tools/progress.h"

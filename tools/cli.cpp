@@ -96,3 +96,15 @@ bool parse_result_format(const char* text, ImageFormat* format, std::string* pro
     }
     return true;
 }
+
+bool result_format_from_name(const std::string& name, ImageFormat* format, std::string* problem)
+{
+    ImageFormat by_name;
+    if (!image_format_from_name(name, &by_name) || by_name == IMAGE_PPM) {
+        *problem = name + ": cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg, "
+                   "or --format bmp|png|jpeg";
+        return false;
+    }
+    *format = by_name;
+    return true;
+}

@@ -43,3 +43,7 @@ bool parse_quality(const char* text, int* quality, std::string* problem);
 
 // --format: bmp, png or jpeg (jpg too), in any case.
 bool parse_result_format(const char* text, ImageFormat* format, std::string* problem);
+
+// The format of a result file by its name's extension: .bmp, .png, .jpg or
+// .jpeg. False with *problem naming the file and the ways to give a format.
+bool result_format_from_name(const std::string& name, ImageFormat* format, std::string* problem);

@@ -85,14 +85,7 @@ static bool result_format(const Options& options, const char* name, ImageFormat*
         *format = IMAGE_PNG;
         return true;
     }
-    ImageFormat by_name;
-    if (!image_format_from_name(name, &by_name) || by_name == IMAGE_PPM) {
-        *problem = std::string(name) + ": cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg, "
-                   "or --format bmp|png|jpeg";
-        return false;
-    }
-    *format = by_name;
-    return true;
+    return result_format_from_name(name, format, problem);
 }
 
 // Returns -1 when the program is to go on, else the exit status.

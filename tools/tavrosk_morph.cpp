@@ -34,7 +34,7 @@
 
 static const ToolInfo tool = {"tavrosk-morph", "[options] FIRST SECOND PAIRS OUTPUT"};
 
-enum { DEFAULT_FRAMES = 30, MAX_FRAMES = 1000000, DEFAULT_QUALITY = 92 };
+enum { DEFAULT_FRAMES = 30, MAX_FRAMES = 1000000 };
 
 struct Options {
     WarpParams params;
@@ -42,9 +42,9 @@ struct Options {
     long frames = DEFAULT_FRAMES;
     const char* range = nullptr;  // "I-J" as given
     long range_first = 0, range_last = -1;
-    const char* format_word = nullptr;
-    ImageFormat format = IMAGE_BMP;
-    long quality = DEFAULT_QUALITY;
+    bool format_given = false;
+    ImageFormat format = IMAGE_PNG;
+    int quality = 92;
     bool quiet = false;
     const char* first = nullptr;
     const char* second = nullptr;
@@ -134,13 +134,13 @@ static int parse_arguments(int argc, char** argv, Options* options)
             options->warp.kernel = WARP_KERNEL_LITERAL;
             break;
         case 'f':
-            if (!image_format_from_word(optarg, &options->format))
-                return input_error(tool, std::string("--format: '") + optarg + "' is not bmp, png or jpeg");
-            options->format_word = optarg;
+            if (!parse_result_format(optarg, &options->format, &problem))
+                return usage_error(tool, problem);
+            options->format_given = true;
             break;
         case 'Q':
-            if (!parse_whole(optarg, 1, 100, &options->quality))
-                return input_error(tool, std::string("--quality: '") + optarg + "' is not a whole number from 1 to 100");
+            if (!parse_quality(optarg, &options->quality, &problem))
+                return input_error(tool, problem);
             break;
         case 'q':
             options->quiet = true;
@@ -160,12 +160,21 @@ static int parse_arguments(int argc, char** argv, Options* options)
         return usage_error(tool, "missing arguments");
     if (count > 4)
         return usage_error(tool, std::string("unexpected argument ") + argv[optind + 4]);
-    if (options->warp.kernel == WARP_KERNEL_LITERAL && threads_given)
-        std::fprintf(stderr, "%s: --reference runs on one thread; --threads is ignored\n", tool.program);
     options->first = argv[optind];
     options->second = argv[optind + 1];
     options->pairs = argv[optind + 2];
     options->output = argv[optind + 3];
+    // Frames for standard output are always PPM; files take --format or the
+    // pattern's extension.
+    if (output_is_stdout(options->output)) {
+        if (options->format_given)
+            return usage_error(tool, "--format: standard output takes a PPM stream only");
+        options->format = IMAGE_PPM;
+    } else if (!options->format_given && !result_format_from_name(options->output, &options->format, &problem)) {
+        return usage_error(tool, problem);
+    }
+    if (options->warp.kernel == WARP_KERNEL_LITERAL && threads_given)
+        std::fprintf(stderr, "%s: --reference runs on one thread; --threads is ignored\n", tool.program);
     return -1;
 }
 
@@ -304,9 +313,9 @@ enum { FRAMES_IN_FLIGHT = 3 };
 
 struct Output {
     bool to_stdout;
-    ImageFormat format;
+    ImageFormat format;  // IMAGE_PPM for standard output
     int quality;
-    std::vector<OutputTarget> targets;  // frame range_first + k at [k]
+    std::vector<OutputTarget> targets;  // frame first_frame + k at [k]
     long first_frame;
 };
 
@@ -322,7 +331,7 @@ static void write_frames(FrameQueues* queues, const Output* output, std::string*
             [&](std::FILE* out, std::string* why) {
                 while (queues->take_rendered(&frame)) {
                     number = frame.number;
-                    if (!image_encode(frame.image, IMAGE_PPM, 0, out, why))
+                    if (!image_encode(frame.image, output->format, output->quality, out, why))
                         return false;
                     queues->give_back(frame.image);
                 }
@@ -357,14 +366,11 @@ static void write_frames(FrameQueues* queues, const Output* output, std::string*
 static int prepare_output(const Options& options, Output* output)
 {
     output->to_stdout = output_is_stdout(options.output);
-    output->quality = static_cast<int>(options.quality);
+    output->format = options.format;
+    output->quality = options.quality;
     output->first_frame = options.range_first;
     std::string problem;
     if (output->to_stdout) {
-        if (options.format_word && options.format != IMAGE_PPM)
-            return input_error(tool, std::string("--format ") + options.format_word
-                                         + ": standard output takes a PPM stream only");
-        output->format = IMAGE_PPM;
         // Nothing written: only the checks of standard output itself.
         if (!output_to_stdout([](std::FILE*, std::string*) { return true; }, &problem))
             return input_error(tool, problem);
@@ -373,10 +379,6 @@ static int prepare_output(const Options& options, Output* output)
     FramePattern pattern;
     if (!frame_pattern_parse(options.output, &pattern, &problem))
         return input_error(tool, std::string(options.output) + ": " + problem);
-    output->format = options.format;
-    if (!options.format_word && !image_format_from_name(options.output, &output->format))
-        return input_error(tool, std::string(options.output)
-                                     + ": no image format in the extension (.bmp, .png, .jpg, .jpeg); give --format");
     for (long i = options.range_first; i <= options.range_last; ++i) {
         OutputTarget target;
         const std::string name = frame_pattern_name(pattern, static_cast<int>(i));

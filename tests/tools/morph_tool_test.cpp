@@ -228,10 +228,8 @@ TEST_F(MorphTool, BadInputNamesTheProblemAndWritesNothing)
         {"a.bmp b.bmp pairs.txt out/f%5.2d.bmp",
          "out/f%5.2d.bmp: '%5.' is not a frame number field (use %d with flags and a width, such as %03d, or %% for "
          "a percent sign)"},
-        {"a.bmp b.bmp pairs.txt out/f.bmp%",
-         "out/f.bmp%: '%' at the end is not a frame number field (use %d, or %% for a percent sign)"},
-        {"a.bmp b.bmp pairs.txt out/f%02d.xyz",
-         "out/f%02d.xyz: no image format in the extension (.bmp, .png, .jpg, .jpeg); give --format"},
+        {"-f bmp a.bmp b.bmp pairs.txt out/f%",
+         "out/f%: '%' at the end is not a frame number field (use %d, or %% for a percent sign)"},
         {"--frames 1 a.bmp b.bmp pairs.txt out/f%02d.bmp", "--frames: '1' is not a whole number from 2 to 1000000"},
         {"--frames ten a.bmp b.bmp pairs.txt out/f%02d.bmp",
          "--frames: 'ten' is not a whole number from 2 to 1000000"},
@@ -244,8 +242,6 @@ TEST_F(MorphTool, BadInputNamesTheProblemAndWritesNothing)
         {"-p -1 a.bmp b.bmp pairs.txt out/f%02d.bmp", "-p: '-1' is not a finite number, 0 or more"},
         {"--threads 0 a.bmp b.bmp pairs.txt out/f%02d.bmp", "--threads: '0' is not a whole number from 1 to 1024"},
         {"--quality 101 a.bmp b.bmp pairs.txt out/f%02d.jpg", "--quality: '101' is not a whole number from 1 to 100"},
-        {"--format gif a.bmp b.bmp pairs.txt out/f%02d.bmp", "--format: 'gif' is not bmp, png or jpeg"},
-        {"--format bmp a.bmp b.bmp pairs.txt -", "--format bmp: standard output takes a PPM stream only"},
         {"a.bmp b.bmp pairs.txt nowhere/f%02d.bmp", "nowhere/f00.bmp: cannot write in nowhere: No such file or directory"},
         {"--frames 5 a.bmp b.bmp pairs.txt out/f%02d.bmp", "out/f03.bmp: is read-only; not replaced"},
     };
@@ -279,6 +275,15 @@ TEST_F(MorphTool, UsageErrorsExitTwo)
         {"--frames", "missing value for --frames"},
         {"a.bmp b.bmp pairs.txt f%d.bmp --range", "missing value for --range"},
         {"--quiet=yes a.bmp b.bmp pairs.txt f%d.bmp", "unknown or ambiguous option --quiet"},
+        {"--format gif a.bmp b.bmp pairs.txt f%d.bmp", "--format: 'gif' is not bmp, png or jpeg"},
+        {"--format ppm a.bmp b.bmp pairs.txt f%d.bmp", "--format: 'ppm' is not bmp, png or jpeg"},
+        {"-f bmp a.bmp b.bmp pairs.txt -", "--format: standard output takes a PPM stream only"},
+        {"a.bmp b.bmp pairs.txt out/f%02d.xyz",
+         "out/f%02d.xyz: cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg, or --format "
+         "bmp|png|jpeg"},
+        {"a.bmp b.bmp pairs.txt out/f%02d.ppm",
+         "out/f%02d.ppm: cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg, or --format "
+         "bmp|png|jpeg"},
     };
     for (const auto& c : cases) {
         Outcome r = run(c.args);

@@ -23,8 +23,9 @@ std::string image_size_problem(long long w, long long h);
 SDL_Surface* create_rgb24_surface(int w, int h);
 std::string no_memory_problem(int w, int h);
 
-// Row y of the image as R, G, B bytes, 3 * w of them, through get_pixel.
-// The caller locks the surface.
+// Row y of the image as R, G, B bytes, 3 * w of them, as get_pixel reads
+// them (a row of create_rgb24_surface's layout is copied as it is). The
+// caller locks the surface.
 void read_rgb_row(SDL_Surface* image, int y, unsigned char* rgb);
 
 SDL_Surface* decode_bmp(const unsigned char* data, size_t size, std::string* problem);

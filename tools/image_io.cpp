@@ -23,11 +23,15 @@ std::string image_size_problem(long long w, long long h)
     return "image too large (" + size + ")";
 }
 
+// The masks that put R, G and B bytes in that order in memory, as SDL reads
+// a 3-byte pixel on this host.
+static const bool big_endian = SDL_BYTEORDER == SDL_BIG_ENDIAN;
+static const Uint32 rgb24_masks[3] = {big_endian ? 0xFF0000u : 0x0000FFu, 0x00FF00u,
+                                      big_endian ? 0x0000FFu : 0xFF0000u};
+
 SDL_Surface* create_rgb24_surface(int w, int h)
 {
-    const bool big = SDL_BYTEORDER == SDL_BIG_ENDIAN;
-    return SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 24, big ? 0xFF0000 : 0x0000FF, 0x00FF00,
-                                big ? 0x0000FF : 0xFF0000, 0);
+    return SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 24, rgb24_masks[0], rgb24_masks[1], rgb24_masks[2], 0);
 }
 
 std::string no_memory_problem(int w, int h)
@@ -37,6 +41,15 @@ std::string no_memory_problem(int w, int h)
 
 void read_rgb_row(SDL_Surface* image, int y, unsigned char* rgb)
 {
+    // Rows in create_rgb24_surface's layout are R, G, B bytes already:
+    // get_pixel would give every byte back unchanged (8-bit masks lose no bits).
+    const SDL_PixelFormat* f = image->format;
+    if (f->BytesPerPixel == 3 && !f->palette && f->Rmask == rgb24_masks[0] && f->Gmask == rgb24_masks[1]
+        && f->Bmask == rgb24_masks[2]) {
+        std::memcpy(rgb, static_cast<const Uint8*>(image->pixels) + row_offset(y, image->pitch, 3),
+                    3 * static_cast<size_t>(image->w));
+        return;
+    }
     for (int x = 0; x < image->w; ++x, rgb += 3)
         get_pixel(image, x, y, &rgb[0], &rgb[1], &rgb[2]);
 }

@@ -8,6 +8,7 @@
 
 #include "tests/support/test_support.h"
 #include "tests/tools/image_test.h"
+#include "tools/image_codecs.h"
 
 namespace {
 
@@ -50,6 +51,23 @@ TEST(ImageEncode, LosslessFormatsGiveBackEveryTriple)
             ASSERT_TRUE(bmp);
             EXPECT_EQ(compare_rgb(source.get(), bmp.get()), "");
         }
+}
+
+// The decoders' own layout, R, G, B bytes in memory order, whose rows the
+// encoders copy as they are: the same triples as get_pixel reads, and no
+// byte of a row's padding.
+TEST(ImageEncode, RgbOrderRowsGiveBackEveryTriple)
+{
+    for (int w : {1, 2, 7, 33}) {
+        SurfacePtr source(create_rgb24_surface(w, 5));
+        ASSERT_TRUE(source);
+        fill_random(source.get(), 11 * w);
+        SCOPED_TRACE(std::to_string(w) + " x 5, pitch " + std::to_string(source->pitch));
+        EXPECT_EQ(ppm_pixels(encode(source.get(), IMAGE_PPM), w, 5), rgb_of(source.get()));
+        SurfacePtr png = decode(encode(source.get(), IMAGE_PNG));
+        ASSERT_TRUE(png);
+        EXPECT_EQ(compare_rgb(source.get(), png.get()), "");
+    }
 }
 
 TEST(ImageEncode, BmpIsWhatSdlWrites)

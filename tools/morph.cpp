@@ -63,13 +63,6 @@ bool morph_job_init(MorphJob* job, SDL_Surface* first, SDL_Surface* second)
     return job->first && job->second && job->warped_first && job->warped_second;
 }
 
-SDL_Surface* morph_create_frame(int w, int h)
-{
-    const bool big = SDL_BYTEORDER == SDL_BIG_ENDIAN;
-    return SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 24, big ? 0xFF0000 : 0x0000FF, 0x00FF00,
-                                big ? 0x0000FF : 0xFF0000, 0);
-}
-
 int morph_warps_for_frame(int frame, int frames)
 {
     return frame == 0 || frame == frames - 1 ? 0 : 2;

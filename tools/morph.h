@@ -51,16 +51,12 @@ struct MorphJob {
 // kept. False when a surface cannot be allocated.
 bool morph_job_init(MorphJob* job, SDL_Surface* first, SDL_Surface* second);
 
-// A new frame of w x h pixels, as morph_render fills it: 24 bits, the red,
-// green and blue bytes of a pixel in that order in memory. NULL when it
-// cannot be allocated.
-SDL_Surface* morph_create_frame(int w, int h);
-
 // How many warps frame i of n takes: two, or none for the first and last
 // frames, which are copies of the inputs.
 int morph_warps_for_frame(int frame, int frames);
 
-// Renders frame i of n into `frame`, made by morph_create_frame with the
-// inputs' size. Runs the warps with job->options; the blend runs its rows on
+// Renders frame i of n into `frame`, a surface of the inputs' size made by
+// create_rgb24_surface (tools/image_codecs.h): red, green and blue bytes in
+// that order in memory. Runs the warps with job->options; the blend runs its rows on
 // job->options.threads threads as well (all cores for 0).
 void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame);

@@ -22,6 +22,7 @@
 
 #include "tools/cli.h"
 #include "tools/frame_pattern.h"
+#include "tools/image_codecs.h"
 #include "tools/image_io.h"
 #include "tools/morph.h"
 #include "tools/output_file.h"
@@ -452,7 +453,7 @@ int main(int argc, char** argv)
 
     std::vector<SDL_Surface*> frames;
     for (int i = 0; i < FRAMES_IN_FLIGHT; ++i)
-        frames.push_back(surfaces.add(morph_create_frame(w, h)));
+        frames.push_back(surfaces.add(create_rgb24_surface(w, h)));
     const bool made = morph_job_init(&job, first, second);
     inputs.release();
     if (!made || std::find(frames.begin(), frames.end(), nullptr) != frames.end())

@@ -14,6 +14,7 @@
 #include "raster/pixel.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/plain_morph.h"
+#include "tools/image_codecs.h"
 #include "tools/morph.h"
 #include "warp/warp.h"
 
@@ -128,7 +129,7 @@ struct Job {
 // A frame filled with junk, so that a pixel the morph leaves unwritten shows.
 SurfacePtr junk_frame(int w, int h, uint32_t junk)
 {
-    SurfacePtr frame(morph_create_frame(w, h));
+    SurfacePtr frame(create_rgb24_surface(w, h));
     fill_random(frame.get(), junk);
     return frame;
 }

@@ -1,8 +1,8 @@
 // tavrosk-morph run as a process in a fresh folder: its frames against the
 // plain morph of plain_morph.h, --range against a full run, the PPM stream
 // parsed back into images, every bad input (one line, exit 1, no frame and no
-// temporary written), usage errors, a file size limit hit part way, and the
-// progress line on a terminal. TAVROSK_SEED=N reruns one seed.
+// temporary written), usage errors, a file size limit hit part way through
+// files and through the stream, and terminals. TAVROSK_SEED=N reruns one seed.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -320,6 +320,28 @@ TEST_F(MorphTool, StreamStopsAtTheFileSizeLimit)
         Outcome full = run("--frames 6 a.bmp b.bmp pairs.txt -");
         return full.out.substr(0, 3 * image);
     }());
+}
+
+// PNG frames from a flat grey image to a noisy one: frame 0 compresses to
+// next to nothing, frame 1 is noise and cannot. With a file size limit
+// between the two, the run stops at frame 1 with a message naming it, frame 0
+// is the complete file of a full run, and nothing else is left behind.
+TEST_F(MorphTool, FileSizeLimitStopsAtTheFrameThatPassesIt)
+{
+    SurfacePtr flat(make_surface(w, h, 24));
+    SDL_FillRect(flat.get(), nullptr, SDL_MapRGB(flat->format, 128, 128, 128));
+    ASSERT_EQ(SDL_SaveBMP(flat.get(), at("flat.bmp").c_str()), 0);
+    const std::string args = "--frames 4 flat.bmp a.bmp pairs.txt out/f%02d.png";
+    ASSERT_EQ(run(args).status, 0);
+    const std::string first_frame = read("out/f00.png"), second_frame = read("out/f01.png");
+    ASSERT_LT(first_frame.size() + 100, second_frame.size()) << "frame 1 should be far larger than frame 0";
+    std::system(("rm -f '" + at("out") + "'/*").c_str());
+
+    Outcome r = run(args, "", first_frame.size() + 50);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tavrosk-morph: out/f01.png: cannot write: File too large\n");
+    EXPECT_EQ(folder_entries(at("out")), std::vector<std::string>{"f00.png"});
+    EXPECT_EQ(read("out/f00.png"), first_frame);
 }
 
 // Reads what reaches a pty's master until it has been quiet for 300 ms.

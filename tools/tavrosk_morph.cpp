@@ -13,7 +13,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -198,8 +197,8 @@ static int check_range(Options* options)
     if (options->range_first > options->range_last)
         return input_error(tool, "--range: " + text + " is reversed; give the lower frame first");
     if (options->range_last > last)
-        return input_error(tool, "--range: " + text + " goes past the last frame, " + std::to_string(last) + " of 0-"
-                                     + std::to_string(last));
+        return input_error(tool, "--range: " + text + " is outside frames 0-" + std::to_string(last) + " of "
+                                     + std::to_string(options->frames));
     return -1;
 }
 

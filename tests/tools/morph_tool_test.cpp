@@ -202,6 +202,7 @@ TEST_F(MorphTool, BadInputNamesTheProblemAndWritesNothing)
     SurfacePtr small(make_surface(w - 1, h, 24));
     fill_random(small.get(), 5);
     ASSERT_EQ(SDL_SaveBMP(small.get(), at("small.bmp").c_str()), 0);
+    ASSERT_EQ(SDL_SaveBMP(small.get(), at("small copy.bmp").c_str()), 0);
     write("text.bmp", "this is not an image\n");
     write("odd.txt", "1 1 5 1\n3 2 7 2\n0 0 1 1\n");
     write("out/f03.bmp", "an old frame");
@@ -214,6 +215,9 @@ TEST_F(MorphTool, BadInputNamesTheProblemAndWritesNothing)
         {"a.bmp . pairs.txt out/f%02d.bmp", ".: is a directory"},
         {"a.bmp small.bmp pairs.txt out/f%02d.bmp",
          "small.bmp is 22 x 17 but a.bmp is 23 x 17; resize it first (convert small.bmp -resize 23x17! small2.bmp)"},
+        {"a.bmp 'small copy.bmp' pairs.txt out/f%02d.bmp",
+         "small copy.bmp is 22 x 17 but a.bmp is 23 x 17; resize it first (convert 'small copy.bmp' -resize 23x17! "
+         "'small copy2.bmp')"},
         {"small.bmp a.bmp pairs.txt out/f%02d.bmp",
          "a.bmp is 23 x 17 but small.bmp is 22 x 17; resize it first (convert a.bmp -resize 22x17! a2.bmp)"},
         {"a.bmp b.bmp none.txt out/f%02d.bmp", "none.txt: cannot open: No such file or directory"},
@@ -233,7 +237,7 @@ TEST_F(MorphTool, BadInputNamesTheProblemAndWritesNothing)
         {"--frames 1 a.bmp b.bmp pairs.txt out/f%02d.bmp", "--frames: '1' is not a whole number from 2 to 1000000"},
         {"--frames ten a.bmp b.bmp pairs.txt out/f%02d.bmp",
          "--frames: 'ten' is not a whole number from 2 to 1000000"},
-        {"--range 3-30 a.bmp b.bmp pairs.txt out/f%02d.bmp", "--range: 3-30 goes past the last frame, 29 of 0-29"},
+        {"--range 3-30 a.bmp b.bmp pairs.txt out/f%02d.bmp", "--range: 3-30 is outside frames 0-29 of 30"},
         {"--range 5-4 --frames 9 a.bmp b.bmp pairs.txt out/f%02d.bmp",
          "--range: 5-4 is reversed; give the lower frame first"},
         {"--range=-2-4 a.bmp b.bmp pairs.txt out/f%02d.bmp",

@@ -89,17 +89,40 @@ SDL_Surface* image_load(const char* path, std::string* problem)
         *problem = std::string("cannot open: ") + std::strerror(errno);
         return nullptr;
     }
-    struct stat info;
+    struct stat info = {};
     if (fstat(fileno(in), &info) == 0 && S_ISDIR(info.st_mode)) {
         std::fclose(in);
         *problem = "is a directory";
         return nullptr;
     }
+    // No image the decoders accept needs more than this many bytes (2^27
+    // pixels of 4 bytes, with room to spare). A larger file is refused before
+    // it is read, a device (/dev/zero, a terminal) at once, and a pipe once it
+    // has given that much, so that no input can exhaust memory.
+    const size_t max_bytes = size_t(1) << 30;
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
+        std::fclose(in);
+        *problem = "is a device, not an image file";
+        return nullptr;
+    }
     std::vector<unsigned char> bytes;
+    if (S_ISREG(info.st_mode)) {
+        if (static_cast<unsigned long long>(info.st_size) > max_bytes) {
+            std::fclose(in);
+            *problem = "file too large for an image (over 1 GiB)";
+            return nullptr;
+        }
+        bytes.reserve(static_cast<size_t>(info.st_size));
+    }
     unsigned char buffer[65536];
     size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+    while (bytes.size() <= max_bytes && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
         bytes.insert(bytes.end(), buffer, buffer + got);
+    if (bytes.size() > max_bytes) {
+        std::fclose(in);
+        *problem = "file too large for an image (over 1 GiB)";
+        return nullptr;
+    }
     bool failed = std::ferror(in) != 0;
     int error = errno;
     std::fclose(in);

@@ -25,7 +25,8 @@ enum ImageFormat { IMAGE_BMP, IMAGE_PNG, IMAGE_JPEG, IMAGE_PPM };
 SDL_Surface* image_decode(const unsigned char* data, size_t size, std::string* problem);
 
 // Reads the whole file at path and decodes it; *problem as above, or "cannot open: <strerror>",
-// "is a directory", "cannot read: <strerror>".
+// "is a directory", "is a device, not an image file", "file too large for an image (over 1 GiB)"
+// (a regular file before it is read, a pipe once it has given that much), "cannot read: <strerror>".
 SDL_Surface* image_load(const char* path, std::string* problem);
 
 // Writes the whole image to out: BMP (exactly what SDL_SaveBMP_RW writes), PNG (8-bit RGB, no

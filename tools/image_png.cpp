@@ -159,6 +159,8 @@ SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* pro
     r.data = data;
     r.size = size;
     bool ok = png_read_guarded(&r);
+    // Destroying clears the pointers: take what they say first.
+    const bool created = r.png && r.info;
     png_destroy_read_struct(r.png ? &r.png : nullptr, r.info ? &r.info : nullptr, nullptr);
     if (ok)
         return r.surface;
@@ -167,7 +169,7 @@ SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* pro
         *problem = "truncated PNG data";
     else if (r.no_memory)
         *problem = no_memory_problem(static_cast<int>(r.w), static_cast<int>(r.h));
-    else if (!r.png || !r.info)
+    else if (!created)
         *problem = "not enough memory to decode a PNG image";
     else
         *problem = std::string("not a PNG image that can be decoded (") + r.message.text + ")";
@@ -182,8 +184,9 @@ bool encode_png(SDL_Surface* image, std::FILE* out, std::string* problem)
     wr.row = row.data();
     wr.out = out;
     bool ok = png_write_guarded(&wr);
+    const bool created = wr.png && wr.info;
     png_destroy_write_struct(wr.png ? &wr.png : nullptr, wr.info ? &wr.info : nullptr);
     if (!ok)
-        *problem = std::string("PNG encoder error (") + (wr.png && wr.info ? wr.message.text : "no memory") + ")";
+        *problem = std::string("PNG encoder error (") + (created ? wr.message.text : "no memory") + ")";
     return ok;
 }

@@ -1,6 +1,7 @@
 // Writes the seed corpus of the image fuzz target: make_image_corpus DIR
 // PNG of every colour type, bit depth and interlacing; JPEG baseline,
-// progressive, grey, arithmetic-coded, with restart markers, CMYK and YCCK;
+// progressive, grey, arithmetic-coded, with restart markers, with a scan per
+// coefficient (64 scans, and 127: over the limit), CMYK and YCCK;
 // RLE8 and RLE4 BMP, valid and broken by hand; oversized headers; and cut
 // copies of each. Pixels come from a seeded generator: the output is
 // deterministic.
@@ -98,23 +99,26 @@ bool write_jpegs()
         const char* name;
         int w, h, components;
         bool ycck, progressive, arithmetic;
-        int restart_rows, quality;
+        int restart_rows, quality, coefficient_scans;
     } variants[] = {
-        {"baseline", 17, 9, 3, false, false, false, 0, 85},
-        {"progressive", 17, 9, 3, false, true, false, 0, 85},
-        {"grey", 17, 9, 1, false, false, false, 0, 85},
-        {"grey-progressive", 17, 9, 1, false, true, false, 0, 85},
-        {"arithmetic", 17, 9, 3, false, false, true, 0, 85},
-        {"arithmetic-progressive", 17, 9, 3, false, true, true, 0, 85},
-        {"restarts", 33, 17, 3, false, false, false, 1, 85},
-        {"quality100", 9, 9, 3, false, false, false, 0, 100},
-        {"1x1", 1, 1, 3, false, false, false, 0, 85},
-        {"cmyk", 9, 9, 4, false, false, false, 0, 85},
-        {"ycck", 9, 9, 4, true, false, false, 0, 85},
+        {"baseline", 17, 9, 3, false, false, false, 0, 85, 0},
+        {"progressive", 17, 9, 3, false, true, false, 0, 85, 0},
+        {"grey", 17, 9, 1, false, false, false, 0, 85, 0},
+        {"grey-progressive", 17, 9, 1, false, true, false, 0, 85, 0},
+        {"arithmetic", 17, 9, 3, false, false, true, 0, 85, 0},
+        {"arithmetic-progressive", 17, 9, 3, false, true, true, 0, 85, 0},
+        {"restarts", 33, 17, 3, false, false, false, 1, 85, 0},
+        {"quality100", 9, 9, 3, false, false, false, 0, 100, 0},
+        {"1x1", 1, 1, 3, false, false, false, 0, 85, 0},
+        {"cmyk", 9, 9, 4, false, false, false, 0, 85, 0},
+        {"ycck", 9, 9, 4, true, false, false, 0, 85, 0},
+        {"scan-per-coefficient", 8, 8, 1, false, false, false, 0, 85, 1},
+        {"too-many-scans", 8, 8, 1, false, false, false, 0, 85, 2},
     };
     std::mt19937 rng(2);
     for (const auto& v : variants) {
-        JpegSample j = {v.w, v.h, v.components, v.ycck, v.progressive, v.arithmetic, v.restart_rows, v.quality, {}};
+        JpegSample j = {v.w, v.h, v.components, v.ycck, v.progressive, v.arithmetic,
+                        v.restart_rows, v.quality, v.coefficient_scans, {}};
         // Smooth with some noise, so that both low and high frequencies occur.
         for (int y = 0; y < v.h; ++y)
             for (int x = 0; x < v.w; ++x)

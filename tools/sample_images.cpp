@@ -95,6 +95,20 @@ Bytes write_jpeg(const JpegSample& image)
     jpeg_set_quality(&c, image.quality, TRUE);
     if (image.progressive)
         jpeg_simple_progression(&c);
+    std::vector<jpeg_scan_info> script;
+    if (image.coefficient_scans > 0) {
+        jpeg_scan_info dc = {image.components, {0, 1, 2, 3}, 0, 0, 0, 0};
+        script.push_back(dc);
+        for (int pass = 0; pass < image.coefficient_scans; ++pass)
+            for (int component = 0; component < image.components; ++component)
+                for (int k = 1; k < 64; ++k) {
+                    // With refinement, a first pass of all but the lowest bit.
+                    int ah = pass, al = image.coefficient_scans - 1 - pass;
+                    script.push_back({1, {component, 0, 0, 0}, k, k, ah, al});
+                }
+        c.scan_info = script.data();
+        c.num_scans = static_cast<int>(script.size());
+    }
     c.arith_code = image.arithmetic ? TRUE : FALSE;
     c.restart_in_rows = image.restart_rows;
     jpeg_start_compress(&c, TRUE);

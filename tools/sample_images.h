@@ -29,6 +29,10 @@ struct JpegSample {
     bool arithmetic;   // arithmetic rather than Huffman coding
     int restart_rows;  // restart interval in MCU rows, 0 for none
     int quality;
+    // 0: the library's scan script. 1: progressive with a DC scan and one
+    // scan per AC coefficient and component (64 scans for grey); 2: with one
+    // more refinement scan per AC coefficient and component (127 for grey).
+    int coefficient_scans;
     std::vector<uint8_t> samples;  // w * h * components, row by row
 };
 Bytes write_jpeg(const JpegSample& image);

@@ -442,6 +442,14 @@ TEST_F(Tool, CutOrForeignImagesAreRefused)
         EXPECT_EQ(read("old.bmp"), before);
     }
     EXPECT_EQ(run("image.gif pairs.txt old.bmp").err, "tavrosk-warp: image.gif: not a BMP, PNG or JPEG image\n");
+    // Inputs that would exhaust memory are refused before they are read: a
+    // device, and a (sparse) file larger than any image the decoders take.
+    EXPECT_EQ(run("/dev/zero pairs.txt old.bmp").err, "tavrosk-warp: /dev/zero: is a device, not an image file\n");
+    write("huge.bmp", "BM");
+    ASSERT_EQ(truncate(at("huge.bmp").c_str(), (1LL << 30) + 1), 0);
+    EXPECT_EQ(run("huge.bmp pairs.txt old.bmp").err,
+              "tavrosk-warp: huge.bmp: file too large for an image (over 1 GiB)\n");
+    EXPECT_EQ(read("old.bmp"), before);
 }
 
 // Weights that overflow leave pixels without a finite source point: the

@@ -39,15 +39,22 @@ std::string no_memory_problem(int w, int h)
     return "not enough memory for a " + std::to_string(w) + " x " + std::to_string(h) + " image";
 }
 
+// Row y of an image in create_rgb24_surface's layout, whose rows are R, G, B
+// bytes already: get_pixel would give every byte back unchanged (8-bit masks
+// lose no bits). NULL for any other layout.
+static const unsigned char* rgb24_row(SDL_Surface* image, int y)
+{
+    const SDL_PixelFormat* f = image->format;
+    if (f->BytesPerPixel != 3 || f->palette || f->Rmask != rgb24_masks[0] || f->Gmask != rgb24_masks[1]
+        || f->Bmask != rgb24_masks[2])
+        return nullptr;
+    return static_cast<const unsigned char*>(image->pixels) + row_offset(y, image->pitch, 3);
+}
+
 void read_rgb_row(SDL_Surface* image, int y, unsigned char* rgb)
 {
-    // Rows in create_rgb24_surface's layout are R, G, B bytes already:
-    // get_pixel would give every byte back unchanged (8-bit masks lose no bits).
-    const SDL_PixelFormat* f = image->format;
-    if (f->BytesPerPixel == 3 && !f->palette && f->Rmask == rgb24_masks[0] && f->Gmask == rgb24_masks[1]
-        && f->Bmask == rgb24_masks[2]) {
-        std::memcpy(rgb, static_cast<const Uint8*>(image->pixels) + row_offset(y, image->pitch, 3),
-                    3 * static_cast<size_t>(image->w));
+    if (const unsigned char* row = rgb24_row(image, y)) {
+        std::memcpy(rgb, row, 3 * static_cast<size_t>(image->w));
         return;
     }
     for (int x = 0; x < image->w; ++x, rgb += 3)
@@ -140,8 +147,12 @@ static bool encode_ppm(SDL_Surface* image, std::FILE* out)
         return false;
     std::vector<unsigned char> row(3 * static_cast<size_t>(image->w));
     for (int y = 0; y < image->h; ++y) {
-        read_rgb_row(image, y, row.data());
-        if (std::fwrite(row.data(), 1, row.size(), out) != row.size())
+        const unsigned char* rgb = rgb24_row(image, y);
+        if (!rgb) {
+            read_rgb_row(image, y, row.data());
+            rgb = row.data();
+        }
+        if (std::fwrite(rgb, 1, row.size(), out) != row.size())
             return false;
     }
     return true;

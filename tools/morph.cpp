@@ -62,6 +62,15 @@ int morph_warps_for_frame(int frame, int frames)
 
 namespace {
 
+// As warp_run counts them: 0 means one for each hardware thread.
+int thread_count(int threads)
+{
+    if (threads > 0)
+        return threads;
+    const int hardware = static_cast<int>(std::thread::hardware_concurrency());
+    return hardware > 0 ? hardware : 1;
+}
+
 Uint8* row_of(SDL_Surface* surface, int y)
 {
     return static_cast<Uint8*>(surface->pixels) + static_cast<std::ptrdiff_t>(y) * surface->pitch;
@@ -110,8 +119,7 @@ void blend(SDL_Surface* first, SDL_Surface* second, double t, int threads, std::
     job.frame = frame;
     job.mixed = mixed->data();
     job.next_row = 0;
-    if (threads <= 0)
-        threads = static_cast<int>(std::thread::hardware_concurrency());
+    threads = thread_count(threads);
     if (threads > frame->h)
         threads = frame->h;
     std::vector<std::thread> helpers;
@@ -152,7 +160,34 @@ void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame
         job->second_table[2 * k + 1] = between;
     }
     const int n = static_cast<int>(2 * pairs);
-    warp_run(job->first, job->warped_first, job->first_table.data(), n, job->params, job->options);
-    warp_run(job->second, job->warped_second, job->second_table.data(), n, job->params, job->options);
+    auto warp_first = [&](const WarpOptions& options) {
+        warp_run(job->first, job->warped_first, job->first_table.data(), n, job->params, options);
+    };
+    auto warp_second = [&](const WarpOptions& options) {
+        warp_run(job->second, job->warped_second, job->second_table.data(), n, job->params, options);
+    };
+    // The two warps cost about the same, so on two threads or more they run
+    // side by side, each on half of them: one wait for both instead of one
+    // for each, and fewer threads to share each image's rows. The literal
+    // kernel keeps to its one thread.
+    const int threads = thread_count(job->options.threads);
+    if (job->options.kernel == WARP_KERNEL_FAST && threads >= 2) {
+        WarpOptions first_options = job->options, second_options = job->options;
+        first_options.threads = threads / 2;
+        second_options.threads = threads - threads / 2;
+        std::thread helper;
+        try {
+            helper = std::thread(warp_first, first_options);
+        } catch (const std::system_error&) {
+            // No helper thread: one warp after the other below.
+        }
+        if (helper.joinable()) {
+            warp_second(second_options);
+            helper.join();
+            return blend(job->warped_first, job->warped_second, t, threads, &job->mixed, frame);
+        }
+    }
+    warp_first(job->options);
+    warp_second(job->options);
     blend(job->warped_first, job->warped_second, t, job->options.threads, &job->mixed, frame);
 }

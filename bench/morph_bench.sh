@@ -44,6 +44,9 @@ PY
 done
 mkdir "$work/frames"
 
+# How busy the machine was just before the timed runs (the 1-minute load
+# average; the runs themselves then add about 2).
+load_before=$(cut -d' ' -f1 /proc/loadavg)
 warp="$build/tavrosk-warp"
 morph="$build/tavrosk-morph"
 s=1600x1200 f=1920x1080
@@ -55,11 +58,11 @@ hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/times.json
     "$morph --frames 30 $work/a-$f.bmp $work/b-$f.bmp $work/pairs-$f.txt - >/dev/null" \
     >/dev/null
 
-python3 - "$work/times.json" "$(nproc)" "$(cut -d' ' -f1 /proc/loadavg)" <<'PY'
+python3 - "$work/times.json" "$(nproc)" "$load_before" <<'PY'
 import json, sys
 rows = json.load(open(sys.argv[1]))["results"]
 print(f"Whole process, hyperfine median of {len(rows[0]['times'])} runs; {sys.argv[2]} hardware threads, "
-      f"load average {sys.argv[3]} at the end")
+      f"load average {sys.argv[3]} before the runs")
 print(f"{'command':<60} {'median s':>9} {'user s':>7} {'system s':>8}")
 for r in rows:
     print(f"{r['command']:<60} {r['median']:>9.3f} {r['user']:>7.3f} {r['system']:>8.3f}")

@@ -20,39 +20,19 @@ Uint8 morph_blend_channel(double t, Uint8 f, Uint8 s)
     return static_cast<Uint8>((1 - t) * f + t * s + 0.5);
 }
 
-namespace {
-
-SDL_Surface* create_32(int w, int h)
-{
-    return SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0, 0, 0, 0);
-}
-
-// warp_run with no pair copies every colour triple exactly, since each
-// pixel's source point is the pixel itself (docs/numerics.md), and does so
-// through the table-driven readers on all cores.
-SDL_Surface* copy_32(SDL_Surface* image)
-{
-    SDL_Surface* copy = create_32(image->w, image->h);
-    if (copy)
-        warp_run(image, copy, nullptr, 0, WarpParams(), WarpOptions());
-    return copy;
-}
-
-}  // namespace
-
 MorphJob::~MorphJob()
 {
-    for (SDL_Surface* surface : {first, second, warped_first, warped_second})
-        SDL_FreeSurface(surface);
+    SDL_FreeSurface(warped_first);
+    SDL_FreeSurface(warped_second);
 }
 
 bool morph_job_init(MorphJob* job, SDL_Surface* first, SDL_Surface* second)
 {
-    job->first = copy_32(first);
-    job->second = copy_32(second);
-    job->warped_first = create_32(first->w, first->h);
-    job->warped_second = create_32(first->w, first->h);
-    return job->first && job->second && job->warped_first && job->warped_second;
+    job->first = first;
+    job->second = second;
+    job->warped_first = SDL_CreateRGBSurface(SDL_SWSURFACE, first->w, first->h, 32, 0, 0, 0, 0);
+    job->warped_second = SDL_CreateRGBSurface(SDL_SWSURFACE, first->w, first->h, 32, 0, 0, 0, 0);
+    return job->warped_first && job->warped_second;
 }
 
 int morph_warps_for_frame(int frame, int frames)
@@ -86,9 +66,9 @@ struct Blend {
     std::atomic<int> next_row;
 };
 
-// first and second are the job's 32-bit surfaces, whose channels are bytes
-// of the packed value at the format's shifts (what get_pixel reads); the
-// frame takes red, green and blue bytes in that order.
+// first and second are the job's 32-bit warp results, whose channels are
+// bytes of the packed value at the format's shifts (what get_pixel reads);
+// the frame takes red, green and blue bytes in that order.
 void blend_rows(Blend* blend)
 {
     const SDL_PixelFormat* f = blend->first->format;
@@ -139,12 +119,19 @@ void blend(SDL_Surface* first, SDL_Surface* second, double t, int threads, std::
 
 void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame)
 {
-    // At the ends the blend takes the input itself with weight 1 (and the
-    // same surface again with weight 0), which gives its channels unchanged.
-    if (frame_index == 0)
-        return blend(job->first, job->first, 0.0, job->options.threads, &job->mixed, frame);
-    if (frame_index == frames - 1)
-        return blend(job->second, job->second, 1.0, job->options.threads, &job->mixed, frame);
+    // At the ends the input itself is blended with weight 1 (and again with
+    // weight 0), which gives its channels unchanged. warp_run with no pair
+    // copies it into the 32-bit layout exactly, since each pixel's source
+    // point is the pixel itself (docs/numerics.md); it is no warp of the
+    // progress count.
+    if (frame_index == 0 || frame_index == frames - 1) {
+        const bool last = frame_index != 0;
+        SDL_Surface* copy = last ? job->warped_second : job->warped_first;
+        WarpOptions options;
+        options.threads = job->options.threads;
+        warp_run(last ? job->second : job->first, copy, nullptr, 0, WarpParams(), options);
+        return blend(copy, copy, last ? 1.0 : 0.0, job->options.threads, &job->mixed, frame);
+    }
 
     const double t = morph_time(frame_index, frames);
     const size_t pairs = job->pairs.size() / 2;

@@ -23,11 +23,10 @@ Segment morph_segment(const Segment& first, const Segment& second, double t);
 // One channel of the blend: trunc((1 - t) * f + t * s + 0.5).
 Uint8 morph_blend_channel(double t, Uint8 f, Uint8 s);
 
-// Inputs, scratch and settings of one morph. morph_job_init fills the
-// surfaces: 32-bit copies (8 bits a channel) of FIRST and SECOND holding the
-// colour triple get_pixel reads at each pixel, and two 32-bit surfaces of that
-// size that the warps fill. The warp of a copy is the warp of its original,
-// since the sampler reads only colour triples. The job frees its surfaces.
+// Inputs, scratch and settings of one morph. first and second are the
+// inputs, of the same size and any depth get_pixel reads; the caller keeps
+// them. The job makes and frees warped_first and warped_second, 32-bit
+// surfaces (8 bits a channel) of that size that the warps fill.
 struct MorphJob {
     SDL_Surface* first = nullptr;
     SDL_Surface* second = nullptr;
@@ -47,8 +46,8 @@ struct MorphJob {
     ~MorphJob();
 };
 
-// first and second of the same size, any depth get_pixel reads; they are not
-// kept. False when a surface cannot be allocated.
+// Sets the inputs and makes the warp results; false when they cannot be
+// allocated.
 bool morph_job_init(MorphJob* job, SDL_Surface* first, SDL_Surface* second);
 
 // How many warps frame i of n takes: two, or none for the first and last

@@ -308,8 +308,8 @@ private:
     bool stopped_ = false;
 };
 
-// A frame being rendered, one waiting and one being written.
-enum { FRAMES_IN_FLIGHT = 3 };
+// A frame being rendered and one being written.
+enum { FRAMES_IN_FLIGHT = 2 };
 
 struct Output {
     bool to_stdout;
@@ -397,13 +397,11 @@ struct Surfaces {
             owned.push_back(surface);
         return surface;
     }
-    void release()
+    ~Surfaces()
     {
         for (SDL_Surface* surface : owned)
             SDL_FreeSurface(surface);
-        owned.clear();
     }
-    ~Surfaces() { release(); }
 };
 
 int main(int argc, char** argv)
@@ -426,16 +424,15 @@ int main(int argc, char** argv)
         return input_error(tool, std::string("cannot initialise SDL: ") + SDL_GetError());
     std::atexit(SDL_Quit);
 
-    // The inputs live until the job has made its copies.
-    Surfaces inputs, surfaces;
+    Surfaces surfaces;
     SDL_Surface* first = nullptr;
     SDL_Surface* second = nullptr;
     if ((status = load_image(options.first, &first)) >= 0)
         return status;
-    inputs.add(first);
+    surfaces.add(first);
     if ((status = load_image(options.second, &second)) >= 0)
         return status;
-    inputs.add(second);
+    surfaces.add(second);
     const int w = first->w, h = first->h;
     if (second->w != w || second->h != h) {
         const std::string size = std::to_string(w) + " x " + std::to_string(h);
@@ -454,7 +451,6 @@ int main(int argc, char** argv)
     for (int i = 0; i < FRAMES_IN_FLIGHT; ++i)
         frames.push_back(surfaces.add(create_rgb24_surface(w, h)));
     const bool made = morph_job_init(&job, first, second);
-    inputs.release();
     if (!made || std::find(frames.begin(), frames.end(), nullptr) != frames.end())
         return input_error(tool, "not enough memory for the " + std::to_string(w) + " x " + std::to_string(h)
                                      + " frames");

@@ -63,14 +63,18 @@ import json, sys
 rows = json.load(open(sys.argv[1]))["results"]
 print(f"Whole process, hyperfine median of {len(rows[0]['times'])} runs; {sys.argv[2]} hardware threads, "
       f"load average {sys.argv[3]} before the runs")
-print(f"{'command':<60} {'median s':>9} {'user s':>7} {'system s':>8}")
+print(f"{'command':<60} {'median s':>9} {'min s':>7} {'user s':>7} {'system s':>8}")
 for r in rows:
-    print(f"{r['command']:<60} {r['median']:>9.3f} {r['user']:>7.3f} {r['system']:>8.3f}")
-warp, morph20, stream30 = (r["median"] for r in rows)
-ratio = morph20 / warp
-fps = 30 / stream30
+    print(f"{r['command']:<60} {r['median']:>9.3f} {r['min']:>7.3f} {r['user']:>7.3f} {r['system']:>8.3f}")
+# The targets are judged on the medians; the minimums show what a run on a
+# machine that nothing else was using gave.
+warp, morph20, stream30 = rows
 print()
-print(f"{'target':<60} {'measured':>9}  met")
-print(f"{'20 frames 1600x1200 <= 25 x one tavrosk-warp run':<60} {ratio:>8.1f}x  {'yes' if ratio <= 25 else 'no'}")
-print(f"{'1920x1080 PPM stream >= 15 frames a second':<60} {fps:>9.1f}  {'yes' if fps >= 15 else 'no'}")
+print(f"{'target (medians; minimums in brackets)':<60} {'measured':>16}  met")
+ratio = morph20["median"] / warp["median"]
+text = f"{ratio:.1f}x ({morph20['min'] / warp['min']:.1f}x)"
+print(f"{'20 frames 1600x1200 <= 25 x one tavrosk-warp run':<60} {text:>16}  {'yes' if ratio <= 25 else 'no'}")
+fps = 30 / stream30["median"]
+text = f"{fps:.1f} ({30 / stream30['min']:.1f})"
+print(f"{'1920x1080 PPM stream >= 15 frames a second':<60} {text:>16}  {'yes' if fps >= 15 else 'no'}")
 PY

@@ -1,7 +1,8 @@
 // Helpers shared by the unit tests: surfaces of a given depth filled with
 // known or random pixels, an owner that frees a surface however the test
 // ends, an exact comparison that reports the first differing pixels with
-// their coordinates, and a scratch folder for tests that work on files.
+// their coordinates, a scratch folder for tests that work on files, and
+// seeded random warp cases for the comparison tests.
 #pragma once
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -10,6 +11,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "warp/segment.h"
+#include "warp/warp.h"
 
 struct SurfaceFree {
     void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
@@ -44,3 +48,22 @@ protected:
     void TearDown() override;
     std::string at(const std::string& name) const { return dir + "/" + name; }
 };
+
+// TAVROSK_SEED=N in the environment, to rerun a reported case; else fallback.
+uint32_t test_seed(uint32_t fallback);
+
+// A random warp: a source size and depth, a segment table and parameters.
+struct WarpCase {
+    int w, h, depth;
+    std::vector<Segment> table;
+    WarpParams params;
+};
+
+// The case of one seed. End points come up in the awkward forms often: whole
+// numbers, halves, points outside the image, horizontal, vertical and
+// zero-length segments, now and then an unpaired last segment. Sizes are
+// 1..19 x 1..9 unless w and h are given.
+WarpCase make_warp_case(uint32_t seed, int w = 0, int h = 0);
+
+// "seed N (TAVROSK_SEED=N): WxH depth D, K segments, p P a A b B", with a newline.
+std::string describe_warp_case(uint32_t seed, const WarpCase& c);

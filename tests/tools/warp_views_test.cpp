@@ -1,0 +1,439 @@
+// Fold analysis, fold map and .flo field: the rules on hand-made point grids,
+// folds and outside pixels of warps worked out by hand, the file read back
+// by a reader written here, and the same counts, map and bytes on the warp's
+// threads as from the literal kernel's points, on seeded random warps
+// (TAVROSK_SEED=N reruns one).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "raster/pixel.h"
+#include "tests/support/test_support.h"
+#include "tools/warp_views.h"
+
+namespace {
+
+const double NaN = std::numeric_limits<double>::quiet_NaN();
+const double inf = std::numeric_limits<double>::infinity();
+
+// Source points S(x, y) = (x, y) to be edited.
+struct Grid {
+    int w, h;
+    std::vector<double> x, y;
+    Grid(int w_, int h_) : w(w_), h(h_), x(w_ * h_), y(w_ * h_)
+    {
+        for (int i = 0; i < w * h; ++i) {
+            x[i] = i % w;
+            y[i] = i / w;
+        }
+    }
+    Grid& set(int px, int py, double sx, double sy)
+    {
+        x[py * w + px] = sx;
+        y[py * w + px] = sy;
+        return *this;
+    }
+};
+
+// The flags as rows of '.', 'F' (fold), 'O' (outside), 'B' (both); the
+// counts must agree with them and with a run that keeps no flags.
+std::string picture(const double* sx, const double* sy, int w, int h, int src_w, int src_h)
+{
+    std::vector<uint8_t> flags(w * h, 0xFF);
+    const FoldCounts counts = analyse_folds(sx, sy, w, h, src_w, src_h, flags.data());
+    const FoldCounts unflagged = analyse_folds(sx, sy, w, h, src_w, src_h, nullptr);
+    std::string text;
+    long long folds = 0, outside = 0;
+    for (int i = 0; i < w * h; ++i) {
+        text += i > 0 && i % w == 0 ? "\n" : "";
+        text += flags[i] < 4 ? ".FOB"[flags[i]] : '?';
+        folds += flags[i] & FOLD_FLAG;
+        outside += (flags[i] & OUTSIDE_FLAG) != 0;
+    }
+    EXPECT_EQ(counts.folds, folds);
+    EXPECT_EQ(counts.outside, outside);
+    EXPECT_EQ(counts.pixels, w * h);
+    EXPECT_TRUE(unflagged.folds == folds && unflagged.outside == outside);
+    return text;
+}
+
+std::string picture(const Grid& g, int src_w, int src_h)
+{
+    return picture(g.x.data(), g.y.data(), g.w, g.h, src_w, src_h);
+}
+
+TEST(FoldRules, HandMadeGrids)
+{
+    auto columns = [](std::vector<double> sx, int h) {
+        Grid g(static_cast<int>(sx.size()), h);
+        for (int i = 0; i < g.w * h; ++i)
+            g.x[i] = sx[i % g.w];
+        return g;
+    };
+    auto rows = [](std::vector<double> sy, int w) {
+        Grid g(w, static_cast<int>(sy.size()));
+        for (int i = 0; i < w * g.h; ++i)
+            g.y[i] = sy[i / w];
+        return g;
+    };
+    Grid rank_one(3, 3), scaled(2, 2);
+    for (int i = 0; i < 9; ++i)
+        rank_one.x[i] = rank_one.y[i] = i % 3 + i / 3;  // S = (x + y, x + y): det exactly 0
+    for (int i = 0; i < 4; ++i) {
+        scaled.x[i] *= 1e160;  // det = 1e320 overflows to infinity
+        scaled.y[i] *= 1e160;
+    }
+    const struct {
+        const char* what;
+        Grid grid;
+        int src_w, src_h;
+        const char* want;
+    } cases[] = {
+        {"identity; x = w and y = h are inside", Grid(4, 3), 3, 2, "....\n....\n...."},
+        {"det exactly 0", rank_one, 9, 9, "FFF\nFFF\nFFF"},
+        {"last column: backward difference, positive", columns({0, 2, 1, 3}, 2), 4, 2, ".F..\n.F.."},
+        {"last column: backward difference, negative", columns({0, 1, 3, 2}, 2), 4, 2, "..FF\n..FF"},
+        {"last row: backward difference", rows({0, 2, 1, 3}, 2), 4, 4, "..\nFF\n..\n.."},
+        {"one pixel wide", rows({0, 2, 1, NaN}, 1), 1, 4, ".\n.\n.\nO"},
+        {"one pixel high", columns({3, 2, 1, inf}, 1), 4, 1, "...O"},
+        {"NaN", Grid(3, 3).set(1, 1, NaN, 1), 3, 3, ".F.\nFBF\n.F."},
+        {"infinity", Grid(3, 3).set(1, 1, inf, 1), 3, 3, ".F.\nFBF\n.F."},
+        {"determinant overflows", scaled, 2, 2, "FB\nBB"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(picture(c.grid, c.src_w, c.src_h), c.want) << c.what;
+
+    // The sampler's edges: [0, w] x [0, h] inside, anything else outside.
+    const std::vector<double> sx = {4, -0.000001, 0, 0, NaN, 1, 0, 2.5, 4.000001};
+    const std::vector<double> sy = {0, 0, 3, 3.0000001, 1, -inf, 0, 1.5, 3};
+    EXPECT_EQ(picture(sx.data(), sy.data(), 9, 1, 4, 3), ".O.OOO..O");
+}
+
+struct Warped {
+    std::vector<double> x, y;
+};
+
+Warped warp_points(int w, int h, const std::vector<Segment>& table, const WarpOptions& base = WarpOptions(),
+                   const WarpParams& params = WarpParams())
+{
+    SurfacePtr src(make_surface(w, h, 32)), dst(make_surface(w, h, 32));
+    Warped p{std::vector<double>(w * h), std::vector<double>(w * h)};
+    WarpOptions options = base;
+    options.points_x = p.x.data();
+    options.points_y = p.y.data();
+    warp_run(src.get(), dst.get(), table.data(), static_cast<int>(table.size()), params, options);
+    return p;
+}
+
+long long count_of(const std::string& picture, const std::string& kinds, int x0 = 0, int y0 = 0, int x1 = 1 << 30,
+                   int y1 = 1 << 30)
+{
+    long long n = 0;
+    int x = 0, y = 0;
+    for (char c : picture) {
+        if (c == '\n') {
+            x = 0;
+            ++y;
+            continue;
+        }
+        n += x >= x0 && x <= x1 && y >= y0 && y <= y1 && kinds.find(c) != std::string::npos;
+        ++x;
+    }
+    return n;
+}
+
+// One pair is an affine map with a positive determinant: no folds. A move by
+// (tx, ty) of 0, 1, 2 or 4 pixels is exact, S = X - t, so the strip it
+// uncovers is outside: columns x < tx, or x > w + tx (x - tx = w is still
+// inside), and rows likewise. The oblique pair of tests/warp maps X to
+// (30.5 - y, 2x - 14.5), outside where that leaves [0, 64] x [0, 64].
+TEST(WarpFolds, OnePairHasNoFoldsAndItsUncoveredStripOutside)
+{
+    const int w = 23, h = 17;
+    for (const auto& t : std::vector<std::pair<int, int>>{{4, 2}, {-2, -1}, {0, -4}}) {
+        const Warped p = warp_points(w, h, {{5, 7, 13, 7}, {5.0 + t.first, 7.0 + t.second, 13.0 + t.first, 7.0 + t.second}});
+        const long long cols = t.first >= 0 ? t.first : -t.first - 1, rows = t.second >= 0 ? t.second : -t.second - 1;
+        const std::string got = picture(p.x.data(), p.y.data(), w, h, w, h);
+        EXPECT_EQ(count_of(got, "FB"), 0) << "move " << t.first << ", " << t.second << "\n" << got;
+        EXPECT_EQ(count_of(got, "OB"), cols * h + rows * w - cols * rows) << "move " << t.first << ", " << t.second;
+    }
+    const Warped p = warp_points(64, 64, {{20.5, 5.5, 20.5, 45.5}, {10, 10, 30, 10}});
+    long long outside = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            outside += 30.5 - y < 0 || 30.5 - y > 64 || 2.0 * x - 14.5 < 0 || 2.0 * x - 14.5 > 64;
+    const std::string got = picture(p.x.data(), p.y.data(), 64, 64, 64, 64);
+    EXPECT_EQ(count_of(got, "FB"), 0);
+    EXPECT_EQ(count_of(got, "OB"), outside);
+}
+
+// First segments parallel, y = 40 and y = 56; second segments crossing at
+// (48, 48), so right of the crossing the line that should lie above lies
+// below: the content between them is turned over there. Uncrossed second
+// segments over the same first ones only stretch: no folds.
+TEST(WarpFolds, CrossingSecondSegmentsFoldWhereTheyCross)
+{
+    const Segment upper = {20, 40, 76, 40}, lower = {20, 56, 76, 56};
+    const Warped crossed = warp_points(96, 96, {upper, {20, 44, 76, 52}, lower, {20, 52, 76, 44}});
+    const std::string got = picture(crossed.x.data(), crossed.y.data(), 96, 96, 96, 96);
+    EXPECT_GT(count_of(got, "FB", 50, 45, 76, 51), 40) << got;
+    EXPECT_EQ(count_of(got, "FB"), count_of(got, "FB", 28, 36, 88, 60)) << "folds far from the crossing\n" << got;
+    const Warped apart = warp_points(96, 96, {upper, {20, 44, 76, 44}, lower, {20, 52, 76, 52}});
+    EXPECT_EQ(count_of(picture(apart.x.data(), apart.y.data(), 96, 96, 96, 96), "FB"), 0);
+}
+
+std::string flo_of(const double* sx, const double* sy, int w, int h)
+{
+    char* data = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&data, &size);
+    std::string problem;
+    EXPECT_TRUE(write_flo(out, sx, sy, w, h, &problem)) << problem;
+    std::fclose(out);
+    std::string bytes(data, size);
+    std::free(data);
+    return bytes;
+}
+
+// A reader of the file, byte by byte, whatever the host's byte order.
+struct Flo {
+    std::string problem;
+    uint32_t w = 0, h = 0;
+    std::vector<float> uv;
+};
+
+Flo read_flo(const std::string& bytes)
+{
+    auto le32 = [&](size_t at) {
+        uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<uint8_t>(bytes[at + i]);
+        return v;
+    };
+    Flo f;
+    if (bytes.size() < 12 || bytes.compare(0, 4, "PIEH") != 0) {
+        f.problem = "no PIEH header";
+        return f;
+    }
+    f.w = le32(4);
+    f.h = le32(8);
+    if (bytes.size() != 12 + 8ull * f.w * f.h)
+        f.problem = "size " + std::to_string(bytes.size()) + " for " + std::to_string(f.w) + " x " + std::to_string(f.h);
+    for (size_t at = 12; f.problem.empty() && at < bytes.size(); at += 4) {
+        const uint32_t bits = le32(at);
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        f.uv.push_back(v);
+    }
+    return f;
+}
+
+// Differences are taken in double and rounded once to the nearest float
+// (ties to even); points that are not finite give 1e10 in both.
+TEST(Field, FileLayoutRoundingAndUnknownPoints)
+{
+    const double tie = 1 + std::ldexp(1.0, -24), above = tie + std::ldexp(1.0, -40);
+    Grid g(3, 3);
+    g.set(1, 0, 1 + tie, -above);
+    g.set(2, 0, NaN, 0).set(0, 1, 0, inf).set(1, 1, -inf, NaN);
+    g.set(2, 1, 2.1, 1.1);
+    g.set(2, 2, 2 + std::ldexp(1.0, -30), 2);  // float(Sx) - float(x) would be 0
+    const Flo f = read_flo(flo_of(g.x.data(), g.y.data(), 3, 3));
+    ASSERT_EQ(f.problem, "");
+    ASSERT_EQ(f.w, 3u);
+    ASSERT_EQ(f.h, 3u);
+    // 2.1 - 2 is 0.10000000000000009 in double, whose nearest float is 0.1f;
+    // float(2.1) - 2 would be 0.0999999.
+    const float expected[] = {0, 0, 1, -(1 + std::ldexp(1.0f, -23)), 1e10f, 1e10f, 1e10f, 1e10f, 1e10f, 1e10f,
+                              0.1f, 0.1f, 0, 0, 0, 0, std::ldexp(1.0f, -30), 0};
+    for (int i = 0; i < 18; ++i)
+        EXPECT_EQ(f.uv[i], expected[i]) << "pixel (" << i / 2 % 3 << ", " << i / 6 << ") " << "uv"[i % 2];
+
+    const std::string empty = flo_of(nullptr, nullptr, 0, 0);
+    EXPECT_EQ(empty, std::string("PIEH\0\0\0\0\0\0\0\0", 12));
+
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    std::string problem;
+    EXPECT_FALSE(write_flo(full, g.x.data(), g.y.data(), 3, 3, &problem));
+    EXPECT_EQ(problem, "cannot write: No space left on device");
+    std::fclose(full);
+}
+
+// Identical segments: the field is zero up to the warp's rounding.
+TEST(Field, IdentityPairsGiveAFieldOfZeros)
+{
+    const int w = 40, h = 30;
+    const Warped p = warp_points(w, h, {{3.5, 2.25, 29, 17.5}, {3.5, 2.25, 29, 17.5}, {30, 2, 5, 25}, {30, 2, 5, 25}});
+    const Flo f = read_flo(flo_of(p.x.data(), p.y.data(), w, h));
+    ASSERT_EQ(f.problem, "");
+    float largest = 0;
+    for (float v : f.uv)
+        largest = std::max(largest, std::fabs(v));
+    // Measured 8.4e-15 (989 of the 1200 pixels not exactly 0): a few roundings
+    // of coordinates below 64.
+    EXPECT_LT(largest, 1e-12f);
+    EXPECT_GT(largest, 0.0f) << "oblique segments round somewhere; is the field written at all?";
+}
+
+TEST(FoldSummary, TextAndRoundingHalvesUp)
+{
+    const struct {
+        FoldCounts counts;
+        const char* want;
+    } cases[] = {
+        {{1234, 5678, 300000}, "folds: 1234 pixels (0.41 %), outside: 5678 pixels (1.89 %)"},
+        {{1, 0, 800}, "folds: 1 pixels (0.13 %), outside: 0 pixels (0.00 %)"},  // 0.125: printf would say 0.12
+        {{1, 1, 1600}, "folds: 1 pixels (0.06 %), outside: 1 pixels (0.06 %)"},
+        {{1, 10, 200000}, "folds: 1 pixels (0.00 %), outside: 10 pixels (0.01 %)"},  // 0.0005 and 0.005
+        {{2, 1, 3}, "folds: 2 pixels (66.67 %), outside: 1 pixels (33.33 %)"},
+        {{19999, 20000, 20000}, "folds: 19999 pixels (100.00 %), outside: 20000 pixels (100.00 %)"},
+        {{268435455, 1, 268435456}, "folds: 268435455 pixels (100.00 %), outside: 1 pixels (0.00 %)"},
+        {{0, 0, 0}, "folds: 0 pixels (0.00 %), outside: 0 pixels (0.00 %)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(fold_summary(c.counts), c.want);
+}
+
+// Every pixel of the map: the second segments' pixels (worked out by hand
+// from draw_segment's rule) yellow, their 4-neighbours black, every other
+// pixel the result's colour shaded by its flags. First segments, a segment
+// outside the image and one with NaN leave no trace; a huge one is clipped.
+TEST(FoldMap, ShadesByFlagsAndDrawsSecondSegmentsOutlined)
+{
+    const int w = 40, h = 30;
+    const std::vector<Segment> table = {{2, 27, 38, 27},    {5, 10, 30, 10},      {1, 1, 2, 2},
+                                        {35, 3, 35, 25},    {3, 20, 9, 20},       {-1e9, 15.25, 1e9, 15.25},
+                                        {4, 4, 8, 8},       {-50, -50, -10, -60}, {4, 4, 8, 8},
+                                        {NaN, 5, 20, 5}};
+    std::set<std::pair<int, int>> segment_pixels, outline;
+    for (int x = 5; x < 30; ++x)
+        segment_pixels.insert({x, 10});
+    for (int y = 3; y < 25; ++y)
+        segment_pixels.insert({35, y});
+    for (int x = 0; x < w; ++x)
+        segment_pixels.insert({x, 15});
+    for (const auto& p : segment_pixels)
+        for (const auto& d : {std::make_pair(-1, 0), std::make_pair(1, 0), std::make_pair(0, -1), std::make_pair(0, 1)})
+            if (!segment_pixels.count({p.first + d.first, p.second + d.second}))
+                outline.insert({p.first + d.first, p.second + d.second});
+    std::vector<uint8_t> flags(w * h);
+    for (int i = 0; i < w * h; ++i)
+        flags[i] = static_cast<uint8_t>((i % w / 3 + i / w) % 4);
+    const Uint8* const tints[4] = {nullptr, FOLD_TINT, OUTSIDE_TINT, BOTH_TINT};
+    for (int depth : {32, 24, 8}) {
+        SurfacePtr result(make_surface(w, h, depth));
+        fill_random(result.get(), depth);
+        SurfacePtr map(fold_map(result.get(), flags.data(), table.data(), static_cast<int>(table.size())));
+        ASSERT_NE(map, nullptr);
+        ASSERT_EQ(map->format->BitsPerPixel, 32);
+        SurfacePtr expected(make_surface(w, h, 32));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                Uint8 c[3];
+                get_pixel(result.get(), x, y, &c[0], &c[1], &c[2]);
+                const int f = flags[y * w + x];
+                for (int i = 0; i < 3; ++i)
+                    c[i] = static_cast<Uint8>(f ? (c[i] + 3 * tints[f][i]) / 4 : c[i] / 2);
+                if (segment_pixels.count({x, y}))
+                    std::memcpy(c, SEGMENT_COLOUR, 3);
+                else if (outline.count({x, y}))
+                    std::memcpy(c, OUTLINE_COLOUR, 3);
+                put_pixel(expected.get(), x, y, c[0], c[1], c[2]);
+            }
+        EXPECT_EQ(compare_rgb(expected.get(), map.get()), "") << "depth " << depth;
+    }
+    EXPECT_EQ(fold_map(nullptr, flags.data(), table.data(), 2), nullptr);
+}
+
+// The counts, map and field bytes that WarpViews makes on the warp's threads
+// are those of analyse_folds, fold_map and write_flo on the literal kernel's
+// points, for both kernels and 1, 3 and all threads.
+std::string first_flag_difference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int w)
+{
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i])
+            return "flags of pixel (" + std::to_string(i % w) + ", " + std::to_string(i / w) + "): " +
+                   std::to_string(a[i]) + " vs " + std::to_string(b[i]);
+    return "";
+}
+
+std::string first_byte_difference(const std::string& a, const std::string& b, int w)
+{
+    if (a.size() != b.size())
+        return "sizes " + std::to_string(a.size()) + " vs " + std::to_string(b.size());
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i]) {
+            if (i < 12)
+                return "header byte " + std::to_string(i);
+            const size_t pixel = (i - 12) / 8;
+            return "field byte " + std::to_string(i) + ", pixel (" + std::to_string(pixel % w) + ", " +
+                   std::to_string(pixel / w) + ") " + "uv"[(i - 12) / 4 % 2];
+        }
+    return "";
+}
+
+TEST(WarpViews, SameOnRowsAsFromPointsOnEveryKernelAndThreadCount)
+{
+    const uint32_t base = test_seed(20261209u);
+    const int cases = std::getenv("TAVROSK_SEED") ? 1 : 120;
+    for (int i = 0; i < cases; ++i) {
+        const uint32_t seed = base + i;
+        // Every fourth case larger, so that rows are shared out among threads.
+        WarpCase c = i % 4 == 3 ? make_warp_case(seed, 61 + i % 7, 37) : make_warp_case(seed);
+        const int n = static_cast<int>(c.table.size());
+        SurfacePtr src(make_surface(c.w, c.h, c.depth)), dst(make_surface(c.w, c.h, 32));
+        fill_random(src.get(), seed);
+        std::vector<double> px(c.w * c.h), py(c.w * c.h);
+        WarpOptions literal;
+        literal.kernel = WARP_KERNEL_LITERAL;
+        literal.points_x = px.data();
+        literal.points_y = py.data();
+        warp_run(src.get(), dst.get(), c.table.data(), n, c.params, literal);
+        std::vector<uint8_t> flags(c.w * c.h);
+        const FoldCounts counts = analyse_folds(px.data(), py.data(), c.w, c.h, c.w, c.h, flags.data());
+        SurfacePtr map(fold_map(dst.get(), flags.data(), c.table.data(), n));
+        const std::string field = flo_of(px.data(), py.data(), c.w, c.h);
+
+        for (const auto& run : {std::make_pair(WARP_KERNEL_LITERAL, 1), std::make_pair(WARP_KERNEL_FAST, 1),
+                                std::make_pair(WARP_KERNEL_FAST, 3), std::make_pair(WARP_KERNEL_FAST, 0)}) {
+            const std::string what = describe_warp_case(seed, c) + (run.first == WARP_KERNEL_FAST ? "fast, " : "literal, ") +
+                                     std::to_string(run.second) + " threads";
+            WarpOptions options;
+            options.kernel = run.first;
+            options.threads = run.second;
+            const Warped fast = warp_points(c.w, c.h, c.table, options, c.params);
+            std::vector<uint8_t> fast_flags(c.w * c.h);
+            analyse_folds(fast.x.data(), fast.y.data(), c.w, c.h, c.w, c.h, fast_flags.data());
+            ASSERT_EQ(first_flag_difference(flags, fast_flags, c.w), "") << what;
+
+            SurfacePtr result(make_surface(c.w, c.h, 32));
+            char* data = nullptr;
+            size_t size = 0;
+            std::FILE* out = open_memstream(&data, &size);
+            WarpViews views;
+            ASSERT_TRUE(views_start(&views, src.get(), result.get(), true, out, &options)) << views.problem;
+            warp_run(src.get(), result.get(), c.table.data(), n, c.params, options);
+            EXPECT_TRUE(views_finish(&views, c.table.data(), n)) << views.problem;
+            SurfacePtr rows_map(views.map);
+            std::fclose(out);
+            const std::string rows_field(data, size);
+            std::free(data);
+            EXPECT_EQ(views.counts.folds, counts.folds) << what;
+            EXPECT_EQ(views.counts.outside, counts.outside) << what;
+            EXPECT_EQ(views.counts.pixels, counts.pixels) << what;
+            ASSERT_EQ(compare_rgb(map.get(), rows_map.get()), "") << what;
+            ASSERT_EQ(first_byte_difference(field, rows_field, c.w), "") << what;
+        }
+    }
+}
+
+}  // namespace

@@ -22,20 +22,28 @@ static inline int outside_bit(int src_w, int src_h, double x, double y)
     return sample_point_inside(src_w, src_h, x, y) ? 0 : OUTSIDE_FLAG;
 }
 
-// The flags of one row of w points (px, py) into out, added to *counts.
-// (ux, uy) and (lx, ly) are the two rows whose difference is d/dy: the row
-// and the next, or the previous and the row for the last; NULL when the
-// image is one row high.
-static void fold_row(const double* px, const double* py, const double* ux, const double* uy, const double* lx,
-                     const double* ly, int w, int src_w, int src_h, uint8_t* out, FoldCounts* counts)
+// The x and y coordinates of one row of source points.
+struct PointRow {
+    const double* x;
+    const double* y;
+};
+
+// The flags of one row of w points into out, added to *counts. upper and
+// lower are the two rows whose difference is d/dy: the row and the next, or
+// the previous and the row for the last; their x is NULL when the image is
+// one row high.
+static void fold_row(PointRow row, PointRow upper, PointRow lower, int w, int src_w, int src_h, uint8_t* out,
+                     FoldCounts* counts)
 {
+    const double *px = row.x, *py = row.y;
     long long folds = 0, outside = 0;
-    if (w == 1 || !ux) {
+    if (w == 1 || !upper.x) {
         for (int x = 0; x < w; ++x) {
             out[x] = static_cast<uint8_t>(outside_bit(src_w, src_h, px[x], py[x]));
             outside += out[x] >> 1;
         }
     } else {
+        const double *ux = upper.x, *uy = upper.y, *lx = lower.x, *ly = lower.y;
         for (int x = 0; x + 1 < w; ++x) {
             const int f = fold_bit(px[x + 1] - px[x], lx[x] - ux[x], py[x + 1] - py[x], ly[x] - uy[x])
                           | outside_bit(src_w, src_h, px[x], py[x]);
@@ -61,12 +69,15 @@ FoldCounts analyse_folds(const double* sx, const double* sy, int w, int h, int s
         return counts;
     counts.pixels = static_cast<long long>(w) * h;
     std::vector<uint8_t> scratch(flags ? 0 : w);
+    auto row_at = [&](int y) {
+        const std::ptrdiff_t start = static_cast<std::ptrdiff_t>(y) * w;
+        return PointRow{sx + start, sy + start};
+    };
+    const PointRow none = {nullptr, nullptr};
     for (int y = 0; y < h; ++y) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(y) * w;
-        const std::ptrdiff_t upper = y + 1 < h ? row : row - w;
-        const bool tall = h > 1;
-        fold_row(sx + row, sy + row, tall ? sx + upper : nullptr, sy + upper, sx + upper + w, sy + upper + w, w,
-                 src_w, src_h, flags ? flags + row : scratch.data(), &counts);
+        const int upper = y + 1 < h ? y : y - 1;
+        fold_row(row_at(y), h > 1 ? row_at(upper) : none, h > 1 ? row_at(upper + 1) : none, w, src_w, src_h,
+                 flags ? flags + static_cast<std::ptrdiff_t>(y) * w : scratch.data(), &counts);
     }
     return counts;
 }
@@ -279,14 +290,14 @@ bool write_flo(std::FILE* out, const double* sx, const double* sy, int w, int h,
     return flush_flo(out, problem);
 }
 
-// Row y's counts, map row and field row; row, upper and lower hold x then y
-// points (upper and lower as in fold_row).
+// Row y's counts, map row and field row, from buffers of x then y points
+// (upper and lower as in fold_row, NULL for an image one row high).
 static void finish_row(WarpViews* v, int y, const double* row, const double* upper, const double* lower)
 {
     const int w = v->w;
     if (v->map) {
-        fold_row(row, row + w, upper, upper ? upper + w : nullptr, lower, lower ? lower + w : nullptr, w, v->src_w,
-                 v->src_h, v->flags_row.data(), &v->counts);
+        auto split = [w](const double* points) { return PointRow{points, points ? points + w : nullptr}; };
+        fold_row(split(row), split(upper), split(lower), w, v->src_w, v->src_h, v->flags_row.data(), &v->counts);
         shade_row(v->result, v->format, y, v->flags_row.data(), v->map);
     }
     if (v->field && v->problem.empty())

@@ -84,7 +84,7 @@ bool write_flo(std::FILE* out, const double* sx, const double* sy, int w, int h,
 struct WarpViews {
     // The results, complete after views_finish.
     FoldCounts counts;
-    SDL_Surface* map = nullptr;  // the fold map when folds were asked for; the caller frees it
+    SDL_Surface* map = nullptr;  // the fold map when folds were asked for; the caller frees it when set
     std::string problem;         // why views_start or views_finish failed
 
     // Set by views_start.

@@ -260,11 +260,22 @@ TEST(Field, FileLayoutRoundingAndUnknownPoints)
     const std::string empty = flo_of(nullptr, nullptr, 0, 0);
     EXPECT_EQ(empty, std::string("PIEH\0\0\0\0\0\0\0\0", 12));
 
+    // A full device, from the arrays and on the warp's rows.
     std::FILE* full = std::fopen("/dev/full", "w");
     ASSERT_NE(full, nullptr);
     std::string problem;
     EXPECT_FALSE(write_flo(full, g.x.data(), g.y.data(), 3, 3, &problem));
     EXPECT_EQ(problem, "cannot write: No space left on device");
+    std::clearerr(full);
+    SurfacePtr src(make_surface(600, 4, 24)), dst(make_surface(600, 4, 32));
+    const Segment pair[2] = {{1, 1, 5, 1}, {1, 2, 5, 2}};
+    WarpViews views;
+    WarpOptions options;
+    ASSERT_TRUE(views_start(&views, src.get(), dst.get(), false, full, &options));
+    warp_run(src.get(), dst.get(), pair, 2, WarpParams(), options);
+    EXPECT_FALSE(views_finish(&views, pair, 2));
+    EXPECT_EQ(views.problem, "cannot write: No space left on device");
+    EXPECT_EQ(views.map, nullptr);
     std::fclose(full);
 }
 

@@ -116,32 +116,48 @@ struct ShadeTable {
 static const ShadeTable shades;
 
 // Row y of the fold map from row y of result (format is result's) and the
-// row's flags. Packed 32-bit results, as the warp tools make them, are read
+// row's flags. A result in the map's own layout, as the warp tools make it,
+// is dimmed a whole pixel at a time; other packed 32-bit results are read
 // through the format's tables; any other pixel by pixel.
 static void shade_row(SDL_Surface* result, const FastFormat& format, int y, const uint8_t* flags, SDL_Surface* map)
 {
     const Uint8* in = format.pixels + row_offset(y, format.pitch, format.bytes);
     Uint32* out = reinterpret_cast<Uint32*>(static_cast<Uint8*>(map->pixels) + row_offset(y, map->pitch, 4));
     const bool packed32 = format.fast_read && format.bytes == 4;
+    const bool same_layout =
+        packed32 && format.mask[0] == 0xFF0000 && format.mask[1] == 0x00FF00 && format.mask[2] == 0x0000FF;
     for (int x = 0; x < format.w; ++x) {
+        const int f = flags[x] & 3;
         Uint8 r, g, b;
         if (packed32) {
             const Uint32 p = reinterpret_cast<const Uint32*>(in)[x];
+            if (same_layout && f == 0) {
+                // Each 8-bit channel halved.
+                out[x] = p >> 1 & 0x7F7F7F;
+                continue;
+            }
             r = format.read_table[0][(p & format.mask[0]) >> format.shift[0]];
             g = format.read_table[1][(p & format.mask[1]) >> format.shift[1]];
             b = format.read_table[2][(p & format.mask[2]) >> format.shift[2]];
         } else {
             get_pixel(result, x, y, &r, &g, &b);
         }
-        const auto& s = shades.shade[flags[x] & 3];
+        const auto& s = shades.shade[f];
         out[x] = static_cast<Uint32>(s[0][r]) << 16 | static_cast<Uint32>(s[1][g]) << 8 | s[2][b];
     }
 }
 
-static SDL_Surface* new_map(int w, int h)
+SDL_Surface* new_fold_map(int w, int h)
 {
-    // The masks that shade_row writes.
     return SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0xFF0000, 0x00FF00, 0x0000FF, 0);
+}
+
+// Whether map has the layout of new_fold_map and the size w x h.
+static bool is_fold_map(const SDL_Surface* map, int w, int h)
+{
+    const SDL_PixelFormat* f = map->format;
+    return map->w == w && map->h == h && f->BytesPerPixel == 4 && !f->palette && f->Rmask == 0xFF0000
+           && f->Gmask == 0x00FF00 && f->Bmask == 0x0000FF && !must_lock(map);
 }
 
 // Clips the segment to [x0, x1] x [y0, y1] (Liang-Barsky); false when no part
@@ -210,7 +226,7 @@ SDL_Surface* fold_map(SDL_Surface* result, const uint8_t* flags, const Segment* 
 {
     if (!result)
         return nullptr;
-    SDL_Surface* map = new_map(result->w, result->h);
+    SDL_Surface* map = new_fold_map(result->w, result->h);
     if (!map)
         return nullptr;
     lock_if_needed(result);
@@ -341,7 +357,7 @@ static void views_row(void* context, int y, const double* sx, const double* sy)
     v->draining = false;
 }
 
-bool views_start(WarpViews* views, SDL_Surface* src, SDL_Surface* result, bool folds, std::FILE* field,
+bool views_start(WarpViews* views, SDL_Surface* src, SDL_Surface* result, SDL_Surface* map, std::FILE* field,
                  WarpOptions* options)
 {
     WarpViews* v = views;
@@ -350,22 +366,22 @@ bool views_start(WarpViews* views, SDL_Surface* src, SDL_Surface* result, bool f
     v->src_w = src->w;
     v->src_h = src->h;
     v->result = result;
+    v->map = map;
     v->field = field;
     v->counts = FoldCounts();
     v->counts.pixels = static_cast<long long>(v->w) * v->h;
-    if (field) {
-        v->field_row.resize(static_cast<size_t>(v->w) * 2);
-        if (!write_flo_header(field, v->w, v->h, &v->problem))
-            return false;
-    }
-    if (folds) {
-        v->map = new_map(v->w, v->h);
-        if (!v->map) {
-            v->problem = "cannot create the " + std::to_string(v->w) + " x " + std::to_string(v->h) + " fold map";
+    if (map) {
+        if (!is_fold_map(map, v->w, v->h)) {
+            v->problem = "the fold map is not a surface from new_fold_map of the result's size";
             return false;
         }
         fast_format_init(&v->format, result);
         v->flags_row.resize(v->w);
+    }
+    if (field) {
+        v->field_row.resize(static_cast<size_t>(v->w) * 2);
+        if (!write_flo_header(field, v->w, v->h, &v->problem))
+            return false;
     }
     v->rows.assign(v->h, nullptr);
     v->next = 0;

@@ -55,15 +55,20 @@ inline constexpr Uint8 BOTH_TINT[3] = {255, 0, 255};       // magenta
 inline constexpr Uint8 SEGMENT_COLOUR[3] = {255, 255, 0};  // yellow
 inline constexpr Uint8 OUTLINE_COLOUR[3] = {0, 0, 0};      // black
 
-// A new 32-bit software surface of result's size (any depth, read as
-// get_pixel reads it): result dimmed and tinted by flags (w * h, from
-// analyse_folds), with the second segment of each pair drawn over it by
-// draw_segment in SEGMENT_COLOUR with an OUTLINE_COLOUR pixel left, right,
-// above and below each of its pixels (all outlines first, so none covers a
-// segment). Segments are clipped to the image (two pixels around it) first,
-// so a huge one costs no more than one across the image; one with a
-// coordinate that is not finite is not drawn. The caller frees the surface;
-// NULL when result is NULL or the surface cannot be created.
+// A 32-bit software surface for a w x h fold map, red, green and blue in
+// the masks 0xFF0000, 0x00FF00 and 0x0000FF (as SDL_CreateRGBSurface makes a
+// 32-bit surface given no masks); NULL when it cannot be created.
+SDL_Surface* new_fold_map(int w, int h);
+
+// A new fold map of result (any depth, read as get_pixel reads it): result
+// dimmed and tinted by flags (w * h, from analyse_folds), with the second
+// segment of each pair drawn over it by draw_segment in SEGMENT_COLOUR with
+// an OUTLINE_COLOUR pixel left, right, above and below each of its pixels
+// (all outlines first, so none covers a segment). Segments are clipped to
+// the image (two pixels around it) first, so a huge one costs no more than
+// one across the image; one with a coordinate that is not finite is not
+// drawn. The caller frees the surface; NULL when result is NULL or the
+// surface cannot be created.
 SDL_Surface* fold_map(SDL_Surface* result, const uint8_t* flags, const Segment* segments, int n);
 
 // Writes the displacement field as a Middlebury .flo file: the bytes "PIEH",
@@ -83,14 +88,14 @@ bool write_flo(std::FILE* out, const double* sx, const double* sy, int w, int h,
 // rows waiting for a neighbour are kept.
 struct WarpViews {
     // The results, complete after views_finish.
-    FoldCounts counts;
-    SDL_Surface* map = nullptr;  // the fold map when folds were asked for; the caller frees it when set
-    std::string problem;         // why views_start or views_finish failed
+    FoldCounts counts;    // when a map was given
+    std::string problem;  // why views_start or views_finish failed
 
     // Set by views_start.
     int w = 0, h = 0, src_w = 0, src_h = 0;
     SDL_Surface* result = nullptr;  // read row by row for the map
     FastFormat format;              // result's
+    SDL_Surface* map = nullptr;     // the caller's
     std::FILE* field = nullptr;
     WarpRowSink sink = {nullptr, nullptr};
 
@@ -108,14 +113,16 @@ struct WarpViews {
     std::vector<float> field_row;
 };
 
-// Prepares the views of a warp of src into result (same size): with folds,
-// the counts and the fold map of result; with field, the .flo file on that
-// stream (its header at once). False with views->problem when the map cannot
-// be created or the header not written.
-bool views_start(WarpViews* views, SDL_Surface* src, SDL_Surface* result, bool folds, std::FILE* field,
+// Prepares the views of a warp of src into result: with map (from
+// new_fold_map, result's size; the caller's, which it may reuse), the counts
+// and the fold map, as analyse_folds and fold_map make them; with field, the
+// .flo file on that stream (its header at once), as write_flo writes it.
+// False with views->problem when the map does not fit or the header cannot
+// be written.
+bool views_start(WarpViews* views, SDL_Surface* src, SDL_Surface* result, SDL_Surface* map, std::FILE* field,
                  WarpOptions* options);
 
-// After warp_run: draws the second segments on the map (as fold_map does)
-// and flushes the field. False with views->problem when the field could not
-// be written or the warp did not deliver every row.
+// After warp_run: draws the second segments on the map and flushes the
+// field. False with views->problem when the field could not be written or
+// the warp did not deliver every row.
 bool views_finish(WarpViews* views, const Segment* segments, int n);

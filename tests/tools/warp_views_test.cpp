@@ -271,11 +271,10 @@ TEST(Field, FileLayoutRoundingAndUnknownPoints)
     const Segment pair[2] = {{1, 1, 5, 1}, {1, 2, 5, 2}};
     WarpViews views;
     WarpOptions options;
-    ASSERT_TRUE(views_start(&views, src.get(), dst.get(), false, full, &options));
+    ASSERT_TRUE(views_start(&views, src.get(), dst.get(), nullptr, full, &options));
     warp_run(src.get(), dst.get(), pair, 2, WarpParams(), options);
     EXPECT_FALSE(views_finish(&views, pair, 2));
     EXPECT_EQ(views.problem, "cannot write: No space left on device");
-    EXPECT_EQ(views.map, nullptr);
     std::fclose(full);
 }
 
@@ -340,8 +339,10 @@ TEST(FoldMap, ShadesByFlagsAndDrawsSecondSegmentsOutlined)
     for (int i = 0; i < w * h; ++i)
         flags[i] = static_cast<uint8_t>((i % w / 3 + i / w) % 4);
     const Uint8* const tints[4] = {nullptr, FOLD_TINT, OUTSIDE_TINT, BOTH_TINT};
-    for (int depth : {32, 24, 8}) {
-        SurfacePtr result(make_surface(w, h, depth));
+    for (int depth : {32, 24, 8, -32}) {
+        // -32: 32 bits with red and blue swapped, read through the tables.
+        SurfacePtr result(depth > 0 ? make_surface(w, h, depth)
+                                    : SDL_CreateRGBSurface(0, w, h, 32, 0x0000FF, 0x00FF00, 0xFF0000, 0));
         fill_random(result.get(), depth);
         SurfacePtr map(fold_map(result.get(), flags.data(), table.data(), static_cast<int>(table.size())));
         ASSERT_NE(map, nullptr);
@@ -363,6 +364,17 @@ TEST(FoldMap, ShadesByFlagsAndDrawsSecondSegmentsOutlined)
         EXPECT_EQ(compare_rgb(expected.get(), map.get()), "") << "depth " << depth;
     }
     EXPECT_EQ(fold_map(nullptr, flags.data(), table.data(), 2), nullptr);
+
+    // WarpViews paints only into a map of the result's size and layout.
+    SurfacePtr result(make_surface(w, h, 32));
+    for (SDL_Surface* wrong : {new_fold_map(w, h - 1), make_surface(w, h, 24)}) {
+        SurfacePtr map(wrong);
+        WarpViews views;
+        WarpOptions options;
+        EXPECT_FALSE(views_start(&views, result.get(), result.get(), map.get(), nullptr, &options));
+        EXPECT_EQ(views.problem, "the fold map is not a surface from new_fold_map of the result's size");
+        EXPECT_EQ(options.rows, nullptr);
+    }
 }
 
 // The counts, map and field bytes that WarpViews makes on the warp's threads
@@ -426,15 +438,15 @@ TEST(WarpViews, SameOnRowsAsFromPointsOnEveryKernelAndThreadCount)
             analyse_folds(fast.x.data(), fast.y.data(), c.w, c.h, c.w, c.h, fast_flags.data());
             ASSERT_EQ(first_flag_difference(flags, fast_flags, c.w), "") << what;
 
-            SurfacePtr result(make_surface(c.w, c.h, 32));
+            SurfacePtr result(make_surface(c.w, c.h, 32)), rows_map(new_fold_map(c.w, c.h));
+            fill_random(rows_map.get(), seed);
             char* data = nullptr;
             size_t size = 0;
             std::FILE* out = open_memstream(&data, &size);
             WarpViews views;
-            ASSERT_TRUE(views_start(&views, src.get(), result.get(), true, out, &options)) << views.problem;
+            ASSERT_TRUE(views_start(&views, src.get(), result.get(), rows_map.get(), out, &options)) << views.problem;
             warp_run(src.get(), result.get(), c.table.data(), n, c.params, options);
             EXPECT_TRUE(views_finish(&views, c.table.data(), n)) << views.problem;
-            SurfacePtr rows_map(views.map);
             std::fclose(out);
             const std::string rows_field(data, size);
             std::free(data);

@@ -1,5 +1,6 @@
 #include "tools/warp_views.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
@@ -263,12 +264,38 @@ static bool write_flo_header(std::FILE* out, int w, int h, std::string* problem)
     return std::fwrite(header, 1, sizeof header, out) == sizeof header || write_failed(problem);
 }
 
-// Row y of the field, u and v of each of its w pixels, into out (2 * w
-// floats) and from there to the stream, in little-endian byte order.
-static bool write_flo_row(std::FILE* out, const double* px, const double* py, int w, int y, float* row,
-                          std::string* problem)
+// Room for at least one row of w pixels and about 64 KiB.
+static void size_field_buffer(FieldBuffer* buffer, int w)
+{
+    buffer->floats.resize(std::max<size_t>(static_cast<size_t>(w) * 2, 16384));
+    buffer->used = 0;
+}
+
+// Writes what the buffer holds in little-endian byte order.
+static bool flush_field(std::FILE* out, FieldBuffer* buffer, std::string* problem)
 {
     static_assert(sizeof(float) == 4, "the format's floats are 32-bit");
+    float* floats = buffer->floats.data();
+    if (SDL_BYTEORDER == SDL_BIG_ENDIAN)
+        for (size_t i = 0; i < buffer->used; ++i) {
+            uint32_t bits;
+            std::memcpy(&bits, &floats[i], sizeof bits);
+            store_le32(reinterpret_cast<unsigned char*>(&floats[i]), bits);
+        }
+    errno = 0;
+    const size_t count = buffer->used;
+    buffer->used = 0;
+    return std::fwrite(floats, sizeof(float), count, out) == count || write_failed(problem);
+}
+
+// Adds row y of the field, u and v of each of its w pixels.
+static bool add_field_row(std::FILE* out, FieldBuffer* buffer, const double* px, const double* py, int w, int y,
+                          std::string* problem)
+{
+    if (buffer->used + 2 * static_cast<size_t>(w) > buffer->floats.size() && !flush_field(out, buffer, problem))
+        return false;
+    float* row = buffer->floats.data() + buffer->used;
+    buffer->used += 2 * static_cast<size_t>(w);
     // Written so that the loop can run in SIMD registers; fabs(v) <= DBL_MAX
     // fails for infinities and NaN.
     for (int x = 0; x < w; ++x) {
@@ -276,19 +303,14 @@ static bool write_flo_row(std::FILE* out, const double* px, const double* py, in
         row[2 * x] = known ? static_cast<float>(px[x] - x) : 1e10f;
         row[2 * x + 1] = known ? static_cast<float>(py[x] - y) : 1e10f;
     }
-    if (SDL_BYTEORDER == SDL_BIG_ENDIAN)
-        for (int i = 0; i < 2 * w; ++i) {
-            uint32_t bits;
-            std::memcpy(&bits, &row[i], sizeof bits);
-            store_le32(reinterpret_cast<unsigned char*>(&row[i]), bits);
-        }
-    errno = 0;
-    const size_t count = static_cast<size_t>(w) * 2;
-    return std::fwrite(row, sizeof(float), count, out) == count || write_failed(problem);
+    return true;
 }
 
-static bool flush_flo(std::FILE* out, std::string* problem)
+// The rest of the buffer, then a flush of the stream.
+static bool finish_field(std::FILE* out, FieldBuffer* buffer, std::string* problem)
 {
+    if (!flush_field(out, buffer, problem))
+        return false;
     errno = 0;
     return (std::fflush(out) == 0 && !std::ferror(out)) || write_failed(problem);
 }
@@ -297,13 +319,14 @@ bool write_flo(std::FILE* out, const double* sx, const double* sy, int w, int h,
 {
     if (!write_flo_header(out, w, h, problem))
         return false;
-    std::vector<float> row(static_cast<size_t>(w) * 2);
+    FieldBuffer buffer;
+    size_field_buffer(&buffer, w);
     for (int y = 0; y < h; ++y) {
         const std::ptrdiff_t start = static_cast<std::ptrdiff_t>(y) * w;
-        if (!write_flo_row(out, sx + start, sy + start, w, y, row.data(), problem))
+        if (!add_field_row(out, &buffer, sx + start, sy + start, w, y, problem))
             return false;
     }
-    return flush_flo(out, problem);
+    return finish_field(out, &buffer, problem);
 }
 
 // Row y's counts, map row and field row, from buffers of x then y points
@@ -317,7 +340,7 @@ static void finish_row(WarpViews* v, int y, const double* row, const double* upp
         shade_row(v->result, v->format, y, v->flags_row.data(), v->map);
     }
     if (v->field && v->problem.empty())
-        write_flo_row(v->field, row, row + w, w, y, v->field_row.data(), &v->problem);
+        add_field_row(v->field, &v->field_buffer, row, row + w, w, y, &v->problem);
 }
 
 // The row sink: keeps a copy of the row, then, unless another thread is at
@@ -379,7 +402,7 @@ bool views_start(WarpViews* views, SDL_Surface* src, SDL_Surface* result, SDL_Su
         v->flags_row.resize(v->w);
     }
     if (field) {
-        v->field_row.resize(static_cast<size_t>(v->w) * 2);
+        size_field_buffer(&v->field_buffer, v->w);
         if (!write_flo_header(field, v->w, v->h, &v->problem))
             return false;
     }
@@ -397,6 +420,6 @@ bool views_finish(WarpViews* views, const Segment* segments, int n)
     if (views->map)
         draw_second_segments(views->map, segments, n);
     if (views->field && views->problem.empty())
-        flush_flo(views->field, &views->problem);
+        finish_field(views->field, &views->field_buffer, &views->problem);
     return views->problem.empty();
 }

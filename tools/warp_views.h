@@ -86,6 +86,13 @@ bool write_flo(std::FILE* out, const double* sx, const double* sy, int w, int h,
 // A row is finished as soon as it and the row below it have come, by one
 // thread at a time, in order, so the field is written as it goes; only the
 // rows waiting for a neighbour are kept.
+// Rows of the field gathered in floats, so that the stream gets them in
+// writes of about 64 KiB rather than one a row.
+struct FieldBuffer {
+    std::vector<float> floats;
+    size_t used = 0;
+};
+
 struct WarpViews {
     // The results, complete after views_finish.
     FoldCounts counts;    // when a map was given
@@ -110,7 +117,7 @@ struct WarpViews {
 
     // The finishing thread's own.
     std::vector<uint8_t> flags_row;
-    std::vector<float> field_row;
+    FieldBuffer field_buffer;
 };
 
 // Prepares the views of a warp of src into result: with map (from

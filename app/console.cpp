@@ -1,6 +1,10 @@
 #include "app/console.h"
 
+#include <unistd.h>
+
 #include <cctype>
+#include <climits>
+#include <string>
 
 #include "app/state.h"
 #include "raster/surface_check.h"
@@ -51,9 +55,41 @@ static SDL_Surface* load_or_report(const char* path)
     return surface;
 }
 
+// The folder of the running executable, or "" when /proc cannot tell it.
+static std::string executable_folder()
+{
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+    // A full buffer may hold a cut-off path: better no folder than a wrong one.
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof path)
+        return "";
+    std::string folder(path, static_cast<size_t>(length));
+    size_t slash = folder.rfind('/');
+    return slash == std::string::npos ? "" : folder.substr(0, slash + 1);
+}
+
+// menu.bmp from the current directory, as ever; failing that (missing or
+// unusable), beside the executable, then in the installed data folder, so
+// that a program started from anywhere still has its buttons. Any working
+// copy will do, since the menu is artwork for fixed button rows: a stray or
+// damaged menu.bmp in the user's folder should not cost them the menu.
+static SDL_Surface* load_menu()
+{
+    if (SDL_Surface* menu = load_bmp_checked("menu.bmp"))
+        return menu;
+    std::string folder = executable_folder();
+    if (!folder.empty()) {
+        for (const char* place : {"menu.bmp", "../share/tavrosk/menu.bmp"})
+            if (SDL_Surface* menu = load_bmp_checked((folder + place).c_str()))
+                return menu;
+    }
+    std::fputs("error loading BMP\n", stdout);
+    return nullptr;
+}
+
 void load_images()
 {
-    app.menu = load_or_report("menu.bmp");
+    app.menu = load_menu();
     std::fputs("Zadej jmeno souboru BMP (vcetne pripony): ", stdout);
     std::fflush(stdout);
     char name[NAME_SIZE];

@@ -11,6 +11,8 @@ void print_banner();
 // into name. False on end of input or a longer token; name is never overrun.
 bool read_image_name(std::FILE* in, char name[NAME_SIZE]);
 
-// Fills app.menu from "menu.bmp" and app.image from the name read at the
-// prompt; each failure prints "error loading BMP\n" and leaves the handle NULL.
+// Fills app.menu from "menu.bmp" in the current directory, else in the
+// executable's folder, else in ../share/tavrosk/ from there; and app.image
+// from the name read at the prompt. Each handle that stays NULL prints
+// "error loading BMP\n" once.
 void load_images();

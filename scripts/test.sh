@@ -7,8 +7,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
-ensure_packages build-essential cmake pkg-config libsdl1.2-dev libhwy-dev googletest libgtest-dev \
-    xvfb xdotool imagemagick x11-apps x11-utils clang libclang-rt-14-dev
+ensure_packages build-essential cmake pkg-config libsdl1.2-dev libhwy-dev libpng-dev libjpeg62-turbo-dev \
+    googletest libgtest-dev xvfb xdotool imagemagick x11-apps x11-utils clang libclang-rt-14-dev groff-base
 
 jobs=$(nproc)
 log=$(mktemp)
@@ -45,7 +45,8 @@ run_pass sanitizer "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVROS
 sanitizers=$pass_result
 unset ASAN_OPTIONS UBSAN_OPTIONS
 
-# A minute of coverage-guided fuzzing of the loaders and the raster and warp code.
+# A minute of coverage-guided fuzzing, half on the BMP loader and the raster
+# and warp code, half on the image file codecs.
 fuzz_seconds=60
 "$root/scripts/fuzz.sh" "$fuzz_seconds"
 

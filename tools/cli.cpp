@@ -76,3 +76,23 @@ bool parse_threads(const char* text, int* threads, std::string* problem)
     *threads = static_cast<int>(v);
     return true;
 }
+
+bool parse_quality(const char* text, int* quality, std::string* problem)
+{
+    long v;
+    if (!parse_whole(text, 1, 100, &v)) {
+        *problem = std::string("--quality: '") + text + "' is not a whole number from 1 to 100";
+        return false;
+    }
+    *quality = static_cast<int>(v);
+    return true;
+}
+
+bool parse_result_format(const char* text, ImageFormat* format, std::string* problem)
+{
+    if (!image_format_from_word(text, format) || *format == IMAGE_PPM) {
+        *problem = std::string("--format: '") + text + "' is not bmp, png or jpeg";
+        return false;
+    }
+    return true;
+}

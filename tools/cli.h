@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "tools/image_io.h"
 #include "warp/warp.h"
 
 struct ToolInfo {
@@ -34,5 +35,11 @@ bool parse_weight(char which, const char* text, WarpParams* params, std::string*
 // --threads: a whole number from 1 to MAX_THREADS.
 bool parse_threads(const char* text, int* threads, std::string* problem);
 
-// A whole number from low to high, for options such as --quality.
+// A whole number from low to high.
 bool parse_whole(const char* text, long low, long high, long* value);
+
+// --quality: JPEG quality, a whole number from 1 to 100.
+bool parse_quality(const char* text, int* quality, std::string* problem);
+
+// --format: bmp, png or jpeg (jpg too), in any case.
+bool parse_result_format(const char* text, ImageFormat* format, std::string* problem);

@@ -1,7 +1,9 @@
-// Writes the program's artwork: make_assets MENU.bmp SAMPLE.bmp
+// Writes the program's artwork: make_assets MENU.bmp SAMPLE.bmp [SAMPLE2.bmp]
 // The menu is a strip of three buttons in the rows app/menu.h gives them,
 // with separator lines on the rows between; the sample is a 640 x 480
 // 24-bit picture on which a warp is easy to see: gradient, grid, discs, text.
+// The second sample is a deformed, recoloured variant of the first, the
+// other end of a morph.
 #include <SDL.h>
 
 #include <cmath>
@@ -79,7 +81,62 @@ static SDL_Surface* make_menu()
     return s;
 }
 
-static SDL_Surface* make_sample()
+// Where the sample's elements lie and how they look. The second sample
+// (for morphing) is the first with its grid turned and zoomed about the
+// centre, the discs, block and word moved and resized, and some colours
+// changed, so that both the shapes' paths and the dissolve show.
+struct Disc {
+    int cx, cy, radius;
+    Uint8 r, g, b;
+};
+
+struct SampleLayout {
+    double grid_angle, grid_zoom;  // of the 40-pixel grid about the centre
+    Disc discs[3];
+    int block_x0, block_y0, block_x1, block_y1;  // before turning by block_angle
+    double block_angle;                         // about the block's centre
+    Uint8 block_r, block_g, block_b;
+    int word_x, word_y, word_scale;
+    Uint8 word_r, word_g, word_b;
+};
+
+static const SampleLayout first_sample = {
+    0.0, 1.0,
+    {{160, 140, 70, 220, 40, 40}, {470, 150, 55, 250, 210, 30}, {330, 330, 90, 30, 60, 200}},
+    60, 380, 200, 450, 0.0, 20, 160, 70,
+    345, 49, 6, 255, 255, 255,
+};
+
+static const SampleLayout second_sample = {
+    5.0, 1.1,
+    {{185, 155, 80, 200, 40, 160}, {455, 175, 48, 40, 200, 220}, {320, 315, 95, 30, 60, 200}},
+    60, 385, 220, 445, -8.0, 230, 120, 30,
+    330, 36, 7, 255, 235, 110,
+};
+
+// Where (x, y) lies in the frame of a figure turned by `degrees` and zoomed
+// by `zoom` about (cx, cy): testing that point against the upright figure
+// draws the turned one. With angle 0 and zoom 1 the point is (x, y) exactly,
+// so the first sample's straight grid and block come out pixel for pixel as
+// plain loops would draw them.
+static void unturn(double x, double y, double cx, double cy, double degrees, double zoom, double* u, double* v)
+{
+    double t = degrees * 3.14159265358979323846 / 180.0;
+    double c = std::cos(t), s = std::sin(t);
+    double dx = x - cx, dy = y - cy;
+    *u = cx + (c * dx + s * dy) / zoom;
+    *v = cy + (-s * dx + c * dy) / zoom;
+}
+
+static bool on_grid_line(double u)
+{
+    int m = static_cast<int>(std::floor(u)) % 40;
+    if (m < 0)
+        m += 40;
+    return m == 0 || m == 39;
+}
+
+static SDL_Surface* make_sample(const SampleLayout& layout)
 {
     const int w = 640, h = 480;
     SDL_Surface* s = new_surface(w, h);
@@ -89,21 +146,14 @@ static SDL_Surface* make_sample()
             Uint8 g = static_cast<Uint8>(60 + 150 * y / (h - 1));
             Uint8 b = static_cast<Uint8>(200 - 120 * (x + y) / (w + h - 2));
             // A 40-pixel grid shows every bend of the warp.
-            if (x % 40 == 0 || y % 40 == 0 || x % 40 == 39 || y % 40 == 39)
+            double u, v;
+            unturn(x, y, w / 2, h / 2, layout.grid_angle, layout.grid_zoom, &u, &v);
+            if (on_grid_line(u) || on_grid_line(v))
                 r = g = b = 255;
             put_pixel(s, x, y, r, g, b);
         }
     }
-    struct Disc {
-        int cx, cy, radius;
-        Uint8 r, g, b;
-    };
-    const Disc discs[] = {
-        {160, 140, 70, 220, 40, 40},
-        {470, 150, 55, 250, 210, 30},
-        {330, 330, 90, 30, 60, 200},
-    };
-    for (const Disc& d : discs)
+    for (const Disc& d : layout.discs)
         for (int y = d.cy - d.radius; y <= d.cy + d.radius; ++y)
             for (int x = d.cx - d.radius; x <= d.cx + d.radius; ++x) {
                 int ddx = x - d.cx, ddy = y - d.cy;
@@ -113,25 +163,39 @@ static SDL_Surface* make_sample()
                     put_pixel(s, x, y, ring ? 0 : d.r, ring ? 0 : d.g, ring ? 0 : d.b);
                 }
             }
-    fill_rect(s, 60, 380, 200, 450, 20, 160, 70);
-    draw_text(s, "TAVROSK", 348, 52, 6, 0, 0, 0);
-    draw_text(s, "TAVROSK", 345, 49, 6, 255, 255, 255);
+    // The block: every pixel that, turned back about the block's centre,
+    // falls inside its upright rectangle.
+    double bcx = (layout.block_x0 + layout.block_x1) / 2.0, bcy = (layout.block_y0 + layout.block_y1) / 2.0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            double u, v;
+            unturn(x, y, bcx, bcy, layout.block_angle, 1.0, &u, &v);
+            if (u >= layout.block_x0 && u < layout.block_x1 && v >= layout.block_y0 && v < layout.block_y1)
+                put_pixel(s, x, y, layout.block_r, layout.block_g, layout.block_b);
+        }
+    int shadow = layout.word_scale / 2;
+    draw_text(s, "TAVROSK", layout.word_x + shadow, layout.word_y + shadow, layout.word_scale, 0, 0, 0);
+    draw_text(s, "TAVROSK", layout.word_x, layout.word_y, layout.word_scale, layout.word_r, layout.word_g,
+              layout.word_b);
     return s;
+}
+
+static bool save(SDL_Surface* image, const char* path)
+{
+    bool ok = image && SDL_SaveBMP(image, path) == 0;
+    if (!ok)
+        std::fprintf(stderr, "make_assets: cannot write %s: %s\n", path, SDL_GetError());
+    SDL_FreeSurface(image);
+    return ok;
 }
 
 int main(int argc, char* argv[])
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: make_assets MENU.bmp SAMPLE.bmp\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: make_assets MENU.bmp SAMPLE.bmp [SAMPLE2.bmp]\n");
         return 2;
     }
-    SDL_Surface* menu = make_menu();
-    SDL_Surface* sample = make_sample();
-    if (!menu || !sample || SDL_SaveBMP(menu, argv[1]) != 0 || SDL_SaveBMP(sample, argv[2]) != 0) {
-        std::fprintf(stderr, "make_assets: cannot write the images: %s\n", SDL_GetError());
-        return 1;
-    }
-    SDL_FreeSurface(menu);
-    SDL_FreeSurface(sample);
-    return 0;
+    bool ok = save(make_menu(), argv[1]) && save(make_sample(first_sample), argv[2])
+              && (argc == 3 || save(make_sample(second_sample), argv[3]));
+    return ok ? 0 : 1;
 }

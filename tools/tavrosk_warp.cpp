@@ -1,12 +1,14 @@
-// tavrosk-warp: the program's line-pair warp applied to BMP files.
-//   tavrosk-warp [options] SOURCE.bmp SEGMENTS RESULT.bmp
+// tavrosk-warp: the program's line-pair warp applied to image files.
+//   tavrosk-warp [options] SOURCE SEGMENTS RESULT
 // Bad input: one line on stderr, exit 1. Usage errors: exit 2. Success is
-// silent. RESULT is written to a temporary file beside it and renamed into
-// place, so it is either the whole new image or left as it was.
+// silent. Every file written is checked before the warp and written whole
+// (a temporary beside it, renamed into place), so a failure leaves it as it
+// was.
 #include <SDL.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,26 +17,26 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "raster/surface_check.h"
 #include "tools/cli.h"
+#include "tools/image_io.h"
+#include "tools/output_file.h"
+#include "tools/progress.h"
 #include "tools/segment_file.h"
 #include "warp/warp.h"
-
-namespace fs = std::filesystem;
 
 #ifndef TAVROSK_VERSION
 #define TAVROSK_VERSION "unknown"
 #endif
 
-static const ToolInfo tool = {"tavrosk-warp", "[options] SOURCE.bmp SEGMENTS RESULT.bmp"};
+static const ToolInfo tool = {"tavrosk-warp", "[options] SOURCE SEGMENTS RESULT"};
 
 struct Options {
     WarpParams params;
     WarpOptions warp;
+    bool format_given = false;
+    ImageFormat format = IMAGE_PNG;
+    int quality = 92;
+    bool quiet = false;
     const char* source = nullptr;
     const char* segments = nullptr;
     const char* result = nullptr;
@@ -44,12 +46,16 @@ static void print_help()
 {
     print_usage_line(tool, stdout);
     std::printf(
-        "Warps SOURCE by the segment pairs in SEGMENTS and writes RESULT (a BMP).\n"
+        "Warps SOURCE by the segment pairs in SEGMENTS and writes RESULT.\n"
+        "SOURCE is a BMP (RLE-compressed ones too), PNG or JPEG image, told by its\n"
+        "first bytes; alpha is ignored, the warp works on colour only.\n"
         "SEGMENTS is a text file, or - for standard input, with one segment a line:\n"
         "  x1 y1 x2 y2\n"
         "Blank lines and lines starting with # are skipped, and a line may end with\n"
         "a # comment. Lines 1 and 2 form the first pair: where a feature lies in\n"
         "SOURCE, and where it is to lie in RESULT.\n"
+        "RESULT's format comes from its extension (.bmp, .png, .jpg, .jpeg); - writes\n"
+        "the image to standard output (PNG unless --format says otherwise).\n"
         "\n"
         "Options:\n"
         "  -p P              length exponent of the weight (default 0.5, P >= 0)\n"
@@ -57,11 +63,37 @@ static void print_help()
         "  -b B              falloff exponent of the weight (default 1.0, B >= 0)\n"
         "  -t, --threads N   run the fast kernel on N threads (default: all cores)\n"
         "      --reference   run the literal reference kernel (on one thread)\n"
+        "  -f, --format F    bmp, png or jpeg, whatever RESULT's extension\n"
+        "  -Q, --quality Q   JPEG quality from 1 to 100 (default 92)\n"
+        "  -q, --quiet       no progress line (shown only on a terminal, after a second)\n"
         "  -h, --help        show this help\n"
         "      --version     show the version\n");
 }
 
 enum { OPT_REFERENCE = 256, OPT_VERSION };
+
+// The format of a result named `name` (for messages, `what`): --format when
+// given, PNG for standard output, else the extension. False with a usage
+// problem.
+static bool result_format(const Options& options, const char* name, ImageFormat* format, std::string* problem)
+{
+    if (options.format_given) {
+        *format = options.format;
+        return true;
+    }
+    if (output_is_stdout(name)) {
+        *format = IMAGE_PNG;
+        return true;
+    }
+    ImageFormat by_name;
+    if (!image_format_from_name(name, &by_name) || by_name == IMAGE_PPM) {
+        *problem = std::string(name) + ": cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg, "
+                   "or --format bmp|png|jpeg";
+        return false;
+    }
+    *format = by_name;
+    return true;
+}
 
 // Returns -1 when the program is to go on, else the exit status.
 static int parse_arguments(int argc, char** argv, Options* options)
@@ -69,6 +101,9 @@ static int parse_arguments(int argc, char** argv, Options* options)
     static const option long_options[] = {
         {"threads", required_argument, nullptr, 't'},
         {"reference", no_argument, nullptr, OPT_REFERENCE},
+        {"format", required_argument, nullptr, 'f'},
+        {"quality", required_argument, nullptr, 'Q'},
+        {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, OPT_VERSION},
         {nullptr, 0, nullptr, 0},
@@ -77,7 +112,7 @@ static int parse_arguments(int argc, char** argv, Options* options)
     std::string problem;
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":p:a:b:t:h", long_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, ":p:a:b:t:f:Q:qh", long_options, nullptr)) != -1) {
         switch (c) {
         case 'p':
         case 'a':
@@ -92,6 +127,18 @@ static int parse_arguments(int argc, char** argv, Options* options)
             break;
         case OPT_REFERENCE:
             options->warp.kernel = WARP_KERNEL_LITERAL;
+            break;
+        case 'f':
+            if (!parse_result_format(optarg, &options->format, &problem))
+                return usage_error(tool, problem);
+            options->format_given = true;
+            break;
+        case 'Q':
+            if (!parse_quality(optarg, &options->quality, &problem))
+                return input_error(tool, problem);
+            break;
+        case 'q':
+            options->quiet = true;
             break;
         case 'h':
             print_help();
@@ -108,24 +155,91 @@ static int parse_arguments(int argc, char** argv, Options* options)
         return usage_error(tool, "missing arguments");
     if (count > 3)
         return usage_error(tool, std::string("unexpected argument ") + argv[optind + 3]);
-    if (options->warp.kernel == WARP_KERNEL_LITERAL && threads_given)
-        std::fprintf(stderr, "%s: --reference runs on one thread; --threads is ignored\n", tool.program);
     options->source = argv[optind];
     options->segments = argv[optind + 1];
     options->result = argv[optind + 2];
+    // A folder given as the result has no format to tell, but that is not
+    // what is wrong with it.
+    std::error_code ignored;
+    if (!output_is_stdout(options->result) && std::filesystem::is_directory(options->result, ignored))
+        return input_error(tool, std::string(options->result) + ": is a directory");
+    ImageFormat format;
+    if (!result_format(*options, options->result, &format, &problem))
+        return usage_error(tool, problem);
+    options->format = format;
+    if (options->warp.kernel == WARP_KERNEL_LITERAL && threads_given)
+        std::fprintf(stderr, "%s: --reference runs on one thread; --threads is ignored\n", tool.program);
     return -1;
+}
+
+// Where one image goes: a file checked before the warp, or standard output.
+struct ImageOutput {
+    const char* name;
+    ImageFormat format;
+    bool to_stdout;
+    OutputTarget target;
+};
+
+static int prepare_output(const char* name, ImageFormat format, ImageOutput* out)
+{
+    out->name = name;
+    out->format = format;
+    out->to_stdout = output_is_stdout(name);
+    std::string problem;
+    if (out->to_stdout) {
+        if (isatty(STDOUT_FILENO))
+            return input_error(tool, "standard output is a terminal; not writing binary data to it (redirect it "
+                                     "or give a file name)");
+        return -1;
+    }
+    if (!output_prepare(name, &out->target, &problem))
+        return input_error(tool, std::string(name) + ": " + problem);
+    return -1;
+}
+
+static int write_output(const ImageOutput& out, SDL_Surface* image, int quality)
+{
+    std::string problem;
+    if (out.to_stdout) {
+        // A BMP writer seeks back to fill in its header, which a pipe cannot
+        // do: every image for standard output is encoded in memory first.
+        char* bytes = nullptr;
+        size_t size = 0;
+        std::FILE* memory = open_memstream(&bytes, &size);
+        bool ok = memory && image_encode(image, out.format, quality, memory, &problem);
+        if (memory && std::fclose(memory) != 0 && ok) {
+            ok = false;
+            problem = std::string("cannot encode the image: ") + std::strerror(errno);
+        }
+        if (ok)
+            ok = output_to_stdout(
+                [&](std::FILE* stream, std::string* why) {
+                    if (std::fwrite(bytes, 1, size, stream) == size)
+                        return true;
+                    *why = std::string("cannot write to standard output: ") + std::strerror(errno);
+                    return false;
+                },
+                &problem);
+        std::free(bytes);
+        return ok ? 0 : input_error(tool, problem);
+    }
+    const bool ok = output_commit(
+        out.target,
+        [&](std::FILE* stream, std::string* why) { return image_encode(image, out.format, quality, stream, why); },
+        &problem);
+    return ok ? 0 : input_error(tool, std::string(out.name) + ": " + problem);
 }
 
 static int read_segment_table(const char* name, std::vector<Segment>* segments)
 {
-    bool from_stdin = std::strcmp(name, "-") == 0;
-    std::string label = from_stdin ? "standard input" : name;
+    const bool from_stdin = std::strcmp(name, "-") == 0;
+    const std::string label = from_stdin ? "standard input" : name;
     std::FILE* in = from_stdin ? stdin : std::fopen(name, "r");
     if (!in)
         return input_error(tool, label + ": cannot open: " + std::strerror(errno));
     long line = 0;
     std::string problem;
-    bool ok = read_segments(in, segments, &line, &problem);
+    const bool ok = read_segments(in, segments, &line, &problem);
     if (!from_stdin)
         std::fclose(in);
     if (!ok)
@@ -133,77 +247,21 @@ static int read_segment_table(const char* name, std::vector<Segment>* segments)
     return -1;
 }
 
-static int load_source(const char* path, SDL_Surface** surface)
+// Points with no finite value come from weights that overflow or underflow,
+// which only the weight parameters (or absurd coordinates) bring about.
+static void warn_of_nonfinite_points(const Options& options, long long nonfinite, long long pixels)
 {
-    std::FILE* in = std::fopen(path, "rb");
-    if (!in)
-        return input_error(tool, std::string(path) + ": cannot open: " + std::strerror(errno));
-    struct stat info;
-    if (fstat(fileno(in), &info) == 0 && S_ISDIR(info.st_mode)) {
-        std::fclose(in);
-        return input_error(tool, std::string(path) + ": is a directory");
-    }
-    SDL_ClearError();
-    *surface = load_bmp_rw_checked(SDL_RWFromFP(in, 1));
-    if (!*surface) {
-        const char* why = SDL_GetError();
-        return input_error(tool, std::string(path) + ": not a BMP image that can be loaded"
-                           + (why && *why ? std::string(" (") + why + ")" : std::string()));
-    }
-    return -1;
-}
-
-// The folder a result is written in: "." for a bare name.
-static fs::path folder_of(const fs::path& path)
-{
-    return path.has_parent_path() ? path.parent_path() : fs::path(".");
-}
-
-// SDL_SaveBMP into a fresh temporary beside RESULT, flushed and synced, then
-// renamed over RESULT. The stream is closed by us, not by SDL, so that a
-// write error that only shows on the final flush is not lost.
-static int save_result(SDL_Surface* image, const char* result)
-{
-    const std::string path = result;
-    const std::string folder = folder_of(path).string();
-    const std::string temp = (folder_of(path) / ("." + fs::path(path).filename().string() + ".XXXXXX")).string();
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    if (fd < 0)
-        return input_error(tool, path + ": cannot create a temporary file in " + folder + ": "
-                           + std::strerror(errno));
-    // mkstemp makes the file private; give the result the usual permissions.
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-
-    std::string failure;
-    std::FILE* out = fdopen(fd, "wb");
-    if (!out) {
-        failure = std::strerror(errno);
-        close(fd);
-    } else {
-        SDL_ClearError();
-        SDL_RWops* rw = SDL_RWFromFP(out, 0);
-        if (!rw || SDL_SaveBMP_RW(image, rw, 1) != 0)
-            failure = SDL_GetError();
-        if (failure.empty() && (std::fflush(out) != 0 || fsync(fd) != 0))
-            failure = std::strerror(errno);
-        if (std::fclose(out) != 0 && failure.empty())
-            failure = std::strerror(errno);
-        if (failure.empty() && std::rename(name.data(), result) != 0)
-            failure = std::strerror(errno);
-    }
-    if (!failure.empty()) {
-        unlink(name.data());
-        return input_error(tool, path + ": cannot write: " + failure);
-    }
-    return 0;
+    if (nonfinite == 0)
+        return;
+    std::fprintf(stderr,
+                 "%s: warning: %lld of %lld pixels have no finite source point and are black; the weights overflow "
+                 "or underflow, most likely because of the parameters (p %g, a %g, b %g)\n",
+                 tool.program, nonfinite, pixels, options.params.p, options.params.a, options.params.b);
 }
 
 int main(int argc, char** argv)
 {
+    output_ignore_file_size_signal();
     Options options;
     int status = parse_arguments(argc, argv, &options);
     if (status >= 0)
@@ -213,31 +271,42 @@ int main(int argc, char** argv)
     if ((status = read_segment_table(options.segments, &segments)) >= 0)
         return status;
 
-    // No video is needed: only the BMP reader and writer and software surfaces.
+    // No video is needed: only the image files and software surfaces.
     if (SDL_Init(0) < 0)
         return input_error(tool, std::string("cannot initialise SDL: ") + SDL_GetError());
     std::atexit(SDL_Quit);
 
-    SDL_Surface* source = nullptr;
-    if ((status = load_source(options.source, &source)) >= 0)
-        return status;
-    // Fail before the warp, not after it, when the result cannot be written.
-    const std::string folder = folder_of(options.result).string();
-    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+    std::string problem;
+    SDL_Surface* source = image_load(options.source, &problem);
+    if (!source)
+        return input_error(tool, std::string(options.source) + ": " + problem);
+    // Fail before the warp, not after it, when a result cannot be written.
+    ImageOutput result;
+    if ((status = prepare_output(options.result, options.format, &result)) >= 0) {
         SDL_FreeSurface(source);
-        return input_error(tool, std::string(options.result) + ": cannot write in " + folder + ": "
-                                     + std::strerror(errno));
+        return status;
     }
 
-    SDL_Surface* result = SDL_CreateRGBSurface(0, source->w, source->h, 32, 0, 0, 0, 0);
-    if (result) {
-        warp_run(source, result, segments.data(), static_cast<int>(segments.size()), options.params, options.warp);
-        status = save_result(result, options.result);
-        SDL_FreeSurface(result);
-    } else {
+    SDL_Surface* image = SDL_CreateRGBSurface(0, source->w, source->h, 32, 0, 0, 0, 0);
+    if (!image) {
         status = input_error(tool, std::string("cannot create the ") + std::to_string(source->w) + " x "
-                             + std::to_string(source->h) + " result image");
+                                       + std::to_string(source->h) + " result image");
+        SDL_FreeSurface(source);
+        return status;
     }
+    const long long pixels = static_cast<long long>(source->w) * source->h;
+    std::atomic<long long> done(0);
+    options.warp.pixels_done = &done;
+    Progress progress;
+    progress_start(&progress, tool.program, pixels, &done, options.quiet);
+    WarpReport report;
+    warp_run(source, image, segments.data(), static_cast<int>(segments.size()), options.params, options.warp,
+             &report);
+    progress_finish(&progress);
+    warn_of_nonfinite_points(options, report.nonfinite_points, pixels);
+
+    status = write_output(result, image, options.quality);
+    SDL_FreeSurface(image);
     SDL_FreeSurface(source);
     return status;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The console dialogue of the program, without a display (SDL's dummy video
-# driver): the exact standard output for good and failed loads, end of input
-# and over-long names, and exit status 0 on SIGTERM.
+# driver): the exact standard output for good and failed loads, where menu.bmp
+# is looked for, end of input and over-long names, and exit status 0 on SIGTERM.
 # Usage: console_test.sh BUILD_DIR
 set -u
 build=$(cd "$1" && pwd)
@@ -29,10 +29,11 @@ expected_banner() {
     printf '%s\n' "$stars"
 }
 
-# expect CASE MENU_OK IMAGE_OK DIR STDIN_FILE: runs the program in DIR, stops it with
-# SIGTERM once it is running and compares status and stdout with the expected ones.
+# expect CASE MENU_OK IMAGE_OK DIR STDIN_FILE [PROGRAM_DIR]: runs PROGRAM_DIR/tavrosk
+# (default: the build's) in DIR, stops it with SIGTERM once it is running and
+# compares status and stdout with the expected ones.
 expect() {
-    local name=$1 menu_ok=$2 image_ok=$3 dir=$4 input=$5 status
+    local name=$1 menu_ok=$2 image_ok=$3 dir=$4 input=$5 program_dir=${6:-$build} status
     {
         expected_banner
         [ "$menu_ok" = yes ] || printf 'error loading BMP\n'
@@ -41,7 +42,7 @@ expect() {
         printf 'Set at 32 bits-per-pixel mode\n'
         printf 'Press Esc to quit\n'
     } >"$XH_TMP/expected"
-    xh_start_app "$build" -f "$input" "$dir"
+    xh_start_app "$program_dir" -f "$input" "$dir"
     xh_wait_output "Press Esc to quit" 20
     kill -TERM "$XH_APP_PID"
     xh_wait_exit 20
@@ -79,10 +80,9 @@ expect "blanks and line feeds before the name are skipped" yes yes "$build" "$(i
    	sample.bmp  other words' 2)"
 expect "missing image" yes no "$build" "$(input_file 'no-such-image.bmp
 ' 3)"
-expect "no menu.bmp in the working directory" no yes "$nomenu" "$(input_file "$build/sample.bmp
+expect "no menu.bmp in the working directory: the one beside the program" yes yes "$nomenu" \
+    "$(input_file "$build/sample.bmp
 " 4)"
-expect "neither loads" no no "$nomenu" "$(input_file 'sample.bmp
-' 5)"
 expect "end of input before a name" yes no "$build" /dev/null
 expect "only blanks, then end of input" yes no "$build" "$(input_file '  
  ' 6)"
@@ -95,6 +95,30 @@ expect "name of 300 characters is refused" yes no "$work" "$(input_file "$(print
 " 10)"
 expect "a text file is not a BMP" yes no "$build" "$(input_file "$0
 " 11)"
+
+# Where the menu is looked for: copies of the program in prefix-like trees,
+# each run from a folder that has no menu.bmp unless the case says so.
+# lone/bin: no menu anywhere; tree/bin: ../share/tavrosk/menu.bmp only;
+# link/tavrosk: a symbolic link to the build's program.
+broken=$XH_TMP/broken
+mkdir -p "$broken" "$XH_TMP/lone/bin" "$XH_TMP/tree/bin" "$XH_TMP/tree/share/tavrosk" "$XH_TMP/link"
+printf 'BM not really a bitmap\n' >"$broken/menu.bmp"
+for tree in lone tree; do cp "$build/tavrosk" "$XH_TMP/$tree/bin/"; done
+cp "$build/menu.bmp" "$XH_TMP/tree/share/tavrosk/"
+ln -s "$build/tavrosk" "$XH_TMP/link/tavrosk"
+image_input=$(input_file "$build/sample.bmp
+" 12)
+
+expect "menu in ../share/tavrosk from the program's folder" yes yes "$nomenu" "$image_input" "$XH_TMP/tree/bin"
+expect "no menu anywhere: one error line, then the prompt" no yes "$nomenu" "$image_input" "$XH_TMP/lone/bin"
+expect "neither loads" no no "$nomenu" "$(input_file 'sample.bmp
+' 13)" "$XH_TMP/lone/bin"
+expect "a broken menu.bmp in the working directory falls back to the program's" yes yes "$broken" \
+    "$image_input"
+expect "a broken menu.bmp in the working directory and no other: one error line" no yes "$broken" \
+    "$image_input" "$XH_TMP/lone/bin"
+expect "started through a symbolic link: the menu beside the real program" yes yes "$nomenu" \
+    "$image_input" "$XH_TMP/link"
 
 [ "$failures" -eq 0 ] || xh_fail "$failures check(s) failed"
 echo "all console checks passed"

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,17 @@ std::string compare_rgb(SDL_Surface* a, SDL_Surface* b, int max_reports = 8);
 // True when the environment says CI=true: there a missing test input (the
 // BMP suite) is a failure, not a reason to skip.
 bool running_under_ci();
+
+// In a test body: skips the test when `folder` (the BMP suite) is missing,
+// or fails it under CI=true.
+#define SKIP_OR_FAIL_WITHOUT_SUITE(folder)                                                              \
+    do {                                                                                                \
+        if (!std::filesystem::is_directory(folder)) {                                                   \
+            if (running_under_ci())                                                                     \
+                FAIL() << "no BMP suite at " << (folder) << " (TAVROSK_BMPSUITE_DIR), and CI=true";     \
+            GTEST_SKIP() << "no BMP suite at " << (folder) << " (set TAVROSK_BMPSUITE_DIR)";            \
+        }                                                                                               \
+    } while (0)
 
 // Whole files as bytes; reading a missing file gives "".
 std::string read_file(const std::string& path);

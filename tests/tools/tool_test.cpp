@@ -3,22 +3,28 @@
 // RESULT byte for byte as it was and no temporary file behind.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "raster/pixel.h"
 #include "tests/support/test_support.h"
+#include "tests/tools/image_test.h"
 #include "warp/warp.h"
 
 namespace {
+
+std::string as_string(const Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
 
 struct Outcome {
     int status;
@@ -122,7 +128,7 @@ TEST_F(Tool, BadInputNamesTheFileAndLeavesResultAlone)
         std::string args, err;
     } cases[] = {
         {"none.bmp good.txt old.bmp", "none.bmp: cannot open: No such file or directory"},
-        {"text.bmp good.txt old.bmp", "text.bmp: not a BMP image that can be loaded (File is not a Windows BMP file)"},
+        {"text.bmp good.txt old.bmp", "text.bmp: not a BMP, PNG or JPEG image"},
         {". good.txt old.bmp", ".: is a directory"},
         {"in.bmp none.txt old.bmp", "none.txt: cannot open: No such file or directory"},
         {"in.bmp short.txt old.bmp", "short.txt:3: expected four numbers, found 3"},
@@ -141,7 +147,7 @@ TEST_F(Tool, BadInputNamesTheFileAndLeavesResultAlone)
         {"-p 1x in.bmp good.txt old.bmp", "-p: '1x' is not a finite number, 0 or more"},
         {"--threads 0 in.bmp good.txt old.bmp", "--threads: '0' is not a whole number from 1 to 1024"},
         {"in.bmp good.txt nowhere/out.bmp", "nowhere/out.bmp: cannot write in nowhere: No such file or directory"},
-        {"in.bmp good.txt sub", "sub: cannot write: Is a directory"},
+        {"in.bmp good.txt sub", "sub: is a directory"},
     };
     const std::string before = read("old.bmp");
     const std::vector<std::string> files = entries();
@@ -157,7 +163,7 @@ TEST_F(Tool, BadInputNamesTheFileAndLeavesResultAlone)
 
 TEST_F(Tool, UsageErrorsExitTwo)
 {
-    const std::string usage = "usage: tavrosk-warp [options] SOURCE.bmp SEGMENTS RESULT.bmp\n";
+    const std::string usage = "usage: tavrosk-warp [options] SOURCE SEGMENTS RESULT\n";
     const std::string try_help = "Try 'tavrosk-warp --help' for more information.\n";
     const struct {
         std::string args, err;
@@ -243,6 +249,263 @@ TEST_F(Tool, WeightParametersReachTheWarpInTheirPlaces)
     for (const auto& o : others)
         EXPECT_NE(compare_rgb(literal(o[0], o[1], o[2]).get(), got.get()), "")
             << "p " << o[0] << " a " << o[1] << " b " << o[2] << " gives the same image";
+}
+
+// The tool on a terminal: forkpty puts its standard input, output and error
+// on a pseudo-terminal; everything it wrote there comes back as `out`.
+Outcome run_on_terminal(const std::string& dir, const std::string& args)
+{
+    int master = -1;
+    pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+    if (child == 0) {
+        const std::string command = "cd '" + dir + "' && exec " TAVROSK_WARP " " + args;
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    Outcome r = {-1, "", ""};
+    if (child < 0)
+        return r;
+    char buffer[4096];
+    ssize_t n;
+    // Reading the master ends with EIO once the child has closed the terminal.
+    while ((n = read(master, buffer, sizeof buffer)) > 0)
+        r.out.append(buffer, static_cast<size_t>(n));
+    close(master);
+    int status = 0;
+    waitpid(child, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+// One image in the forms a user has it: an 8-bit BMP as SDL writes it, the
+// same pixels as a PNG and as an RLE8 BMP (the ImageMagick default), and a
+// JPEG with, beside it, a 24-bit BMP of exactly the pixels the JPEG decodes
+// to. A BMP result of each must be the same file.
+TEST_F(Tool, EveryInputFormatGivesTheWarpOfItsPixels)
+{
+    const int w = 57, h = 41;
+    SurfacePtr image(make_surface(w, h, 8));
+    std::mt19937 rng(3);
+    std::vector<uint8_t> indices(w * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            // Runs of one colour, so that the RLE stream holds runs as well as absolute blocks.
+            indices[y * w + x] = static_cast<uint8_t>(rng() % 6 == 0 ? rng() : (x / 5 + y / 3) * 17);
+            static_cast<Uint8*>(image->pixels)[y * image->pitch + x] = indices[y * w + x];
+        }
+    ASSERT_EQ(SDL_SaveBMP(image.get(), at("pal.bmp").c_str()), 0);
+    write("pal.png", as_string(encode(image.get(), IMAGE_PNG)));
+    std::vector<uint8_t> palette;
+    for (int i = 0; i < 256; ++i) {
+        const SDL_Color& c = image->format->palette->colors[i];
+        palette.insert(palette.end(), {c.r, c.g, c.b});
+    }
+    write("pal-rle.bmp", as_string(write_rle_bmp(w, h, 8, palette, rle_encode(indices, w, h, 8))));
+
+    const Bytes jpeg = encode(image.get(), IMAGE_JPEG);
+    write("photo.jpg", as_string(jpeg));
+    std::string problem;
+    SurfacePtr decoded(image_decode(jpeg.data(), jpeg.size(), &problem));
+    ASSERT_NE(decoded, nullptr) << problem;
+    ASSERT_EQ(SDL_SaveBMP(decoded.get(), at("photo.bmp").c_str()), 0);
+
+    write("pairs.txt", "10 5 40 30\n12 8 45 28\n50 35 20 38\n48 30 22 36\n");
+    for (const char* input : {"pal.bmp", "pal.png", "pal-rle.bmp", "photo.jpg", "photo.bmp"}) {
+        Outcome r = run(std::string(input) + " pairs.txt " + input + ".out.bmp");
+        EXPECT_EQ(r.status, 0) << input << ": " << r.err;
+    }
+    // Compared as whole files; a mismatch is reported by name, not dumped.
+    EXPECT_TRUE(read("pal.png.out.bmp") == read("pal.bmp.out.bmp")) << "PNG and BMP inputs differ";
+    EXPECT_TRUE(read("pal-rle.bmp.out.bmp") == read("pal.bmp.out.bmp")) << "RLE and BMP inputs differ";
+    EXPECT_TRUE(read("photo.jpg.out.bmp") == read("photo.bmp.out.bmp")) << "JPEG and its decoded BMP differ";
+    EXPECT_FALSE(read("photo.jpg.out.bmp") == read("pal.bmp.out.bmp")) << "the JPEG should have lost something";
+}
+
+// The result's format: its extension, --format over it, PNG on standard
+// output; each written file decodes to the BMP result's pixels (JPEG: close).
+TEST_F(Tool, ResultFormatsFromExtensionOrOption)
+{
+    write("pairs.txt", "1 1 5 1\n3 2 7 2\n");
+    ASSERT_EQ(run("in.bmp pairs.txt want.bmp").status, 0);
+    SurfacePtr want(image_load(at("want.bmp").c_str(), nullptr));
+    ASSERT_NE(want, nullptr);
+    const struct {
+        std::string args, file, magic;
+    } cases[] = {
+        {"in.bmp pairs.txt a.png", "a.png", "\x89PNG"},
+        {"in.bmp pairs.txt a.JPG", "a.JPG", "\xFF\xD8\xFF"},
+        {"-Q 100 in.bmp pairs.txt a.jpeg", "a.jpeg", "\xFF\xD8\xFF"},
+        {"--format png in.bmp pairs.txt b.bmp", "b.bmp", "\x89PNG"},
+        {"-f jpeg in.bmp pairs.txt b.png", "b.png", "\xFF\xD8\xFF"},
+        {"--format=BMP in.bmp pairs.txt c.jpg", "c.jpg", "BM"},
+        {"in.bmp pairs.txt - >stdout.png", "stdout.png", "\x89PNG"},
+        {"--format bmp in.bmp pairs.txt - >stdout.bmp", "stdout.bmp", "BM"},
+    };
+    for (const auto& c : cases) {
+        const std::string command = "cd '" + dir + "' && " TAVROSK_WARP " " + c.args + " 2>err.txt";
+        EXPECT_EQ(std::system(command.c_str()), 0) << c.args << ": " << read("err.txt");
+        EXPECT_EQ(read("err.txt"), "") << c.args;
+        const std::string bytes = read(c.file);
+        EXPECT_EQ(bytes.compare(0, c.magic.size(), c.magic), 0) << c.args;
+        SurfacePtr got(image_load(at(c.file).c_str(), nullptr));
+        ASSERT_NE(got, nullptr) << c.args;
+        if (c.magic == "\xFF\xD8\xFF")
+            EXPECT_EQ(got->w * got->h, want->w * want->h) << c.args;
+        else
+            EXPECT_EQ(compare_rgb(want.get(), got.get()), "") << c.args;
+    }
+    // Quality reaches the JPEG writer: the best quality makes the larger file.
+    EXPECT_GT(read("a.jpeg").size(), read("a.JPG").size());
+}
+
+// Results behave as files should: written through a symlink, a read-only
+// file refused (even for root) and untouched, no temporary left behind by
+// any failure, a disk filling up midway (ulimit -f) reported, not half-written.
+TEST_F(Tool, ResultFilesAreNeverClobberedOrHalfWritten)
+{
+    write("pairs.txt", "1 1 5 1\n3 2 7 2\n");
+    mkdir(at("real").c_str(), 0755);
+    write("real/target.png", "old target");
+    ASSERT_EQ(symlink("real/target.png", at("link.png").c_str()), 0);
+    Outcome r = run("in.bmp pairs.txt link.png");
+    EXPECT_EQ(r.status, 0) << r.err;
+    char target[256] = {};
+    EXPECT_EQ(readlink(at("link.png").c_str(), target, sizeof target - 1), 15) << "the link must stay a link";
+    EXPECT_EQ(read("real/target.png").compare(0, 4, "\x89PNG"), 0);
+    EXPECT_EQ(folder_entries(at("real")), std::vector<std::string>{"target.png"});
+
+    write("locked.png", "read-only result");
+    chmod(at("locked.png").c_str(), 0444);
+    // A big random image, so that its PNG outgrows a 16 KiB file size limit.
+    SurfacePtr noise(make_surface(200, 150, 24));
+    fill_random(noise.get(), 8);
+    ASSERT_EQ(SDL_SaveBMP(noise.get(), at("noise.bmp").c_str()), 0);
+    const std::vector<std::string> before = entries();
+    const struct {
+        std::string args, err;
+        int status;
+    } cases[] = {
+        {"in.bmp pairs.txt locked.png", "locked.png: is read-only; not replaced", 1},
+        {"in.bmp pairs.txt old.tiff",
+         "old.tiff: cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg, or --format bmp|png|jpeg\n"
+         "usage: tavrosk-warp [options] SOURCE SEGMENTS RESULT\nTry 'tavrosk-warp --help' for more information.",
+         2},
+        {"in.bmp pairs.txt noext",
+         "noext: cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg, or --format bmp|png|jpeg\n"
+         "usage: tavrosk-warp [options] SOURCE SEGMENTS RESULT\nTry 'tavrosk-warp --help' for more information.",
+         2},
+        {"--format tiff in.bmp pairs.txt old.bmp",
+         "--format: 'tiff' is not bmp, png or jpeg\n"
+         "usage: tavrosk-warp [options] SOURCE SEGMENTS RESULT\nTry 'tavrosk-warp --help' for more information.",
+         2},
+        {"-Q 0 in.bmp pairs.txt old.bmp", "--quality: '0' is not a whole number from 1 to 100", 1},
+        {"real pairs.txt old.bmp", "real: is a directory", 1},
+    };
+    for (const auto& c : cases) {
+        Outcome o = run(c.args);
+        EXPECT_EQ(o.status, c.status) << c.args;
+        EXPECT_EQ(o.err, "tavrosk-warp: " + c.err + "\n") << c.args;
+        EXPECT_EQ(entries(), before) << c.args;
+    }
+    EXPECT_EQ(read("locked.png"), "read-only result");
+
+    write("noise-old.png", "previous noise");
+    const std::string command = "cd '" + dir + "' && ulimit -f 16 && " TAVROSK_WARP
+                                " noise.bmp pairs.txt noise-old.png 2>err.txt";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(read("err.txt"), "tavrosk-warp: noise-old.png: cannot write: File too large\n");
+    EXPECT_EQ(read("noise-old.png"), "previous noise");
+    std::vector<std::string> after = before;
+    after.insert(after.end(), {"err.txt", "noise-old.png"});
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(entries(), after) << "a temporary file was left behind";
+}
+
+// Truncated and foreign inputs are refused with a line that names them.
+TEST_F(Tool, CutOrForeignImagesAreRefused)
+{
+    write("pairs.txt", "1 1 5 1\n3 2 7 2\n");
+    SurfacePtr image(make_surface(30, 20, 24));
+    fill_random(image.get(), 4);
+    const std::string png = as_string(encode(image.get(), IMAGE_PNG));
+    const std::string jpeg = as_string(encode(image.get(), IMAGE_JPEG));
+    write("cut.png", png.substr(0, png.size() / 2));
+    write("cut.jpg", jpeg.substr(0, jpeg.size() / 2));
+    write("image.gif", "GIF89a\x01\x00\x01\x00");
+    const std::string before = read("old.bmp");
+    for (const char* name : {"cut.png", "cut.jpg", "image.gif"}) {
+        Outcome r = run(std::string(name) + " pairs.txt old.bmp");
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.err.rfind(std::string("tavrosk-warp: ") + name + ": ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(read("old.bmp"), before);
+    }
+    EXPECT_EQ(run("image.gif pairs.txt old.bmp").err, "tavrosk-warp: image.gif: not a BMP, PNG or JPEG image\n");
+    // Inputs that would exhaust memory are refused before they are read: a
+    // device, and a (sparse) file larger than any image the decoders take.
+    EXPECT_EQ(run("/dev/zero pairs.txt old.bmp").err, "tavrosk-warp: /dev/zero: is a device, not an image file\n");
+    write("huge.bmp", "BM");
+    ASSERT_EQ(truncate(at("huge.bmp").c_str(), (1LL << 30) + 1), 0);
+    EXPECT_EQ(run("huge.bmp pairs.txt old.bmp").err,
+              "tavrosk-warp: huge.bmp: file too large for an image (over 1 GiB)\n");
+    EXPECT_EQ(read("old.bmp"), before);
+}
+
+// Weights that overflow leave pixels without a finite source point: the
+// result is still written, with one warning that counts them.
+TEST_F(Tool, OverflowingWeightsWarnAndStillWrite)
+{
+    write("pairs.txt", "1 1 5 1\n3 2 7 2\n");
+    Outcome r = run("-p 1e308 in.bmp pairs.txt huge.bmp");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "tavrosk-warp: warning: 24 of 24 pixels have no finite source point and are black; the weights "
+                     "overflow or underflow, most likely because of the parameters (p 1e+308, a 1, b 1)\n");
+    SurfacePtr huge(SDL_LoadBMP(at("huge.bmp").c_str()));
+    ASSERT_NE(huge, nullptr);
+    for (int y = 0; y < huge->h; ++y)
+        for (int x = 0; x < huge->w; ++x) {
+            Uint8 c[3];
+            get_pixel(huge.get(), x, y, &c[0], &c[1], &c[2]);
+            EXPECT_TRUE(c[0] == 0 && c[1] == 0 && c[2] == 0) << x << ", " << y;
+        }
+    EXPECT_EQ(run("in.bmp pairs.txt fine.bmp").err, "");
+}
+
+// A terminal on standard output gets no binary data; a long warp on a
+// terminal shows a progress line that is erased at the end, and --quiet or
+// a pipe shows none.
+TEST_F(Tool, TerminalsGetProgressButNoBinaryData)
+{
+    write("pairs.txt", "1 1 5 1\n3 2 7 2\n");
+    Outcome r = run_on_terminal(dir, "in.bmp pairs.txt -");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "tavrosk-warp: standard output is a terminal; not writing binary data to it (redirect it or "
+                     "give a file name)\r\n");
+
+    // The literal kernel on 1000 x 800 pixels and 50 pairs takes about two
+    // seconds here, well over the second before a line shows.
+    SurfacePtr big(make_surface(1000, 800, 24));
+    fill_random(big.get(), 2);
+    ASSERT_EQ(SDL_SaveBMP(big.get(), at("big.bmp").c_str()), 0);
+    std::string pairs;
+    std::mt19937 rng(1);
+    for (int i = 0; i < 100; ++i)
+        pairs += std::to_string(rng() % 1000) + " " + std::to_string(rng() % 800) + " " +
+                 std::to_string(rng() % 1000) + " " + std::to_string(rng() % 800) + "\n";
+    write("many.txt", pairs);
+    Outcome shown = run_on_terminal(dir, "--reference big.bmp many.txt big-out.png");
+    EXPECT_EQ(shown.status, 0) << shown.out;
+    EXPECT_NE(shown.out.find("tavrosk-warp: "), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("% ("), std::string::npos) << shown.out;
+    ASSERT_GE(shown.out.size(), 4u);
+    EXPECT_EQ(shown.out.substr(shown.out.size() - 4), "\r\033[K") << "the line must be erased at the end";
+    Outcome quiet = run_on_terminal(dir, "--quiet --reference big.bmp many.txt big-out.png");
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out, "");
+    Outcome piped = run("--reference big.bmp many.txt big-out.png");
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.err, "");
 }
 
 }  // namespace

@@ -80,12 +80,6 @@ SDL_Surface* fold_map(SDL_Surface* result, const uint8_t* flags, const Segment* 
 // ("cannot write: ERROR") when the stream failed.
 bool write_flo(std::FILE* out, const double* sx, const double* sy, int w, int h, std::string* problem);
 
-// The counts, fold map and field of one warp, made on the warp's threads
-// while each row of points is in cache: views_start points options->rows at
-// `views`, warp_run hands it the rows, views_finish completes the results.
-// A row is finished as soon as it and the row below it have come, by one
-// thread at a time, in order, so the field is written as it goes; only the
-// rows waiting for a neighbour are kept.
 // Rows of the field gathered in floats, so that the stream gets them in
 // writes of about 64 KiB rather than one a row.
 struct FieldBuffer {
@@ -93,6 +87,12 @@ struct FieldBuffer {
     size_t used = 0;
 };
 
+// The counts, fold map and field of one warp, made on the warp's threads
+// while each row of points is in cache: views_start points options->rows at
+// `views`, warp_run hands it the rows, views_finish completes the results.
+// A row is finished as soon as it and the row below it have come, by one
+// thread at a time, in order, so the field is written as it goes; only the
+// rows waiting for a neighbour are kept.
 struct WarpViews {
     // The results, complete after views_finish.
     FoldCounts counts;    // when a map was given

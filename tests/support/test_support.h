@@ -1,6 +1,5 @@
 // Helpers shared by the unit tests: surfaces of a given depth filled with
-// known or random pixels, an owner that frees a surface however the test
-// ends, an exact comparison that reports the first differing pixels with
+// known or random pixels, an exact comparison that reports the first differing pixels with
 // their coordinates, a scratch folder for tests that work on files, and
 // seeded random warp cases for the comparison tests.
 #pragma once
@@ -13,14 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "raster/pixel.h"  // SurfacePtr: an assertion that ends a test early frees its surfaces too
 #include "warp/segment.h"
 #include "warp/warp.h"
 
-struct SurfaceFree {
-    void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
-};
-// Owns one surface; a failed assertion that leaves the test early frees it too.
-using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceFree>;
 
 // depth 8 (a 256-entry palette of distinct colours), 15, 16, 24 or 32.
 SDL_Surface* make_surface(int w, int h, int depth);

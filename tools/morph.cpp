@@ -171,7 +171,7 @@ void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame
         if (helper.joinable()) {
             warp_second(second_options);
             helper.join();
-            return blend(job->warped_first, job->warped_second, t, threads, &job->mixed, frame);
+            return blend(job->warped_first, job->warped_second, t, job->options.threads, &job->mixed, frame);
         }
     }
     warp_first(job->options);

@@ -4,13 +4,17 @@
 //
 // Usage: codec_bench [--benchmark_... flags] DIR
 //   DIR/src.bmp, DIR/src.png, DIR/src.jpg   the image that is decoded;
-//   DIR/warped.bmp                          the pixels that are encoded.
+//   DIR/warped.bmp, DIR/warped-jpeg.bmp     the pixels that are encoded:
+//       tavrosk-warp's results for a lossless source and for the JPEG one,
+//       which compress differently.
 // The pixels are encoded from a 32-bit surface with SDL's default masks, the
-// surface tavrosk-warp holds its result in ("xrgb32"), and from the decoders'
-// 24-bit R, G, B layout ("rgb24"); the libraries encode from a packed R, G, B
-// buffer. Before timing anything the program checks that both sides do the
-// same work: the same decoded pixels, the same JPEG and BMP bytes, the same
-// compressed PNG data (IDAT); it exits with status 1 if they differ.
+// surface tavrosk-warp holds its result in ("xrgb32"), and, for warped.bmp,
+// from the decoders' 24-bit R, G, B layout ("rgb24"); the libraries encode
+// from a packed R, G, B buffer. Benchmark names: decode/FORMAT/SIDE and
+// encode/FORMAT/SIDE/PICTURE. Before timing anything the program checks that
+// both sides do the same work: the same decoded pixels, the same JPEG and BMP
+// bytes, the same compressed PNG data (IDAT); it exits with status 1 if they
+// differ.
 //
 // The bare libraries: libpng's simplified API (png_image_begin_read_from_memory,
 // png_image_finish_read, png_image_write_to_memory, default compression);
@@ -62,13 +66,19 @@ Bytes rgb_of(SDL_Surface* s)
     return rgb;
 }
 
+// Pixels to encode, in the layouts both sides encode from.
+struct Picture {
+    std::string name;
+    SDL_Surface* xrgb32;
+    SDL_Surface* rgb24;
+    Bytes rgb;  // packed R, G, B
+    int w, h;
+};
+
 // The inputs, read once.
 struct Inputs {
     Bytes file[3];  // by ImageFormat: BMP, PNG, JPEG
-    SDL_Surface* xrgb32 = nullptr;
-    SDL_Surface* rgb24 = nullptr;
-    Bytes rgb;  // packed R, G, B of the pixels to encode
-    int w = 0, h = 0;
+    Picture pictures[2];
 };
 Inputs inputs;
 
@@ -250,21 +260,23 @@ bool same_work()
     const Bytes jpeg_pixels = tavrosk_decode_rgb(jpeg);
     check(!jpeg_pixels.empty() && jpeg_pixels == jpeg_library_decode(jpeg), "JPEG: decoded pixels differ");
 
-    const int w = inputs.w, h = inputs.h;
-    Bytes ours = buffer_for(w, h), theirs = buffer_for(w, h);
-    for (SDL_Surface* image : {inputs.xrgb32, inputs.rgb24}) {
-        size_t n = tavrosk_encode(image, IMAGE_BMP, &ours), m = bmp_library_encode(inputs.xrgb32, &theirs);
-        check(n > 0 && n == m && std::memcmp(ours.data(), theirs.data(), n) == 0, "BMP: encoded bytes differ");
-        n = tavrosk_encode(image, IMAGE_JPEG, &ours);
-        m = jpeg_library_encode(inputs.rgb, w, h, &theirs);
-        check(n > 0 && n == m && std::memcmp(ours.data(), theirs.data(), n) == 0, "JPEG: encoded bytes differ");
-        n = tavrosk_encode(image, IMAGE_PNG, &ours);
-        m = png_library_encode(inputs.rgb, w, h, &theirs);
-        const Bytes ours_png(ours.begin(), ours.begin() + static_cast<std::ptrdiff_t>(n));
-        const Bytes theirs_png(theirs.begin(), theirs.begin() + static_cast<std::ptrdiff_t>(m));
-        check(n > 0 && m > 0 && png_chunks(ours_png, "IDAT") == png_chunks(theirs_png, "IDAT"),
-              "PNG: compressed data (IDAT) differs");
-        check(tavrosk_decode_rgb(ours_png) == inputs.rgb, "PNG: our encoding does not give the pixels back");
+    for (const Picture& pic : inputs.pictures) {
+        const int w = pic.w, h = pic.h;
+        Bytes ours = buffer_for(w, h), theirs = buffer_for(w, h);
+        for (SDL_Surface* image : {pic.xrgb32, pic.rgb24}) {
+            size_t n = tavrosk_encode(image, IMAGE_BMP, &ours), m = bmp_library_encode(pic.xrgb32, &theirs);
+            check(n > 0 && n == m && std::memcmp(ours.data(), theirs.data(), n) == 0, "BMP: encoded bytes differ");
+            n = tavrosk_encode(image, IMAGE_JPEG, &ours);
+            m = jpeg_library_encode(pic.rgb, w, h, &theirs);
+            check(n > 0 && n == m && std::memcmp(ours.data(), theirs.data(), n) == 0, "JPEG: encoded bytes differ");
+            n = tavrosk_encode(image, IMAGE_PNG, &ours);
+            m = png_library_encode(pic.rgb, w, h, &theirs);
+            const Bytes ours_png(ours.begin(), ours.begin() + static_cast<std::ptrdiff_t>(n));
+            const Bytes theirs_png(theirs.begin(), theirs.begin() + static_cast<std::ptrdiff_t>(m));
+            check(n > 0 && m > 0 && png_chunks(ours_png, "IDAT") == png_chunks(theirs_png, "IDAT"),
+                  "PNG: compressed data (IDAT) differs");
+            check(tavrosk_decode_rgb(ours_png) == pic.rgb, "PNG: our encoding does not give the pixels back");
+        }
     }
     return same;
 }
@@ -298,9 +310,9 @@ void BM_DecodeLibrary(benchmark::State& state, ImageFormat format)
     }
 }
 
-void BM_EncodeTavrosk(benchmark::State& state, ImageFormat format, SDL_Surface* image)
+void BM_EncodeTavrosk(benchmark::State& state, ImageFormat format, const Picture* pic, SDL_Surface* image)
 {
-    Bytes out = buffer_for(inputs.w, inputs.h);
+    Bytes out = buffer_for(pic->w, pic->h);
     size_t size = 0;
     for (auto _ : state) {
         size = tavrosk_encode(image, format, &out);
@@ -309,17 +321,17 @@ void BM_EncodeTavrosk(benchmark::State& state, ImageFormat format, SDL_Surface* 
     state.counters["bytes"] = static_cast<double>(size);
 }
 
-void BM_EncodeLibrary(benchmark::State& state, ImageFormat format)
+void BM_EncodeLibrary(benchmark::State& state, ImageFormat format, const Picture* pic)
 {
-    Bytes out = buffer_for(inputs.w, inputs.h);
+    Bytes out = buffer_for(pic->w, pic->h);
     size_t size = 0;
     for (auto _ : state) {
         if (format == IMAGE_BMP)
-            size = bmp_library_encode(inputs.xrgb32, &out);
+            size = bmp_library_encode(pic->xrgb32, &out);
         else if (format == IMAGE_PNG)
-            size = png_library_encode(inputs.rgb, inputs.w, inputs.h, &out);
+            size = png_library_encode(pic->rgb, pic->w, pic->h, &out);
         else
-            size = jpeg_library_encode(inputs.rgb, inputs.w, inputs.h, &out);
+            size = jpeg_library_encode(pic->rgb, pic->w, pic->h, &out);
         benchmark::DoNotOptimize(size);
     }
     state.counters["bytes"] = static_cast<double>(size);
@@ -335,26 +347,32 @@ bool load_inputs(const std::string& dir)
             return false;
         }
     }
-    std::string problem;
-    SDL_Surface* warped = image_load((dir + "/warped.bmp").c_str(), &problem);
-    if (!warped) {
-        std::fprintf(stderr, "codec_bench: %s/warped.bmp: %s\n", dir.c_str(), problem.c_str());
-        return false;
-    }
-    inputs.w = warped->w;
-    inputs.h = warped->h;
-    inputs.rgb = rgb_of(warped);
-    inputs.xrgb32 = SDL_CreateRGBSurface(0, warped->w, warped->h, 32, 0, 0, 0, 0);
-    inputs.rgb24 = create_rgb24_surface(warped->w, warped->h);
-    if (!inputs.xrgb32 || !inputs.rgb24)
-        return false;
-    const unsigned char* p = inputs.rgb.data();
-    for (int y = 0; y < warped->h; ++y)
-        for (int x = 0; x < warped->w; ++x, p += 3) {
-            put_pixel(inputs.xrgb32, x, y, p[0], p[1], p[2]);
-            put_pixel(inputs.rgb24, x, y, p[0], p[1], p[2]);
+    const char* pictures[2] = {"warped", "warped-jpeg"};
+    for (int i = 0; i < 2; ++i) {
+        Picture& pic = inputs.pictures[i];
+        pic.name = pictures[i];
+        const std::string path = dir + "/" + pic.name + ".bmp";
+        std::string problem;
+        SDL_Surface* warped = image_load(path.c_str(), &problem);
+        if (!warped) {
+            std::fprintf(stderr, "codec_bench: %s: %s\n", path.c_str(), problem.c_str());
+            return false;
         }
-    SDL_FreeSurface(warped);
+        pic.w = warped->w;
+        pic.h = warped->h;
+        pic.rgb = rgb_of(warped);
+        SDL_FreeSurface(warped);
+        pic.xrgb32 = SDL_CreateRGBSurface(0, pic.w, pic.h, 32, 0, 0, 0, 0);
+        pic.rgb24 = create_rgb24_surface(pic.w, pic.h);
+        if (!pic.xrgb32 || !pic.rgb24)
+            return false;
+        const unsigned char* p = pic.rgb.data();
+        for (int y = 0; y < pic.h; ++y)
+            for (int x = 0; x < pic.w; ++x, p += 3) {
+                put_pixel(pic.xrgb32, x, y, p[0], p[1], p[2]);
+                put_pixel(pic.rgb24, x, y, p[0], p[1], p[2]);
+            }
+    }
     return true;
 }
 
@@ -365,28 +383,37 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: codec_bench [--benchmark_... flags] DIR\n"
-                             "DIR holds src.bmp, src.png, src.jpg (decoded) and warped.bmp (encoded)\n");
+                             "DIR holds src.bmp, src.png, src.jpg (decoded), warped.bmp and warped-jpeg.bmp "
+                             "(encoded)\n");
         return 2;
     }
     if (!load_inputs(argv[1]) || !same_work())
         return 1;
     static const char* names[3] = {"bmp", "png", "jpeg"};
+    std::vector<benchmark::internal::Benchmark*> cases;
     for (ImageFormat f : {IMAGE_BMP, IMAGE_PNG, IMAGE_JPEG}) {
         const std::string n = names[f];
-        std::vector<benchmark::internal::Benchmark*> cases = {
-            benchmark::RegisterBenchmark(("decode/" + n + "/tavrosk").c_str(), BM_DecodeTavrosk, f),
-            benchmark::RegisterBenchmark(("decode/" + n + "/library").c_str(), BM_DecodeLibrary, f),
-            benchmark::RegisterBenchmark(("encode/" + n + "/tavrosk-xrgb32").c_str(), BM_EncodeTavrosk, f,
-                                         inputs.xrgb32),
-            benchmark::RegisterBenchmark(("encode/" + n + "/tavrosk-rgb24").c_str(), BM_EncodeTavrosk, f,
-                                         inputs.rgb24),
-            benchmark::RegisterBenchmark(("encode/" + n + "/library").c_str(), BM_EncodeLibrary, f)};
-        for (auto* b : cases)
-            b->UseRealTime()->Unit(benchmark::kMillisecond);
+        cases.push_back(benchmark::RegisterBenchmark(("decode/" + n + "/tavrosk").c_str(), BM_DecodeTavrosk, f));
+        cases.push_back(benchmark::RegisterBenchmark(("decode/" + n + "/library").c_str(), BM_DecodeLibrary, f));
+        for (const Picture& pic : inputs.pictures) {
+            const std::string suffix = "/" + pic.name;
+            cases.push_back(benchmark::RegisterBenchmark(("encode/" + n + "/tavrosk-xrgb32" + suffix).c_str(),
+                                                         BM_EncodeTavrosk, f, &pic, pic.xrgb32));
+            // The decoders' layout, for the lossless source's result only.
+            if (&pic == &inputs.pictures[0])
+                cases.push_back(benchmark::RegisterBenchmark(("encode/" + n + "/tavrosk-rgb24" + suffix).c_str(),
+                                                             BM_EncodeTavrosk, f, &pic, pic.rgb24));
+            cases.push_back(benchmark::RegisterBenchmark(("encode/" + n + "/library" + suffix).c_str(),
+                                                         BM_EncodeLibrary, f, &pic));
+        }
     }
+    for (auto* b : cases)
+        b->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    SDL_FreeSurface(inputs.xrgb32);
-    SDL_FreeSurface(inputs.rgb24);
+    for (Picture& pic : inputs.pictures) {
+        SDL_FreeSurface(pic.xrgb32);
+        SDL_FreeSurface(pic.rgb24);
+    }
     return 0;
 }

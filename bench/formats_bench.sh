@@ -3,10 +3,7 @@
 # the 50 pairs of scripts/bench.sh, held as BMP, PNG and JPEG (quality 92,
 # 4:2:0, as tavrosk-warp writes by default), it times with hyperfine, for
 # every pair of source and result format:
-#   - tavrosk-warp SOURCE pairs RESULT, which writes the result through a
-#     temporary file and fsync;
-#   - tavrosk-warp --format F SOURCE pairs - >/dev/null, the same work without
-#     the disk: the codec costs are taken from these runs;
+#   - tavrosk-warp SOURCE pairs RESULT;
 #   - ImageMagick's plain conversion, convert SOURCE RESULT (its codecs alone);
 #   - ImageMagick's Shepards distortion with the same pairs, as in
 #     scripts/bench.sh;
@@ -14,11 +11,13 @@
 # memory next to the bare libraries doing the same work. ImageMagick writes
 # PNG at -quality 65 (zlib level 6 with adaptive filtering, as libpng's
 # defaults that we use) and JPEG at -quality 92 -sampling-factor 2x2, so that
-# both programs write with the same settings.
+# both programs write with the same settings. The files live in /dev/shm
+# (tmpfs), where it exists, so that the disk stays out of the times: the fsync
+# with which tavrosk-warp writes its result is nearly free there.
 # Prints two tables and the load average before and after.
 # Builds Release in build-bench. Not part of scripts/test.sh.
 # Usage: bench/formats_bench.sh [RUNS]
-#   RUNS: hyperfine runs per command and codec_bench repetitions, default 10
+#   RUNS: runs of every command and codec_bench repetitions, default 10
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -30,7 +29,9 @@ build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVROSK_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target codec_bench tavrosk-warp >/dev/null
 
-work=$(mktemp -d)
+tmp=/dev/shm
+[ -d "$tmp" ] && [ -w "$tmp" ] || tmp=${TMPDIR:-/tmp}
+work=$(mktemp -d -p "$tmp")
 trap 'rm -rf "$work"' EXIT
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -38,15 +39,19 @@ bench_inputs "$work"
 "$im" "$work/src.bmp" -quality 65 "$work/src.png"
 "$im" "$work/src.bmp" -quality 92 -sampling-factor 2x2 "$work/src.jpg"
 tool="$build/tavrosk-warp"
-# The pixels that codec_bench encodes: tavrosk-warp's result for this image.
-"$tool" --quiet "$work/src.bmp" "$work/pairs.txt" "$work/warped.bmp"
+# The pixels that codec_bench encodes: tavrosk-warp's results for a lossless
+# source and for the JPEG one.
+"$tool" "$work/src.bmp" "$work/pairs.txt" "$work/warped.bmp"
+"$tool" "$work/src.jpg" "$work/pairs.txt" "$work/warped-jpeg.bmp"
 
-"$build/bench/codec_bench" --benchmark_repetitions="$runs" --benchmark_report_aggregates_only=true \
-    --benchmark_out="$work/codecs.json" --benchmark_out_format=json "$work" >/dev/null
+# Repetitions in random order across the cases, so that a change in the
+# machine's load falls on every case alike.
+"$build/bench/codec_bench" --benchmark_repetitions="$runs" --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true --benchmark_out="$work/codecs.json" --benchmark_out_format=json \
+    "$work" >/dev/null
 
 # ImageMagick's output options for each result format.
 declare -A im_out=([bmp]="" [png]="-quality 65" [jpg]="-quality 92 -sampling-factor 2x2")
-declare -A word=([bmp]=bmp [png]=png [jpg]=jpeg)
 im_file() { [ "$1" = bmp ] && echo "BMP3:$2" || echo "$2"; }
 shepards="-filter point -interpolate bilinear -distort Shepards '$(cat "$work/shepards.txt")'"
 commands=()
@@ -54,57 +59,71 @@ for s in bmp png jpg; do
     for r in bmp png jpg; do
         out=$(im_file "$r" "$work/im.$r")
         commands+=(-n "tool $s $r" "$tool $work/src.$s $work/pairs.txt $work/out.$r"
-                   -n "stdout $s $r" "$tool --format ${word[$r]} $work/src.$s $work/pairs.txt - >/dev/null"
                    -n "convert $s $r" "$im $work/src.$s ${im_out[$r]} $out"
                    -n "shepards $s $r" "$im $work/src.$s $shepards ${im_out[$r]} $out")
     done
 done
-hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/times.json" "${commands[@]}" >/dev/null
+# Rounds of one run of every command rather than all runs of one command in a
+# row, so that a change in the machine's load falls on every command alike;
+# the first round is preceded by one warmup run of each.
+for round in $(seq "$runs"); do
+    hyperfine --style none --warmup $((round == 1)) --runs 1 --export-json "$work/times-$round.json" \
+        "${commands[@]}" >/dev/null
+done
 
 python3 - "$work" "$runs" "$(nproc)" "$load_before" "$(cut -d' ' -f1-3 /proc/loadavg)" <<'PY'
-import json, sys
+import json, statistics, sys
 work, runs, cores, load_before, load_after = sys.argv[1:]
-times = {r["command"]: r["median"] for r in json.load(open(f"{work}/times.json"))["results"]}
-codec = {b["run_name"].removesuffix("/real_time"): b["real_time"]
+runs_of = {}
+for round in range(1, int(runs) + 1):
+    for r in json.load(open(f"{work}/times-{round}.json"))["results"]:
+        runs_of.setdefault(r["command"], []).extend(r["times"])
+times = {command: statistics.median(t) for command, t in runs_of.items()}
+codec = {b["run_name"]: b["cpu_time"]
          for b in json.load(open(f"{work}/codecs.json"))["benchmarks"] if b.get("aggregate_name") == "median"}
 name = {"bmp": "BMP", "png": "PNG", "jpg": "JPEG"}
 lib = {"bmp": "bmp", "png": "png", "jpg": "jpeg"}
 
 
-def bare(s, r):
-    """The libraries decoding s and encoding r in memory, less SDL's BMP decode and encode, ms."""
-    total = lambda a, b: codec[f"decode/{lib[a]}/library"] + codec[f"encode/{lib[b]}/library"]
-    return total(s, r) - total("bmp", "bmp")
+def codecs(s, r, side):
+    """Decoding s and encoding the warped result as r in memory, ms."""
+    encoder = "tavrosk-xrgb32" if side == "tavrosk" else side
+    picture = "warped-jpeg" if s == "jpg" else "warped"
+    return codec[f"decode/{lib[s]}/{side}"] + codec[f"encode/{lib[r]}/{encoder}/{picture}"]
 
 
-print(f"Whole process, 1600x1200, 50 pairs, {cores} hardware threads: hyperfine median of {runs} runs")
-print("  file    tavrosk-warp SOURCE pairs RESULT (s; the result is written through fsync)")
-print("  stdout  tavrosk-warp --format F SOURCE pairs - >/dev/null (s)")
-print("  codec   stdout less stdout BMP -> BMP: what reading and writing the formats cost the tool (ms)")
-print("  bare    the libraries' own decode and encode in memory, less SDL's BMP ones (ms, codec_bench)")
-print("  within  codec is at most bare + 10 % or bare + 5 ms, whichever is more")
-print("  IM convert, IM Shepards: ImageMagick's plain conversion and its Shepards warp (s)")
-print(f"{'source -> result':<16} {'file':>6} {'stdout':>6} {'codec':>6} {'bare':>6} {'within':>6}"
-      f" {'IM convert':>10} {'IM Shepards':>11}")
-base = times["stdout bmp bmp"]
+print(f"Whole process, 1600x1200, 50 pairs, {cores} hardware threads, files in tmpfs: hyperfine, median of {runs} runs")
+print("  codec cost: the tool's time less its BMP -> BMP time (ms)")
+print("  bare codecs: the libraries' decode and encode of the same pixels in memory, less SDL's BMP ones")
+print("    (CPU ms, from the codec table below)")
+print("  within: codec cost <= bare codecs + 10 % or + 5 ms, whichever is more")
+print(f"{'source -> result':<16} {'tavrosk-warp s':>14} {'codec cost':>10} {'bare codecs':>11} {'within':>6}"
+      f" {'IM convert s':>12} {'IM Shepards s':>13}")
+base = times["tool bmp bmp"]
 for s in ("bmp", "png", "jpg"):
     for r in ("bmp", "png", "jpg"):
-        cost, b = 1000 * (times[f"stdout {s} {r}"] - base), bare(s, r)
-        within = "-" if s == r == "bmp" else ("yes" if cost <= b + max(0.1 * b, 5) else "no")
-        print(f"{name[s] + ' -> ' + name[r]:<16} {times[f'tool {s} {r}']:>6.3f} {times[f'stdout {s} {r}']:>6.3f}"
-              f" {cost:>6.1f} {b:>6.1f} {within:>6} {times[f'convert {s} {r}']:>10.3f}"
-              f" {times[f'shepards {s} {r}']:>11.3f}")
+        tool = times[f"tool {s} {r}"]
+        cost, bare = 1000 * (tool - base), codecs(s, r, "library") - codecs("bmp", "bmp", "library")
+        within = "-" if s == r == "bmp" else ("yes" if cost <= bare + max(0.1 * bare, 5) else "no")
+        print(f"{name[s] + ' -> ' + name[r]:<16} {tool:>14.3f} {cost:>10.1f} {bare:>11.1f} {within:>6}"
+              f" {times[f'convert {s} {r}']:>12.3f} {times[f'shepards {s} {r}']:>13.3f}")
 print()
-print(f"Codecs in memory, 1600x1200 (codec_bench, median of {runs} repetitions, ms)")
-print("tavrosk = image_decode / image_encode; library = libpng's simplified API, libjpeg-turbo, SDL's BMP code")
-print(f"{'operation':<34} {'tavrosk':>8} {'library':>8} {'overhead':>9}")
-for op in ("decode", "encode"):
-    for f in ("bmp", "png", "jpeg"):
-        sides = {"decode": [("tavrosk", "")],
-                 "encode": [("tavrosk-xrgb32", " from 32-bit XRGB"), ("tavrosk-rgb24", " from 24-bit RGB")]}[op]
-        for side, source in sides:
-            a, b = codec[f"{op}/{f}/{side}"], codec[f"{op}/{f}/library"]
-            print(f"{op + ' ' + f.upper() + source:<34} {a:>8.2f} {b:>8.2f} {100 * (a / b - 1):>8.1f}%")
+print(f"Codecs in memory, 1600x1200: codec_bench, median of {runs} repetitions, CPU ms")
+print("  tavrosk: image_decode, image_encode; library: libpng's simplified API, libjpeg-turbo, SDL's BMP code")
+print("  encode from: the 32-bit XRGB surface tavrosk-warp holds its result in, or the decoders' 24-bit RGB one;")
+print("  the pixels are the result for the BMP/PNG source, or for the JPEG source")
+print(f"{'operation':<44} {'tavrosk':>8} {'library':>8} {'overhead':>9}")
+rows = [(f"decode {f.upper()}", f"decode/{f}/tavrosk", f"decode/{f}/library") for f in ("bmp", "png", "jpeg")]
+for f in ("bmp", "png", "jpeg"):
+    for picture, source in (("warped", "BMP/PNG"), ("warped-jpeg", "JPEG")):
+        for layout, text in (("xrgb32", "32-bit XRGB"), ("rgb24", "24-bit RGB")):
+            ours = f"encode/{f}/tavrosk-{layout}/{picture}"
+            if ours in codec:
+                rows.append((f"encode {f.upper()}, {source} source, from {text}", ours,
+                             f"encode/{f}/library/{picture}"))
+for label, ours, theirs in rows:
+    a, b = codec[ours], codec[theirs]
+    print(f"{label:<44} {a:>8.2f} {b:>8.2f} {100 * (a / b - 1):>8.1f}%")
 print()
 print(f"load average (1, 5, 15 min): {load_before} before, {load_after} after")
 PY

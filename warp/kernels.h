@@ -38,5 +38,6 @@ struct FastTable {
 void fast_table_build(FastTable* table, const Segment* segments, int n, const WarpParams& params);
 
 // Source points of pixels (0, y) .. (count - 1, y) into sx[0 .. count - 1]
-// and sy[0 .. count - 1], on the instruction set chosen for this CPU.
-void fast_row_points(const FastTable* table, int y, int count, double* sx, double* sy);
+// and sy[0 .. count - 1], on the instruction set chosen for this CPU; returns
+// how many of them are not finite.
+int fast_row_points(const FastTable* table, int y, int count, double* sx, double* sy);

@@ -72,9 +72,7 @@ static void run_rows(RowJob* job)
     std::vector<uint32_t> scratch(w + SAMPLE_ROW_PAD);
     long long nonfinite = 0;
     for (int y = job->next_row.fetch_add(1); y < job->h; y = job->next_row.fetch_add(1)) {
-        fast_row_points(job->table, y, w, sx.data(), sy.data());
-        for (int x = 0; x < w; ++x)
-            nonfinite += !std::isfinite(sx[x]) || !std::isfinite(sy[x]);
+        nonfinite += fast_row_points(job->table, y, w, sx.data(), sy.data());
         if (options.points_x) {
             std::memcpy(options.points_x + static_cast<std::ptrdiff_t>(y) * w, sx.data(), sizeof(double) * w);
             std::memcpy(options.points_y + static_cast<std::ptrdiff_t>(y) * w, sy.data(), sizeof(double) * w);

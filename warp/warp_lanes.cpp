@@ -26,7 +26,7 @@ namespace tavrosk {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-void RowPoints(const FastTable* table, int y, int count, double* sx, double* sy)
+int RowPoints(const FastTable* table, int y, int count, double* sx, double* sy)
 {
     const hn::ScalableTag<double> d;
     using V = hn::Vec<decltype(d)>;
@@ -38,6 +38,7 @@ void RowPoints(const FastTable* table, int y, int count, double* sx, double* sy)
     const V zero = hn::Zero(d);
     const V one = hn::Set(d, 1.0);
     HWY_ALIGN double lanes[HWY_MAX_BYTES / sizeof(double)];
+    size_t nonfinite = 0;
 
     // The last vector of a row may reach past its end: it is computed in full
     // like the others and only its first lanes are stored.
@@ -96,10 +97,14 @@ void RowPoints(const FastTable* table, int y, int count, double* sx, double* sy)
             S_x = hn::Add(X_x, hn::Div(sum_x, sum_w));
             S_y = hn::Add(S_y, hn::Div(sum_y, sum_w));
         }
+        // Counted here, in the lanes, so that asking costs next to nothing.
+        const auto finite = hn::And(hn::IsFinite(S_x), hn::IsFinite(S_y));
         if (x + N <= count) {
+            nonfinite += hn::CountTrue(d, hn::Not(finite));
             hn::StoreU(S_x, d, sx + x);
             hn::StoreU(S_y, d, sy + x);
         } else {
+            nonfinite += hn::CountTrue(d, hn::AndNot(finite, hn::FirstN(d, static_cast<size_t>(count - x))));
             hn::Store(S_x, d, lanes);
             for (int i = 0; x + i < count; ++i)
                 sx[x + i] = lanes[i];
@@ -108,6 +113,7 @@ void RowPoints(const FastTable* table, int y, int count, double* sx, double* sy)
                 sy[x + i] = lanes[i];
         }
     }
+    return static_cast<int>(nonfinite);
 }
 
 }  // namespace HWY_NAMESPACE
@@ -122,10 +128,10 @@ HWY_EXPORT(RowPoints);
 // The names are found through the using-directive rather than written as
 // tavrosk::Name, so that a build with HWY_COMPILE_ONLY_STATIC, whose dispatch
 // is a plain N_<TARGET>::Name, resolves them too.
-void fast_row_points(const FastTable* table, int y, int count, double* sx, double* sy)
+int fast_row_points(const FastTable* table, int y, int count, double* sx, double* sy)
 {
     using namespace tavrosk;
-    HWY_DYNAMIC_DISPATCH(RowPoints)(table, y, count, sx, sy);
+    return HWY_DYNAMIC_DISPATCH(RowPoints)(table, y, count, sx, sy);
 }
 
 // The source points and the row sampler are dispatched from the one target

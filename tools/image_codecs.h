@@ -23,7 +23,8 @@ std::string image_size_problem(long long w, long long h);
 SDL_Surface* create_rgb24_surface(int w, int h);
 std::string no_memory_problem(int w, int h);
 
-// Row y of the image as R, G, B bytes, 3 * w of them, through get_pixel.
+// Row y of the image as R, G, B bytes, 3 * w of them, as get_pixel reads
+// them (24- and 32-bit pixels with 8-bit channels without a call per pixel).
 // The caller locks the surface.
 void read_rgb_row(SDL_Surface* image, int y, unsigned char* rgb);
 

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 
 #include "tests/support/test_support.h"
 #include "tests/tools/image_test.h"
@@ -49,6 +50,40 @@ TEST(ImageEncode, LosslessFormatsGiveBackEveryTriple)
             SurfacePtr bmp = decode(encode(source.get(), IMAGE_BMP));
             ASSERT_TRUE(bmp);
             EXPECT_EQ(compare_rgb(source.get(), bmp.get()), "");
+        }
+}
+
+// The encoders read 24- and 32-bit rows whose channels are whole bytes
+// without get_pixel, and every other layout through it: either way they get
+// what get_pixel reads, whatever the channels' order and position and
+// whatever the alpha and spare bits hold (here random, as the pixel bytes).
+TEST(ImageEncode, EveryChannelLayoutGivesWhatGetPixelReads)
+{
+    struct Layout {
+        int depth;
+        Uint32 r, g, b, a;
+    };
+    const Layout layouts[] = {
+        {24, 0x0000FF, 0x00FF00, 0xFF0000, 0},                  // R, G, B bytes in memory order
+        {24, 0xFF0000, 0x00FF00, 0x0000FF, 0},                  // SDL's default
+        {32, 0xFF0000, 0x00FF00, 0x0000FF, 0},                  // SDL's default, tavrosk-warp's result
+        {32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000},  // R, G, B, A bytes
+        {32, 0xFF000000, 0x00FF0000, 0x0000FF00, 0x000000FF},  // alpha in the low byte
+        {32, 0xFFu << 17, 0xFFu << 9, 0xFFu << 1, 0},          // 8-bit channels off byte boundaries
+        {32, 0x1Fu << 11, 0x3Fu << 5, 0x1F, 0},                // 5, 6 and 5 bits: through get_pixel
+        {24, 0xFFu << 14, 0xFFu << 6, 0x3F, 0},                // a 6-bit blue: through get_pixel
+    };
+    std::mt19937 rng(5);
+    for (const Layout& l : layouts)
+        for (int w : {1, 7, 33}) {
+            SurfacePtr source(SDL_CreateRGBSurface(SDL_SWSURFACE, w, 3, l.depth, l.r, l.g, l.b, l.a));
+            ASSERT_TRUE(source);
+            Uint8* bytes = static_cast<Uint8*>(source->pixels);
+            for (int i = 0; i < source->h * source->pitch; ++i)
+                bytes[i] = static_cast<Uint8>(rng());
+            SCOPED_TRACE(std::to_string(l.depth) + "-bit, masks " + std::to_string(l.r) + " " + std::to_string(l.g)
+                         + " " + std::to_string(l.b) + ", " + std::to_string(w) + " wide");
+            EXPECT_EQ(ppm_pixels(encode(source.get(), IMAGE_PPM), w, 3), rgb_of(source.get()));
         }
 }
 

@@ -42,6 +42,22 @@ static bool whole_byte_channel(Uint32 mask, Uint8 shift, Uint8 loss)
     return loss == 0 && shift <= 24 && mask == 0xFFu << shift;
 }
 
+bool rgb_byte_offsets(const SDL_PixelFormat* f, int offsets[3])
+{
+    const int bytes = f->BytesPerPixel;
+    if (f->palette || (bytes != 3 && bytes != 4))
+        return false;
+    const Uint32 masks[3] = {f->Rmask, f->Gmask, f->Bmask};
+    const Uint8 shifts[3] = {f->Rshift, f->Gshift, f->Bshift}, losses[3] = {f->Rloss, f->Gloss, f->Bloss};
+    for (int c = 0; c < 3; ++c) {
+        if (!whole_byte_channel(masks[c], shifts[c], losses[c]) || shifts[c] % 8 != 0 || shifts[c] / 8 >= bytes)
+            return false;
+        // The packed value is read from memory in the host's byte order.
+        offsets[c] = SDL_BYTEORDER == SDL_BIG_ENDIAN ? bytes - 1 - shifts[c] / 8 : shifts[c] / 8;
+    }
+    return true;
+}
+
 // The packed values of row y, 3 or 4 bytes each, read as get_pixel reads
 // them; each channel is the byte at its shift.
 template <int Bytes>

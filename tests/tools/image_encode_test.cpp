@@ -132,6 +132,59 @@ TEST(ImageEncode, JpegIsCloseOnASmoothImage)
     EXPECT_TRUE(decode(encode(source.get(), IMAGE_JPEG, 1)));
 }
 
+// The JPEG encoder hands 3- and 4-byte rows in libjpeg-turbo's own orders
+// over as they lie and converts every other layout to R, G, B rows first:
+// the same pixels give the same bytes either way, whatever the spare bits.
+TEST(ImageEncode, JpegBytesDoNotDependOnTheSourceLayout)
+{
+    struct Layout {
+        int depth;
+        Uint32 r, g, b, a;
+    };
+    const Layout converted = {32, 0xFFu << 17, 0xFFu << 9, 0xFFu << 1, 0};  // off byte boundaries
+    const Layout as_they_lie[] = {
+        // Memory orders as on a little-endian host.
+        {24, 0x0000FF, 0x00FF00, 0xFF0000, 0},                  // R, G, B
+        {24, 0xFF0000, 0x00FF00, 0x0000FF, 0},                  // B, G, R
+        {32, 0xFF0000, 0x00FF00, 0x0000FF, 0},                  // B, G, R, spare: tavrosk-warp's result
+        {32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000},  // R, G, B, A
+        {32, 0x0000FF00, 0x00FF0000, 0xFF000000, 0x000000FF},  // A, R, G, B
+        {32, 0xFF000000, 0x00FF0000, 0x0000FF00, 0},            // spare, B, G, R
+    };
+    const int w = 37, h = 19;  // not whole blocks, and a 24-bit pitch with padding
+    std::mt19937 rng(9);
+    std::vector<uint8_t> colours(3 * w * h);
+    for (uint8_t& c : colours)
+        c = static_cast<uint8_t>(rng());
+    auto surface = [&](const Layout& l) {
+        SurfacePtr s(SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, l.depth, l.r, l.g, l.b, l.a));
+        Uint8* bytes = static_cast<Uint8*>(s->pixels);
+        for (int i = 0; i < s->h * s->pitch; ++i)
+            bytes[i] = static_cast<Uint8>(rng());
+        const Uint32 spare = ~(l.r | l.g | l.b);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uint8_t* c = &colours[3 * (y * w + x)];
+                Uint32 v = SDL_MapRGB(s->format, c[0], c[1], c[2]) | (spare & static_cast<Uint32>(rng()));
+                Uint8* p = bytes + y * s->pitch + x * s->format->BytesPerPixel;
+                if (l.depth == 24)
+                    store_packed24(p, v);
+                else
+                    std::memcpy(p, &v, 4);
+            }
+        return s;
+    };
+    SurfacePtr reference = surface(converted);
+    const Bytes expected = encode(reference.get(), IMAGE_JPEG, 92);
+    ASSERT_FALSE(expected.empty());
+    for (const Layout& l : as_they_lie) {
+        SurfacePtr source = surface(l);
+        ASSERT_EQ(compare_rgb(reference.get(), source.get()), "");
+        EXPECT_EQ(encode(source.get(), IMAGE_JPEG, 92), expected)
+            << l.depth << "-bit, masks " << l.r << " " << l.g << " " << l.b << " " << l.a;
+    }
+}
+
 TEST(ImageEncode, FailingStreamIsReported)
 {
     SurfacePtr source(make_surface(40, 30, 24));

@@ -7,6 +7,7 @@
 #include <SDL.h>
 
 #include <cstddef>
+#include <memory>
 
 // SDL_MUSTLOCK: an offset or a hardware, asynchronous-blit or RLE surface.
 bool must_lock(const SDL_Surface* surface);
@@ -45,3 +46,10 @@ inline void store_packed24(Uint8* p, Uint32 color)
     p[1] = (color >> 8) & 0xFF;
     p[2 - hi] = color & 0xFF;
 }
+
+// Owns one surface and frees it with SDL_FreeSurface, however the owner's
+// scope ends.
+struct SurfaceFree {
+    void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
+};
+using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceFree>;

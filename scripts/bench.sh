@@ -38,13 +38,29 @@ import json, sys
 work, cores = sys.argv[1], sys.argv[2]
 print(f"Kernel benchmarks (median of 3, ns per pixel-pair; all threads = {cores})")
 print(f"{'kernel':<10} {'size':<10} {'pairs':>5} {'threads':>7} {'ms/warp':>10} {'ns/pixel-pair':>14}  target")
-for b in json.load(open(f"{work}/bench.json"))["benchmarks"]:
-    if b.get("aggregate_name") != "median":
+benchmarks = [b for b in json.load(open(f"{work}/bench.json"))["benchmarks"] if b.get("aggregate_name") == "median"]
+def args_of(b):
+    return dict(kv.split(":") for kv in b["run_name"].split("/")[1:] if ":" in kv)
+for b in benchmarks:
+    if not b["run_name"].startswith("BM_Warp/"):
         continue
-    args = dict(kv.split(":") for kv in b["run_name"].split("/")[1:] if ":" in kv)
+    args = args_of(b)
     kernel = "fast" if args["fast"] == "1" else "literal"
     print(f"{kernel:<10} {args['w'] + 'x' + args['h']:<10} {args['pairs']:>5} {args['threads']:>7} "
           f"{b['real_time']:>10.2f} {b['ns/pixel-pair']:>14.3f}  {b.get('label', '')}")
+print()
+print("Fold map and field over the fast kernel on all threads (median of 3)")
+print(f"{'size':<10} {'pairs':>5} {'views':<40} {'ms':>8} {'over warp':>10}")
+plain = {}
+for b in benchmarks:
+    if not b["run_name"].startswith("BM_Views/"):
+        continue
+    args = args_of(b)
+    key = (args["w"], args["h"], args["pairs"])
+    if args["views"] == "0":
+        plain[key] = b["real_time"]
+    over = f"{100 * (b['real_time'] / plain[key] - 1):+.1f} %" if key in plain and args["views"] != "0" else ""
+    print(f"{args['w'] + 'x' + args['h']:<10} {args['pairs']:>5} {b.get('label', ''):<40} {b['real_time']:>8.2f} {over:>10}")
 print()
 print("Whole process, 1600x1200 24-bit BMP, 50 pairs (hyperfine median)")
 rows = json.load(open(f"{work}/fast.json"))["results"] + json.load(open(f"{work}/ref.json"))["results"]

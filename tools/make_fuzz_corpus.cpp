@@ -10,19 +10,7 @@
 #include <string>
 #include <vector>
 
-typedef std::vector<uint8_t> Bytes;
-
-static void put16(Bytes& out, uint32_t v)
-{
-    out.push_back(v & 0xFF);
-    out.push_back((v >> 8) & 0xFF);
-}
-
-static void put32(Bytes& out, uint32_t v)
-{
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
-}
+#include "tools/sample_images.h"
 
 enum { BI_RGB = 0, BI_BITFIELDS = 3 };
 

@@ -124,13 +124,13 @@ Bytes write_jpeg(const JpegSample& image)
     return out;
 }
 
-static void put16(Bytes& out, uint32_t v)
+void put16(Bytes& out, uint32_t v)
 {
     out.push_back(v & 0xFF);
     out.push_back((v >> 8) & 0xFF);
 }
 
-static void put32(Bytes& out, uint32_t v)
+void put32(Bytes& out, uint32_t v)
 {
     put16(out, v & 0xFFFF);
     put16(out, v >> 16);

@@ -9,6 +9,10 @@
 
 typedef std::vector<unsigned char> Bytes;
 
+// Little-endian 16- and 32-bit values appended to a file being laid out.
+void put16(Bytes& out, uint32_t v);
+void put32(Bytes& out, uint32_t v);
+
 struct PngSample {
     int w, h;
     int color_type;   // PNG_COLOR_TYPE_GRAY, _GRAY_ALPHA, _RGB, _RGB_ALPHA or _PALETTE

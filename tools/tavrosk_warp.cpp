@@ -17,11 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "raster/pixel.h"
 #include "tools/cli.h"
 #include "tools/image_io.h"
 #include "tools/output_file.h"
 #include "tools/progress.h"
 #include "tools/segment_file.h"
+#include "tools/warp_views.h"
 #include "warp/warp.h"
 
 #ifndef TAVROSK_VERSION
@@ -37,6 +39,9 @@ struct Options {
     ImageFormat format = IMAGE_PNG;
     int quality = 92;
     bool quiet = false;
+    const char* folds = nullptr;   // --folds FILE: the fold map
+    ImageFormat folds_format = IMAGE_PNG;
+    const char* field = nullptr;   // --field FILE: the displacement field
     const char* source = nullptr;
     const char* segments = nullptr;
     const char* result = nullptr;
@@ -65,12 +70,17 @@ static void print_help()
         "      --reference   run the literal reference kernel (on one thread)\n"
         "  -f, --format F    bmp, png or jpeg, whatever RESULT's extension\n"
         "  -Q, --quality Q   JPEG quality from 1 to 100 (default 92)\n"
+        "      --folds FILE  also write a fold map: the result dimmed, pixels where the\n"
+        "                    warp folds the image over itself red, pixels whose source\n"
+        "                    lies outside it blue, each pair's second segment drawn;\n"
+        "                    its format from FILE's extension; prints the counts\n"
+        "      --field FILE  also write the displacement field (Middlebury .flo)\n"
         "  -q, --quiet       no progress line (shown only on a terminal, after a second)\n"
         "  -h, --help        show this help\n"
         "      --version     show the version\n");
 }
 
-enum { OPT_REFERENCE = 256, OPT_VERSION };
+enum { OPT_REFERENCE = 256, OPT_VERSION, OPT_FOLDS, OPT_FIELD };
 
 // The format of a result named `name` (for messages, `what`): --format when
 // given, PNG for standard output, else the extension. False with a usage
@@ -104,6 +114,8 @@ static int parse_arguments(int argc, char** argv, Options* options)
         {"format", required_argument, nullptr, 'f'},
         {"quality", required_argument, nullptr, 'Q'},
         {"quiet", no_argument, nullptr, 'q'},
+        {"folds", required_argument, nullptr, OPT_FOLDS},
+        {"field", required_argument, nullptr, OPT_FIELD},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, OPT_VERSION},
         {nullptr, 0, nullptr, 0},
@@ -140,6 +152,12 @@ static int parse_arguments(int argc, char** argv, Options* options)
         case 'q':
             options->quiet = true;
             break;
+        case OPT_FOLDS:
+            options->folds = optarg;
+            break;
+        case OPT_FIELD:
+            options->field = optarg;
+            break;
         case 'h':
             print_help();
             return 0;
@@ -167,6 +185,17 @@ static int parse_arguments(int argc, char** argv, Options* options)
     if (!result_format(*options, options->result, &format, &problem))
         return usage_error(tool, problem);
     options->format = format;
+    // The extra views go to files of their own: standard output is RESULT's.
+    for (const char* extra : {options->folds, options->field})
+        if (extra && output_is_stdout(extra))
+            return usage_error(tool, std::string(extra == options->folds ? "--folds" : "--field")
+                                         + " needs a file name, not -");
+    if (options->folds) {
+        if (!image_format_from_name(options->folds, &format) || format == IMAGE_PPM)
+            return usage_error(tool, std::string(options->folds)
+                                         + ": cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg");
+        options->folds_format = format;
+    }
     if (options->warp.kernel == WARP_KERNEL_LITERAL && threads_given)
         std::fprintf(stderr, "%s: --reference runs on one thread; --threads is ignored\n", tool.program);
     return -1;
@@ -230,6 +259,36 @@ static int write_output(const ImageOutput& out, SDL_Surface* image, int quality)
     return ok ? 0 : input_error(tool, std::string(out.name) + ": " + problem);
 }
 
+static int prepare_file(const char* name, OutputTarget* target)
+{
+    std::string problem;
+    if (!output_prepare(name, target, &problem))
+        return input_error(tool, std::string(name) + ": " + problem);
+    return -1;
+}
+
+// Two of the files naming one (after symbolic links) would leave only the
+// last one written: refused before the warp.
+static int refuse_same_file(const Options& options, const ImageOutput& result, const ImageOutput& folds,
+                            const OutputTarget& field)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::pair<const char*, std::string>> files;
+    if (!result.to_stdout)
+        files.push_back({options.result, result.target.path});
+    if (options.folds)
+        files.push_back({options.folds, folds.target.path});
+    if (options.field)
+        files.push_back({options.field, field.path});
+    std::error_code ignored;
+    for (size_t i = 0; i < files.size(); ++i)
+        for (size_t j = i + 1; j < files.size(); ++j)
+            if (fs::weakly_canonical(files[i].second, ignored) == fs::weakly_canonical(files[j].second, ignored))
+                return usage_error(tool, std::string(files[i].first) + " and " + files[j].first
+                                             + " are the same file");
+    return -1;
+}
+
 static int read_segment_table(const char* name, std::vector<Segment>* segments)
 {
     const bool from_stdin = std::strcmp(name, "-") == 0;
@@ -277,36 +336,60 @@ int main(int argc, char** argv)
     std::atexit(SDL_Quit);
 
     std::string problem;
-    SDL_Surface* source = image_load(options.source, &problem);
+    SurfacePtr owned_source(image_load(options.source, &problem));
+    SDL_Surface* source = owned_source.get();
     if (!source)
         return input_error(tool, std::string(options.source) + ": " + problem);
-    // Fail before the warp, not after it, when a result cannot be written.
-    ImageOutput result;
-    if ((status = prepare_output(options.result, options.format, &result)) >= 0) {
-        SDL_FreeSurface(source);
+    // Fail before the warp, not after it, when a file cannot be written.
+    ImageOutput result, folds;
+    OutputTarget field;
+    if ((status = prepare_output(options.result, options.format, &result)) >= 0
+        || (options.folds && (status = prepare_output(options.folds, options.folds_format, &folds)) >= 0)
+        || (options.field && (status = prepare_file(options.field, &field)) >= 0)
+        || (status = refuse_same_file(options, result, folds, field)) >= 0)
         return status;
-    }
 
-    SDL_Surface* image = SDL_CreateRGBSurface(0, source->w, source->h, 32, 0, 0, 0, 0);
-    if (!image) {
-        status = input_error(tool, std::string("cannot create the ") + std::to_string(source->w) + " x "
-                                       + std::to_string(source->h) + " result image");
-        SDL_FreeSurface(source);
-        return status;
-    }
+    SurfacePtr image(SDL_CreateRGBSurface(0, source->w, source->h, 32, 0, 0, 0, 0));
+    SurfacePtr map(options.folds ? new_fold_map(source->w, source->h) : nullptr);
+    if (!image || (options.folds && !map))
+        return input_error(tool, std::string("cannot create the ") + std::to_string(source->w) + " x "
+                                     + std::to_string(source->h) + " result image");
     const long long pixels = static_cast<long long>(source->w) * source->h;
     std::atomic<long long> done(0);
     options.warp.pixels_done = &done;
-    Progress progress;
-    progress_start(&progress, tool.program, pixels, &done, options.quiet);
     WarpReport report;
-    warp_run(source, image, segments.data(), static_cast<int>(segments.size()), options.params, options.warp,
-             &report);
-    progress_finish(&progress);
-    warn_of_nonfinite_points(options, report.nonfinite_points, pixels);
-
-    status = write_output(result, image, options.quality);
-    SDL_FreeSurface(image);
-    SDL_FreeSurface(source);
+    WarpViews views;
+    // The fold map and the field are made on the warp's threads from its
+    // rows of source points, as each is finished; the field goes straight to
+    // its (temporary) file, so the warp runs while that file is open.
+    auto warp = [&](std::FILE* field_stream, std::string* why) {
+        const bool viewed = map || field_stream;
+        if (viewed && !views_start(&views, source, image.get(), map.get(), field_stream, &options.warp)) {
+            *why = views.problem;
+            return false;
+        }
+        Progress progress;
+        progress_start(&progress, tool.program, pixels, &done, options.quiet);
+        warp_run(source, image.get(), segments.data(), static_cast<int>(segments.size()), options.params,
+                 options.warp, &report);
+        progress_finish(&progress);
+        if (viewed && !views_finish(&views, segments.data(), static_cast<int>(segments.size()))) {
+            *why = views.problem;
+            return false;
+        }
+        return true;
+    };
+    if (options.field) {
+        if (!output_commit(field, warp, &problem))
+            status = input_error(tool, std::string(options.field) + ": " + problem);
+    } else if (!warp(nullptr, &problem)) {
+        status = input_error(tool, std::string(options.folds) + ": " + problem);
+    }
+    if (status < 0) {
+        warn_of_nonfinite_points(options, report.nonfinite_points, pixels);
+        status = write_output(result, image.get(), options.quality);
+    }
+    if (status == 0 && options.folds && (status = write_output(folds, map.get(), options.quality)) == 0)
+        std::fprintf(stderr, "%s\n", fold_summary(views.counts).c_str());
     return status;
 }

@@ -1,6 +1,7 @@
 #include "warp/warp.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "warp/kernels.h"
 
@@ -22,10 +23,27 @@ WarpStatus warp_run(SDL_Surface* src, SDL_Surface* dst, const Segment* segments,
     WarpReport ignored;
     WarpReport* out = report ? report : &ignored;
     *out = WarpReport();
-    if (checked.kernel == WARP_KERNEL_LITERAL)
-        warp_literal(src, dst, segments, n, params, checked, out);
-    else
+    if (checked.kernel == WARP_KERNEL_FAST) {
         warp_fast(src, dst, segments, n, params, checked, out);
+        return WARP_OK;
+    }
+    // The literal kernel goes column by column: its rows of points are
+    // complete only at the end, so a row sink gets them from w * h points
+    // kept here when the caller keeps none.
+    std::vector<double> own_x, own_y;
+    if (checked.rows && !checked.points_x) {
+        const size_t pixels = static_cast<size_t>(src->w) * src->h;
+        own_x.resize(pixels);
+        own_y.resize(pixels);
+        checked.points_x = own_x.data();
+        checked.points_y = own_y.data();
+    }
+    warp_literal(src, dst, segments, n, params, checked, out);
+    if (checked.rows)
+        for (int y = 0; y < src->h; ++y) {
+            const std::ptrdiff_t start = static_cast<std::ptrdiff_t>(y) * src->w;
+            checked.rows->row(checked.rows->context, y, checked.points_x + start, checked.points_y + start);
+        }
     return WARP_OK;
 }
 

@@ -22,6 +22,20 @@ enum WarpKernel {
     WARP_KERNEL_LITERAL,  // the reference: the arithmetic in its literal order, one thread
 };
 
+// Receives the source points of whole rows as the warp makes them, so that
+// anything computed from them can be done while the row is in cache, on the
+// warp's threads, without storing w * h points.
+struct WarpRowSink {
+    // Called once for each row y, after its pixels are written, with the
+    // source points of its w pixels (the doubles points_x/points_y receive),
+    // valid only during the call. The fast kernel calls it from its worker
+    // threads, rows in any order and possibly at the same time; the literal
+    // kernel calls it for rows 0 to h - 1 in order once the whole result is
+    // written.
+    void (*row)(void* context, int y, const double* sx, const double* sy);
+    void* context;
+};
+
 struct WarpOptions {
     WarpKernel kernel = WARP_KERNEL_FAST;
     int threads = 0;  // fast kernel only; 0: one per hardware thread
@@ -32,6 +46,8 @@ struct WarpOptions {
     // at [y * w + x], the doubles the sampler was given.
     double* points_x = nullptr;
     double* points_y = nullptr;
+    // When set, receives each row's source points as it is finished.
+    const WarpRowSink* rows = nullptr;
 };
 
 struct WarpReport {

@@ -78,6 +78,8 @@ static void run_rows(RowJob* job)
             std::memcpy(options.points_y + static_cast<std::ptrdiff_t>(y) * w, sy.data(), sizeof(double) * w);
         }
         sample_row(job->sampler, y, sx.data(), sy.data(), scratch.data());
+        if (options.rows)
+            options.rows->row(options.rows->context, y, sx.data(), sy.data());
         if (options.pixels_done)
             *options.pixels_done += w;
     }

@@ -137,3 +137,88 @@ void ScratchDirTest::TearDown()
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(dir, ignored);
 }
+
+uint32_t test_seed(uint32_t fallback)
+{
+    const char* text = std::getenv("TAVROSK_SEED");
+    return text ? static_cast<uint32_t>(std::strtoul(text, nullptr, 10)) : fallback;
+}
+
+// Whole numbers put segments through pixel centres and pixels at u = 0 and
+// u = 1 exactly along axis-aligned segments.
+static double random_coordinate(std::mt19937& rng, int size)
+{
+    std::uniform_int_distribution<int> whole(-size / 2 - 2, size + size / 2 + 2);
+    switch (rng() % 4) {
+    case 0:
+    case 1: return whole(rng);
+    case 2: return whole(rng) + 0.5;
+    default: return std::uniform_real_distribution<double>(-size, 2.0 * size)(rng);
+    }
+}
+
+static Segment random_segment(std::mt19937& rng, int w, int h)
+{
+    Segment s;
+    s.x1 = random_coordinate(rng, w);
+    s.y1 = random_coordinate(rng, h);
+    switch (rng() % 6) {
+    case 0:  // horizontal
+        s.x2 = random_coordinate(rng, w);
+        s.y2 = s.y1;
+        break;
+    case 1:  // vertical
+        s.x2 = s.x1;
+        s.y2 = random_coordinate(rng, h);
+        break;
+    case 2:  // degenerate: its pair is left out
+        s.x2 = s.x1;
+        s.y2 = s.y1;
+        break;
+    default:
+        s.x2 = random_coordinate(rng, w);
+        s.y2 = random_coordinate(rng, h);
+    }
+    return s;
+}
+
+WarpCase make_warp_case(uint32_t seed, int w, int h)
+{
+    std::mt19937 rng(seed);
+    static const int depths[] = {8, 15, 16, 24, 32};
+    static const double ps[] = {0.5, 0.0, 1.0, 2.0, 0.25};
+    static const double as[] = {1.0, 0.001, 0.5, 3.0};
+    static const double bs[] = {1.0, 1.0, 0.0, 2.0, 0.5, 1.7};
+    WarpCase c;
+    // Widths 1 to 19 leave every tail length for up to 8 lanes.
+    c.w = 1 + static_cast<int>(rng() % 19);
+    c.h = 1 + static_cast<int>(rng() % 9);
+    if (w > 0 && h > 0) {
+        c.w = w;
+        c.h = h;
+    }
+    c.depth = depths[rng() % 5];
+    int pairs = 1 + static_cast<int>(rng() % 50);
+    for (int k = 0; k < 2 * pairs; ++k)
+        c.table.push_back(random_segment(rng, c.w, c.h));
+    // An odd count: the unpaired last segment is ignored.
+    if (rng() % 8 == 0)
+        c.table.push_back(random_segment(rng, c.w, c.h));
+    c.params.p = ps[rng() % 5];
+    c.params.a = as[rng() % 4];
+    c.params.b = bs[rng() % 6];
+    if (rng() % 4 == 0) {
+        c.params.p = std::uniform_real_distribution<double>(0, 2)(rng);
+        c.params.a = std::uniform_real_distribution<double>(0.01, 4)(rng);
+        c.params.b = std::uniform_real_distribution<double>(0, 2.5)(rng);
+    }
+    return c;
+}
+
+std::string describe_warp_case(uint32_t seed, const WarpCase& c)
+{
+    char line[200];
+    std::snprintf(line, sizeof line, "seed %u (TAVROSK_SEED=%u): %dx%d depth %d, %zu segments, p %g a %g b %g\n",
+                  seed, seed, c.w, c.h, c.depth, c.table.size(), c.params.p, c.params.a, c.params.b);
+    return line;
+}

@@ -1,7 +1,7 @@
 // Helpers shared by the unit tests: surfaces of a given depth filled with
-// known or random pixels, an owner that frees a surface however the test
-// ends, an exact comparison that reports the first differing pixels with
-// their coordinates, and a scratch folder for tests that work on files.
+// known or random pixels, an exact comparison that reports the first differing pixels with
+// their coordinates, a scratch folder for tests that work on files, and
+// seeded random warp cases for the comparison tests.
 #pragma once
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -12,11 +12,10 @@
 #include <string>
 #include <vector>
 
-struct SurfaceFree {
-    void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
-};
-// Owns one surface; a failed assertion that leaves the test early frees it too.
-using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceFree>;
+#include "raster/pixel.h"  // SurfacePtr: an assertion that ends a test early frees its surfaces too
+#include "warp/segment.h"
+#include "warp/warp.h"
+
 
 // depth 8 (a 256-entry palette of distinct colours), 15, 16, 24 or 32.
 SDL_Surface* make_surface(int w, int h, int depth);
@@ -56,3 +55,22 @@ protected:
     void TearDown() override;
     std::string at(const std::string& name) const { return dir + "/" + name; }
 };
+
+// TAVROSK_SEED=N in the environment, to rerun a reported case; else fallback.
+uint32_t test_seed(uint32_t fallback);
+
+// A random warp: a source size and depth, a segment table and parameters.
+struct WarpCase {
+    int w, h, depth;
+    std::vector<Segment> table;
+    WarpParams params;
+};
+
+// The case of one seed. End points come up in the awkward forms often: whole
+// numbers, halves, points outside the image, horizontal, vertical and
+// zero-length segments, now and then an unpaired last segment. Sizes are
+// 1..19 x 1..9 unless w and h are given.
+WarpCase make_warp_case(uint32_t seed, int w = 0, int h = 0);
+
+// "seed N (TAVROSK_SEED=N): WxH depth D, K segments, p P a A b B", with a newline.
+std::string describe_warp_case(uint32_t seed, const WarpCase& c);

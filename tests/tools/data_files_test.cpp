@@ -1,7 +1,8 @@
 // The segment files in data/ read as the batch tool reads them, lie on their
 // images, and do what their comments promise: the sample pairs take nothing
 // from outside the image, the morph pairs carry each feature of sample.bmp to
-// where sample2.bmp has it.
+// where sample2.bmp has it, the fold pairs fold the picture where their second
+// segments cross and pull black in at the bottom-left corner.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "raster/pixel.h"
 #include "raster/surface_check.h"
 #include "tools/segment_file.h"
+#include "tools/warp_views.h"
 #include "warp/warp.h"
 
 namespace {
@@ -31,9 +33,9 @@ std::vector<Segment> read_pairs(const std::string& name)
     return segments;
 }
 
-SDL_Surface* load(const std::string& name)
+SurfacePtr load(const std::string& name)
 {
-    SDL_Surface* s = load_bmp_checked((data + "/" + name).c_str());
+    SurfacePtr s(load_bmp_checked((data + "/" + name).c_str()));
     EXPECT_NE(s, nullptr) << name;
     return s;
 }
@@ -78,18 +80,22 @@ double overlap(SDL_Surface* a, Rgb ca, SDL_Surface* b, Rgb cb)
 TEST(DataFiles, SamplePairsLieOnTheSampleAndTakeNothingFromOutside)
 {
     std::vector<Segment> pairs = read_pairs("sample_pairs.txt");
-    SDL_Surface* sample = load("sample.bmp");
+    SurfacePtr sample_owner = load("sample.bmp");
+    SDL_Surface* sample = sample_owner.get();
     ASSERT_TRUE(sample && !pairs.empty());
     for (size_t i = 0; i < pairs.size(); ++i)
         expect_inside(pairs[i], sample, "sample_pairs.txt segment " + std::to_string(i + 1));
 
     // A point outside the source samples black: warp an all-white image of
     // the sample's size and no pixel may come out dark.
-    SDL_Surface* white = SDL_CreateRGBSurface(SDL_SWSURFACE, sample->w, sample->h, 24, 0xFF0000, 0xFF00, 0xFF, 0);
+    SurfacePtr white_owner(
+        SDL_CreateRGBSurface(SDL_SWSURFACE, sample->w, sample->h, 24, 0xFF0000, 0xFF00, 0xFF, 0));
+    SDL_Surface* white = white_owner.get();
     ASSERT_NE(white, nullptr);
     SDL_FillRect(white, nullptr, SDL_MapRGB(white->format, 255, 255, 255));
     SDL_Surface* warped = nullptr;
     warp_image(white, &warped, pairs.data(), static_cast<int>(pairs.size()), 0.5, 1.0, 1.0);
+    SurfacePtr warped_owner(warped);
     ASSERT_NE(warped, nullptr);
     int dark = 0;
     for (int y = 0; y < warped->h; ++y)
@@ -99,16 +105,15 @@ TEST(DataFiles, SamplePairsLieOnTheSampleAndTakeNothingFromOutside)
                 ++dark;
         }
     EXPECT_EQ(dark, 0) << "pixels taken from outside the image";
-    SDL_FreeSurface(warped);
-    SDL_FreeSurface(white);
-    SDL_FreeSurface(sample);
 }
 
 TEST(DataFiles, MorphPairsCarryFeaturesOfTheFirstSampleOntoTheSecond)
 {
     std::vector<Segment> pairs = read_pairs("morph_pairs.txt");
-    SDL_Surface* first = load("sample.bmp");
-    SDL_Surface* second = load("sample2.bmp");
+    SurfacePtr first_owner = load("sample.bmp");
+    SDL_Surface* first = first_owner.get();
+    SurfacePtr second_owner = load("sample2.bmp");
+    SDL_Surface* second = second_owner.get();
     ASSERT_TRUE(first && second && !pairs.empty());
     EXPECT_EQ(second->w, first->w);
     EXPECT_EQ(second->h, first->h);
@@ -134,6 +139,7 @@ TEST(DataFiles, MorphPairsCarryFeaturesOfTheFirstSampleOntoTheSecond)
     };
     SDL_Surface* warped = nullptr;
     warp_image(first, &warped, pairs.data(), static_cast<int>(pairs.size()), 0.5, 2.0, 1.0);
+    SurfacePtr warped_owner(warped);
     ASSERT_NE(warped, nullptr);
     for (const Shape& shape : shapes) {
         double before = overlap(first, shape.first, second, shape.second);
@@ -141,9 +147,38 @@ TEST(DataFiles, MorphPairsCarryFeaturesOfTheFirstSampleOntoTheSecond)
         EXPECT_GT(after, 0.83) << shape.name << " (unwarped: " << before << ")";
         EXPECT_GT(after, before + 0.1) << shape.name;
     }
-    SDL_FreeSurface(warped);
-    SDL_FreeSurface(first);
-    SDL_FreeSurface(second);
+}
+
+TEST(DataFiles, FoldPairsFoldWhereTheyCrossAndPullInBlackAtTheCorner)
+{
+    std::vector<Segment> pairs = read_pairs("fold_pairs.txt");
+    SurfacePtr sample = load("sample.bmp");
+    ASSERT_TRUE(sample && !pairs.empty());
+    const int w = sample->w, h = sample->h;
+    std::vector<double> px(w * h), py(w * h);
+    WarpOptions options;
+    options.points_x = px.data();
+    options.points_y = py.data();
+    SurfacePtr warped(SDL_CreateRGBSurface(0, w, h, 32, 0, 0, 0, 0));
+    warp_run(sample.get(), warped.get(), pairs.data(), static_cast<int>(pairs.size()), WarpParams(), options);
+    std::vector<uint8_t> flags(w * h);
+    analyse_folds(px.data(), py.data(), w, h, w, h, flags.data());
+    // The second segments of the first two pairs cross at (320, 240).
+    long folds_near_crossing = 0, folds_in_word = 0, outside_at_corner = 0, outside_elsewhere = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint8_t f = flags[y * w + x];
+            const bool crossing = x > 220 && x < 540 && y > 150 && y < 330, word = y < 100 && x > 320;
+            folds_near_crossing += crossing && (f & FOLD_FLAG);
+            folds_in_word += word && (f & FOLD_FLAG);
+            const bool corner = x < 60 && y > 330;
+            outside_at_corner += corner && (f & OUTSIDE_FLAG);
+            outside_elsewhere += !corner && (f & OUTSIDE_FLAG);
+        }
+    EXPECT_GT(folds_near_crossing, 5000);
+    EXPECT_EQ(folds_in_word, 0);
+    EXPECT_GT(outside_at_corner, 500);
+    EXPECT_EQ(outside_elsewhere, 0);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ data=$prefix/share/tavrosk
 for program in tavrosk tavrosk-warp; do
     [ -f "$prefix/bin/$program" ] && [ -x "$prefix/bin/$program" ] || fail "bin/$program missing or not executable"
 done
-for file in menu.bmp sample.bmp sample2.bmp sample_pairs.txt morph_pairs.txt; do
+for file in menu.bmp sample.bmp sample2.bmp sample_pairs.txt morph_pairs.txt fold_pairs.txt; do
     cmp -s "$data/$file" "$source_dir/data/$file" || fail "share/tavrosk/$file missing or not the committed one"
 done
 for page in tavrosk tavrosk-warp; do

@@ -17,6 +17,7 @@
 #include "raster/pixel.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/image_test.h"
+#include "tools/warp_views.h"
 #include "warp/warp.h"
 
 namespace {
@@ -506,6 +507,110 @@ TEST_F(Tool, TerminalsGetProgressButNoBinaryData)
     Outcome piped = run("--reference big.bmp many.txt big-out.png");
     EXPECT_EQ(piped.status, 0);
     EXPECT_EQ(piped.err, "");
+}
+
+// --folds and --field: the map, the counts line and the .flo bytes are those
+// the views module makes from the literal kernel's source points, whatever
+// the kernel and the thread count; the result is still written, to standard
+// output too.
+TEST_F(Tool, FoldMapAndFieldAreTheWarpsOwn)
+{
+    SurfacePtr src(make_surface(48, 36, 24));
+    fill_random(src.get(), 12);
+    ASSERT_EQ(SDL_SaveBMP(src.get(), at("src.bmp").c_str()), 0);
+    // Second segments that cross where the first ones do not: the warp folds there.
+    const std::vector<Segment> table = {{10, 8, 38, 8}, {10, 6, 38, 30}, {10, 28, 38, 28}, {10, 30, 38, 6}};
+    write("cross.txt", "10 8 38 8\n10 6 38 30\n10 28 38 28\n10 30 38 6\n");
+
+    const int w = 48, h = 36;
+    std::vector<double> px(w * h), py(w * h);
+    WarpOptions literal;
+    literal.kernel = WARP_KERNEL_LITERAL;
+    literal.points_x = px.data();
+    literal.points_y = py.data();
+    SurfacePtr want(SDL_CreateRGBSurface(0, w, h, 32, 0, 0, 0, 0));
+    warp_run(src.get(), want.get(), table.data(), 4, WarpParams(), literal);
+    std::vector<uint8_t> flags(w * h);
+    const FoldCounts counts = analyse_folds(px.data(), py.data(), w, h, w, h, flags.data());
+    ASSERT_GT(counts.folds, 0) << "the crossing pairs should fold";
+    SurfacePtr want_map(fold_map(want.get(), flags.data(), table.data(), 4));
+    char* flo = nullptr;
+    size_t flo_size = 0;
+    std::FILE* memory = open_memstream(&flo, &flo_size);
+    std::string problem;
+    ASSERT_TRUE(write_flo(memory, px.data(), py.data(), w, h, &problem)) << problem;
+    std::fclose(memory);
+    const std::string want_flo(flo, flo_size);
+    std::free(flo);
+
+    for (const char* kernel : {"--reference", "--threads 1", "--threads 3", ""}) {
+        SCOPED_TRACE(kernel);
+        Outcome r = run(std::string(kernel) + " --folds map.png --field f.flo src.bmp cross.txt out.bmp");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, fold_summary(counts) + "\n");
+        EXPECT_TRUE(read("f.flo") == want_flo) << "the field differs";
+        SurfacePtr map(image_load(at("map.png").c_str(), nullptr));
+        ASSERT_NE(map, nullptr);
+        EXPECT_EQ(compare_rgb(want_map.get(), map.get()), "");
+        SurfacePtr out(image_load(at("out.bmp").c_str(), nullptr));
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(compare_rgb(want.get(), out.get()), "");
+    }
+    // The result to standard output, the views to their files.
+    const std::string command = "cd '" + dir + "' && " TAVROSK_WARP
+                                " --field g.flo --folds m.bmp src.bmp cross.txt - >stdout.png 2>err.txt";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(read("err.txt"), fold_summary(counts) + "\n");
+    SurfacePtr piped(image_load(at("stdout.png").c_str(), nullptr));
+    ASSERT_NE(piped, nullptr);
+    EXPECT_EQ(compare_rgb(want.get(), piped.get()), "");
+    EXPECT_TRUE(read("g.flo") == want_flo);
+}
+
+// The views' files are checked before the warp like the result, and a
+// field that cannot be written stops the run before the result is written.
+TEST_F(Tool, FoldMapAndFieldFilesAreCheckedAndNeverHalfWritten)
+{
+    write("pairs.txt", "1 1 5 1\n3 2 7 2\n");
+    const std::string usage = "\nusage: tavrosk-warp [options] SOURCE SEGMENTS RESULT\n"
+                              "Try 'tavrosk-warp --help' for more information.\n";
+    const std::vector<std::string> before = entries();
+    const struct {
+        std::string args, err;
+        int status;
+    } cases[] = {
+        {"--folds - in.bmp pairs.txt old.bmp", "--folds needs a file name, not -" + usage, 2},
+        {"--field - in.bmp pairs.txt old.bmp", "--field needs a file name, not -" + usage, 2},
+        {"--folds map.tiff in.bmp pairs.txt old.bmp",
+         "map.tiff: cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg" + usage, 2},
+        {"--folds old.bmp in.bmp pairs.txt old.bmp", "old.bmp and old.bmp are the same file" + usage, 2},
+        {"--field ./old.bmp in.bmp pairs.txt old.bmp", "old.bmp and ./old.bmp are the same file" + usage, 2},
+        {"--field nowhere/f.flo in.bmp pairs.txt old.bmp",
+         "nowhere/f.flo: cannot write in nowhere: No such file or directory\n", 1},
+    };
+    for (const auto& c : cases) {
+        Outcome r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_EQ(r.err, "tavrosk-warp: " + c.err) << c.args;
+        EXPECT_EQ(entries(), before) << c.args;
+    }
+
+    SurfacePtr noise(make_surface(200, 150, 24));
+    fill_random(noise.get(), 8);
+    ASSERT_EQ(SDL_SaveBMP(noise.get(), at("noise.bmp").c_str()), 0);
+    write("f.flo", "old field");
+    // 12 + 8 * 200 * 150 bytes of field do not fit under 64 KiB.
+    const std::string command = "cd '" + dir + "' && ulimit -f 64 && " TAVROSK_WARP
+                                " --field f.flo noise.bmp pairs.txt old.bmp 2>err.txt";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(read("err.txt"), "tavrosk-warp: f.flo: cannot write: File too large\n");
+    EXPECT_EQ(read("f.flo"), "old field");
+    EXPECT_EQ(read("old.bmp"), "previous result");
+    std::vector<std::string> after = before;
+    after.insert(after.end(), {"err.txt", "f.flo", "noise.bmp"});
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(entries(), after) << "a temporary file was left behind";
 }
 
 }  // namespace

@@ -20,92 +20,7 @@ namespace {
 
 uint32_t base_seed()
 {
-    const char* text = std::getenv("TAVROSK_SEED");
-    return text ? static_cast<uint32_t>(std::strtoul(text, nullptr, 10)) : 20261207u;
-}
-
-struct Case {
-    int w, h, depth;
-    std::vector<Segment> table;
-    double p, a, b;
-};
-
-// End points are drawn so that the awkward cases come up often: whole
-// numbers (segments through pixel centres, pixels at u = 0 and u = 1
-// exactly along axis-aligned segments), fractions, points outside the image,
-// and zero-length segments that leave their pair out.
-double coordinate(std::mt19937& rng, int size)
-{
-    std::uniform_int_distribution<int> whole(-size / 2 - 2, size + size / 2 + 2);
-    switch (rng() % 4) {
-    case 0:
-    case 1: return whole(rng);
-    case 2: return whole(rng) + 0.5;
-    default: return std::uniform_real_distribution<double>(-size, 2.0 * size)(rng);
-    }
-}
-
-Segment segment(std::mt19937& rng, int w, int h)
-{
-    Segment s;
-    s.x1 = coordinate(rng, w);
-    s.y1 = coordinate(rng, h);
-    switch (rng() % 6) {
-    case 0:  // horizontal
-        s.x2 = coordinate(rng, w);
-        s.y2 = s.y1;
-        break;
-    case 1:  // vertical
-        s.x2 = s.x1;
-        s.y2 = coordinate(rng, h);
-        break;
-    case 2:  // degenerate
-        s.x2 = s.x1;
-        s.y2 = s.y1;
-        break;
-    default:
-        s.x2 = coordinate(rng, w);
-        s.y2 = coordinate(rng, h);
-    }
-    return s;
-}
-
-Case make_case(uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    static const int depths[] = {8, 15, 16, 24, 32};
-    static const double ps[] = {0.5, 0.0, 1.0, 2.0, 0.25};
-    static const double as[] = {1.0, 0.001, 0.5, 3.0};
-    static const double bs[] = {1.0, 1.0, 0.0, 2.0, 0.5, 1.7};
-    Case c;
-    // Widths 1 to 19 leave every tail length for up to 8 lanes.
-    c.w = 1 + static_cast<int>(rng() % 19);
-    c.h = 1 + static_cast<int>(rng() % 9);
-    c.depth = depths[rng() % 5];
-    int pairs = 1 + static_cast<int>(rng() % 50);
-    for (int k = 0; k < 2 * pairs; ++k)
-        c.table.push_back(segment(rng, c.w, c.h));
-    // An odd count: the unpaired last segment is ignored by both.
-    if (rng() % 8 == 0)
-        c.table.push_back(segment(rng, c.w, c.h));
-    c.p = ps[rng() % 5];
-    c.a = as[rng() % 4];
-    c.b = bs[rng() % 6];
-    if (rng() % 4 == 0) {
-        c.p = std::uniform_real_distribution<double>(0, 2)(rng);
-        c.a = std::uniform_real_distribution<double>(0.01, 4)(rng);
-        c.b = std::uniform_real_distribution<double>(0, 2.5)(rng);
-    }
-    return c;
-}
-
-WarpParams params_of(const Case& c)
-{
-    WarpParams params;
-    params.p = c.p;
-    params.a = c.a;
-    params.b = c.b;
-    return params;
+    return test_seed(20261207u);
 }
 
 WarpOptions kernel_options(WarpKernel kernel, int threads)
@@ -119,7 +34,7 @@ WarpOptions kernel_options(WarpKernel kernel, int threads)
 // Warps src into a fresh 32-bit result filled with junk first, so that a
 // pixel left unwritten shows; the source points go to *points (x then y of
 // each pixel, row by row) when it is given.
-SurfacePtr run(SDL_Surface* src, const Case& c, WarpOptions options, uint32_t junk,
+SurfacePtr run(SDL_Surface* src, const WarpCase& c, WarpOptions options, uint32_t junk,
                std::vector<double>* points = nullptr)
 {
     SurfacePtr dst(SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0));
@@ -129,7 +44,7 @@ SurfacePtr run(SDL_Surface* src, const Case& c, WarpOptions options, uint32_t ju
         options.points_x = points->data();
         options.points_y = points->data() + c.w * c.h;
     }
-    warp_run(src, dst.get(), c.table.data(), static_cast<int>(c.table.size()), params_of(c), options);
+    warp_run(src, dst.get(), c.table.data(), static_cast<int>(c.table.size()), c.params, options);
     return dst;
 }
 
@@ -149,14 +64,6 @@ std::string compare_points(const std::vector<double>& expected, const std::vecto
         return line;
     }
     return "";
-}
-
-std::string describe(uint32_t seed, const Case& c)
-{
-    char line[200];
-    std::snprintf(line, sizeof line, "seed %u (TAVROSK_SEED=%u): %dx%d depth %d, %zu segments, p %g a %g b %g\n",
-                  seed, seed, c.w, c.h, c.depth, c.table.size(), c.p, c.a, c.b);
-    return line;
 }
 
 // Raw bytes first (every pixel written, nothing else changed), then the
@@ -183,12 +90,12 @@ TEST(FastKernel, EqualsLiteralOnEveryTarget)
 {
     const uint32_t base = base_seed();
     const int cases = std::getenv("TAVROSK_SEED") ? 1 : 400;
-    std::vector<Case> all;
+    std::vector<WarpCase> all;
     std::vector<Result> results;
     std::vector<SurfacePtr> sources;
     for (int i = 0; i < cases; ++i) {
-        all.push_back(make_case(base + i));
-        const Case& c = all.back();
+        all.push_back(make_warp_case(base + i));
+        const WarpCase& c = all.back();
         sources.emplace_back(make_surface(c.w, c.h, c.depth));
         ASSERT_NE(sources.back(), nullptr);
         fill_random(sources.back().get(), base + i);
@@ -204,17 +111,17 @@ TEST(FastKernel, EqualsLiteralOnEveryTarget)
         std::printf("target %s\n", hwy::TargetName(targets[t]));
         ASSERT_STREQ(warp_target_name(), hwy::TargetName(targets[t]));
         for (int i = 0; i < cases; ++i) {
-            const Case& c = all[i];
+            const WarpCase& c = all[i];
             for (int threads : {1, 3, 0}) {
                 std::vector<double> points;
                 SurfacePtr dst = run(sources[i].get(), c, kernel_options(WARP_KERNEL_FAST, threads), base + i + 77,
                                      &points);
                 ASSERT_EQ(compare_exact(results[i].literal.get(), dst.get()), "")
-                    << describe(base + i, c) << "target " << hwy::TargetName(targets[t]) << ", " << threads
+                    << describe_warp_case(base + i, c) << "target " << hwy::TargetName(targets[t]) << ", " << threads
                     << " threads (expected literal, actual fast)";
                 // The same source points as doubles, not only after sampling.
                 ASSERT_EQ(compare_points(results[i].points, points, c.w), "")
-                    << describe(base + i, c) << "target " << hwy::TargetName(targets[t]) << ", " << threads
+                    << describe_warp_case(base + i, c) << "target " << hwy::TargetName(targets[t]) << ", " << threads
                     << " threads (expected literal, actual fast)";
             }
         }
@@ -227,7 +134,7 @@ TEST(FastKernel, EqualsLiteralOnEveryTarget)
 TEST(FastKernel, ManyThreadsOnLargerImage)
 {
     const uint32_t seed = base_seed() + 1000;
-    Case c = make_case(seed);
+    WarpCase c = make_warp_case(seed);
     c.w = 203;
     c.h = 61;
     c.depth = 24;
@@ -236,7 +143,7 @@ TEST(FastKernel, ManyThreadsOnLargerImage)
     SurfacePtr expected = run(src.get(), c, kernel_options(WARP_KERNEL_LITERAL, 1), seed);
     for (int threads : {1, 2, 7, 64}) {
         SurfacePtr dst = run(src.get(), c, kernel_options(WARP_KERNEL_FAST, threads), seed + threads);
-        EXPECT_EQ(compare_exact(expected.get(), dst.get()), "") << describe(seed, c) << threads << " threads";
+        EXPECT_EQ(compare_exact(expected.get(), dst.get()), "") << describe_warp_case(seed, c) << threads << " threads";
     }
 }
 
@@ -252,7 +159,7 @@ TEST(FastKernel, TightBuffersAndOddPitches)
     for (int depth : {8, 15, 16, 24, 32}) {
         for (int w : {1, 2, 3, 4, 5, 8, 13}) {
             for (int extra : {0, 1, 3}) {
-                Case c = make_case(seed + depth * 100 + w * 10 + extra);
+                WarpCase c = make_warp_case(seed + depth * 100 + w * 10 + extra);
                 c.w = w;
                 c.h = 1 + (w + extra) % 4;
                 SurfacePtr model(make_surface(c.w, c.h, depth));
@@ -275,7 +182,7 @@ TEST(FastKernel, TightBuffersAndOddPitches)
                     hwy::SetSupportedTargetsForTest(target);
                     SurfacePtr dst = run(src.get(), c, kernel_options(WARP_KERNEL_FAST, 1), seed + 5);
                     EXPECT_EQ(compare_exact(expected.get(), dst.get()), "")
-                        << describe(seed, c) << "pitch " << pitch << ", target " << hwy::TargetName(target);
+                        << describe_warp_case(seed, c) << "pitch " << pitch << ", target " << hwy::TargetName(target);
                 }
                 hwy::SetSupportedTargetsForTest(0);
             }

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <ostream>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -309,6 +311,69 @@ TEST_P(Warp, ReportsSourcePointsProgressAndNonFinitePoints)
             EXPECT_TRUE(nonfinite > 0 && nonfinite < static_cast<long long>(w) * h) << nonfinite;
         else
             EXPECT_EQ(nonfinite, 0);
+    }
+}
+
+// What a row sink saw: each row's points, how often the row came, and whether
+// its pixels were already the samples at those points.
+struct SeenRows {
+    SDL_Surface* src;
+    SDL_Surface* dst;
+    std::mutex mutex;
+    std::vector<std::vector<double>> points;  // x then y of each row
+    std::vector<int> calls;
+    int unwritten = 0;
+};
+
+void see_row(void* context, int y, const double* sx, const double* sy)
+{
+    SeenRows* seen = static_cast<SeenRows*>(context);
+    const int w = seen->dst->w;
+    int unwritten = 0;
+    for (int x = 0; x < w; ++x) {
+        Uint8 e[3], a[3];
+        sample_bilinear(seen->src, sx[x], sy[x], &e[0], &e[1], &e[2]);
+        get_pixel(seen->dst, x, y, &a[0], &a[1], &a[2]);
+        unwritten += e[0] != a[0] || e[1] != a[1] || e[2] != a[2];
+    }
+    std::lock_guard<std::mutex> lock(seen->mutex);
+    seen->points[y].assign(sx, sx + w);
+    seen->points[y].insert(seen->points[y].end(), sy, sy + w);
+    ++seen->calls[y];
+    seen->unwritten += unwritten;
+}
+
+// Every row comes once, after its pixels are written, with the points the
+// arrays receive, bit for bit; with no arrays the literal kernel keeps its own.
+TEST_P(Warp, RowSinkGetsEveryRowOnceAfterItsPixels)
+{
+    SurfacePtr src(make_surface(37, 23, 24));
+    fill_random(src.get(), 6);
+    const std::vector<Segment> table = {{3, 4, 20, 6}, {4, 5, 22, 9}, {30, 15, 12, 2}, {29, 16, 14, 1}};
+    const int w = src->w, h = src->h;
+    std::vector<double> px(w * h), py(w * h);
+    for (bool arrays : {true, false}) {
+        SeenRows seen;
+        seen.src = src.get();
+        seen.points.resize(h);
+        seen.calls.assign(h, 0);
+        SurfacePtr dst(make_surface(w, h, 32));
+        seen.dst = dst.get();
+        fill_random(dst.get(), 10);
+        const WarpRowSink sink = {see_row, &seen};
+        WarpOptions o = options();
+        o.rows = &sink;
+        if (arrays) {
+            o.points_x = px.data();
+            o.points_y = py.data();
+        }
+        ASSERT_EQ(warp_run(src.get(), dst.get(), table.data(), 4, params_of(0.7, 1.5, 1.2), o), WARP_OK);
+        EXPECT_EQ(seen.unwritten, 0) << "arrays " << arrays;
+        for (int y = 0; y < h; ++y) {
+            ASSERT_EQ(seen.calls[y], 1) << "row " << y << ", arrays " << arrays;
+            EXPECT_EQ(std::memcmp(seen.points[y].data(), &px[y * w], w * sizeof(double)), 0) << "row " << y;
+            EXPECT_EQ(std::memcmp(seen.points[y].data() + w, &py[y * w], w * sizeof(double)), 0) << "row " << y;
+        }
     }
 }
 

@@ -6,14 +6,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
+. scripts/bench_inputs.sh
 ensure_packages libbenchmark-dev imagemagick hyperfine
 
 build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVROSK_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target warp_bench tavrosk-warp >/dev/null
-
-# ImageMagick's own binary, not a wrapper that a PATH entry may put before it.
-im=$(command -v convert-im6.q16 || command -v convert)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -21,23 +19,8 @@ trap 'rm -rf "$work"' EXIT
 "$build/bench/warp_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
     --benchmark_format=json --benchmark_out="$work/bench.json" --benchmark_out_format=json >/dev/null
 
-# The image and a fixed table of 50 pairs; ImageMagick gets each pair's first
-# end points as one control point (source position, result position).
-"$im" -size 1600x1200 -seed 1 plasma:fractal -type TrueColor "BMP3:$work/src.bmp"
-python3 - "$work" <<'PY'
-import random, sys
-work = sys.argv[1]
-rng = random.Random(7)
-seg, cp = [], []
-for _ in range(50):
-    x1, y1, x2, y2 = (rng.uniform(0, 1600), rng.uniform(0, 1200), rng.uniform(0, 1600), rng.uniform(0, 1200))
-    d = [rng.uniform(-80, 80) for _ in range(4)]
-    seg.append(f"{x1:.3f} {y1:.3f} {x2:.3f} {y2:.3f}")
-    seg.append(f"{x1 + d[0]:.3f} {y1 + d[1]:.3f} {x2 + d[2]:.3f} {y2 + d[3]:.3f}")
-    cp.append(f"{x1:.3f},{y1:.3f} {x1 + d[0]:.3f},{y1 + d[1]:.3f}")
-open(f"{work}/pairs.txt", "w").write("\n".join(seg) + "\n")
-open(f"{work}/shepards.txt", "w").write(" ".join(cp))
-PY
+# The image, the 50 pairs and the same pairs as Shepards control points.
+bench_inputs "$work"
 
 tool="$build/tavrosk-warp"
 src="$work/src.bmp"

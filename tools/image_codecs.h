@@ -24,9 +24,14 @@ SDL_Surface* create_rgb24_surface(int w, int h);
 std::string no_memory_problem(int w, int h);
 
 // Row y of the image as R, G, B bytes, 3 * w of them, as get_pixel reads
-// them (a row of create_rgb24_surface's layout is copied as it is). The
-// caller locks the surface.
+// them (24- and 32-bit pixels with 8-bit channels without a call per pixel).
+// The caller locks the surface.
 void read_rgb_row(SDL_Surface* image, int y, unsigned char* rgb);
+
+// For 3- and 4-byte pixels whose R, G and B are 8-bit channels on byte
+// boundaries (no palette): the byte offset of each within a pixel in memory.
+// False for every other format.
+bool rgb_byte_offsets(const SDL_PixelFormat* format, int offsets[3]);
 
 SDL_Surface* decode_bmp(const unsigned char* data, size_t size, std::string* problem);
 SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* problem);

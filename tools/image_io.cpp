@@ -23,15 +23,11 @@ std::string image_size_problem(long long w, long long h)
     return "image too large (" + size + ")";
 }
 
-// The masks that put R, G and B bytes in that order in memory, as SDL reads
-// a 3-byte pixel on this host.
-static const bool big_endian = SDL_BYTEORDER == SDL_BIG_ENDIAN;
-static const Uint32 rgb24_masks[3] = {big_endian ? 0xFF0000u : 0x0000FFu, 0x00FF00u,
-                                      big_endian ? 0x0000FFu : 0xFF0000u};
-
 SDL_Surface* create_rgb24_surface(int w, int h)
 {
-    return SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 24, rgb24_masks[0], rgb24_masks[1], rgb24_masks[2], 0);
+    const bool big = SDL_BYTEORDER == SDL_BIG_ENDIAN;
+    return SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 24, big ? 0xFF0000 : 0x0000FF, 0x00FF00,
+                                big ? 0x0000FF : 0xFF0000, 0);
 }
 
 std::string no_memory_problem(int w, int h)
@@ -39,22 +35,62 @@ std::string no_memory_problem(int w, int h)
     return "not enough memory for a " + std::to_string(w) + " x " + std::to_string(h) + " image";
 }
 
-// Row y of an image in create_rgb24_surface's layout, whose rows are R, G, B
-// bytes already: get_pixel would give every byte back unchanged (8-bit masks
-// lose no bits). NULL for any other layout.
-static const unsigned char* rgb24_row(SDL_Surface* image, int y)
+// A channel that is a whole 8-bit field of the packed value: SDL_GetRGB
+// gives its bits back as they are, widening nothing.
+static bool whole_byte_channel(Uint32 mask, Uint8 shift, Uint8 loss)
+{
+    return loss == 0 && shift <= 24 && mask == 0xFFu << shift;
+}
+
+bool rgb_byte_offsets(const SDL_PixelFormat* f, int offsets[3])
+{
+    const int bytes = f->BytesPerPixel;
+    if (f->palette || (bytes != 3 && bytes != 4))
+        return false;
+    const Uint32 masks[3] = {f->Rmask, f->Gmask, f->Bmask};
+    const Uint8 shifts[3] = {f->Rshift, f->Gshift, f->Bshift}, losses[3] = {f->Rloss, f->Gloss, f->Bloss};
+    for (int c = 0; c < 3; ++c) {
+        if (!whole_byte_channel(masks[c], shifts[c], losses[c]) || shifts[c] % 8 != 0 || shifts[c] / 8 >= bytes)
+            return false;
+        // The packed value is read from memory in the host's byte order.
+        offsets[c] = SDL_BYTEORDER == SDL_BIG_ENDIAN ? bytes - 1 - shifts[c] / 8 : shifts[c] / 8;
+    }
+    return true;
+}
+
+// The packed values of row y, 3 or 4 bytes each, read as get_pixel reads
+// them; each channel is the byte at its shift.
+template <int Bytes>
+static void read_byte_channels(SDL_Surface* image, int y, unsigned char* rgb)
 {
     const SDL_PixelFormat* f = image->format;
-    if (f->BytesPerPixel != 3 || f->palette || f->Rmask != rgb24_masks[0] || f->Gmask != rgb24_masks[1]
-        || f->Bmask != rgb24_masks[2])
-        return nullptr;
-    return static_cast<const unsigned char*>(image->pixels) + row_offset(y, image->pitch, 3);
+    const int rs = f->Rshift, gs = f->Gshift, bs = f->Bshift;
+    const Uint8* p = static_cast<const Uint8*>(image->pixels) + row_offset(y, image->pitch, Bytes);
+    for (int x = 0; x < image->w; ++x, p += Bytes, rgb += 3) {
+        Uint32 v;
+        if (Bytes == 3)
+            v = load_packed24(p);
+        else
+            std::memcpy(&v, p, 4);
+        rgb[0] = static_cast<unsigned char>(v >> rs);
+        rgb[1] = static_cast<unsigned char>(v >> gs);
+        rgb[2] = static_cast<unsigned char>(v >> bs);
+    }
 }
 
 void read_rgb_row(SDL_Surface* image, int y, unsigned char* rgb)
 {
-    if (const unsigned char* row = rgb24_row(image, y)) {
-        std::memcpy(rgb, row, 3 * static_cast<size_t>(image->w));
+    // 24- and 32-bit pixels with 8-bit channels (the warp's result, the
+    // decoders' surfaces, most BMPs) skip the call to SDL for every pixel,
+    // which cost more than the JPEG encoder itself.
+    const SDL_PixelFormat* f = image->format;
+    if (!f->palette && (f->BytesPerPixel == 3 || f->BytesPerPixel == 4)
+        && whole_byte_channel(f->Rmask, f->Rshift, f->Rloss) && whole_byte_channel(f->Gmask, f->Gshift, f->Gloss)
+        && whole_byte_channel(f->Bmask, f->Bshift, f->Bloss)) {
+        if (f->BytesPerPixel == 3)
+            read_byte_channels<3>(image, y, rgb);
+        else
+            read_byte_channels<4>(image, y, rgb);
         return;
     }
     for (int x = 0; x < image->w; ++x, rgb += 3)
@@ -139,6 +175,18 @@ SDL_Surface* image_load(const char* path, std::string* problem)
     }
     static const unsigned char nothing = 0;
     return image_decode(bytes.empty() ? &nothing : bytes.data(), bytes.size(), problem);
+}
+
+// Row y as it lies in memory when that is already what a PPM holds: 3-byte
+// pixels of R, G and B bytes in that order (create_rgb24_surface's layout).
+// NULL for any other layout.
+static const unsigned char* rgb24_row(SDL_Surface* image, int y)
+{
+    int offsets[3];
+    if (image->format->BytesPerPixel != 3 || !rgb_byte_offsets(image->format, offsets) || offsets[0] != 0
+        || offsets[1] != 1 || offsets[2] != 2)
+        return nullptr;
+    return static_cast<const unsigned char*>(image->pixels) + row_offset(y, image->pitch, 3);
 }
 
 static bool encode_ppm(SDL_Surface* image, std::FILE* out)

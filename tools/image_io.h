@@ -30,8 +30,8 @@ SDL_Surface* image_decode(const unsigned char* data, size_t size, std::string* p
 SDL_Surface* image_load(const char* path, std::string* problem);
 
 // Writes the whole image to out: BMP (exactly what SDL_SaveBMP_RW writes), PNG (8-bit RGB, no
-// alpha), JPEG (quality 1..100, 4:2:0), PPM (binary P6, maxval 255). Reads pixels through
-// get_pixel, so any depth works. The stream is flushed. False with *problem on a write or
+// alpha), JPEG (quality 1..100, 4:2:0), PPM (binary P6, maxval 255). Reads the colours get_pixel
+// reads, so any depth works. The stream is flushed. False with *problem on a write or
 // encoder error (the caller removes a partial file).
 bool image_encode(SDL_Surface* image, ImageFormat format, int quality, std::FILE* out, std::string* problem);
 

@@ -11,6 +11,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "raster/pixel.h"
 #include "tools/image_codecs.h"
 
 namespace {
@@ -130,6 +131,31 @@ void jpeg_read_guarded(JpegRead* r)
     jpeg_read_all(r);
 }
 
+// libjpeg-turbo reads the common 3- and 4-byte pixel orders itself (its
+// extended colour spaces) and converts them exactly as it converts R, G, B
+// rows, so a surface in one of those orders is handed over as it lies, with
+// no copy; JCS_UNKNOWN for the others, whose rows go through read_rgb_row.
+J_COLOR_SPACE surface_color_space(const SDL_Surface* image)
+{
+    int at[3];
+    if (!rgb_byte_offsets(image->format, at))
+        return JCS_UNKNOWN;
+    const int order = at[0] * 100 + at[1] * 10 + at[2];
+    if (image->format->BytesPerPixel == 3)
+        return order == 12 ? JCS_EXT_RGB : order == 210 ? JCS_EXT_BGR : JCS_UNKNOWN;
+    switch (order) {
+    case 12:
+        return JCS_EXT_RGBX;
+    case 210:
+        return JCS_EXT_BGRX;
+    case 123:
+        return JCS_EXT_XRGB;
+    case 321:
+        return JCS_EXT_XBGR;
+    }
+    return JCS_UNKNOWN;
+}
+
 struct JpegWrite {
     JpegErrors errors;
     jpeg_compress_struct cinfo;
@@ -143,17 +169,24 @@ void jpeg_write_all(JpegWrite* wr)
 {
     j_compress_ptr c = &wr->cinfo;
     jpeg_stdio_dest(c, wr->out);
-    c->image_width = static_cast<JDIMENSION>(wr->image->w);
-    c->image_height = static_cast<JDIMENSION>(wr->image->h);
-    c->input_components = 3;
-    c->in_color_space = JCS_RGB;
+    SDL_Surface* image = wr->image;
+    c->image_width = static_cast<JDIMENSION>(image->w);
+    c->image_height = static_cast<JDIMENSION>(image->h);
+    const J_COLOR_SPACE as_it_lies = surface_color_space(image);
+    c->in_color_space = as_it_lies == JCS_UNKNOWN ? JCS_RGB : as_it_lies;
+    c->input_components = as_it_lies == JCS_UNKNOWN ? 3 : image->format->BytesPerPixel;
     // Defaults: YCbCr with 2 x 2 chroma subsampling (4:2:0), baseline.
     jpeg_set_defaults(c);
     jpeg_set_quality(c, wr->quality, TRUE);
     jpeg_start_compress(c, TRUE);
+    Uint8* pixels = static_cast<Uint8*>(image->pixels);
     while (c->next_scanline < c->image_height) {
-        read_rgb_row(wr->image, static_cast<int>(c->next_scanline), wr->row);
+        const int y = static_cast<int>(c->next_scanline);
         JSAMPROW row = wr->row;
+        if (as_it_lies == JCS_UNKNOWN)
+            read_rgb_row(image, y, wr->row);
+        else
+            row = pixels + row_offset(y, image->pitch, image->format->BytesPerPixel);
         jpeg_write_scanlines(c, &row, 1);
     }
     jpeg_finish_compress(c);

@@ -5,10 +5,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 
 #include "tests/support/test_support.h"
 #include "tests/tools/image_test.h"
-#include "tools/image_codecs.h"
 
 namespace {
 
@@ -53,20 +53,62 @@ TEST(ImageEncode, LosslessFormatsGiveBackEveryTriple)
         }
 }
 
-// The decoders' own layout, R, G, B bytes in memory order, whose rows the
-// encoders copy as they are: the same triples as get_pixel reads, and no
-// byte of a row's padding.
-TEST(ImageEncode, RgbOrderRowsGiveBackEveryTriple)
+// The encoders read 24- and 32-bit rows whose channels are whole bytes
+// without get_pixel, and the JPEG encoder hands those in libjpeg-turbo's own
+// orders over as they lie; every other layout goes through get_pixel. Either
+// way the PPM holds what get_pixel reads, and the same pixels give the same
+// JPEG bytes, whatever the channels' order and the alpha and spare bits hold.
+TEST(ImageEncode, EveryChannelLayoutEncodesWhatGetPixelReads)
 {
-    for (int w : {1, 2, 7, 33}) {
-        SurfacePtr source(create_rgb24_surface(w, 5));
-        ASSERT_TRUE(source);
-        fill_random(source.get(), 11 * w);
-        SCOPED_TRACE(std::to_string(w) + " x 5, pitch " + std::to_string(source->pitch));
-        EXPECT_EQ(ppm_pixels(encode(source.get(), IMAGE_PPM), w, 5), rgb_of(source.get()));
-        SurfacePtr png = decode(encode(source.get(), IMAGE_PNG));
-        ASSERT_TRUE(png);
-        EXPECT_EQ(compare_rgb(source.get(), png.get()), "");
+    struct Layout {
+        int depth;
+        Uint32 r, g, b, a;
+    };
+    const Layout layouts[] = {
+        {32, 0xFFu << 17, 0xFFu << 9, 0xFFu << 1, 0},          // 8-bit channels off byte boundaries
+        {24, 0x0000FF, 0x00FF00, 0xFF0000, 0},                  // little-endian memory order R, G, B
+        {24, 0xFF0000, 0x00FF00, 0x0000FF, 0},                  // B, G, R: SDL's default
+        {32, 0xFF0000, 0x00FF00, 0x0000FF, 0},                  // B, G, R, spare: tavrosk-warp's result
+        {32, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000},  // R, G, B, A
+        {32, 0x0000FF00, 0x00FF0000, 0xFF000000, 0x000000FF},  // A, R, G, B
+        {32, 0xFF000000, 0x00FF0000, 0x0000FF00, 0},            // spare, B, G, R
+        {32, 0x1Fu << 11, 0x3Fu << 5, 0x1F, 0},                // 5, 6 and 5 bits
+        {24, 0xFFu << 14, 0xFFu << 6, 0x3F, 0},                // a 6-bit blue
+    };
+    const int w = 37, h = 19;  // not whole JPEG blocks; 24-bit rows with padding
+    std::mt19937 rng(9);
+    std::vector<Uint8> colours(3 * w * h);
+    for (Uint8& c : colours)
+        c = static_cast<Uint8>(rng());
+    SurfacePtr reference;
+    Bytes reference_jpeg;
+    for (const Layout& l : layouts) {
+        SCOPED_TRACE(std::to_string(l.depth) + "-bit, masks " + std::to_string(l.r) + " " + std::to_string(l.g)
+                     + " " + std::to_string(l.b) + " " + std::to_string(l.a));
+        SurfacePtr s(SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, l.depth, l.r, l.g, l.b, l.a));
+        ASSERT_TRUE(s);
+        Uint8* bytes = static_cast<Uint8*>(s->pixels);
+        for (int i = 0; i < s->h * s->pitch; ++i)  // the padding too
+            bytes[i] = static_cast<Uint8>(rng());
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const Uint8* c = &colours[3 * (y * w + x)];
+                Uint32 v = SDL_MapRGB(s->format, c[0], c[1], c[2]) | (~(l.r | l.g | l.b) & rng());
+                Uint8* p = bytes + y * s->pitch + x * s->format->BytesPerPixel;
+                if (l.depth == 24)
+                    store_packed24(p, v);
+                else
+                    std::memcpy(p, &v, 4);
+            }
+        EXPECT_EQ(ppm_pixels(encode(s.get(), IMAGE_PPM), w, h), rgb_of(s.get()));
+        const Bytes jpeg = encode(s.get(), IMAGE_JPEG, 92);
+        if (!reference) {
+            reference = std::move(s);
+            reference_jpeg = jpeg;
+            ASSERT_FALSE(reference_jpeg.empty());
+        } else if (compare_rgb(reference.get(), s.get()).empty()) {
+            EXPECT_EQ(jpeg, reference_jpeg);
+        }
     }
 }
 

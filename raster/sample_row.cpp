@@ -47,6 +47,12 @@ void SampleRowPacked(const FastFormat* f, const LaneSource* src, const double* s
     const VI last_word = hn::Set(di, src->last_word);
     const auto word_mask = hn::Set(du, src->word_mask);
     const int32_t* words = reinterpret_cast<const int32_t*>(f->pixels);
+    // Copied into locals: the stores to `packed` could otherwise alias them
+    // and force a reload of each in every vector.
+    const bool direct = src->direct;
+    const int in_shift[3] = {f->shift[0], f->shift[1], f->shift[2]};
+    const int out_shift[3] = {shift[0], shift[1], shift[2]};
+    const uint32_t mask[3] = {f->mask[0], f->mask[1], f->mask[2]};
 
     for (int i = 0; i < count; i += N) {
         V x = hn::LoadU(d, sx + i), y = hn::LoadU(d, sy + i);
@@ -70,10 +76,10 @@ void SampleRowPacked(const FastFormat* f, const LaneSource* src, const double* s
             const auto back = hn::BitCast(du, hn::ShiftLeft<3>(hn::Sub(offsets[k], at)));
             const auto word = hn::And(hn::BitCast(du, hn::GatherOffset(di, words, at)) >> back, word_mask);
             for (int c = 0; c < 3; ++c) {
-                if (src->direct) {
-                    channel[k][c] = hn::BitCast(di, hn::And(hn::ShiftRightSame(word, f->shift[c]), hn::Set(du, 0xFF)));
+                if (direct) {
+                    channel[k][c] = hn::BitCast(di, hn::And(hn::ShiftRightSame(word, in_shift[c]), hn::Set(du, 0xFF)));
                 } else {
-                    const auto index = hn::ShiftRightSame(hn::And(word, hn::Set(du, f->mask[c])), f->shift[c]);
+                    const auto index = hn::ShiftRightSame(hn::And(word, hn::Set(du, mask[c])), in_shift[c]);
                     channel[k][c] = hn::GatherIndex(di, src->table[c], hn::BitCast(di, index));
                 }
             }
@@ -86,7 +92,7 @@ void SampleRowPacked(const FastFormat* f, const LaneSource* src, const double* s
         for (int c = 0; c < 3; ++c) {
             const VI top = stage(wx0, channel[0][c], channel[1][c], wx1);
             const VI bottom = stage(wx0, channel[2][c], channel[3][c], wx1);
-            pixel = hn::Or(pixel, hn::ShiftLeftSame(hn::BitCast(du, stage(wy0, top, bottom, wy1)), shift[c]));
+            pixel = hn::Or(pixel, hn::ShiftLeftSame(hn::BitCast(du, stage(wy0, top, bottom, wy1)), out_shift[c]));
         }
         hn::StoreU(pixel, du, packed + i);
     }

@@ -19,6 +19,9 @@ void warp_literal(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, i
 {
     const double p = params.p, a = params.a, b = params.b;
     const long long w = src->w;
+    double* const points_x = options.points_x;
+    double* const points_y = options.points_y;
+    long long nonfinite = 0;
     for (int x = 0; x < src->w; ++x) {
         for (int y = 0; y < src->h; ++y) {
             Vec2 X = {static_cast<double>(x), static_cast<double>(y)};
@@ -71,12 +74,11 @@ void warp_literal(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, i
                 sx = X.x + sum_x / sum_w;
                 sy = X.y + sum_y / sum_w;
             }
-            if (options.points_x) {
-                options.points_x[y * w + x] = sx;
-                options.points_y[y * w + x] = sy;
+            if (points_x) {
+                points_x[y * w + x] = sx;
+                points_y[y * w + x] = sy;
             }
-            if (!std::isfinite(sx) || !std::isfinite(sy))
-                ++report->nonfinite_points;
+            nonfinite += !std::isfinite(sx) || !std::isfinite(sy);
             Uint8 r, g, bl;
             sample_bilinear(src, sx, sy, &r, &g, &bl);
             put_pixel(dst, x, y, r, g, bl);
@@ -84,4 +86,5 @@ void warp_literal(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, i
         if (options.pixels_done)
             *options.pixels_done += src->h;
     }
+    report->nonfinite_points = nonfinite;
 }

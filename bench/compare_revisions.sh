@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Times the kernel benchmarks of an earlier revision and of the working tree
 # side by side on this machine: builds bench/warp_bench of both in Release,
-# runs them in alternation ROUNDS times (so that a change in the machine's
-# load hits both alike) and prints, for each case, the least of the median
+# runs them in alternation ROUNDS times, each going first in every other
+# round (so that a change in the machine's load hits both alike) and prints, for each case, the least of the median
 # times and the ratio after / before.
 # Usage: bench/compare_revisions.sh REVISION [ROUNDS] [FILTER]
 #   REVISION  a commit whose bench/warp_bench has the same BM_Warp cases
@@ -29,8 +29,12 @@ build "$work/before" "$work/build-before"
 build "$root" "$root/build-bench"
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+# Odd rounds run the earlier revision first, even rounds the working tree, so
+# that neither always runs in the other's wake.
 for round in $(seq "$rounds"); do
-    for side in before after; do
+    order="before after"
+    [ $((round % 2)) -eq 0 ] && order="after before"
+    for side in $order; do
         if [ "$side" = before ]; then binary=$work/build-before/bench/warp_bench; else binary=$root/build-bench/bench/warp_bench; fi
         "$binary" --benchmark_filter="$filter" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
             --benchmark_format=json 2>/dev/null >"$work/$side-$round.json"

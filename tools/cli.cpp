@@ -108,3 +108,72 @@ bool result_format_from_name(const std::string& name, ImageFormat* format, std::
     *format = by_name;
     return true;
 }
+
+#ifndef TAVROSK_VERSION
+#define TAVROSK_VERSION "unknown"
+#endif
+
+const char* const TOOL_SHORT_OPTIONS = ":p:a:b:t:f:Q:qh";
+
+std::vector<option> tool_long_options(std::initializer_list<option> own)
+{
+    std::vector<option> all = {
+        {"threads", required_argument, nullptr, 't'},
+        {"reference", no_argument, nullptr, OPT_REFERENCE},
+        {"format", required_argument, nullptr, 'f'},
+        {"quality", required_argument, nullptr, 'Q'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, OPT_VERSION},
+    };
+    all.insert(all.end(), own.begin(), own.end());
+    all.push_back({nullptr, 0, nullptr, 0});
+    return all;
+}
+
+int parse_tool_option(const ToolInfo& tool, int c, const char* value, void (*print_help)(), ToolOptions* options)
+{
+    std::string problem;
+    switch (c) {
+    case 'p':
+    case 'a':
+    case 'b':
+        if (!parse_weight(static_cast<char>(c), value, &options->params, &problem))
+            return input_error(tool, problem);
+        return OPTION_TAKEN;
+    case 't':
+        if (!parse_threads(value, &options->warp.threads, &problem))
+            return input_error(tool, problem);
+        options->threads_given = true;
+        return OPTION_TAKEN;
+    case OPT_REFERENCE:
+        options->warp.kernel = WARP_KERNEL_LITERAL;
+        return OPTION_TAKEN;
+    case 'f':
+        if (!parse_result_format(value, &options->format, &problem))
+            return usage_error(tool, problem);
+        options->format_given = true;
+        return OPTION_TAKEN;
+    case 'Q':
+        if (!parse_quality(value, &options->quality, &problem))
+            return input_error(tool, problem);
+        return OPTION_TAKEN;
+    case 'q':
+        options->quiet = true;
+        return OPTION_TAKEN;
+    case 'h':
+        print_help();
+        return 0;
+    case OPT_VERSION:
+        std::printf("%s %s\n", tool.program, TAVROSK_VERSION);
+        return 0;
+    default:
+        return OPTION_NOT_SHARED;
+    }
+}
+
+void note_ignored_options(const ToolInfo& tool, const ToolOptions& options)
+{
+    if (options.warp.kernel == WARP_KERNEL_LITERAL && options.threads_given)
+        std::fprintf(stderr, "%s: --reference runs on one thread; --threads is ignored\n", tool.program);
+}

@@ -1,12 +1,14 @@
 // Command-line pieces the batch tools share: GNU-style messages (one line
 // "PROGRAM: problem" on stderr; exit status 1 for bad input, 2 for a
 // malformed command line, which also gets the usage line and a pointer to
-// --help), getopt_long's failures put into words, and the checks of the
-// warp's parameters and of --threads.
+// --help), getopt_long's failures put into words, the checks of the warp's
+// parameters and of --threads, and the options both tools take.
 #pragma once
 #include <getopt.h>
 
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "tools/image_io.h"
 #include "warp/warp.h"
@@ -47,3 +49,34 @@ bool parse_result_format(const char* text, ImageFormat* format, std::string* pro
 // The format of a result file by its name's extension: .bmp, .png, .jpg or
 // .jpeg. False with *problem naming the file and the ways to give a format.
 bool result_format_from_name(const std::string& name, ImageFormat* format, std::string* problem);
+
+// The options both batch tools take: -p, -a, -b, -t/--threads, --reference,
+// -f/--format, -Q/--quality, -q/--quiet, -h/--help and --version. A tool's
+// own options struct derives from this one.
+struct ToolOptions {
+    WarpParams params;
+    WarpOptions warp;
+    bool threads_given = false;
+    bool format_given = false;
+    ImageFormat format = IMAGE_PNG;
+    int quality = 92;
+    bool quiet = false;
+};
+
+// getopt_long's short options for those, and its long options for those
+// followed by a tool's own (whose values start at OPT_TOOL).
+extern const char* const TOOL_SHORT_OPTIONS;
+enum { OPT_REFERENCE = 256, OPT_VERSION, OPT_TOOL };
+std::vector<option> tool_long_options(std::initializer_list<option> own);
+
+enum { OPTION_NOT_SHARED = -2, OPTION_TAKEN = -1 };
+
+// One result of getopt_long: OPTION_TAKEN when it was a shared option and
+// the parsing goes on; OPTION_NOT_SHARED when the tool must handle it (its
+// own options, '?' and ':'); else the exit status, after --help (print_help
+// is called) or --version, or after a bad value (1, or 2 for --format).
+int parse_tool_option(const ToolInfo& tool, int c, const char* value, void (*print_help)(), ToolOptions* options);
+
+// Once every option is read: a note on stderr when --reference meets
+// --threads, which the reference kernel does not take.
+void note_ignored_options(const ToolInfo& tool, const ToolOptions& options);

@@ -28,24 +28,14 @@
 #include "tools/progress.h"
 #include "tools/segment_file.h"
 
-#ifndef TAVROSK_VERSION
-#define TAVROSK_VERSION "unknown"
-#endif
-
 static const ToolInfo tool = {"tavrosk-morph", "[options] FIRST SECOND PAIRS OUTPUT"};
 
 enum { DEFAULT_FRAMES = 30, MAX_FRAMES = 1000000 };
 
-struct Options {
-    WarpParams params;
-    WarpOptions warp;
+struct Options : ToolOptions {
     long frames = DEFAULT_FRAMES;
     const char* range = nullptr;  // "I-J" as given
     long range_first = 0, range_last = -1;
-    bool format_given = false;
-    ImageFormat format = IMAGE_PNG;
-    int quality = 92;
-    bool quiet = false;
     const char* first = nullptr;
     const char* second = nullptr;
     const char* pairs = nullptr;
@@ -88,73 +78,34 @@ static void print_help()
         "      --version      show the version\n");
 }
 
-enum { OPT_FRAMES = 256, OPT_RANGE, OPT_REFERENCE, OPT_VERSION };
+enum { OPT_FRAMES = OPT_TOOL, OPT_RANGE };
 
 // Returns -1 when the program is to go on, else the exit status.
 static int parse_arguments(int argc, char** argv, Options* options)
 {
-    static const option long_options[] = {
+    const std::vector<option> long_options = tool_long_options({
         {"frames", required_argument, nullptr, OPT_FRAMES},
         {"range", required_argument, nullptr, OPT_RANGE},
-        {"threads", required_argument, nullptr, 't'},
-        {"reference", no_argument, nullptr, OPT_REFERENCE},
-        {"format", required_argument, nullptr, 'f'},
-        {"quality", required_argument, nullptr, 'Q'},
-        {"quiet", no_argument, nullptr, 'q'},
-        {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, OPT_VERSION},
-        {nullptr, 0, nullptr, 0},
-    };
-    bool threads_given = false;
-    std::string problem;
+    });
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":p:a:b:t:f:Q:qh", long_options, nullptr)) != -1) {
-        switch (c) {
-        case OPT_FRAMES:
+    while ((c = getopt_long(argc, argv, TOOL_SHORT_OPTIONS, long_options.data(), nullptr)) != -1) {
+        const int status = parse_tool_option(tool, c, optarg, print_help, options);
+        if (status == OPTION_TAKEN)
+            continue;
+        if (status != OPTION_NOT_SHARED)
+            return status;
+        if (c == OPT_FRAMES) {
             if (!parse_whole(optarg, 2, MAX_FRAMES, &options->frames))
                 return input_error(tool, std::string("--frames: '") + optarg + "' is not a whole number from 2 to "
                                              + std::to_string(MAX_FRAMES));
-            break;
-        case OPT_RANGE:
+        } else if (c == OPT_RANGE) {
             options->range = optarg;
-            break;
-        case 'p':
-        case 'a':
-        case 'b':
-            if (!parse_weight(static_cast<char>(c), optarg, &options->params, &problem))
-                return input_error(tool, problem);
-            break;
-        case 't':
-            if (!parse_threads(optarg, &options->warp.threads, &problem))
-                return input_error(tool, problem);
-            threads_given = true;
-            break;
-        case OPT_REFERENCE:
-            options->warp.kernel = WARP_KERNEL_LITERAL;
-            break;
-        case 'f':
-            if (!parse_result_format(optarg, &options->format, &problem))
-                return usage_error(tool, problem);
-            options->format_given = true;
-            break;
-        case 'Q':
-            if (!parse_quality(optarg, &options->quality, &problem))
-                return input_error(tool, problem);
-            break;
-        case 'q':
-            options->quiet = true;
-            break;
-        case 'h':
-            print_help();
-            return 0;
-        case OPT_VERSION:
-            std::printf("%s %s\n", tool.program, TAVROSK_VERSION);
-            return 0;
-        default:
+        } else {
             return usage_error(tool, getopt_problem(c, argv[optind - 1]));
         }
     }
+    std::string problem;
     const int count = argc - optind;
     if (count < 4)
         return usage_error(tool, "missing arguments");
@@ -173,8 +124,7 @@ static int parse_arguments(int argc, char** argv, Options* options)
     } else if (!options->format_given && !result_format_from_name(options->output, &options->format, &problem)) {
         return usage_error(tool, problem);
     }
-    if (options->warp.kernel == WARP_KERNEL_LITERAL && threads_given)
-        std::fprintf(stderr, "%s: --reference runs on one thread; --threads is ignored\n", tool.program);
+    note_ignored_options(tool, *options);
     return -1;
 }
 

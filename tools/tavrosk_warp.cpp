@@ -26,19 +26,9 @@
 #include "tools/warp_views.h"
 #include "warp/warp.h"
 
-#ifndef TAVROSK_VERSION
-#define TAVROSK_VERSION "unknown"
-#endif
-
 static const ToolInfo tool = {"tavrosk-warp", "[options] SOURCE SEGMENTS RESULT"};
 
-struct Options {
-    WarpParams params;
-    WarpOptions warp;
-    bool format_given = false;
-    ImageFormat format = IMAGE_PNG;
-    int quality = 92;
-    bool quiet = false;
+struct Options : ToolOptions {
     const char* folds = nullptr;   // --folds FILE: the fold map
     ImageFormat folds_format = IMAGE_PNG;
     const char* field = nullptr;   // --field FILE: the displacement field
@@ -80,7 +70,7 @@ static void print_help()
         "      --version     show the version\n");
 }
 
-enum { OPT_REFERENCE = 256, OPT_VERSION, OPT_FOLDS, OPT_FIELD };
+enum { OPT_FOLDS = OPT_TOOL, OPT_FIELD };
 
 // The format of a result named `name` (for messages, `what`): --format when
 // given, PNG for standard output, else the extension. False with a usage
@@ -101,66 +91,26 @@ static bool result_format(const Options& options, const char* name, ImageFormat*
 // Returns -1 when the program is to go on, else the exit status.
 static int parse_arguments(int argc, char** argv, Options* options)
 {
-    static const option long_options[] = {
-        {"threads", required_argument, nullptr, 't'},
-        {"reference", no_argument, nullptr, OPT_REFERENCE},
-        {"format", required_argument, nullptr, 'f'},
-        {"quality", required_argument, nullptr, 'Q'},
-        {"quiet", no_argument, nullptr, 'q'},
+    const std::vector<option> long_options = tool_long_options({
         {"folds", required_argument, nullptr, OPT_FOLDS},
         {"field", required_argument, nullptr, OPT_FIELD},
-        {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, OPT_VERSION},
-        {nullptr, 0, nullptr, 0},
-    };
-    bool threads_given = false;
-    std::string problem;
+    });
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":p:a:b:t:f:Q:qh", long_options, nullptr)) != -1) {
-        switch (c) {
-        case 'p':
-        case 'a':
-        case 'b':
-            if (!parse_weight(static_cast<char>(c), optarg, &options->params, &problem))
-                return input_error(tool, problem);
-            break;
-        case 't':
-            if (!parse_threads(optarg, &options->warp.threads, &problem))
-                return input_error(tool, problem);
-            threads_given = true;
-            break;
-        case OPT_REFERENCE:
-            options->warp.kernel = WARP_KERNEL_LITERAL;
-            break;
-        case 'f':
-            if (!parse_result_format(optarg, &options->format, &problem))
-                return usage_error(tool, problem);
-            options->format_given = true;
-            break;
-        case 'Q':
-            if (!parse_quality(optarg, &options->quality, &problem))
-                return input_error(tool, problem);
-            break;
-        case 'q':
-            options->quiet = true;
-            break;
-        case OPT_FOLDS:
+    while ((c = getopt_long(argc, argv, TOOL_SHORT_OPTIONS, long_options.data(), nullptr)) != -1) {
+        const int status = parse_tool_option(tool, c, optarg, print_help, options);
+        if (status == OPTION_TAKEN)
+            continue;
+        if (status != OPTION_NOT_SHARED)
+            return status;
+        if (c == OPT_FOLDS)
             options->folds = optarg;
-            break;
-        case OPT_FIELD:
+        else if (c == OPT_FIELD)
             options->field = optarg;
-            break;
-        case 'h':
-            print_help();
-            return 0;
-        case OPT_VERSION:
-            std::printf("%s %s\n", tool.program, TAVROSK_VERSION);
-            return 0;
-        default:
+        else
             return usage_error(tool, getopt_problem(c, argv[optind - 1]));
-        }
     }
+    std::string problem;
     const int count = argc - optind;
     if (count < 3)
         return usage_error(tool, "missing arguments");
@@ -189,8 +139,7 @@ static int parse_arguments(int argc, char** argv, Options* options)
                                          + ": cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg");
         options->folds_format = format;
     }
-    if (options->warp.kernel == WARP_KERNEL_LITERAL && threads_given)
-        std::fprintf(stderr, "%s: --reference runs on one thread; --threads is ignored\n", tool.program);
+    note_ignored_options(tool, *options);
     return -1;
 }
 

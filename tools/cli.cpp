@@ -113,25 +113,10 @@ bool result_format_from_name(const std::string& name, ImageFormat* format, std::
 #define TAVROSK_VERSION "unknown"
 #endif
 
-const char* const TOOL_SHORT_OPTIONS = ":p:a:b:t:f:Q:qh";
-
-std::vector<option> tool_long_options(std::initializer_list<option> own)
-{
-    std::vector<option> all = {
-        {"threads", required_argument, nullptr, 't'},
-        {"reference", no_argument, nullptr, OPT_REFERENCE},
-        {"format", required_argument, nullptr, 'f'},
-        {"quality", required_argument, nullptr, 'Q'},
-        {"quiet", no_argument, nullptr, 'q'},
-        {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, OPT_VERSION},
-    };
-    all.insert(all.end(), own.begin(), own.end());
-    all.push_back({nullptr, 0, nullptr, 0});
-    return all;
-}
-
-int parse_tool_option(const ToolInfo& tool, int c, const char* value, void (*print_help)(), ToolOptions* options)
+// One option of those both tools take: -1 when it was taken, -2 when it is
+// not one of them, else the exit status.
+static int parse_tool_option(const ToolInfo& tool, int c, const char* value, void (*print_help)(),
+                             ToolOptions* options)
 {
     std::string problem;
     switch (c) {
@@ -140,27 +125,27 @@ int parse_tool_option(const ToolInfo& tool, int c, const char* value, void (*pri
     case 'b':
         if (!parse_weight(static_cast<char>(c), value, &options->params, &problem))
             return input_error(tool, problem);
-        return OPTION_TAKEN;
+        return -1;
     case 't':
         if (!parse_threads(value, &options->warp.threads, &problem))
             return input_error(tool, problem);
         options->threads_given = true;
-        return OPTION_TAKEN;
+        return -1;
     case OPT_REFERENCE:
         options->warp.kernel = WARP_KERNEL_LITERAL;
-        return OPTION_TAKEN;
+        return -1;
     case 'f':
         if (!parse_result_format(value, &options->format, &problem))
             return usage_error(tool, problem);
         options->format_given = true;
-        return OPTION_TAKEN;
+        return -1;
     case 'Q':
         if (!parse_quality(value, &options->quality, &problem))
             return input_error(tool, problem);
-        return OPTION_TAKEN;
+        return -1;
     case 'q':
         options->quiet = true;
-        return OPTION_TAKEN;
+        return -1;
     case 'h':
         print_help();
         return 0;
@@ -168,8 +153,43 @@ int parse_tool_option(const ToolInfo& tool, int c, const char* value, void (*pri
         std::printf("%s %s\n", tool.program, TAVROSK_VERSION);
         return 0;
     default:
-        return OPTION_NOT_SHARED;
+        return -2;
     }
+}
+
+int parse_command_line(const ToolInfo& tool, int argc, char** argv, std::initializer_list<option> own_options,
+                       const std::function<int(int option, const char* value)>& own, void (*print_help)(),
+                       ToolOptions* options, int count, const char** operands)
+{
+    std::vector<option> long_options = {
+        {"threads", required_argument, nullptr, 't'},
+        {"reference", no_argument, nullptr, OPT_REFERENCE},
+        {"format", required_argument, nullptr, 'f'},
+        {"quality", required_argument, nullptr, 'Q'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, OPT_VERSION},
+    };
+    long_options.insert(long_options.end(), own_options.begin(), own_options.end());
+    long_options.push_back({nullptr, 0, nullptr, 0});
+    // Messages are the tool's own, so getopt prints none; the leading ':'
+    // tells a missing value from an unknown option.
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, ":p:a:b:t:f:Q:qh", long_options.data(), nullptr)) != -1) {
+        int status = parse_tool_option(tool, c, optarg, print_help, options);
+        if (status == -2)
+            status = c >= OPT_TOOL ? own(c, optarg) : usage_error(tool, getopt_problem(c, argv[optind - 1]));
+        if (status >= 0)
+            return status;
+    }
+    if (argc - optind < count)
+        return usage_error(tool, "missing arguments");
+    if (argc - optind > count)
+        return usage_error(tool, std::string("unexpected argument ") + argv[optind + count]);
+    for (int i = 0; i < count; ++i)
+        operands[i] = argv[optind + i];
+    return -1;
 }
 
 void note_ignored_options(const ToolInfo& tool, const ToolOptions& options)

@@ -6,6 +6,7 @@
 #pragma once
 #include <getopt.h>
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -63,19 +64,18 @@ struct ToolOptions {
     bool quiet = false;
 };
 
-// getopt_long's short options for those, and its long options for those
-// followed by a tool's own (whose values start at OPT_TOOL).
-extern const char* const TOOL_SHORT_OPTIONS;
+// The values of a tool's own long options start here.
 enum { OPT_REFERENCE = 256, OPT_VERSION, OPT_TOOL };
-std::vector<option> tool_long_options(std::initializer_list<option> own);
 
-enum { OPTION_NOT_SHARED = -2, OPTION_TAKEN = -1 };
-
-// One result of getopt_long: OPTION_TAKEN when it was a shared option and
-// the parsing goes on; OPTION_NOT_SHARED when the tool must handle it (its
-// own options, '?' and ':'); else the exit status, after --help (print_help
-// is called) or --version, or after a bad value (1, or 2 for --format).
-int parse_tool_option(const ToolInfo& tool, int c, const char* value, void (*print_help)(), ToolOptions* options);
+// Reads the whole command line, GNU style: the shared options into
+// *options, the tool's own (own_options, whose values start at OPT_TOOL)
+// through `own`, which returns -1 to go on or an exit status, and exactly
+// `count` operands into operands[0 .. count - 1]. Returns -1 when the tool
+// is to go on, else the exit status: 0 after --help (print_help is called)
+// or --version, 1 for a bad value, 2 for a malformed command line.
+int parse_command_line(const ToolInfo& tool, int argc, char** argv, std::initializer_list<option> own_options,
+                       const std::function<int(int option, const char* value)>& own, void (*print_help)(),
+                       ToolOptions* options, int count, const char** operands);
 
 // Once every option is read: a note on stderr when --reference meets
 // --threads, which the reference kernel does not take.

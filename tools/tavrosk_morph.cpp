@@ -83,38 +83,27 @@ enum { OPT_FRAMES = OPT_TOOL, OPT_RANGE };
 // Returns -1 when the program is to go on, else the exit status.
 static int parse_arguments(int argc, char** argv, Options* options)
 {
-    const std::vector<option> long_options = tool_long_options({
-        {"frames", required_argument, nullptr, OPT_FRAMES},
-        {"range", required_argument, nullptr, OPT_RANGE},
-    });
-    opterr = 0;
-    int c;
-    while ((c = getopt_long(argc, argv, TOOL_SHORT_OPTIONS, long_options.data(), nullptr)) != -1) {
-        const int status = parse_tool_option(tool, c, optarg, print_help, options);
-        if (status == OPTION_TAKEN)
-            continue;
-        if (status != OPTION_NOT_SHARED)
-            return status;
-        if (c == OPT_FRAMES) {
-            if (!parse_whole(optarg, 2, MAX_FRAMES, &options->frames))
-                return input_error(tool, std::string("--frames: '") + optarg + "' is not a whole number from 2 to "
+    const char* operands[4];
+    const int status = parse_command_line(
+        tool, argc, argv,
+        {{"frames", required_argument, nullptr, OPT_FRAMES}, {"range", required_argument, nullptr, OPT_RANGE}},
+        [&](int option, const char* value) {
+            if (option == OPT_RANGE) {
+                options->range = value;
+            } else if (!parse_whole(value, 2, MAX_FRAMES, &options->frames)) {
+                return input_error(tool, std::string("--frames: '") + value + "' is not a whole number from 2 to "
                                              + std::to_string(MAX_FRAMES));
-        } else if (c == OPT_RANGE) {
-            options->range = optarg;
-        } else {
-            return usage_error(tool, getopt_problem(c, argv[optind - 1]));
-        }
-    }
+            }
+            return -1;
+        },
+        print_help, options, 4, operands);
+    if (status >= 0)
+        return status;
+    options->first = operands[0];
+    options->second = operands[1];
+    options->pairs = operands[2];
+    options->output = operands[3];
     std::string problem;
-    const int count = argc - optind;
-    if (count < 4)
-        return usage_error(tool, "missing arguments");
-    if (count > 4)
-        return usage_error(tool, std::string("unexpected argument ") + argv[optind + 4]);
-    options->first = argv[optind];
-    options->second = argv[optind + 1];
-    options->pairs = argv[optind + 2];
-    options->output = argv[optind + 3];
     // Frames for standard output are always PPM; files take --format or the
     // pattern's extension.
     if (output_is_stdout(options->output)) {

@@ -91,34 +91,21 @@ static bool result_format(const Options& options, const char* name, ImageFormat*
 // Returns -1 when the program is to go on, else the exit status.
 static int parse_arguments(int argc, char** argv, Options* options)
 {
-    const std::vector<option> long_options = tool_long_options({
-        {"folds", required_argument, nullptr, OPT_FOLDS},
-        {"field", required_argument, nullptr, OPT_FIELD},
-    });
-    opterr = 0;
-    int c;
-    while ((c = getopt_long(argc, argv, TOOL_SHORT_OPTIONS, long_options.data(), nullptr)) != -1) {
-        const int status = parse_tool_option(tool, c, optarg, print_help, options);
-        if (status == OPTION_TAKEN)
-            continue;
-        if (status != OPTION_NOT_SHARED)
-            return status;
-        if (c == OPT_FOLDS)
-            options->folds = optarg;
-        else if (c == OPT_FIELD)
-            options->field = optarg;
-        else
-            return usage_error(tool, getopt_problem(c, argv[optind - 1]));
-    }
+    const char* operands[3];
+    const int status = parse_command_line(
+        tool, argc, argv,
+        {{"folds", required_argument, nullptr, OPT_FOLDS}, {"field", required_argument, nullptr, OPT_FIELD}},
+        [&](int option, const char* value) {
+            (option == OPT_FOLDS ? options->folds : options->field) = value;
+            return -1;
+        },
+        print_help, options, 3, operands);
+    if (status >= 0)
+        return status;
+    options->source = operands[0];
+    options->segments = operands[1];
+    options->result = operands[2];
     std::string problem;
-    const int count = argc - optind;
-    if (count < 3)
-        return usage_error(tool, "missing arguments");
-    if (count > 3)
-        return usage_error(tool, std::string("unexpected argument ") + argv[optind + 3]);
-    options->source = argv[optind];
-    options->segments = argv[optind + 1];
-    options->result = argv[optind + 2];
     // A folder given as the result has no format to tell, but that is not
     // what is wrong with it.
     std::error_code ignored;

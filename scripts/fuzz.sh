@@ -46,7 +46,10 @@ for target in "${targets[@]}"; do
     fi
     mkdir -p "$work"
     echo "fuzz: $target for $share s"
-    "$build/tests/fuzz/fuzz_$target" -max_total_time="$share" -timeout=10 -rss_limit_mb=2048 \
+    # A hang is what the time-out is for. A tiny RLE, PNG or JPEG file can
+    # describe 2^27 pixels, and checking those under the sanitizers and the
+    # fuzzer's instrumentation takes a few seconds on a loaded machine.
+    "$build/tests/fuzz/fuzz_$target" -max_total_time="$share" -timeout=30 -rss_limit_mb=2048 \
         -max_len=8192 -print_final_stats=1 -artifact_prefix="$prefix" \
         "$work" "$seeds" || status=$?
 done

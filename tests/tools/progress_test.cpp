@@ -11,7 +11,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <regex>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -150,15 +150,23 @@ TEST(Progress, ShownOnlyOnATerminalAfterASecond)
     ASSERT_GE(lines.size(), 1u) << out;
     // Drawn from 1 s on, four times a second at most, with slack.
     EXPECT_LE(static_cast<double>(lines.size()), (elapsed - 1.0) * 4 + 3) << out;
-    const std::regex format(R"(test-progress: (\d+)% \((\d+\.\d) s elapsed, about \d+\.\d s left\))");
     int last_percent = -1;
     for (const std::string& line : lines) {
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(line, match, format)) << line;
-        int percent = std::stoi(match[1].str());
+        // Parsed, then printed again: the line must be exactly that, so that
+        // a stray character or a second decimal fails.
+        int percent = -1;
+        double spent = -1, left = -1;
+        ASSERT_EQ(std::sscanf(line.c_str(), "test-progress: %d%% (%lf s elapsed, about %lf s left)", &percent, &spent,
+                              &left),
+                  3)
+            << line;
+        char again[100];
+        std::snprintf(again, sizeof again, "test-progress: %d%% (%.1f s elapsed, about %.1f s left)", percent, spent,
+                      left);
+        ASSERT_EQ(line, again);
         EXPECT_GE(percent, last_percent) << line;
         EXPECT_LT(percent, 100) << line;
-        EXPECT_GE(std::stod(match[2].str()), 0.95) << line;
+        EXPECT_GE(spent, 0.95) << line;
         EXPECT_LE(line.size(), 79u);
         last_percent = percent;
     }

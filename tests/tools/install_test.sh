@@ -95,16 +95,21 @@ command -v man >/dev/null && echo "ok   man pages format cleanly" || echo "ok   
 mkdir -p "$XH_TMP/files/sub"
 touch "$XH_TMP/files/in.png" "$XH_TMP/files/pairs.txt" "$XH_TMP/files/field.flo" "$XH_TMP/files/-odd.bmp"
 bash -n "$completion" || fail "completion file: syntax error"
-# complete_words EXPECTED WORD...: completes the last WORD (the current one).
+cmp -s "$completion" "$morph_completion" || fail "the batch tools' completion files differ"
+# complete_words EXPECTED COMMAND WORD...: completes the last WORD (the current
+# one) with the function that COMMAND's installed file registers for it.
 complete_words() {
     local expected=$1 got
     shift
     got=$(cd "$XH_TMP/files" && bash -c '
         . "$0"
+        function=$(complete -p "$1" 2>/dev/null | sed -n "s/.*-F \([^ ]*\) .*/\1/p")
+        [ -n "$function" ] || { echo "no completion registered for $1"; exit; }
         COMP_WORDS=("$@")
         COMP_CWORD=$(($# - 1))
-        _tavrosk_warp
-        printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort | tr "\n" " "' "$completion" "$@")
+        "$function"
+        printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort | tr "\n" " "' \
+        "$prefix/share/bash-completion/completions/$1" "$@")
     [ "${got% }" = "$expected" ] || fail "completion of '$*': got '${got% }', want '$expected'"
 }
 complete_words "--format=" tavrosk-warp --for
@@ -124,27 +129,17 @@ complete_words "--field= --folds= --format= --help --quality= --quiet --referenc
     tavrosk-warp "-"
 complete_words "--field= --folds= --format=" tavrosk-warp in.png --f
 complete_words "-odd.bmp field.flo in.png pairs.txt sub" tavrosk-warp --folds ""
-# The morph tool's completion, by the same means.
-complete_morph() {
-    local expected=$1 got
-    shift
-    got=$(cd "$XH_TMP/files" && bash -c '
-        . "$0"
-        COMP_WORDS=("$@")
-        COMP_CWORD=$(($# - 1))
-        _tavrosk_morph
-        printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort | tr "\n" " "' "$morph_completion" "$@")
-    [ "${got% }" = "$expected" ] || fail "completion of '$*': got '${got% }', want '$expected'"
-}
-bash -n "$morph_completion" || fail "morph completion file: syntax error"
-complete_morph "--frames=" tavrosk-morph --fr
-complete_morph "--format= --frames=" tavrosk-morph --f
-complete_morph "bmp jpeg png" tavrosk-morph --form ""
-complete_morph "--format=jpeg" tavrosk-morph --format=j
-complete_morph "" tavrosk-morph --range ""
-complete_morph "" tavrosk-morph --frames = ""
-complete_morph "in.png" tavrosk-morph in
-complete_morph "-odd.bmp" tavrosk-morph in.png in.png pairs.txt -- -
+# The morph tool's own options.
+complete_words "--frames=" tavrosk-morph --fr
+complete_words "--format= --frames=" tavrosk-morph --f
+complete_words "--format= --frames= --help --quality= --quiet --range= --reference --threads= --version -Q -a -b -f -h -p -q -t" \
+    tavrosk-morph "-"
+complete_words "bmp jpeg png" tavrosk-morph --form ""
+complete_words "--format=jpeg" tavrosk-morph --format=j
+complete_words "" tavrosk-morph --range ""
+complete_words "" tavrosk-morph --frames = ""
+complete_words "in.png" tavrosk-morph in
+complete_words "-odd.bmp" tavrosk-morph in.png in.png pairs.txt -- -
 echo "ok   bash completion"
 
 [ "$failures" -eq 0 ] || xh_fail "$failures check(s) failed"

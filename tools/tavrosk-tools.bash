@@ -1,12 +1,20 @@
-# Bash completion for tavrosk-morph: options, the words of --format, and file
-# names for the four file arguments. It needs only bash itself, not the
-# bash-completion package's helpers.
+# Bash completion for the batch tools, tavrosk-warp and tavrosk-morph: each
+# tool's options, the words of --format, .flo files after --field, and file
+# names for the file arguments. It needs only bash itself, not the
+# bash-completion package's helpers. Installed once under each tool's name,
+# since bash-completion loads a completion by the name of its command.
 
-_tavrosk_morph()
+_tavrosk_batch()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev= prefix= i
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local long_options='--frames= --range= --threads= --reference --format= --quality= --quiet --help --version'
+    local long_options
+    case ${COMP_WORDS[0]##*/} in
+    tavrosk-morph)
+        long_options='--frames= --range= --threads= --reference --format= --quality= --quiet --help --version' ;;
+    *)
+        long_options='--threads= --reference --format= --quality= --folds= --field= --quiet --help --version' ;;
+    esac
 
     # "--format=p": bash splits it at "=" when "=" breaks words (its
     # default), else it arrives whole and the answers must keep "--format=".
@@ -33,13 +41,33 @@ _tavrosk_morph()
         ((count == 1)) && prev=$match
     fi
 
+    # Does an option before the current word take it as its value?
+    local takes_value=
     case $prev in
-    -p | -a | -b | -t | --threads | -Q | --quality | --frames | --range)
+    -p | -a | -b | -t | --threads | -Q | --quality | --frames | --range) takes_value=number ;;
+    -f | --format) takes_value=format ;;
+    --folds) takes_value=file ;;
+    --field) takes_value=flo ;;
+    esac
+
+    case $takes_value in
+    number)
         COMPREPLY=()
         return
         ;;
-    -f | --format)
+    format)
         COMPREPLY=($(compgen -P "$prefix" -W 'bmp png jpeg' -- "$cur"))
+        return
+        ;;
+    flo)
+        compopt -o filenames 2>/dev/null
+        COMPREPLY=($(compgen -P "$prefix" -d -- "$cur")
+            $(compgen -P "$prefix" -f -X '!*.flo' -- "$cur"))
+        return
+        ;;
+    file)
+        compopt -o filenames 2>/dev/null
+        COMPREPLY=($(compgen -P "$prefix" -f -- "$cur"))
         return
         ;;
     esac
@@ -58,4 +86,4 @@ _tavrosk_morph()
     compopt -o filenames 2>/dev/null
     COMPREPLY=($(compgen -f -- "$cur"))
 }
-complete -F _tavrosk_morph tavrosk-morph
+complete -F _tavrosk_batch tavrosk-warp tavrosk-morph

@@ -4,6 +4,8 @@
 #include <system_error>
 #include <thread>
 
+#include "warp/workers.h"
+
 double morph_time(int frame, int frames)
 {
     return static_cast<double>(frame) / (frames - 1);
@@ -42,15 +44,6 @@ int morph_warps_for_frame(int frame, int frames)
 
 namespace {
 
-// As warp_run counts them: 0 means one for each hardware thread.
-int thread_count(int threads)
-{
-    if (threads > 0)
-        return threads;
-    const int hardware = static_cast<int>(std::thread::hardware_concurrency());
-    return hardware > 0 ? hardware : 1;
-}
-
 Uint8* row_of(SDL_Surface* surface, int y)
 {
     return static_cast<Uint8*>(surface->pixels) + static_cast<std::ptrdiff_t>(y) * surface->pitch;
@@ -84,8 +77,7 @@ void blend_rows(Blend* blend)
     }
 }
 
-// As warp_run shares out rows: the calling thread is one of the workers, and
-// a helper that cannot be started leaves its rows to the others.
+// Rows are shared out as the fast kernel shares them.
 void blend(SDL_Surface* first, SDL_Surface* second, double t, int threads, std::vector<Uint8>* mixed,
            SDL_Surface* frame)
 {
@@ -99,20 +91,7 @@ void blend(SDL_Surface* first, SDL_Surface* second, double t, int threads, std::
     job.frame = frame;
     job.mixed = mixed->data();
     job.next_row = 0;
-    threads = thread_count(threads);
-    if (threads > frame->h)
-        threads = frame->h;
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < threads; ++i) {
-        try {
-            helpers.emplace_back(blend_rows, &job);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    blend_rows(&job);
-    for (std::thread& helper : helpers)
-        helper.join();
+    run_workers(threads, frame->h, [&job] { blend_rows(&job); });
 }
 
 }  // namespace
@@ -157,7 +136,7 @@ void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame
     // side by side, each on half of them: one wait for both instead of one
     // for each, and fewer threads to share each image's rows. The literal
     // kernel keeps to its one thread.
-    const int threads = thread_count(job->options.threads);
+    const int threads = worker_count(job->options.threads);
     if (job->options.kernel == WARP_KERNEL_FAST && threads >= 2) {
         WarpOptions first_options = job->options, second_options = job->options;
         first_options.threads = threads / 2;

@@ -2,11 +2,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
 #include "raster/sample_row.h"
 #include "warp/kernels.h"
+#include "warp/workers.h"
 
 void fast_table_build(FastTable* table, const Segment* segments, int n, const WarpParams& params)
 {
@@ -61,8 +60,7 @@ struct RowJob {
     std::atomic<long long> nonfinite_points;
 };
 
-// Each worker takes the next whole row until none is left, so a worker that
-// the machine slows down simply takes fewer rows.
+// Each worker takes the next whole row until none is left.
 static void run_rows(RowJob* job)
 {
     const int w = job->w;
@@ -103,23 +101,6 @@ void warp_fast(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int 
     job.next_row = 0;
     job.nonfinite_points = 0;
 
-    int threads = options.threads;
-    if (threads <= 0)
-        threads = static_cast<int>(std::thread::hardware_concurrency());
-    if (threads > dst->h)
-        threads = dst->h;
-    // The calling thread is one of the workers. A helper that cannot be
-    // started only means fewer workers: the others take its rows.
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < threads; ++i) {
-        try {
-            helpers.emplace_back(run_rows, &job);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    run_rows(&job);
-    for (std::thread& helper : helpers)
-        helper.join();
+    run_workers(options.threads, dst->h, [&job] { run_rows(&job); });
     report->nonfinite_points = job.nonfinite_points;
 }

@@ -138,21 +138,26 @@ struct ImageOutput {
     OutputTarget target;
 };
 
+static int prepare_file(const char* name, OutputTarget* target)
+{
+    std::string problem;
+    if (!output_prepare(name, target, &problem))
+        return input_error(tool, std::string(name) + ": " + problem);
+    return -1;
+}
+
 static int prepare_output(const char* name, ImageFormat format, ImageOutput* out)
 {
     out->name = name;
     out->format = format;
     out->to_stdout = output_is_stdout(name);
-    std::string problem;
     if (out->to_stdout) {
         if (isatty(STDOUT_FILENO))
             return input_error(tool, "standard output is a terminal; not writing binary data to it (redirect it "
                                      "or give a file name)");
         return -1;
     }
-    if (!output_prepare(name, &out->target, &problem))
-        return input_error(tool, std::string(name) + ": " + problem);
-    return -1;
+    return prepare_file(name, &out->target);
 }
 
 static int write_output(const ImageOutput& out, SDL_Surface* image, int quality)
@@ -186,14 +191,6 @@ static int write_output(const ImageOutput& out, SDL_Surface* image, int quality)
         [&](std::FILE* stream, std::string* why) { return image_encode(image, out.format, quality, stream, why); },
         &problem);
     return ok ? 0 : input_error(tool, std::string(out.name) + ": " + problem);
-}
-
-static int prepare_file(const char* name, OutputTarget* target)
-{
-    std::string problem;
-    if (!output_prepare(name, target, &problem))
-        return input_error(tool, std::string(name) + ": " + problem);
-    return -1;
 }
 
 // Two of the files naming one (after symbolic links) would leave only the

@@ -14,11 +14,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "raster/pixel.h"
 #include "tools/cli.h"
 #include "tools/frame_pattern.h"
 #include "tools/image_codecs.h"
@@ -156,17 +158,14 @@ static std::string shell_word(const std::string& name)
 // "b.png" becomes "b2.png": where a resized copy of SECOND could go.
 static std::string resized_name(const std::string& name)
 {
-    const size_t slash = name.rfind('/');
-    size_t dot = name.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1)
-        dot = name.size();
-    return name.substr(0, dot) + "2" + name.substr(dot);
+    std::filesystem::path path(name);
+    return path.replace_filename(path.stem().string() + "2" + path.extension().string()).string();
 }
 
-static int load_image(const char* path, SDL_Surface** image)
+static int load_image(const char* path, SurfacePtr* image)
 {
     std::string problem;
-    *image = image_load(path, &problem);
+    image->reset(image_load(path, &problem));
     if (!*image)
         return input_error(tool, std::string(path) + ": " + problem);
     return -1;
@@ -328,21 +327,6 @@ static int prepare_output(const Options& options, Output* output)
     return -1;
 }
 
-struct Surfaces {
-    std::vector<SDL_Surface*> owned;
-    SDL_Surface* add(SDL_Surface* surface)
-    {
-        if (surface)
-            owned.push_back(surface);
-        return surface;
-    }
-    ~Surfaces()
-    {
-        for (SDL_Surface* surface : owned)
-            SDL_FreeSurface(surface);
-    }
-};
-
 int main(int argc, char** argv)
 {
     output_ignore_file_size_signal();
@@ -363,15 +347,12 @@ int main(int argc, char** argv)
         return input_error(tool, std::string("cannot initialise SDL: ") + SDL_GetError());
     std::atexit(SDL_Quit);
 
-    Surfaces surfaces;
-    SDL_Surface* first = nullptr;
-    SDL_Surface* second = nullptr;
-    if ((status = load_image(options.first, &first)) >= 0)
+    SurfacePtr owned_first, owned_second;
+    if ((status = load_image(options.first, &owned_first)) >= 0
+        || (status = load_image(options.second, &owned_second)) >= 0)
         return status;
-    surfaces.add(first);
-    if ((status = load_image(options.second, &second)) >= 0)
-        return status;
-    surfaces.add(second);
+    SDL_Surface* first = owned_first.get();
+    SDL_Surface* second = owned_second.get();
     const int w = first->w, h = first->h;
     if (second->w != w || second->h != h) {
         const std::string size = std::to_string(w) + " x " + std::to_string(h);
@@ -386,9 +367,12 @@ int main(int argc, char** argv)
     if ((status = prepare_output(options, &output)) >= 0)
         return status;
 
+    std::vector<SurfacePtr> owned_frames;
     std::vector<SDL_Surface*> frames;
-    for (int i = 0; i < FRAMES_IN_FLIGHT; ++i)
-        frames.push_back(surfaces.add(create_rgb24_surface(w, h)));
+    for (int i = 0; i < FRAMES_IN_FLIGHT; ++i) {
+        owned_frames.emplace_back(create_rgb24_surface(w, h));
+        frames.push_back(owned_frames.back().get());
+    }
     const bool made = morph_job_init(&job, first, second);
     if (!made || std::find(frames.begin(), frames.end(), nullptr) != frames.end())
         return input_error(tool, "not enough memory for the " + std::to_string(w) + " x " + std::to_string(h)

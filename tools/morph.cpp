@@ -4,6 +4,7 @@
 #include <system_error>
 #include <thread>
 
+#include "raster/pixel.h"
 #include "warp/workers.h"
 
 double morph_time(int frame, int frames)
@@ -46,7 +47,7 @@ namespace {
 
 Uint8* row_of(SDL_Surface* surface, int y)
 {
-    return static_cast<Uint8*>(surface->pixels) + static_cast<std::ptrdiff_t>(y) * surface->pitch;
+    return static_cast<Uint8*>(surface->pixels) + row_offset(y, surface->pitch, surface->format->BytesPerPixel);
 }
 
 struct Blend {

@@ -33,8 +33,8 @@
 #include <png.h>
 
 #include "raster/pixel.h"
-#include "tools/image_codecs.h"
-#include "tools/image_io.h"
+#include "io/image_codecs.h"
+#include "io/image_io.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/warp_views.h"
+#include "warp/warp_views.h"
 #include "warp/warp.h"
 
 namespace {

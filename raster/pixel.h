@@ -47,6 +47,20 @@ inline void store_packed24(Uint8* p, Uint32 color)
     p[2 - hi] = color & 0xFF;
 }
 
+// A 24-bit surface whose pixel bytes are R, G, B in memory order, so that a
+// decoder's RGB rows go straight into it; NULL when SDL cannot allocate it.
+SDL_Surface* create_rgb24_surface(int w, int h);
+
+// Row y of the image as R, G, B bytes, 3 * w of them, as get_pixel reads
+// them (24- and 32-bit pixels with 8-bit channels without a call per pixel).
+// The caller locks the surface.
+void read_rgb_row(SDL_Surface* image, int y, unsigned char* rgb);
+
+// For 3- and 4-byte pixels whose R, G and B are 8-bit channels on byte
+// boundaries (no palette): the byte offset of each within a pixel in memory.
+// False for every other format.
+bool rgb_byte_offsets(const SDL_PixelFormat* format, int offsets[3]);
+
 // Owns one surface and frees it with SDL_FreeSurface, however the owner's
 // scope ends.
 struct SurfaceFree {

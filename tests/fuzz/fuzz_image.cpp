@@ -17,7 +17,7 @@
 
 #include "raster/pixel.h"
 #include "raster/surface_check.h"
-#include "tools/image_io.h"
+#include "io/image_io.h"
 
 // Encoding a large image four times would make one execution take seconds,
 // and a few bytes of RLE, PNG or JPEG can describe a hundred million pixels:

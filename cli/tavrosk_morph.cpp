@@ -1,0 +1,410 @@
+// tavrosk-morph: the frames of a morph from one image to another, on the
+// warp engine of tavrosk-warp.
+//   tavrosk-morph [options] FIRST SECOND PAIRS OUTPUT
+// Bad input: one line on stderr, exit 1, no frame written. Usage errors:
+// exit 2. Success is silent. Every frame's file is checked before the first
+// warp and written whole (a temporary renamed into place) by a writer thread
+// while the next frames are warped; "-" streams binary PPM images instead.
+#include <SDL.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "raster/pixel.h"
+#include "cli/cli.h"
+#include "io/frame_pattern.h"
+#include "io/image_codecs.h"
+#include "io/image_io.h"
+#include "warp/morph.h"
+#include "io/output_file.h"
+#include "cli/progress.h"
+#include "io/segment_file.h"
+
+static const ToolInfo tool = {"tavrosk-morph", "[options] FIRST SECOND PAIRS OUTPUT"};
+
+enum { DEFAULT_FRAMES = 30, MAX_FRAMES = 1000000 };
+
+struct Options : ToolOptions {
+    long frames = DEFAULT_FRAMES;
+    const char* range = nullptr;  // "I-J" as given
+    long range_first = 0, range_last = -1;
+    const char* first = nullptr;
+    const char* second = nullptr;
+    const char* pairs = nullptr;
+    const char* output = nullptr;
+};
+
+static void print_help()
+{
+    print_usage_line(tool, stdout);
+    std::printf(
+        "Writes the frames of a morph from FIRST to SECOND, two images of the same\n"
+        "size (BMP, PNG or JPEG; alpha is ignored). In frame i of N the segments lie\n"
+        "the fraction t = i / (N - 1) of the way from their place in FIRST to their\n"
+        "place in SECOND; both images are warped onto them and blended, FIRST by\n"
+        "1 - t and SECOND by t. Frame 0 is FIRST and frame N - 1 is SECOND.\n"
+        "PAIRS is a segment file as tavrosk-warp reads it (- for standard input):\n"
+        "  x1 y1 x2 y2\n"
+        "one segment a line; in each pair of lines the first marks a feature in\n"
+        "FIRST, the second the same feature in SECOND.\n"
+        "OUTPUT is a file name with one frame number field, such as f%%03d.png\n"
+        "(%%%% for a percent sign); the extension gives the format (.bmp, .png,\n"
+        ".jpg or .jpeg). OUTPUT - writes every frame to standard output as binary\n"
+        "PPM, one after another, for example for\n"
+        "  ffmpeg -f image2pipe -c:v ppm -i - -pix_fmt yuv420p out.mp4\n"
+        "\n"
+        "Options:\n"
+        "      --frames N     how many frames from FIRST to SECOND (default 30, N >= 2)\n"
+        "      --range I-J    write only frames I to J of the N (numbered from 0); they\n"
+        "                     are the same, bit for bit, as in a run of all N\n"
+        "  -p P               length exponent of the weight (default 0.5, P >= 0)\n"
+        "  -a A               distance offset of the weight (default 1.0, A > 0)\n"
+        "  -b B               falloff exponent of the weight (default 1.0, B >= 0)\n"
+        "  -t, --threads N    run the fast kernel on N threads (default: all cores)\n"
+        "      --reference    run the literal reference kernel (on one thread)\n"
+        "  -f, --format F     write the frames as bmp, png or jpeg, whatever the\n"
+        "                     extension\n"
+        "  -Q, --quality Q    JPEG quality, 1 to 100 (default 92)\n"
+        "  -q, --quiet        no progress line\n"
+        "  -h, --help         show this help\n"
+        "      --version      show the version\n");
+}
+
+enum { OPT_FRAMES = OPT_TOOL, OPT_RANGE };
+
+// Returns -1 when the program is to go on, else the exit status.
+static int parse_arguments(int argc, char** argv, Options* options)
+{
+    const char* operands[4];
+    const int status = parse_command_line(
+        tool, argc, argv,
+        {{"frames", required_argument, nullptr, OPT_FRAMES}, {"range", required_argument, nullptr, OPT_RANGE}},
+        [&](int option, const char* value) {
+            if (option == OPT_RANGE) {
+                options->range = value;
+            } else if (!parse_whole(value, 2, MAX_FRAMES, &options->frames)) {
+                return input_error(tool, std::string("--frames: '") + value + "' is not a whole number from 2 to "
+                                             + std::to_string(MAX_FRAMES));
+            }
+            return -1;
+        },
+        print_help, options, 4, operands);
+    if (status >= 0)
+        return status;
+    options->first = operands[0];
+    options->second = operands[1];
+    options->pairs = operands[2];
+    options->output = operands[3];
+    std::string problem;
+    // Frames for standard output are always PPM; files take --format or the
+    // pattern's extension.
+    if (output_is_stdout(options->output)) {
+        if (options->format_given)
+            return usage_error(tool, "--format: standard output takes a PPM stream only");
+        options->format = IMAGE_PPM;
+    } else if (!options->format_given && !result_format_from_name(options->output, &options->format, &problem)) {
+        return usage_error(tool, problem);
+    }
+    note_ignored_options(tool, *options);
+    return -1;
+}
+
+// --range against --frames, which may come after it: two whole numbers I-J
+// with 0 <= I <= J < N. Without --range, every frame.
+static int check_range(Options* options)
+{
+    const long last = options->frames - 1;
+    if (!options->range) {
+        options->range_first = 0;
+        options->range_last = last;
+        return -1;
+    }
+    const std::string text = options->range;
+    const size_t dash = text.find('-', 1);
+    if (dash == std::string::npos
+        || !parse_whole(text.substr(0, dash).c_str(), 0, LONG_MAX, &options->range_first)
+        || !parse_whole(text.substr(dash + 1).c_str(), 0, LONG_MAX, &options->range_last))
+        return input_error(tool, "--range: '" + text + "' is not two frame numbers I-J, such as 0-9");
+    if (options->range_first > options->range_last)
+        return input_error(tool, "--range: " + text + " is reversed; give the lower frame first");
+    if (options->range_last > last)
+        return input_error(tool, "--range: " + text + " is outside frames 0-" + std::to_string(last) + " of "
+                                     + std::to_string(options->frames));
+    return -1;
+}
+
+// A name as a shell reads it back: in single quotes unless it is plain.
+static std::string shell_word(const std::string& name)
+{
+    if (!name.empty() && name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./+-,:=@")
+                             == std::string::npos)
+        return name;
+    std::string quoted = "'";
+    for (char c : name)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// "b.png" becomes "b2.png": where a resized copy of SECOND could go.
+static std::string resized_name(const std::string& name)
+{
+    std::filesystem::path path(name);
+    return path.replace_filename(path.stem().string() + "2" + path.extension().string()).string();
+}
+
+static int load_image(const char* path, SurfacePtr* image)
+{
+    std::string problem;
+    image->reset(image_load(path, &problem));
+    if (!*image)
+        return input_error(tool, std::string(path) + ": " + problem);
+    return -1;
+}
+
+// The frames travel from the warps to the writer through two short queues:
+// rendered frames one way, empty ones back. Their number bounds the memory
+// whatever the frame count, and a writer that fails stops the warps.
+struct Frame {
+    int number;
+    SDL_Surface* image;
+};
+
+class FrameQueues {
+public:
+    explicit FrameQueues(std::vector<SDL_Surface*> empty) : empty_(std::move(empty)) {}
+
+    // An empty frame to render into; NULL once the writer has stopped.
+    SDL_Surface* take_empty()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return stopped_ || !empty_.empty(); });
+        if (stopped_)
+            return nullptr;
+        SDL_Surface* image = empty_.back();
+        empty_.pop_back();
+        return image;
+    }
+
+    void put_rendered(const Frame& frame)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        rendered_.push_back(frame);
+        changed_.notify_all();
+    }
+
+    // No more frames will be rendered.
+    void finish()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+        changed_.notify_all();
+    }
+
+    // The next rendered frame in order; false when there is none left.
+    bool take_rendered(Frame* frame)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return finished_ || !rendered_.empty(); });
+        if (rendered_.empty())
+            return false;
+        *frame = rendered_.front();
+        rendered_.pop_front();
+        return true;
+    }
+
+    void give_back(SDL_Surface* image)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        empty_.push_back(image);
+        changed_.notify_all();
+    }
+
+    // The writer failed: rendering stops at the next frame.
+    void stop()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopped_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<SDL_Surface*> empty_;
+    std::deque<Frame> rendered_;
+    bool finished_ = false;
+    bool stopped_ = false;
+};
+
+// A frame being rendered and one being written.
+enum { FRAMES_IN_FLIGHT = 2 };
+
+struct Output {
+    bool to_stdout;
+    ImageFormat format;  // IMAGE_PPM for standard output
+    int quality;
+    std::vector<OutputTarget> targets;  // frame first_frame + k at [k]
+    long first_frame;
+};
+
+// Writes the rendered frames as they come; on a failure stops the queues and
+// leaves the message in *failure.
+static void write_frames(FrameQueues* queues, const Output* output, std::string* failure)
+{
+    Frame frame;
+    if (output->to_stdout) {
+        long number = -1;
+        std::string problem;
+        const bool ok = output_to_stdout(
+            [&](std::FILE* out, std::string* why) {
+                while (queues->take_rendered(&frame)) {
+                    number = frame.number;
+                    if (!image_encode(frame.image, output->format, output->quality, out, why))
+                        return false;
+                    queues->give_back(frame.image);
+                }
+                return true;
+            },
+            &problem);
+        if (!ok) {
+            *failure = (number >= 0 ? "frame " + std::to_string(number) + ": " : std::string()) + problem;
+            queues->stop();
+        }
+        return;
+    }
+    while (queues->take_rendered(&frame)) {
+        const OutputTarget& target = output->targets[static_cast<size_t>(frame.number - output->first_frame)];
+        std::string problem;
+        const bool ok = output_commit(
+            target,
+            [&](std::FILE* out, std::string* why) {
+                return image_encode(frame.image, output->format, output->quality, out, why);
+            },
+            &problem);
+        if (!ok) {
+            *failure = target.name + ": " + problem;
+            queues->stop();
+            return;
+        }
+        queues->give_back(frame.image);
+    }
+}
+
+// Every frame's name must be writable before the first warp.
+static int prepare_output(const Options& options, Output* output)
+{
+    output->to_stdout = output_is_stdout(options.output);
+    output->format = options.format;
+    output->quality = options.quality;
+    output->first_frame = options.range_first;
+    std::string problem;
+    if (output->to_stdout) {
+        // Nothing written: only the checks of standard output itself.
+        if (!output_to_stdout([](std::FILE*, std::string*) { return true; }, &problem))
+            return input_error(tool, problem);
+        return -1;
+    }
+    FramePattern pattern;
+    if (!frame_pattern_parse(options.output, &pattern, &problem))
+        return input_error(tool, std::string(options.output) + ": " + problem);
+    for (long i = options.range_first; i <= options.range_last; ++i) {
+        OutputTarget target;
+        const std::string name = frame_pattern_name(pattern, static_cast<int>(i));
+        if (!output_prepare(name, &target, &problem))
+            return input_error(tool, name + ": " + problem);
+        output->targets.push_back(target);
+    }
+    return -1;
+}
+
+int main(int argc, char** argv)
+{
+    output_ignore_file_size_signal();
+    Options options;
+    int status = parse_arguments(argc, argv, &options);
+    if (status >= 0)
+        return status;
+    if ((status = check_range(&options)) >= 0)
+        return status;
+
+    MorphJob job;
+    std::string message;
+    if (!read_segment_file(options.pairs, &job.pairs, &message))
+        return input_error(tool, message);
+
+    // No video is needed: only software surfaces.
+    if (SDL_Init(0) < 0)
+        return input_error(tool, std::string("cannot initialise SDL: ") + SDL_GetError());
+    std::atexit(SDL_Quit);
+
+    SurfacePtr owned_first, owned_second;
+    if ((status = load_image(options.first, &owned_first)) >= 0
+        || (status = load_image(options.second, &owned_second)) >= 0)
+        return status;
+    SDL_Surface* first = owned_first.get();
+    SDL_Surface* second = owned_second.get();
+    const int w = first->w, h = first->h;
+    if (second->w != w || second->h != h) {
+        const std::string size = std::to_string(w) + " x " + std::to_string(h);
+        return input_error(tool, std::string(options.second) + " is " + std::to_string(second->w) + " x "
+                                     + std::to_string(second->h) + " but " + options.first + " is " + size
+                                     + "; resize it first (convert " + shell_word(options.second) + " -resize "
+                                     + std::to_string(w) + "x" + std::to_string(h) + "! "
+                                     + shell_word(resized_name(options.second)) + ")");
+    }
+
+    Output output;
+    if ((status = prepare_output(options, &output)) >= 0)
+        return status;
+
+    std::vector<SurfacePtr> owned_frames;
+    std::vector<SDL_Surface*> frames;
+    for (int i = 0; i < FRAMES_IN_FLIGHT; ++i) {
+        owned_frames.emplace_back(create_rgb24_surface(w, h));
+        frames.push_back(owned_frames.back().get());
+    }
+    const bool made = morph_job_init(&job, first, second);
+    if (!made || std::find(frames.begin(), frames.end(), nullptr) != frames.end())
+        return input_error(tool, "not enough memory for the " + std::to_string(w) + " x " + std::to_string(h)
+                                     + " frames");
+    job.params = options.params;
+    job.options = options.warp;
+
+    const int n = static_cast<int>(options.frames);
+    const int range_first = static_cast<int>(options.range_first);
+    const int range_last = static_cast<int>(options.range_last);
+    long long total = 0;
+    for (int i = range_first; i <= range_last; ++i)
+        total += static_cast<long long>(morph_warps_for_frame(i, n)) * w * h;
+    std::atomic<long long> done(0);
+    job.options.pixels_done = &done;
+    Progress progress;
+    progress_start(&progress, tool.program, total, &done, options.quiet);
+
+    FrameQueues queues(frames);
+    std::string failure;
+    std::thread writer(write_frames, &queues, &output, &failure);
+    for (int i = range_first; i <= range_last; ++i) {
+        SDL_Surface* image = queues.take_empty();
+        if (!image)
+            break;
+        morph_render(&job, i, n, image);
+        queues.put_rendered({i, image});
+    }
+    queues.finish();
+    writer.join();
+    progress_finish(&progress);
+    if (!failure.empty())
+        return input_error(tool, failure);
+    return 0;
+}

@@ -1,0 +1,255 @@
+// JPEG through libjpeg-turbo. The library's error_exit is replaced by one
+// that keeps the message and longjmps back; each setjmp sits in a function
+// whose frame holds no C++ object with a destructor, with the state in a
+// plain record owned by the caller. Warnings are silent, except the end of
+// the data ("Premature end of JPEG file"), on which libjpeg would pad the
+// image with grey: here it fails the decode as truncated data.
+#include <csetjmp>
+#include <cstdio>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "raster/pixel.h"
+#include "io/image_codecs.h"
+
+namespace {
+
+// More scans than any encoder writes; each scan of a progressive image goes
+// over the whole image, so a small file with thousands of empty scans would
+// otherwise take minutes.
+enum { MAX_SCANS = 100 };
+
+enum JpegOutcome { JPEG_DONE, JPEG_FAILED, JPEG_TRUNCATED, JPEG_CMYK, JPEG_TOO_LARGE, JPEG_NO_MEMORY, JPEG_TOO_MANY_SCANS };
+
+// The library's error manager first, so that cinfo->err leads back here.
+struct JpegErrors {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+    JpegOutcome outcome;
+    char text[JMSG_LENGTH_MAX];
+};
+
+void jpeg_fail(j_common_ptr cinfo)
+{
+    JpegErrors* e = reinterpret_cast<JpegErrors*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, e->text);
+    e->outcome = JPEG_FAILED;
+    std::longjmp(e->jump, 1);
+}
+
+void jpeg_note(j_common_ptr cinfo, int level)
+{
+    if (level >= 0)
+        return;
+    JpegErrors* e = reinterpret_cast<JpegErrors*>(cinfo->err);
+    ++e->mgr.num_warnings;
+    if (e->mgr.msg_code == JWRN_JPEG_EOF) {
+        e->outcome = JPEG_TRUNCATED;
+        std::longjmp(e->jump, 1);
+    }
+}
+
+void install_errors(JpegErrors* e, j_common_ptr cinfo)
+{
+    cinfo->err = jpeg_std_error(&e->mgr);
+    // Both of the library's callers of output_message are replaced, so
+    // nothing is ever printed.
+    e->mgr.error_exit = jpeg_fail;
+    e->mgr.emit_message = jpeg_note;
+}
+
+void jpeg_count_scans(j_common_ptr cinfo)
+{
+    j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > MAX_SCANS) {
+        JpegErrors* e = reinterpret_cast<JpegErrors*>(cinfo->err);
+        e->outcome = JPEG_TOO_MANY_SCANS;
+        std::longjmp(e->jump, 1);
+    }
+}
+
+struct JpegRead {
+    JpegErrors errors;
+    jpeg_decompress_struct cinfo;
+    jpeg_progress_mgr progress;
+    const unsigned char* data;
+    size_t size;
+    SDL_Surface* surface;
+    JDIMENSION w, h;
+};
+
+// From the header to the end marker; libjpeg may longjmp out of it.
+void jpeg_read_all(JpegRead* r)
+{
+    j_decompress_ptr c = &r->cinfo;
+    jpeg_mem_src(c, r->data, r->size);
+    jpeg_read_header(c, TRUE);
+    if (c->jpeg_color_space == JCS_CMYK || c->jpeg_color_space == JCS_YCCK) {
+        r->errors.outcome = JPEG_CMYK;
+        return;
+    }
+    r->w = c->image_width;
+    r->h = c->image_height;
+    if (!image_size_allowed(r->w, r->h)) {
+        r->errors.outcome = JPEG_TOO_LARGE;
+        return;
+    }
+    // Only the output colour space is set, so the pixels are libjpeg-turbo's
+    // defaults: the accurate integer inverse DCT (JDCT_ISLOW) and smooth
+    // ("fancy") chroma upsampling. Grey comes out as three equal channels.
+    c->out_color_space = JCS_RGB;
+    jpeg_start_decompress(c);
+    if (c->output_components != 3 || c->output_width != r->w || c->output_height != r->h) {
+        std::snprintf(r->errors.text, sizeof r->errors.text, "unexpected output layout");
+        return;
+    }
+    r->surface = create_rgb24_surface(static_cast<int>(r->w), static_cast<int>(r->h));
+    if (!r->surface) {
+        r->errors.outcome = JPEG_NO_MEMORY;
+        return;
+    }
+    Uint8* pixels = static_cast<Uint8*>(r->surface->pixels);
+    while (c->output_scanline < c->output_height) {
+        JSAMPROW row = pixels + static_cast<size_t>(c->output_scanline) * r->surface->pitch;
+        jpeg_read_scanlines(c, &row, 1);
+    }
+    // Reads on to the end marker, so that a cut after the last scan shows.
+    jpeg_finish_decompress(c);
+    r->errors.outcome = JPEG_DONE;
+}
+
+void jpeg_read_guarded(JpegRead* r)
+{
+    install_errors(&r->errors, reinterpret_cast<j_common_ptr>(&r->cinfo));
+    if (setjmp(r->errors.jump))
+        return;
+    jpeg_create_decompress(&r->cinfo);
+    r->progress.progress_monitor = jpeg_count_scans;
+    r->cinfo.progress = &r->progress;
+    jpeg_read_all(r);
+}
+
+// libjpeg-turbo reads the common 3- and 4-byte pixel orders itself (its
+// extended colour spaces) and converts them exactly as it converts R, G, B
+// rows, so a surface in one of those orders is handed over as it lies, with
+// no copy; JCS_UNKNOWN for the others, whose rows go through read_rgb_row.
+J_COLOR_SPACE surface_color_space(const SDL_Surface* image)
+{
+    int at[3];
+    if (!rgb_byte_offsets(image->format, at))
+        return JCS_UNKNOWN;
+    const int order = at[0] * 100 + at[1] * 10 + at[2];
+    if (image->format->BytesPerPixel == 3)
+        return order == 12 ? JCS_EXT_RGB : order == 210 ? JCS_EXT_BGR : JCS_UNKNOWN;
+    switch (order) {
+    case 12:
+        return JCS_EXT_RGBX;
+    case 210:
+        return JCS_EXT_BGRX;
+    case 123:
+        return JCS_EXT_XRGB;
+    case 321:
+        return JCS_EXT_XBGR;
+    }
+    return JCS_UNKNOWN;
+}
+
+struct JpegWrite {
+    JpegErrors errors;
+    jpeg_compress_struct cinfo;
+    SDL_Surface* image;
+    unsigned char* row;  // 3 * w bytes, owned by the caller
+    std::FILE* out;
+    int quality;
+};
+
+void jpeg_write_all(JpegWrite* wr)
+{
+    j_compress_ptr c = &wr->cinfo;
+    jpeg_stdio_dest(c, wr->out);
+    SDL_Surface* image = wr->image;
+    c->image_width = static_cast<JDIMENSION>(image->w);
+    c->image_height = static_cast<JDIMENSION>(image->h);
+    const J_COLOR_SPACE as_it_lies = surface_color_space(image);
+    c->in_color_space = as_it_lies == JCS_UNKNOWN ? JCS_RGB : as_it_lies;
+    c->input_components = as_it_lies == JCS_UNKNOWN ? 3 : image->format->BytesPerPixel;
+    // Defaults: YCbCr with 2 x 2 chroma subsampling (4:2:0), baseline.
+    jpeg_set_defaults(c);
+    jpeg_set_quality(c, wr->quality, TRUE);
+    jpeg_start_compress(c, TRUE);
+    Uint8* pixels = static_cast<Uint8*>(image->pixels);
+    while (c->next_scanline < c->image_height) {
+        const int y = static_cast<int>(c->next_scanline);
+        JSAMPROW row = wr->row;
+        if (as_it_lies == JCS_UNKNOWN)
+            read_rgb_row(image, y, wr->row);
+        else
+            row = pixels + row_offset(y, image->pitch, image->format->BytesPerPixel);
+        jpeg_write_scanlines(c, &row, 1);
+    }
+    jpeg_finish_compress(c);
+    wr->errors.outcome = JPEG_DONE;
+}
+
+void jpeg_write_guarded(JpegWrite* wr)
+{
+    install_errors(&wr->errors, reinterpret_cast<j_common_ptr>(&wr->cinfo));
+    if (setjmp(wr->errors.jump))
+        return;
+    jpeg_create_compress(&wr->cinfo);
+    jpeg_write_all(wr);
+}
+
+}  // namespace
+
+SDL_Surface* decode_jpeg(const unsigned char* data, size_t size, std::string* problem)
+{
+    JpegRead r = {};
+    r.data = data;
+    r.size = size;
+    r.errors.outcome = JPEG_FAILED;
+    jpeg_read_guarded(&r);
+    jpeg_destroy_decompress(&r.cinfo);
+    switch (r.errors.outcome) {
+    case JPEG_DONE:
+        return r.surface;
+    case JPEG_TRUNCATED:
+        *problem = "truncated JPEG data";
+        break;
+    case JPEG_CMYK:
+        *problem = "CMYK JPEG images are not supported";
+        break;
+    case JPEG_TOO_LARGE:
+        *problem = image_size_problem(r.w, r.h);
+        break;
+    case JPEG_NO_MEMORY:
+        *problem = no_memory_problem(static_cast<int>(r.w), static_cast<int>(r.h));
+        break;
+    case JPEG_TOO_MANY_SCANS:
+        *problem = "JPEG image with more than " + std::to_string(MAX_SCANS) + " scans";
+        break;
+    case JPEG_FAILED:
+        *problem = std::string("not a JPEG image that can be decoded (") + r.errors.text + ")";
+        break;
+    }
+    SDL_FreeSurface(r.surface);
+    return nullptr;
+}
+
+bool encode_jpeg(SDL_Surface* image, int quality, std::FILE* out, std::string* problem)
+{
+    std::vector<unsigned char> row(3 * static_cast<size_t>(image->w));
+    JpegWrite wr = {};
+    wr.image = image;
+    wr.row = row.data();
+    wr.out = out;
+    wr.quality = quality;
+    wr.errors.outcome = JPEG_FAILED;
+    jpeg_write_guarded(&wr);
+    jpeg_destroy_compress(&wr.cinfo);
+    if (wr.errors.outcome != JPEG_DONE)
+        *problem = std::string("JPEG encoder error (") + wr.errors.text + ")";
+    return wr.errors.outcome == JPEG_DONE;
+}

@@ -1,0 +1,132 @@
+#include "io/segment_file.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+static bool is_blank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+SegmentLine parse_segment_line(const std::string& line, Segment* segment, std::string* problem)
+{
+    // The string may hold a NUL byte; it then counts as junk, not as the end.
+    const char* p = line.c_str();
+    const char* end = p + line.size();
+    while (p < end && is_blank(*p))
+        ++p;
+    if (p == end || *p == '#')
+        return SEGMENT_LINE_SKIPPED;
+
+    double values[4];
+    int count = 0;
+    // A '#' after the numbers starts a comment that runs to the end of the line.
+    while (p < end && *p != '#') {
+        const char* start = p;
+        char* stop = nullptr;
+        double value = std::strtod(start, &stop);
+        // A number must end at a blank, a comment or the end of the line:
+        // "1,5" or "3px" is not a number.
+        if (stop == start || (stop < end && !is_blank(*stop) && *stop != '#')) {
+            const char* word_end = start;
+            while (word_end < end && !is_blank(*word_end) && *word_end != '\0' && *word_end != '#')
+                ++word_end;
+            *problem = "expected four numbers, found '" + std::string(start, word_end) + "'";
+            return SEGMENT_LINE_BAD;
+        }
+        if (!std::isfinite(value)) {
+            *problem = "'" + std::string(start, static_cast<const char*>(stop)) + "' is not a finite number";
+            return SEGMENT_LINE_BAD;
+        }
+        if (count == 4) {
+            *problem = "expected four numbers, found more";
+            return SEGMENT_LINE_BAD;
+        }
+        values[count++] = value;
+        p = stop;
+        while (p < end && is_blank(*p))
+            ++p;
+    }
+    if (count < 4) {
+        *problem = "expected four numbers, found " + std::to_string(count);
+        return SEGMENT_LINE_BAD;
+    }
+    *segment = {values[0], values[1], values[2], values[3]};
+    return SEGMENT_LINE_READ;
+}
+
+bool read_segments(std::FILE* in, std::vector<Segment>* segments, long* line_number, std::string* problem)
+{
+    segments->clear();
+    char* buffer = nullptr;
+    size_t capacity = 0;
+    long number = 0;
+    bool ok = true;
+    errno = 0;
+    ssize_t length;
+    while ((length = getline(&buffer, &capacity, in)) >= 0) {
+        ++number;
+        std::string line(buffer, static_cast<size_t>(length));
+        if (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        Segment segment;
+        SegmentLine kind = parse_segment_line(line, &segment, problem);
+        if (kind == SEGMENT_LINE_BAD) {
+            *line_number = number;
+            ok = false;
+            break;
+        }
+        if (kind == SEGMENT_LINE_READ) {
+            // warp_image counts segments in an int.
+            if (segments->size() >= static_cast<size_t>(INT_MAX - 1)) {
+                *line_number = number;
+                *problem = "too many segments";
+                ok = false;
+                break;
+            }
+            segments->push_back(segment);
+        }
+    }
+    std::free(buffer);
+    if (!ok)
+        return false;
+    if (std::ferror(in)) {
+        *line_number = 0;
+        *problem = std::string("cannot read: ") + std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    size_t n = segments->size();
+    if (n < 2) {
+        *line_number = 0;
+        *problem = n == 0 ? "no segments; a pair needs two lines" : "only one segment; a pair needs two lines";
+        return false;
+    }
+    if (n % 2 != 0) {
+        *line_number = 0;
+        *problem = std::to_string(n) + " segments, an odd count; every pair needs two lines";
+        return false;
+    }
+    return true;
+}
+
+bool read_segment_file(const char* name, std::vector<Segment>* segments, std::string* message)
+{
+    const bool from_stdin = std::strcmp(name, "-") == 0;
+    const std::string label = from_stdin ? "standard input" : name;
+    std::FILE* in = from_stdin ? stdin : std::fopen(name, "r");
+    if (!in) {
+        *message = label + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    long line = 0;
+    std::string problem;
+    const bool ok = read_segments(in, segments, &line, &problem);
+    if (!from_stdin)
+        std::fclose(in);
+    if (!ok)
+        *message = line > 0 ? label + ":" + std::to_string(line) + ": " + problem : label + ": " + problem;
+    return ok;
+}

@@ -1,0 +1,209 @@
+// Writes the seed corpus of the image fuzz target: make_image_corpus DIR
+// PNG of every colour type, bit depth and interlacing; JPEG baseline,
+// progressive, grey, arithmetic-coded, with restart markers, with a scan per
+// coefficient (64 scans, and 127: over the limit), CMYK and YCCK;
+// RLE8 and RLE4 BMP, valid and broken by hand; oversized headers; and cut
+// copies of each. Pixels come from a seeded generator: the output is
+// deterministic.
+#include <png.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "tests/support/sample_images.h"
+
+namespace {
+
+std::string dir;
+int files = 0;
+
+bool put(const std::string& name, const Bytes& bytes, size_t length)
+{
+    std::FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = std::fwrite(bytes.data(), 1, length, f) == length;
+    ok = std::fclose(f) == 0 && ok;
+    files += ok;
+    return ok;
+}
+
+// The file and copies cut at each length below its size.
+bool put_with_cuts(const std::string& name, const std::string& ext, const Bytes& bytes,
+                   std::initializer_list<size_t> cuts)
+{
+    if (!put(name + ext, bytes, bytes.size()))
+        return false;
+    for (size_t cut : cuts)
+        if (cut < bytes.size() && !put(name + ".cut" + std::to_string(cut) + ext, bytes, cut))
+            return false;
+    return true;
+}
+
+bool write_pngs()
+{
+    const struct {
+        const char* name;
+        int color_type, bits;
+    } variants[] = {
+        {"grey1", PNG_COLOR_TYPE_GRAY, 1},      {"grey2", PNG_COLOR_TYPE_GRAY, 2},
+        {"grey4", PNG_COLOR_TYPE_GRAY, 4},      {"grey8", PNG_COLOR_TYPE_GRAY, 8},
+        {"grey16", PNG_COLOR_TYPE_GRAY, 16},    {"greyalpha8", PNG_COLOR_TYPE_GRAY_ALPHA, 8},
+        {"greyalpha16", PNG_COLOR_TYPE_GRAY_ALPHA, 16}, {"rgb8", PNG_COLOR_TYPE_RGB, 8},
+        {"rgb16", PNG_COLOR_TYPE_RGB, 16},      {"rgba8", PNG_COLOR_TYPE_RGB_ALPHA, 8},
+        {"rgba16", PNG_COLOR_TYPE_RGB_ALPHA, 16}, {"pal1", PNG_COLOR_TYPE_PALETTE, 1},
+        {"pal2", PNG_COLOR_TYPE_PALETTE, 2},    {"pal4", PNG_COLOR_TYPE_PALETTE, 4},
+        {"pal8", PNG_COLOR_TYPE_PALETTE, 8},
+    };
+    std::mt19937 rng(1);
+    for (const auto& v : variants)
+        for (bool interlaced : {false, true}) {
+            PngSample p = {7, 5, v.color_type, v.bits, interlaced, {}, {}, {}};
+            const unsigned values = 1u << v.bits;
+            for (int i = 0; i < p.w * p.h * png_channels(v.color_type); ++i)
+                p.samples.push_back(static_cast<uint16_t>(rng() % values));
+            if (v.color_type == PNG_COLOR_TYPE_PALETTE) {
+                for (unsigned i = 0; i < 3 * values; ++i)
+                    p.palette.push_back(static_cast<uint8_t>(rng()));
+                p.palette_alpha = {0, 255};
+            }
+            Bytes png = write_png(p);
+            // After IHDR, halfway, and with all but the IEND chunk.
+            if (!put_with_cuts(std::string(v.name) + (interlaced ? "-adam7" : ""), ".png", png,
+                               {33, png.size() / 2, png.size() - 12}))
+                return false;
+        }
+    // Sizes over the limits and none at all, in an otherwise valid IHDR.
+    const struct {
+        const char* name;
+        uint32_t w, h;
+    } sizes[] = {{"toowide", 16384, 1}, {"tootall", 1, 16384}, {"toomany", 12000, 12000}, {"empty", 0, 1}};
+    PngSample small = {2, 2, PNG_COLOR_TYPE_GRAY, 8, false, {1, 2, 3, 4}, {}, {}};
+    const Bytes base = write_png(small);
+    for (const auto& s : sizes) {
+        Bytes png = base;
+        for (int i = 0; i < 4; ++i) {
+            png[16 + i] = static_cast<uint8_t>(s.w >> (24 - 8 * i));
+            png[20 + i] = static_cast<uint8_t>(s.h >> (24 - 8 * i));
+        }
+        if (!put(std::string("size-") + s.name + ".png", png, png.size()))
+            return false;
+    }
+    return true;
+}
+
+bool write_jpegs()
+{
+    const struct {
+        const char* name;
+        int w, h, components;
+        bool ycck, progressive, arithmetic;
+        int restart_rows, quality, coefficient_scans;
+    } variants[] = {
+        {"baseline", 17, 9, 3, false, false, false, 0, 85, 0},
+        {"progressive", 17, 9, 3, false, true, false, 0, 85, 0},
+        {"grey", 17, 9, 1, false, false, false, 0, 85, 0},
+        {"grey-progressive", 17, 9, 1, false, true, false, 0, 85, 0},
+        {"arithmetic", 17, 9, 3, false, false, true, 0, 85, 0},
+        {"arithmetic-progressive", 17, 9, 3, false, true, true, 0, 85, 0},
+        {"restarts", 33, 17, 3, false, false, false, 1, 85, 0},
+        {"quality100", 9, 9, 3, false, false, false, 0, 100, 0},
+        {"1x1", 1, 1, 3, false, false, false, 0, 85, 0},
+        {"cmyk", 9, 9, 4, false, false, false, 0, 85, 0},
+        {"ycck", 9, 9, 4, true, false, false, 0, 85, 0},
+        {"scan-per-coefficient", 8, 8, 1, false, false, false, 0, 85, 1},
+        {"too-many-scans", 8, 8, 1, false, false, false, 0, 85, 2},
+    };
+    std::mt19937 rng(2);
+    for (const auto& v : variants) {
+        JpegSample j = {v.w, v.h, v.components, v.ycck, v.progressive, v.arithmetic,
+                        v.restart_rows, v.quality, v.coefficient_scans, {}};
+        // Smooth with some noise, so that both low and high frequencies occur.
+        for (int y = 0; y < v.h; ++y)
+            for (int x = 0; x < v.w; ++x)
+                for (int c = 0; c < v.components; ++c)
+                    j.samples.push_back(static_cast<uint8_t>(9 * x + 13 * y + 60 * c + rng() % 24));
+        Bytes jpeg = write_jpeg(j);
+        // Inside the first segment, in the tables, halfway, before and inside EOI.
+        if (!put_with_cuts(v.name, ".jpg", jpeg, {3, 40, jpeg.size() / 2, jpeg.size() - 2, jpeg.size() - 1}))
+            return false;
+    }
+    return true;
+}
+
+std::vector<uint8_t> palette_of(int colors)
+{
+    std::vector<uint8_t> rgb;
+    for (int i = 0; i < colors; ++i)
+        rgb.insert(rgb.end(), {static_cast<uint8_t>(i * 41), static_cast<uint8_t>(200 - i * 3), static_cast<uint8_t>(i)});
+    return rgb;
+}
+
+bool write_rle_bmps()
+{
+    std::mt19937 rng(3);
+    for (int bits : {8, 4})
+        for (auto size : {std::make_pair(1, 1), std::make_pair(5, 3), std::make_pair(13, 4)})
+            for (int info_size : {40, 124}) {
+                const int w = size.first, h = size.second, colors = bits == 8 ? 20 : 16;
+                // Repeats and alternations, so that runs and absolute blocks occur.
+                std::vector<uint8_t> indices;
+                for (int i = 0; i < w * h; ++i) {
+                    uint32_t r = rng();
+                    indices.push_back(i % w >= 2 && r % 3 ? indices[i - 1 - (r >> 8) % 2] : static_cast<uint8_t>(r % colors));
+                }
+                Bytes bmp = write_rle_bmp(w, h, bits, palette_of(colors), rle_encode(indices, w, h, bits), info_size);
+                std::string name = "rle" + std::to_string(bits) + "-" + std::to_string(w) + "x" + std::to_string(h)
+                    + "-v" + std::to_string(info_size);
+                if (!put_with_cuts(name, ".bmp", bmp, {30, bmp.size() - 3, bmp.size() - 1}))
+                    return false;
+            }
+    // Streams laid out by hand: each escape, and each way out of the image.
+    const struct {
+        const char* name;
+        int w, h, bits, colors;
+        Bytes stream;
+    } streams[] = {
+        {"delta", 4, 3, 8, 4, {1, 1, 0, 2, 2, 1, 1, 2, 0, 1}},
+        {"early-end", 3, 2, 8, 4, {2, 1, 0, 1}},
+        {"no-end", 3, 2, 8, 4, {3, 2, 0, 0, 1}},
+        {"padding-runs", 3, 2, 8, 4, {2, 1, 2, 2, 255, 3, 0, 0, 1, 2}},
+        {"rle4-absolute", 6, 1, 4, 16, {0, 5, 0x12, 0x34, 0x50, 0, 1, 0xF0, 0, 1}},
+        {"run-above-top", 2, 1, 8, 4, {2, 1, 0, 0, 1, 1}},
+        {"delta-past-edge", 3, 2, 8, 4, {1, 1, 0, 2, 3, 0}},
+        {"delta-past-top", 3, 2, 8, 4, {0, 2, 0, 2}},
+        {"absolute-past-data", 5, 1, 8, 4, {0, 5, 1, 2, 3}},
+        {"absolute-past-edge", 3, 1, 8, 4, {0, 4, 1, 2, 3, 1}},
+        {"rle4-absolute-past-edge", 3, 1, 4, 16, {0, 5, 0x12, 0x34, 0x50, 0}},
+        {"index-outside", 3, 1, 8, 4, {1, 5, 0, 1}},
+        {"top-down", 3, -2, 8, 4, {3, 1, 0, 1}},
+        {"too-tall", 1, 70000, 8, 4, {1, 1, 0, 1}},
+        {"too-many", 16000, 9000, 4, 16, {0, 1}},
+        {"no-width", 0, 1, 8, 4, {0, 1}},
+        {"palette-300", 1, 1, 8, 300, {0, 1}},
+    };
+    for (const auto& s : streams) {
+        Bytes bmp = write_rle_bmp(s.w, s.h, s.bits, palette_of(s.colors), s.stream);
+        if (!put(std::string("rle-") + s.name + ".bmp", bmp, bmp.size()))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_image_corpus DIR\n");
+        return 2;
+    }
+    dir = argv[1];
+    if (!write_pngs() || !write_jpegs() || !write_rle_bmps()) {
+        std::fprintf(stderr, "make_image_corpus: cannot write into %s\n", dir.c_str());
+        return 1;
+    }
+    std::printf("%d files in %s\n", files, dir.c_str());
+    return 0;
+}

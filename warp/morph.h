@@ -1,0 +1,61 @@
+// The frames of a morph from FIRST to SECOND (docs/numerics.md, "Morph
+// frames"). In pair k of the table, entry 2k marks a feature in FIRST and
+// entry 2k + 1 the same feature in SECOND. Frame i of n lies at
+// t = i / (n - 1): its lines are the pairs' end points moved the fraction t
+// of the way, FIRST and SECOND are each warped onto those lines, and the two
+// warps are blended with weights 1 - t and t. Frame 0 is FIRST and frame
+// n - 1 is SECOND, pixel for pixel.
+#pragma once
+#include <SDL.h>
+
+#include <vector>
+
+#include "warp/segment.h"
+#include "warp/warp.h"
+
+// i / (n - 1) as a double; n >= 2.
+double morph_time(int frame, int frames);
+
+// The frame's line between `first` and `second`: each end point coordinate is
+// c_first + t * (c_second - c_first).
+Segment morph_segment(const Segment& first, const Segment& second, double t);
+
+// One channel of the blend: trunc((1 - t) * f + t * s + 0.5).
+Uint8 morph_blend_channel(double t, Uint8 f, Uint8 s);
+
+// Inputs, scratch and settings of one morph. first and second are the
+// inputs, of the same size and any depth get_pixel reads; the caller keeps
+// them. The job makes and frees warped_first and warped_second, 32-bit
+// surfaces (8 bits a channel) of that size that the warps fill.
+struct MorphJob {
+    SDL_Surface* first = nullptr;
+    SDL_Surface* second = nullptr;
+    SDL_Surface* warped_first = nullptr;
+    SDL_Surface* warped_second = nullptr;
+    std::vector<Segment> pairs;  // an even count
+    WarpParams params;
+    WarpOptions options;  // kernel, threads and progress count of every warp
+    // Reused from frame to frame.
+    std::vector<Segment> first_table;
+    std::vector<Segment> second_table;
+    std::vector<Uint8> mixed;  // the blend of every pair of channel values
+
+    MorphJob() = default;
+    MorphJob(const MorphJob&) = delete;
+    MorphJob& operator=(const MorphJob&) = delete;
+    ~MorphJob();
+};
+
+// Sets the inputs and makes the warp results; false when they cannot be
+// allocated.
+bool morph_job_init(MorphJob* job, SDL_Surface* first, SDL_Surface* second);
+
+// How many warps frame i of n takes: two, or none for the first and last
+// frames, which are copies of the inputs.
+int morph_warps_for_frame(int frame, int frames);
+
+// Renders frame i of n into `frame`, a surface of the inputs' size made by
+// create_rgb24_surface (raster/pixel.h): red, green and blue bytes in
+// that order in memory. Runs the warps with job->options; the blend runs its rows on
+// job->options.threads threads as well (all cores for 0).
+void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame);

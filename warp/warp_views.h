@@ -1,8 +1,8 @@
 // Views of the warp itself, made from its source points S(x, y): where the
-// mapping folds over or leaves the source, as counts, per-pixel flags and a
-// diagnostic image, and the displacement field S(x, y) - (x, y) as a
-// Middlebury .flo file (the rules are in docs/numerics.md, "Fold map and
-// field"). Each comes in two forms: functions of w * h points in arrays
+// mapping folds over or leaves the source, as counts and per-pixel flags,
+// drawn as the fold map of raster/fold_map.h, and the displacement field
+// S(x, y) - (x, y) as the .flo file of io/flo.h (the rules are in
+// docs/numerics.md, "Fold map and field"). Each comes in two forms: functions of w * h points in arrays
 // ([y * w + x], as WarpOptions.points_x/points_y receive them), and
 // WarpViews, which makes the same counts, map and file bytes on the warp's
 // own threads from its rows as they are finished, without storing the points.
@@ -16,14 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "io/flo.h"
+#include "raster/fold_map.h"
 #include "raster/pixel_fast.h"
 #include "warp/segment.h"
 #include "warp/warp.h"
-
-enum : uint8_t {
-    FOLD_FLAG = 1,     // the Jacobian of S has a determinant <= 0 or not finite
-    OUTSIDE_FLAG = 2,  // S is outside the source by the sampler's test: the result is black
-};
 
 struct FoldCounts {
     long long folds = 0;    // pixels with FOLD_FLAG
@@ -43,49 +40,6 @@ FoldCounts analyse_folds(const double* sx, const double* sy, int w, int h, int s
 // rounded up, from the exact integer ratio; "0.00 %" when there are no
 // pixels.
 std::string fold_summary(const FoldCounts& counts);
-
-// The colours of the fold map. A pixel whose result channels are (r, g, b)
-// becomes (r / 2, g / 2, b / 2) without flags, and otherwise (c + 3 * t) / 4
-// in each channel c with the tint t below (integer division), so that a
-// tinted pixel has a channel of at least 191 and an untinted one none above
-// 127.
-inline constexpr Uint8 FOLD_TINT[3] = {255, 0, 0};         // red
-inline constexpr Uint8 OUTSIDE_TINT[3] = {0, 96, 255};     // blue
-inline constexpr Uint8 BOTH_TINT[3] = {255, 0, 255};       // magenta
-inline constexpr Uint8 SEGMENT_COLOUR[3] = {255, 255, 0};  // yellow
-inline constexpr Uint8 OUTLINE_COLOUR[3] = {0, 0, 0};      // black
-
-// A 32-bit software surface for a w x h fold map, red, green and blue in
-// the masks 0xFF0000, 0x00FF00 and 0x0000FF (as SDL_CreateRGBSurface makes a
-// 32-bit surface given no masks); NULL when it cannot be created.
-SDL_Surface* new_fold_map(int w, int h);
-
-// A new fold map of result (any depth, read as get_pixel reads it): result
-// dimmed and tinted by flags (w * h, from analyse_folds), with the second
-// segment of each pair drawn over it by draw_segment in SEGMENT_COLOUR with
-// an OUTLINE_COLOUR pixel left, right, above and below each of its pixels
-// (all outlines first, so none covers a segment). Segments are clipped to
-// the image (two pixels around it) first, so a huge one costs no more than
-// one across the image; one with a coordinate that is not finite is not
-// drawn. The caller frees the surface; NULL when result is NULL or the
-// surface cannot be created.
-SDL_Surface* fold_map(SDL_Surface* result, const uint8_t* flags, const Segment* segments, int n);
-
-// Writes the displacement field as a Middlebury .flo file: the bytes "PIEH",
-// w and h as little-endian 32-bit integers, then for each row from the top
-// and each pixel from the left the little-endian 32-bit floats Sx - x and
-// Sy - y, each computed in double and rounded once to the nearest float; a
-// pixel whose source point is not finite gets 1e10 in both, the format's
-// "unknown". 12 + 8 * w * h bytes, then a flush. False with *problem
-// ("cannot write: ERROR") when the stream failed.
-bool write_flo(std::FILE* out, const double* sx, const double* sy, int w, int h, std::string* problem);
-
-// Rows of the field gathered in floats, so that the stream gets them in
-// writes of about 64 KiB rather than one a row.
-struct FieldBuffer {
-    std::vector<float> floats;
-    size_t used = 0;
-};
 
 // The counts, fold map and field of one warp, made on the warp's threads
 // while each row of points is in cache: views_start points options->rows at

@@ -25,7 +25,7 @@ int input_error(const ToolInfo& tool, const std::string& message)
     return EXIT_BAD_INPUT;
 }
 
-std::string getopt_problem(int result, const char* argument)
+std::string getopt_problem(int result, const char* argument, const option* long_options)
 {
     const std::string arg = argument ? argument : "";
     // A short option's letter is the one getopt stopped at; a long option is
@@ -34,9 +34,28 @@ std::string getopt_problem(int result, const char* argument)
     const std::string name = is_long ? arg.substr(0, arg.find('=')) : "-" + std::string(1, static_cast<char>(optopt));
     if (result == ':')
         return "missing value for " + name;
-    if (is_long)
-        return "unknown or ambiguous option " + name;
-    return "unknown option " + name;
+    if (!is_long)
+        return "unknown option " + name;
+    // The options this word abbreviates, in the table's order; an exact name
+    // stands alone, as getopt_long takes it.
+    const std::string word = name.substr(2);
+    std::vector<std::string> candidates;
+    for (const option* o = long_options; o && o->name; ++o) {
+        if (o->name == word) {
+            candidates = {o->name};
+            break;
+        }
+        if (!word.empty() && std::strncmp(o->name, word.c_str(), word.size()) == 0)
+            candidates.push_back(o->name);
+    }
+    if (candidates.empty())
+        return "unknown option " + name;
+    if (candidates.size() == 1)
+        return "--" + candidates[0] + " takes no value";
+    std::string list;
+    for (size_t i = 0; i < candidates.size(); ++i)
+        list += (i == 0 ? "--" : i + 1 == candidates.size() ? " or --" : ", --") + candidates[i];
+    return name + ": ambiguous; " + list + "?";
 }
 
 bool parse_whole(const char* text, long low, long high, long* value)
@@ -179,7 +198,8 @@ int parse_command_line(const ToolInfo& tool, int argc, char** argv, std::initial
     while ((c = getopt_long(argc, argv, ":p:a:b:t:f:Q:qh", long_options.data(), nullptr)) != -1) {
         int status = parse_tool_option(tool, c, optarg, print_help, options);
         if (status == -2)
-            status = c >= OPT_TOOL ? own(c, optarg) : usage_error(tool, getopt_problem(c, argv[optind - 1]));
+            status = c >= OPT_TOOL ? own(c, optarg)
+                                   : usage_error(tool, getopt_problem(c, argv[optind - 1], long_options.data()));
         if (status >= 0)
             return status;
     }

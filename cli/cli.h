@@ -28,8 +28,11 @@ int usage_error(const ToolInfo& tool, const std::string& problem);
 int input_error(const ToolInfo& tool, const std::string& message);
 
 // What went wrong when getopt_long (with opterr = 0 and a leading ':' in its
-// short options) returned '?' or ':' for argv[optind - 1].
-std::string getopt_problem(int result, const char* argument);
+// short options) returned '?' or ':' for argv[optind - 1], told apart by the
+// long options table (ended by a zero entry): a missing value, an unknown
+// option, a value given to an option that takes none, or an abbreviation of
+// several options, which are listed ("--f: ambiguous; --format or --folds?").
+std::string getopt_problem(int result, const char* argument, const option* long_options);
 
 // -p, -a or -b (which names the option) with its value: finite, p and b
 // >= 0, a > 0. False with *problem naming the option and value.

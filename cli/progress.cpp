@@ -65,12 +65,13 @@ void report(Progress* progress)
     while (!progress->wake.wait_until(lock, next, [progress] { return progress->stopping; })) {
         // Drawn without the lock, so that a terminal held by Ctrl+S does not
         // hold up the flag as well.
+        const std::string note = progress->note;
         lock.unlock();
         Clock::time_point now = Clock::now();
         double elapsed = std::chrono::duration<double>(now - progress->start).count();
         long long done = progress->done->load(std::memory_order_relaxed);
         write_all(progress->fd, "\r" + progress_line(progress->program, done, progress->total, elapsed,
-                                                      line_width(progress->fd))
+                                                      line_width(progress->fd), note)
                                     + "\033[K");
         progress->drawn = true;
         next = now + redraw_interval;
@@ -80,7 +81,8 @@ void report(Progress* progress)
 
 }  // namespace
 
-std::string progress_line(const char* program, long long done, long long total, double elapsed_seconds, int width)
+std::string progress_line(const char* program, long long done, long long total, double elapsed_seconds, int width,
+                          const std::string& note)
 {
     if (done < 0)
         done = 0;
@@ -93,7 +95,7 @@ std::string progress_line(const char* program, long long done, long long total, 
         if (percent > 99)
             percent = 99;
     }
-    std::string line = std::string(program) + ": " + std::to_string(percent) + "% (" + duration_text(elapsed_seconds)
+    std::string line = std::string(program) + ": " + (note.empty() ? "" : note + ", ") + std::to_string(percent) + "% (" + duration_text(elapsed_seconds)
                        + " elapsed";
     if (done > 0) {
         double left = elapsed_seconds * static_cast<double>(total - done) / static_cast<double>(done);
@@ -110,6 +112,7 @@ void progress_start(Progress* progress, const char* program, long long total, co
 {
     progress->stopping = false;
     progress->drawn = false;
+    progress->note.clear();
     progress->fd = fd;
     progress->program = program;
     progress->total = total;
@@ -122,6 +125,12 @@ void progress_start(Progress* progress, const char* program, long long total, co
         progress->reporter = std::thread(report, progress);
     } catch (const std::system_error&) {
     }
+}
+
+void progress_note(Progress* progress, const std::string& note)
+{
+    std::lock_guard<std::mutex> lock(progress->mutex);
+    progress->note = note;
 }
 
 void progress_finish(Progress* progress)

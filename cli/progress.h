@@ -18,6 +18,7 @@ struct Progress {
     std::mutex mutex;
     std::condition_variable wake;
     bool stopping = false;  // under mutex
+    std::string note;       // under mutex: what is being done, shown before the percentage
     bool drawn = false;     // written by the reporter, read after joining it
     int fd = 2;
     const char* program = "";
@@ -27,17 +28,23 @@ struct Progress {
 };
 
 // The text of one line, e.g. "tavrosk-warp: 42% (3.1 s elapsed, about 4.3 s
-// left)", cut to `width` characters. The percentage is rounded down and
+// left)", or with a note "tavrosk-morph: frame 3/30, 42% (...)", cut to
+// `width` characters. The percentage is rounded down and
 // reaches 100 only when done == total; the time left, estimated from the rate
 // so far, is left out while nothing is done. Times of a minute or more read
 // "M min SS s", of an hour or more "H h MM min".
-std::string progress_line(const char* program, long long done, long long total, double elapsed_seconds, int width);
+std::string progress_line(const char* program, long long done, long long total, double elapsed_seconds, int width,
+                          const std::string& note = "");
 
 // Starts timing, and a reporter thread when `fd` is a terminal and not
 // `quiet`. `program` and `done` must outlive progress_finish. One finish for
 // each start.
 void progress_start(Progress* progress, const char* program, long long total, const std::atomic<long long>* done,
                     bool quiet, int fd = 2);
+
+// Sets the note the next redraw shows ("frame 3/30", "writing out.png"); any
+// thread may call it between start and finish.
+void progress_note(Progress* progress, const std::string& note);
 
 // Stops the reporter at once (it waits on a condition variable, not in a
 // sleep) and erases the line if one was drawn.

@@ -255,11 +255,13 @@ struct Output {
     int quality;
     std::vector<OutputTarget> targets;  // frame first_frame + k at [k]
     long first_frame;
+    FramePattern pattern;  // the names of files
 };
 
 // Writes the rendered frames as they come; on a failure stops the queues and
-// leaves the message in *failure.
-static void write_frames(FrameQueues* queues, const Output* output, std::string* failure)
+// leaves the message in *failure. Once the last frame is rendered, the
+// progress line says which file is being written.
+static void write_frames(FrameQueues* queues, const Output* output, Progress* progress, std::string* failure)
 {
     Frame frame;
     if (output->to_stdout) {
@@ -283,7 +285,10 @@ static void write_frames(FrameQueues* queues, const Output* output, std::string*
         return;
     }
     while (queues->take_rendered(&frame)) {
-        const OutputTarget& target = output->targets[static_cast<size_t>(frame.number - output->first_frame)];
+        const size_t k = static_cast<size_t>(frame.number - output->first_frame);
+        const OutputTarget& target = output->targets[k];
+        if (k + 1 == output->targets.size())
+            progress_note(progress, "writing " + target.name);
         std::string problem;
         const bool ok = output_commit(
             target,
@@ -314,17 +319,34 @@ static int prepare_output(const Options& options, Output* output)
             return input_error(tool, problem);
         return -1;
     }
-    FramePattern pattern;
-    if (!frame_pattern_parse(options.output, &pattern, &problem))
+    if (!frame_pattern_parse(options.output, &output->pattern, &problem))
         return input_error(tool, std::string(options.output) + ": " + problem);
     for (long i = options.range_first; i <= options.range_last; ++i) {
         OutputTarget target;
-        const std::string name = frame_pattern_name(pattern, static_cast<int>(i));
+        const std::string name = frame_pattern_name(output->pattern, static_cast<int>(i));
         if (!output_prepare(name, &target, &problem))
             return input_error(tool, name + ": " + problem);
         output->targets.push_back(target);
     }
     return -1;
+}
+
+// Frames numbered n and up that an earlier, longer run left behind would
+// join this run's frames in any video made from the pattern. They are
+// named, not deleted: they may be wanted.
+static void warn_of_stale_frames(const Options& options, const FramePattern& pattern, int n)
+{
+    const std::vector<int> stale = frame_pattern_existing(pattern, n);
+    if (stale.empty())
+        return;
+    const std::string first = frame_pattern_name(pattern, stale.front());
+    const bool one = stale.size() == 1;
+    std::fprintf(stderr,
+                 "%s: warning: %zu %s beyond this run's last frame, %s, %s %s; a video made from the pattern would "
+                 "include %s\n",
+                 tool.program, stale.size(), one ? "file" : "files",
+                 one ? first.c_str() : (first + " to " + frame_pattern_name(pattern, stale.back())).c_str(),
+                 one ? "matches" : "match", options.output, one ? "it" : "them");
 }
 
 int main(int argc, char** argv)
@@ -393,11 +415,12 @@ int main(int argc, char** argv)
 
     FrameQueues queues(frames);
     std::string failure;
-    std::thread writer(write_frames, &queues, &output, &failure);
+    std::thread writer(write_frames, &queues, &output, &progress, &failure);
     for (int i = range_first; i <= range_last; ++i) {
         SDL_Surface* image = queues.take_empty();
         if (!image)
             break;
+        progress_note(&progress, "frame " + std::to_string(i) + "/" + std::to_string(n));
         morph_render(&job, i, n, image);
         queues.put_rendered({i, image});
     }
@@ -406,5 +429,7 @@ int main(int argc, char** argv)
     progress_finish(&progress);
     if (!failure.empty())
         return input_error(tool, failure);
+    if (!options.range && !output.to_stdout)
+        warn_of_stale_frames(options, output.pattern, n);
     return 0;
 }

@@ -43,7 +43,8 @@ static void print_help()
     std::printf(
         "Warps SOURCE by the segment pairs in SEGMENTS and writes RESULT.\n"
         "SOURCE is a BMP (RLE-compressed ones too), PNG or JPEG image, told by its\n"
-        "first bytes; alpha is ignored, the warp works on colour only.\n"
+        "first bytes; alpha is ignored, the warp works on colour only; - reads it\n"
+        "from standard input.\n"
         "SEGMENTS is a text file, or - for standard input, with one segment a line:\n"
         "  x1 y1 x2 y2\n"
         "Blank lines and lines starting with # are skipped, and a line may end with\n"
@@ -105,6 +106,8 @@ static int parse_arguments(int argc, char** argv, Options* options)
     options->source = operands[0];
     options->segments = operands[1];
     options->result = operands[2];
+    if (std::strcmp(options->source, "-") == 0 && std::strcmp(options->segments, "-") == 0)
+        return usage_error(tool, "SOURCE and SEGMENTS cannot both be standard input (-)");
     std::string problem;
     // A folder given as the result has no format to tell, but that is not
     // what is wrong with it.
@@ -126,6 +129,12 @@ static int parse_arguments(int argc, char** argv, Options* options)
                                          + ": cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg");
         options->folds_format = format;
     }
+    // The field is always Middlebury .flo data, whatever its name says; an
+    // image's name is a slip for --folds or a wish the tool cannot meet.
+    if (options->field && image_format_from_name(options->field, &format))
+        return usage_error(tool, std::string("--field ") + options->field
+                                     + ": the field is written as .flo data, not as an image; name it "
+                                     + std::filesystem::path(options->field).replace_extension(".flo").string());
     note_ignored_options(tool, *options);
     return -1;
 }
@@ -160,7 +169,8 @@ static int prepare_output(const char* name, ImageFormat format, ImageOutput* out
     return prepare_file(name, &out->target);
 }
 
-static int write_output(const ImageOutput& out, SDL_Surface* image, int quality)
+// False with *failure, the line to print after "PROGRAM: ".
+static bool write_output(const ImageOutput& out, SDL_Surface* image, int quality, std::string* failure)
 {
     std::string problem;
     if (out.to_stdout) {
@@ -184,34 +194,47 @@ static int write_output(const ImageOutput& out, SDL_Surface* image, int quality)
                 },
                 &problem);
         std::free(bytes);
-        return ok ? 0 : input_error(tool, problem);
+        if (!ok)
+            *failure = problem;
+        return ok;
     }
     const bool ok = output_commit(
         out.target,
         [&](std::FILE* stream, std::string* why) { return image_encode(image, out.format, quality, stream, why); },
         &problem);
-    return ok ? 0 : input_error(tool, std::string(out.name) + ": " + problem);
+    if (!ok)
+        *failure = std::string(out.name) + ": " + problem;
+    return ok;
 }
 
 // Two of the files naming one (after symbolic links) would leave only the
-// last one written: refused before the warp.
+// last one written: refused before the warp, naming the two arguments and
+// the name given first of them.
 static int refuse_same_file(const Options& options, const ImageOutput& result, const ImageOutput& folds,
                             const OutputTarget& field)
 {
     namespace fs = std::filesystem;
-    std::vector<std::pair<const char*, std::string>> files;
-    if (!result.to_stdout)
-        files.push_back({options.result, result.target.path});
+    struct File {
+        const char* argument;  // "--folds", "--field" or "RESULT"
+        const char* name;
+        std::string path;
+    };
+    std::vector<File> files;
     if (options.folds)
-        files.push_back({options.folds, folds.target.path});
+        files.push_back({"--folds", options.folds, folds.target.path});
     if (options.field)
-        files.push_back({options.field, field.path});
+        files.push_back({"--field", options.field, field.path});
+    if (!result.to_stdout)
+        files.push_back({"RESULT", options.result, result.target.path});
+    // Made absolute first: weakly_canonical leaves a relative name whose
+    // first part does not exist as it is, so "o.flo" and "./o.flo" would differ.
     std::error_code ignored;
+    auto resolved = [&](const std::string& path) { return fs::weakly_canonical(fs::absolute(path, ignored), ignored); };
     for (size_t i = 0; i < files.size(); ++i)
         for (size_t j = i + 1; j < files.size(); ++j)
-            if (fs::weakly_canonical(files[i].second, ignored) == fs::weakly_canonical(files[j].second, ignored))
-                return usage_error(tool, std::string(files[i].first) + " and " + files[j].first
-                                             + " are the same file");
+            if (resolved(files[i].path) == resolved(files[j].path))
+                return usage_error(tool, std::string(files[i].argument) + " and " + files[j].argument
+                                             + " name the same file: " + files[i].name);
     return -1;
 }
 
@@ -253,10 +276,12 @@ int main(int argc, char** argv)
     std::atexit(SDL_Quit);
 
     std::string problem;
-    SurfacePtr owned_source(image_load(options.source, &problem));
+    const bool source_from_stdin = std::strcmp(options.source, "-") == 0;
+    SurfacePtr owned_source(source_from_stdin ? image_read(stdin, &problem) : image_load(options.source, &problem));
     SDL_Surface* source = owned_source.get();
     if (!source)
-        return input_error(tool, std::string(options.source) + ": " + problem);
+        return input_error(tool,
+                           (source_from_stdin ? "standard input" : std::string(options.source)) + ": " + problem);
     // Fail before the warp, not after it, when a file cannot be written.
     ImageOutput result, folds;
     OutputTarget field;
@@ -276,6 +301,12 @@ int main(int argc, char** argv)
     options.warp.pixels_done = &done;
     WarpReport report;
     WarpViews views;
+    // The progress line lasts until the last file is written: encoding a
+    // large PNG can take longer than the warp. Nothing else is printed
+    // while it runs.
+    Progress progress;
+    progress_start(&progress, tool.program, pixels, &done, options.quiet);
+    bool warped = false;
     // The fold map and the field are made on the warp's threads from its
     // rows of source points, as each is finished; the field goes straight to
     // its (temporary) file, so the warp runs while that file is open.
@@ -285,28 +316,32 @@ int main(int argc, char** argv)
             *why = views.problem;
             return false;
         }
-        Progress progress;
-        progress_start(&progress, tool.program, pixels, &done, options.quiet);
         warp_run(source, image.get(), segments.data(), static_cast<int>(segments.size()), options.params,
                  options.warp, &report);
-        progress_finish(&progress);
+        warped = true;
+        if (field_stream)
+            progress_note(&progress, std::string("writing ") + options.field);
         if (viewed && !views_finish(&views, segments.data(), static_cast<int>(segments.size()))) {
             *why = views.problem;
             return false;
         }
         return true;
     };
-    if (options.field) {
-        if (!output_commit(field, warp, &problem))
-            status = input_error(tool, std::string(options.field) + ": " + problem);
-    } else if (!warp(nullptr, &problem)) {
-        status = input_error(tool, std::string(options.folds) + ": " + problem);
-    }
-    if (status < 0) {
+    std::string failure;
+    if (options.field ? !output_commit(field, warp, &problem) : !warp(nullptr, &problem))
+        failure = std::string(options.field ? options.field : options.folds) + ": " + problem;
+    auto write = [&](const ImageOutput& out, SDL_Surface* picture) {
+        progress_note(&progress, "writing " + (out.to_stdout ? std::string("standard output") : out.name));
+        return write_output(out, picture, options.quality, &failure);
+    };
+    if (failure.empty() && write(result, image.get()) && options.folds)
+        write(folds, map.get());
+    progress_finish(&progress);
+    if (warped)
         warn_of_nonfinite_points(options, report.nonfinite_points, pixels);
-        status = write_output(result, image.get(), options.quality);
-    }
-    if (status == 0 && options.folds && (status = write_output(folds, map.get(), options.quality)) == 0)
+    if (!failure.empty())
+        return input_error(tool, failure);
+    if (options.folds)
         std::fprintf(stderr, "%s\n", fold_summary(views.counts).c_str());
-    return status;
+    return 0;
 }

@@ -1,7 +1,12 @@
 #include "io/frame_pattern.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace {
@@ -66,4 +71,48 @@ std::string frame_pattern_name(const FramePattern& pattern, int number)
     std::vector<char> digits(max_width + 32);
     std::snprintf(digits.data(), digits.size(), pattern.field.c_str(), number);
     return pattern.before + digits.data() + pattern.after;
+}
+
+bool frame_pattern_number(const FramePattern& pattern, const std::string& name, int* number)
+{
+    const size_t fixed = pattern.before.size() + pattern.after.size();
+    if (name.size() <= fixed || name.size() > fixed + max_width + 16
+        || name.compare(0, pattern.before.size(), pattern.before) != 0 || name.compare(name.size() - pattern.after.size(), std::string::npos, pattern.after) != 0)
+        return false;
+    // Whatever the flags put around the digits (blanks, a sign, zeros), the
+    // name must come back when the number is printed again.
+    const std::string digits = name.substr(pattern.before.size(), name.size() - fixed);
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(digits.c_str(), &end, 10);
+    if (end == digits.c_str() || errno == ERANGE || value < INT_MIN || value > INT_MAX
+        || frame_pattern_name(pattern, static_cast<int>(value)) != name)
+        return false;
+    *number = static_cast<int>(value);
+    return true;
+}
+
+std::vector<int> frame_pattern_existing(const FramePattern& pattern, int from, long max_entries)
+{
+    namespace fs = std::filesystem;
+    // The folder part before the field, the entry that holds the field, and
+    // any path after that entry (when the number names a folder).
+    const size_t slash = pattern.before.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : pattern.before.substr(0, slash + 1);
+    const size_t rest_at = pattern.after.find('/');
+    const std::string rest = rest_at == std::string::npos ? "" : pattern.after.substr(rest_at);
+    std::vector<int> numbers;
+    std::error_code error;
+    fs::directory_iterator entries(folder.empty() ? "." : folder, error);
+    for (long seen = 0; !error && entries != fs::directory_iterator() && seen < max_entries;
+         entries.increment(error), ++seen) {
+        const std::string name = folder + entries->path().filename().string() + rest;
+        int number;
+        std::error_code missing;
+        if (frame_pattern_number(pattern, name, &number) && number >= from
+            && (rest.empty() || fs::exists(fs::symlink_status(name, missing))))
+            numbers.push_back(number);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
 }

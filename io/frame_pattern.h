@@ -4,6 +4,7 @@
 // a literal percent sign. Anything else after a '%' is refused.
 #pragma once
 #include <string>
+#include <vector>
 
 struct FramePattern {
     std::string before;  // the text before the field, "%%" already made "%"
@@ -17,3 +18,13 @@ bool frame_pattern_parse(const std::string& text, FramePattern* pattern, std::st
 
 // The name of frame `number`.
 std::string frame_pattern_name(const FramePattern& pattern, int number);
+
+// Whether `name` is the name of a frame, exactly as frame_pattern_name
+// writes it (the same width, padding and sign), and which: *number.
+bool frame_pattern_number(const FramePattern& pattern, const std::string& name, int* number);
+
+// The numbers from `from` up, in increasing order, whose frame names exist
+// (as any kind of file), found by reading the one folder that holds the
+// names' varying part (at most max_entries entries of it) rather than by
+// trying numbers. Empty when that folder cannot be read.
+std::vector<int> frame_pattern_existing(const FramePattern& pattern, int from, long max_entries = 1L << 20);

@@ -45,9 +45,18 @@ SDL_Surface* image_load(const char* path, std::string* problem)
         *problem = std::string("cannot open: ") + std::strerror(errno);
         return nullptr;
     }
+    SDL_Surface* image = image_read(in, problem);
+    std::fclose(in);
+    return image;
+}
+
+SDL_Surface* image_read(std::FILE* in, std::string* problem)
+{
+    std::string ignored;
+    if (!problem)
+        problem = &ignored;
     struct stat info = {};
     if (fstat(fileno(in), &info) == 0 && S_ISDIR(info.st_mode)) {
-        std::fclose(in);
         *problem = "is a directory";
         return nullptr;
     }
@@ -57,14 +66,12 @@ SDL_Surface* image_load(const char* path, std::string* problem)
     // has given that much, so that no input can exhaust memory.
     const size_t max_bytes = size_t(1) << 30;
     if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
-        std::fclose(in);
         *problem = "is a device, not an image file";
         return nullptr;
     }
     std::vector<unsigned char> bytes;
     if (S_ISREG(info.st_mode)) {
         if (static_cast<unsigned long long>(info.st_size) > max_bytes) {
-            std::fclose(in);
             *problem = "file too large for an image (over 1 GiB)";
             return nullptr;
         }
@@ -75,15 +82,11 @@ SDL_Surface* image_load(const char* path, std::string* problem)
     while (bytes.size() <= max_bytes && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
         bytes.insert(bytes.end(), buffer, buffer + got);
     if (bytes.size() > max_bytes) {
-        std::fclose(in);
         *problem = "file too large for an image (over 1 GiB)";
         return nullptr;
     }
-    bool failed = std::ferror(in) != 0;
-    int error = errno;
-    std::fclose(in);
-    if (failed) {
-        *problem = std::string("cannot read: ") + std::strerror(error);
+    if (std::ferror(in)) {
+        *problem = std::string("cannot read: ") + std::strerror(errno);
         return nullptr;
     }
     static const unsigned char nothing = 0;

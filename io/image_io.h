@@ -29,6 +29,10 @@ SDL_Surface* image_decode(const unsigned char* data, size_t size, std::string* p
 // (a regular file before it is read, a pipe once it has given that much), "cannot read: <strerror>".
 SDL_Surface* image_load(const char* path, std::string* problem);
 
+// The same from a stream open for reading (standard input, for "-"), read to
+// its end; the caller closes it. The same messages but "cannot open".
+SDL_Surface* image_read(std::FILE* in, std::string* problem);
+
 // Writes the whole image to out: BMP (exactly what SDL_SaveBMP_RW writes), PNG (8-bit RGB, no
 // alpha), JPEG (quality 1..100, 4:2:0), PPM (binary P6, maxval 255). Reads the colours get_pixel
 // reads, so any depth works. The stream is flushed. False with *problem on a write or

@@ -11,9 +11,54 @@ static bool is_blank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
+// Text as a pairs file holds it: UTF-8 (comments may be in any language),
+// without control characters other than the blanks above. Checked before
+// anything else, so that a binary file is refused without echoing its bytes.
+static bool is_text_line(const std::string& line)
+{
+    const size_t n = line.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = static_cast<unsigned char>(line[i]);
+        if (c < 0x80) {
+            if ((c < 0x20 && !is_blank(static_cast<char>(c))) || c == 0x7F)
+                return false;
+            ++i;
+            continue;
+        }
+        // A lead byte, the count of continuation bytes and the least code
+        // point of that length (no overlong forms, no surrogates, nothing
+        // past U+10FFFF).
+        size_t more;
+        unsigned long code, least;
+        if (c >= 0xC2 && c <= 0xDF)
+            more = 1, code = c & 0x1F, least = 0x80;
+        else if (c >= 0xE0 && c <= 0xEF)
+            more = 2, code = c & 0x0F, least = 0x800;
+        else if (c >= 0xF0 && c <= 0xF4)
+            more = 3, code = c & 0x07, least = 0x10000;
+        else
+            return false;
+        if (n - i <= more)
+            return false;
+        for (size_t k = 1; k <= more; ++k) {
+            const unsigned char follow = static_cast<unsigned char>(line[i + k]);
+            if ((follow & 0xC0) != 0x80)
+                return false;
+            code = code << 6 | (follow & 0x3F);
+        }
+        if (code < least || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+            return false;
+        i += more + 1;
+    }
+    return true;
+}
+
 SegmentLine parse_segment_line(const std::string& line, Segment* segment, std::string* problem)
 {
-    // The string may hold a NUL byte; it then counts as junk, not as the end.
+    if (!is_text_line(line)) {
+        *problem = "not a text line";
+        return SEGMENT_LINE_BAD;
+    }
     const char* p = line.c_str();
     const char* end = p + line.size();
     while (p < end && is_blank(*p))
@@ -72,6 +117,9 @@ bool read_segments(std::FILE* in, std::vector<Segment>* segments, long* line_num
         std::string line(buffer, static_cast<size_t>(length));
         if (!line.empty() && line.back() == '\n')
             line.pop_back();
+        // A byte-order mark, as some editors save UTF-8, is no part of the text.
+        if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            line.erase(0, 3);
         Segment segment;
         SegmentLine kind = parse_segment_line(line, &segment, problem);
         if (kind == SEGMENT_LINE_BAD) {

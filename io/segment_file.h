@@ -4,6 +4,10 @@
 // finite. Blank lines and lines whose first non-blank character is '#' are
 // skipped, and a '#' after the numbers starts a comment to the end of the
 // line. Lines keep table order: the 2k-th segment is the first of pair k.
+// A file is UTF-8 text: a line with a control character other than a blank
+// (tab, carriage return, vertical tab, form feed) or bytes that are not
+// UTF-8 is refused as "not a text line"; a byte-order mark that opens the
+// file is skipped.
 #pragma once
 #include <cstdio>
 #include <string>

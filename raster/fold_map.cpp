@@ -33,7 +33,7 @@ void fold_map_row(SDL_Surface* result, const FastFormat& format, int y, const ui
     const bool same_layout =
         packed32 && format.mask[0] == 0xFF0000 && format.mask[1] == 0x00FF00 && format.mask[2] == 0x0000FF;
     for (int x = 0; x < format.w; ++x) {
-        const int f = flags[x] & 3;
+        const int f = outside_hatched(x, y) ? flags[x] & 3 : flags[x] & FOLD_FLAG;
         Uint8 r, g, b;
         if (packed32) {
             const Uint32 p = reinterpret_cast<const Uint32*>(in)[x];

@@ -22,12 +22,23 @@ enum : uint8_t {
 // becomes (r / 2, g / 2, b / 2) without flags, and otherwise (c + 3 * t) / 4
 // in each channel c with the tint t below (integer division), so that a
 // tinted pixel has a channel of at least 191 and an untinted one none above
-// 127.
+// 127. The outside flag is hatched rather than filled: it counts only on
+// diagonal stripes, the pixels where outside_hatched(x, y), and elsewhere the
+// pixel is shaded by its other flags. Outside pixels are black in the
+// result, so the outside shows as stripes of its tint on black (magenta on
+// red where it folds too), which no dimmed picture content resembles.
 inline constexpr Uint8 FOLD_TINT[3] = {255, 0, 0};         // red
 inline constexpr Uint8 OUTSIDE_TINT[3] = {0, 96, 255};     // blue
 inline constexpr Uint8 BOTH_TINT[3] = {255, 0, 255};       // magenta
 inline constexpr Uint8 SEGMENT_COLOUR[3] = {255, 255, 0};  // yellow
 inline constexpr Uint8 OUTLINE_COLOUR[3] = {0, 0, 0};      // black
+
+// The outside hatching: stripes 4 pixels wide (along a row) every 8 pixels,
+// rising to the right at 45 degrees, fixed to the image's pixel grid.
+inline bool outside_hatched(int x, int y)
+{
+    return (x + y) % 8 < 4;
+}
 
 // A 32-bit software surface for a w x h fold map, red, green and blue in
 // the masks 0xFF0000, 0x00FF00 and 0x0000FF (as SDL_CreateRGBSurface makes a

@@ -274,11 +274,12 @@ TEST_F(MorphTool, UsageErrorsExitTwo)
         {"a.bmp b.bmp pairs.txt", "missing arguments"},
         {"a.bmp b.bmp pairs.txt f%d.bmp extra", "unexpected argument extra"},
         {"-x a.bmp b.bmp pairs.txt f%d.bmp", "unknown option -x"},
-        {"--f 3 a.bmp b.bmp pairs.txt f%d.bmp", "unknown or ambiguous option --f"},
-        {"--qu a.bmp b.bmp pairs.txt f%d.bmp", "unknown or ambiguous option --qu"},
+        {"--f 3 a.bmp b.bmp pairs.txt f%d.bmp", "--f: ambiguous; --format or --frames?"},
+        {"--qu a.bmp b.bmp pairs.txt f%d.bmp", "--qu: ambiguous; --quality or --quiet?"},
+        {"--folds x.png a.bmp b.bmp pairs.txt f%d.bmp", "unknown option --folds"},
         {"--frames", "missing value for --frames"},
         {"a.bmp b.bmp pairs.txt f%d.bmp --range", "missing value for --range"},
-        {"--quiet=yes a.bmp b.bmp pairs.txt f%d.bmp", "unknown or ambiguous option --quiet"},
+        {"--quiet=yes a.bmp b.bmp pairs.txt f%d.bmp", "--quiet takes no value"},
         {"--format gif a.bmp b.bmp pairs.txt f%d.bmp", "--format: 'gif' is not bmp, png or jpeg"},
         {"--format ppm a.bmp b.bmp pairs.txt f%d.bmp", "--format: 'ppm' is not bmp, png or jpeg"},
         {"-f bmp a.bmp b.bmp pairs.txt -", "--format: standard output takes a PPM stream only"},
@@ -306,6 +307,46 @@ TEST_F(MorphTool, UsageErrorsExitTwo)
     Outcome r = run("-p0.5 --fra=3 --ran 1-1 -q a.bmp b.bmp pairs.txt out/f%02d.bmp -t2");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(folder_entries(at("out")), std::vector<std::string>{"f01.bmp"});
+}
+
+// Files an earlier, longer run left with the pattern's names, numbered N and
+// up, are named in one warning after a full run: the first, the last and
+// their count. Names the pattern would not give, --range runs and the stream
+// pass in silence; nothing is deleted.
+TEST_F(MorphTool, FramesLeftByALongerRunAreNamedNotDeleted)
+{
+    const std::string warning = "tavrosk-morph: warning: ";
+    const std::string video = "; a video made from the pattern would include ";
+    const struct {
+        std::vector<std::string> old;  // files in out/ before the run
+        std::string args, err;
+    } cases[] = {
+        {{"f05.bmp", "f06.bmp", "f09.bmp", "f5.bmp", "f05.png", "f0010.bmp", "g07.bmp", ".f07.bmp.Xy12ab"},
+         "--frames 5 a.bmp b.bmp pairs.txt out/f%02d.bmp",
+         warning + "3 files beyond this run's last frame, out/f05.bmp to out/f09.bmp, match out/f%02d.bmp" + video
+             + "them\n"},
+        {{"f03.bmp", "f4.bmp", "f12.bmp", "f 5.bmp", "f-7.bmp"}, "--frames 4 a.bmp b.bmp pairs.txt out/f%d.bmp",
+         warning + "2 files beyond this run's last frame, out/f4.bmp to out/f12.bmp, match out/f%d.bmp" + video
+             + "them\n"},
+        {{"f+2.bmp", "f2.bmp"}, "--frames 2 a.bmp b.bmp pairs.txt out/f%+d.bmp",
+         warning + "1 file beyond this run's last frame, out/f+2.bmp, matches out/f%+d.bmp" + video + "it\n"},
+        {{"f  9.bmp", "f 10.bmp", "f100.bmp"}, "--frames 3 a.bmp b.bmp pairs.txt 'out/f% 3d.bmp'",
+         warning + "2 files beyond this run's last frame, out/f  9.bmp to out/f 10.bmp, match out/f% 3d.bmp" + video
+             + "them\n"},
+        {{"f02.bmp", "f04.bmp"}, "--frames 2 a.bmp b.bmp pairs.txt out/%%f%02d.bmp", ""},
+        {{"f05.bmp"}, "--frames 5 --range 0-4 a.bmp b.bmp pairs.txt out/f%02d.bmp", ""},
+        {{"f05.bmp"}, "--frames 5 a.bmp b.bmp pairs.txt - >/dev/null", ""},
+    };
+    for (const auto& c : cases) {
+        std::system(("rm -rf '" + at("out") + "' && mkdir '" + at("out") + "'").c_str());
+        for (const std::string& name : c.old)
+            write("out/" + name, "old");
+        Outcome r = run(c.args);
+        EXPECT_EQ(r.status, 0) << c.args;
+        EXPECT_EQ(r.err, c.err) << c.args;
+        for (const std::string& name : c.old)
+            EXPECT_EQ(read("out/" + name), "old") << c.args << ": " << name;
+    }
 }
 
 // A file size limit that the stream passes after some frames: the message
@@ -400,7 +441,8 @@ TEST_F(MorphTool, TerminalsGetNoBinaryAndAProgressLine)
         if (quiet) {
             EXPECT_EQ(shown, "");
         } else {
-            EXPECT_EQ(shown.rfind("\rtavrosk-morph: ", 0), 0u) << shown;
+            EXPECT_EQ(shown.rfind("\rtavrosk-morph: frame ", 0), 0u) << shown;
+            EXPECT_NE(shown.find("/40, "), std::string::npos) << shown;
             EXPECT_NE(shown.find("% ("), std::string::npos) << shown;
             EXPECT_GE(shown.size(), 3u);
             EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << shown;

@@ -108,8 +108,16 @@ TEST_F(Tool, GoldenMoveFromFileAndFromStandardInput)
     r = run("--threads 3 in.bmp pairs.txt out3.bmp");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read("out3.bmp"), read("out.bmp"));
-    EXPECT_EQ(entries(), (std::vector<std::string>{"in.bmp", "old.bmp", "out.bmp", "out3.bmp", "pairs.txt",
-                                                    "text.bmp"}));
+
+    // The image from standard input; the pairs from a file saved with a
+    // byte-order mark and UTF-8 comments.
+    write("marked.txt", "\xEF\xBB\xBF# oko \xE2\x80\x93 lev\xC3\xA9\n1 1 5 1\n3 2 7 2 # \xF0\x9F\x91\x81\n");
+    r = run("- marked.txt out-stdin.bmp", read("in.bmp"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(read("out-stdin.bmp"), read("out.bmp"));
+    EXPECT_EQ(entries(), (std::vector<std::string>{"in.bmp", "marked.txt", "old.bmp", "out-stdin.bmp", "out.bmp",
+                                                    "out3.bmp", "pairs.txt", "text.bmp"}));
 }
 
 TEST_F(Tool, BadInputNamesTheFileAndLeavesResultAlone)
@@ -124,6 +132,11 @@ TEST_F(Tool, BadInputNamesTheFileAndLeavesResultAlone)
     write("odd.txt", "1 1 5 1\n3 2 7 2\n0 0 1 1\n");
     write("one.txt", "# only\n1 1 5 1\n");
     write("empty.txt", "# nothing\n\n");
+    write("control.txt", "1 1 5 1\n3 2\x1b[1m 7 2\n");
+    write("latin1.txt", "# caf\xE9\n1 1 5 1\n3 2 7 2\n");
+    write("nul.txt", std::string("1 1 5 1\n3 2 7 2\0\n", 17));
+    write("overlong.txt", "1 1 5 1 # \xC0\xAF\n3 2 7 2\n");
+    write("late-bom.txt", "1 1 5 1\n\xEF\xBB\xBF" "3 2 7 2\n");
     mkdir((dir + "/sub").c_str(), 0755);
     const struct {
         std::string args, err;
@@ -142,6 +155,13 @@ TEST_F(Tool, BadInputNamesTheFileAndLeavesResultAlone)
         {"in.bmp one.txt old.bmp", "one.txt: only one segment; a pair needs two lines"},
         {"in.bmp empty.txt old.bmp", "empty.txt: no segments; a pair needs two lines"},
         {"in.bmp - old.bmp", "standard input:1: expected four numbers, found 'x'"},
+        {"- good.txt old.bmp", "standard input: not a BMP, PNG or JPEG image"},
+        {"in.bmp in.bmp old.bmp", "in.bmp:1: not a text line"},
+        {"in.bmp control.txt old.bmp", "control.txt:2: not a text line"},
+        {"in.bmp latin1.txt old.bmp", "latin1.txt:1: not a text line"},
+        {"in.bmp nul.txt old.bmp", "nul.txt:2: not a text line"},
+        {"in.bmp overlong.txt old.bmp", "overlong.txt:1: not a text line"},
+        {"in.bmp late-bom.txt old.bmp", "late-bom.txt:2: expected four numbers, found '\xEF\xBB\xBF" "3'"},
         {"-a 0 in.bmp good.txt old.bmp", "-a: '0' is not a finite number greater than 0"},
         {"-p -1 in.bmp good.txt old.bmp", "-p: '-1' is not a finite number, 0 or more"},
         {"-b inf in.bmp good.txt old.bmp", "-b: 'inf' is not a finite number, 0 or more"},
@@ -173,8 +193,12 @@ TEST_F(Tool, UsageErrorsExitTwo)
         {"in.bmp pairs.txt", "missing arguments"},
         {"in.bmp pairs.txt old.bmp extra", "unexpected argument extra"},
         {"-x in.bmp pairs.txt old.bmp", "unknown option -x"},
-        {"--frobnicate in.bmp pairs.txt old.bmp", "unknown or ambiguous option --frobnicate"},
-        {"--reference=yes in.bmp pairs.txt old.bmp", "unknown or ambiguous option --reference"},
+        {"--frobnicate in.bmp pairs.txt old.bmp", "unknown option --frobnicate"},
+        {"--reference=yes in.bmp pairs.txt old.bmp", "--reference takes no value"},
+        {"--f png in.bmp pairs.txt old.bmp", "--f: ambiguous; --format, --folds or --field?"},
+        {"--fo=x.png in.bmp pairs.txt old.bmp", "--fo: ambiguous; --format or --folds?"},
+        {"--- in.bmp pairs.txt old.bmp", "unknown option ---"},
+        {"- - old.bmp", "SOURCE and SEGMENTS cannot both be standard input (-)"},
         {"in.bmp pairs.txt old.bmp -p", "missing value for -p"},
         {"--threads", "missing value for --threads"},
     };
@@ -507,6 +531,16 @@ TEST_F(Tool, TerminalsGetProgressButNoBinaryData)
     Outcome piped = run("--reference big.bmp many.txt big-out.png");
     EXPECT_EQ(piped.status, 0);
     EXPECT_EQ(piped.err, "");
+
+    // The line lasts while the result is written: a quick warp, then a PNG of
+    // noise far larger than a pipe holds, on a pipe that is read only after
+    // two seconds.
+    write("one.txt", "1 1 5 1\n3 2 7 2\n");
+    Outcome held = run_on_terminal(dir, "big.bmp one.txt - | (sleep 2; cat >/dev/null)");
+    EXPECT_EQ(held.status, 0) << held.out;
+    EXPECT_NE(held.out.find("\rtavrosk-warp: writing standard output, 100% ("), std::string::npos) << held.out;
+    ASSERT_GE(held.out.size(), 4u);
+    EXPECT_EQ(held.out.substr(held.out.size() - 4), "\r\033[K");
 }
 
 // --folds and --field: the map, the counts line and the .flo bytes are those
@@ -572,6 +606,7 @@ TEST_F(Tool, FoldMapAndFieldAreTheWarpsOwn)
 TEST_F(Tool, FoldMapAndFieldFilesAreCheckedAndNeverHalfWritten)
 {
     write("pairs.txt", "1 1 5 1\n3 2 7 2\n");
+    ASSERT_EQ(symlink("map.bmp", at("link.flo").c_str()), 0);
     const std::string usage = "\nusage: tavrosk-warp [options] SOURCE SEGMENTS RESULT\n"
                               "Try 'tavrosk-warp --help' for more information.\n";
     const std::vector<std::string> before = entries();
@@ -583,8 +618,14 @@ TEST_F(Tool, FoldMapAndFieldFilesAreCheckedAndNeverHalfWritten)
         {"--field - in.bmp pairs.txt old.bmp", "--field needs a file name, not -" + usage, 2},
         {"--folds map.tiff in.bmp pairs.txt old.bmp",
          "map.tiff: cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg" + usage, 2},
-        {"--folds old.bmp in.bmp pairs.txt old.bmp", "old.bmp and old.bmp are the same file" + usage, 2},
-        {"--field ./old.bmp in.bmp pairs.txt old.bmp", "old.bmp and ./old.bmp are the same file" + usage, 2},
+        {"--folds old.bmp in.bmp pairs.txt old.bmp", "--folds and RESULT name the same file: old.bmp" + usage, 2},
+        {"--folds map.bmp --field link.flo in.bmp pairs.txt old.bmp",
+         "--folds and --field name the same file: map.bmp" + usage, 2},
+        {"--field ./o.flo -f png in.bmp pairs.txt o.flo", "--field and RESULT name the same file: ./o.flo" + usage, 2},
+        {"--field map.png in.bmp pairs.txt old.bmp",
+         "--field map.png: the field is written as .flo data, not as an image; name it map.flo" + usage, 2},
+        {"--field f.JPEG in.bmp pairs.txt old.bmp",
+         "--field f.JPEG: the field is written as .flo data, not as an image; name it f.flo" + usage, 2},
         {"--field nowhere/f.flo in.bmp pairs.txt old.bmp",
          "nowhere/f.flo: cannot write in nowhere: No such file or directory\n", 1},
     };

@@ -270,7 +270,8 @@ TEST(FoldSummary, TextAndRoundingHalvesUp)
 
 // Every pixel of the map: the second segments' pixels (worked out by hand
 // from draw_segment's rule) yellow, their 4-neighbours black, every other
-// pixel the result's colour shaded by its flags. First segments, a segment
+// pixel the result's colour shaded by its flags, the outside flag on the
+// hatching's stripes only. First segments, a segment
 // outside the image and one with NaN leave no trace; a huge one is clipped.
 TEST(FoldMap, ShadesByFlagsAndDrawsSecondSegmentsOutlined)
 {
@@ -303,7 +304,8 @@ TEST(FoldMap, ShadesByFlagsAndDrawsSecondSegmentsOutlined)
             for (int x = 0; x < w; ++x) {
                 Uint8 c[3];
                 get_pixel(result.get(), x, y, &c[0], &c[1], &c[2]);
-                const int f = flags[y * w + x];
+                // The outside is hatched: tinted on the stripes (x + y) % 8 < 4 only.
+                const int f = flags[y * w + x] & ((x + y) % 8 < 4 ? 3 : FOLD_FLAG);
                 for (int i = 0; i < 3; ++i)
                     c[i] = static_cast<Uint8>(f ? (c[i] + 3 * tints[f][i]) / 4 : c[i] / 2);
                 const Uint8* drawn = on_segment(x, y) ? SEGMENT_COLOUR : on_outline(x, y) ? OUTLINE_COLOUR : c;

@@ -61,7 +61,7 @@ static void print_help()
         "(%%%% for a percent sign); the extension gives the format (.bmp, .png,\n"
         ".jpg or .jpeg). OUTPUT - writes every frame to standard output as binary\n"
         "PPM, one after another, for example for\n"
-        "  ffmpeg -f image2pipe -c:v ppm -i - -pix_fmt yuv420p out.mp4\n"
+        "  ffmpeg -f image2pipe -framerate 30 -c:v ppm -i - -pix_fmt yuv420p out.mp4\n"
         "\n"
         "Options:\n"
         "      --frames N     how many frames from FIRST to SECOND (default 30, N >= 2)\n"

@@ -7,8 +7,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
+. "$root/scripts/skips.sh"
 ensure_packages build-essential cmake pkg-config libsdl1.2-dev libhwy-dev libpng-dev libjpeg62-turbo-dev \
-    googletest libgtest-dev xvfb xdotool imagemagick x11-apps x11-utils clang libclang-rt-14-dev groff-base
+    googletest libgtest-dev xvfb xdotool imagemagick x11-apps x11-utils clang libclang-rt-14-dev groff-base \
+    ffmpeg parallel python3-opencv python3-numpy
 
 jobs=$(nproc)
 log=$(mktemp)
@@ -16,8 +18,9 @@ trap 'rm -f "$log"' EXIT
 
 # run_pass NAME BUILD_DIR [CMAKE_ARGS...]: configures with the tests forced
 # on (whatever an earlier command left in the folder's cache), builds, runs
-# ctest, and sets pass_result to "N passed" (with skips counted apart). ctest
-# fails when it finds no test at all.
+# ctest, and sets pass_result to "N passed" (with skips counted apart) and
+# pass_skips to the names and reasons of the skipped tests. ctest fails when
+# it finds no test at all.
 run_pass() {
     local name=$1 build=$2
     shift 2
@@ -33,16 +36,19 @@ run_pass() {
     fi
     pass_result="$((total - skipped)) passed"
     [ "$skipped" -eq 0 ] || pass_result+=" ($skipped skipped)"
+    pass_skips=$(skip_reasons "$build" "$log")
 }
 
 run_pass release "$root/build" -DCMAKE_BUILD_TYPE=Release
 release=$pass_result
+release_skips=$pass_skips
 
 # Any sanitizer report aborts the process under test, so the test fails.
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:print_stacktrace=1
 export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
 run_pass sanitizer "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVROSK_SANITIZE=ON
 sanitizers=$pass_result
+sanitizer_skips=$pass_skips
 unset ASAN_OPTIONS UBSAN_OPTIONS
 
 # A minute of coverage-guided fuzzing, half on the BMP loader and the raster
@@ -50,4 +56,6 @@ unset ASAN_OPTIONS UBSAN_OPTIONS
 fuzz_seconds=60
 "$root/scripts/fuzz.sh" "$fuzz_seconds"
 
+[ -z "$release_skips" ] || printf 'skipped in the release pass:\n%s\n' "$release_skips"
+[ -z "$sanitizer_skips" ] || printf 'skipped in the sanitizer pass:\n%s\n' "$sanitizer_skips"
 echo "tests: release $release, sanitizers $sanitizers, fuzzing $fuzz_seconds s, no fault"

@@ -114,5 +114,8 @@ if command -v ffprobe >/dev/null; then
     done | sort -u)
     [ "$(echo "$rates" | grep -c .)" -le 1 ] || xh_fail "the README's videos have different frame rates: $rates"
 fi
-[ ${#skipped[@]} -eq 0 ] || xh_skip "$ran recipes ran; not run: ${skipped[*]}"
+if [ ${#skipped[@]} -gt 0 ]; then
+    not_run=$(printf '; %s' "${skipped[@]}")
+    xh_skip "$ran recipes ran; not run: ${not_run#; }"
+fi
 echo "ok   all $ran recipes of the README ran as written"

@@ -360,7 +360,7 @@ std::string commit_past_file_size_limit(const std::string& path, size_t size, bo
     pid_t child = fork();
     if (child == 0) {
         close(channel[0]);
-        output_ignore_file_size_signal();
+        output_handle_signals();
         struct rlimit limit = {64 * 1024, 64 * 1024};
         setrlimit(RLIMIT_FSIZE, &limit);
         OutputWriter writer = [size, writer_checks](std::FILE* out, std::string* why) {

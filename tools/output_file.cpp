@@ -140,7 +140,8 @@ std::string writer_failure(const std::string& message)
 // filler having the signals blocked) and unlinks each HELD name. A slot
 // taken after `dying` is set is never filled, so no name changes while the
 // handler reads it. More temporaries at once than slots, or a name longer
-// than a slot, are written without this protection.
+// than a slot, are written without this protection. A relative name is
+// unlinked relative to the working folder, which the programs never change.
 enum { TEMP_SLOTS = 8 };
 enum { SLOT_FREE, SLOT_FILLING, SLOT_HELD };
 
@@ -236,7 +237,7 @@ void output_handle_signals()
     std::signal(SIGXFSZ, SIG_IGN);
     struct sigaction action = {};
     action.sa_handler = remove_temporaries_and_die;
-    // One cleanup per thread at a time; a second signal waits for the death.
+    // While the handler runs, the other cleanup signals wait on its thread.
     action.sa_mask = cleanup_signal_set();
     for (int sig : cleanup_signals) {
         struct sigaction before;

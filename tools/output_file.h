@@ -28,15 +28,16 @@ struct OutputTarget {
 using OutputWriter = std::function<bool(std::FILE* out, std::string* problem)>;
 
 // The signal handling of a program that writes results; call it once at the
-// start of main, before any thread starts. A write past the file size limit
-// (ulimit -f) then fails with EFBIG instead of killing the process with
-// SIGXFSZ. On SIGINT, SIGTERM, SIGHUP or SIGPIPE every temporary that
-// output_commit is writing, on any thread, is removed, and the process then
-// dies by that same signal (its default action restored and the signal raised
-// again), so that a calling shell or make sees the interruption. Results
-// already renamed into place stay whole; a file being replaced stays as it
-// was. A signal ignored when the program starts (nohup, a background job)
-// stays ignored.
+// start of main, before any thread starts (and before SDL_Init, which then
+// leaves these signals alone). A write past the file size limit (ulimit -f)
+// then fails with EFBIG instead of killing the process with SIGXFSZ. On
+// SIGINT, SIGTERM, SIGHUP or SIGPIPE every temporary that output_commit is
+// writing (on any thread, up to eight at once) is removed, and the process
+// then dies by that same signal (its default action restored and the signal
+// raised again), so that a calling shell or make sees the interruption.
+// Results already renamed into place stay whole; a file being replaced stays
+// as it was. A signal ignored when the program starts (nohup, a background
+// job) stays ignored.
 void output_handle_signals();
 
 // "-" means standard output; call before output_prepare, which takes every

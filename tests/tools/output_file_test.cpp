@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -21,7 +20,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -412,63 +410,50 @@ TEST_F(OutputFile, AFullDiskFailsTheWriteAndKeepsTheOldFile)
 }
 
 // In a child: ten results written whole (their slots in the handler's table
-// free again), a temporary held open on a second thread, then `sig` raised
-// from inside the writer of old.bmp. Both temporaries must go, and the child
-// die by `sig`.
-TEST_F(OutputFile, ASignalRemovesTheTemporariesOfEveryThreadAndKillsByIt)
+// free again), then two temporaries at once, old.bmp's written from inside
+// held.bmp's writer, which raises `sig`. Both must go, and the child die by
+// `sig`.
+TEST_F(OutputFile, ASignalRemovesEveryTemporaryAndKillsByIt)
 {
     write_file(at("old.bmp"), "previous result");
+    const std::vector<std::string> whole = {"done0", "done1", "done2", "done3", "done4", "done5",
+                                            "done6", "done7", "done8", "done9"};
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         std::fflush(nullptr);
         pid_t child = fork();
         if (child == 0) {
-            for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-                std::signal(s, SIG_DFL);
+            std::signal(sig, SIG_DFL);
             output_handle_signals();
-            for (int i = 0; i < 10; ++i)
-                if (save(at("done" + std::to_string(i)), "whole") != "")
-                    _exit(3);
-            std::atomic<bool> holding(false);
+            for (const std::string& name : whole)
+                save(at(name), "whole");
             OutputTarget held, old;
             std::string problem;
-            if (!output_prepare(at("held.bmp"), &held, &problem) || !output_prepare(at("old.bmp"), &old, &problem))
-                _exit(4);
-            std::thread holder([&] {
-                output_commit(held,
-                              [&](std::FILE* out, std::string*) {
-                                  std::fputs("part", out);
-                                  std::fflush(out);
-                                  holding = true;
-                                  for (;;)
-                                      pause();
-                                  return true;
-                              },
-                              &problem);
-            });
-            holder.detach();
-            while (!holding)
-                std::this_thread::yield();
-            std::string why;
-            output_commit(old,
-                          [sig](std::FILE* out, std::string*) {
-                              std::fputs("new", out);
-                              std::fflush(out);
-                              raise(sig);
-                              return true;
+            output_prepare(at("held.bmp"), &held, &problem);
+            output_prepare(at("old.bmp"), &old, &problem);
+            output_commit(held,
+                          [&](std::FILE* out, std::string*) {
+                              std::fputs("part", out);
+                              return output_commit(old,
+                                                   [sig](std::FILE* inner, std::string*) {
+                                                       std::fputs("new", inner);
+                                                       std::fflush(inner);
+                                                       return raise(sig) == 0;
+                                                   },
+                                                   &problem);
                           },
-                          &why);
+                          &problem);
             _exit(5);
         }
         int status = 0;
         waitpid(child, &status, 0);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig << ", status " << status;
-        std::vector<std::string> expected = {"done0", "done1", "done2", "done3", "done4", "done5", "done6",
-                                             "done7", "done8", "done9", "old.bmp"};
+        std::vector<std::string> expected = whole;
+        expected.push_back("old.bmp");
         EXPECT_EQ(folder_entries(dir), expected) << "signal " << sig;
         EXPECT_EQ(read_file(at("old.bmp")), "previous result");
         EXPECT_EQ(read_file(at("done9")), "whole");
-        for (int i = 0; i < 10; ++i)
-            unlink(at("done" + std::to_string(i)).c_str());
+        for (const std::string& name : whole)
+            unlink(at(name).c_str());
     }
 }
 

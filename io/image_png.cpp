@@ -101,6 +101,9 @@ bool png_read_guarded(PngRead* r)
     if (setjmp(png_jmpbuf(r->png)))
         return false;
     png_set_user_limits(r->png, IMAGE_MAX_SIDE, IMAGE_MAX_SIDE);
+    // Text and other ancillary chunks, and what libpng inflates of them,
+    // are held whole: no more than the largest profile kept.
+    png_set_chunk_malloc_max(r->png, IMAGE_MAX_ICC + 4096);
     png_set_read_fn(r->png, r, png_read_memory);
     png_read_all(r);
     return true;
@@ -252,6 +255,18 @@ SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* pro
             *problem = image_size_problem(w, h);
             return nullptr;
         }
+    }
+    // A chunk that claims more bytes than the file holds would have libpng
+    // allocate that much before it finds the data missing.
+    for (size_t pos = 8; pos < size;) {
+        if (size - pos < 12 || be32(data + pos) > size - pos - 12) {
+            *problem = "truncated PNG data";
+            return nullptr;
+        }
+        const bool end = std::memcmp(data + pos + 4, "IEND", 4) == 0;
+        pos += 12 + static_cast<size_t>(be32(data + pos));
+        if (end)
+            break;
     }
     PngRead r = {};
     r.data = data;

@@ -68,7 +68,7 @@ SDL_Surface* image_decode(const unsigned char* data, size_t size, std::string* p
     if (image && !surface_usable(image)) {
         SDL_FreeSurface(image);
         *problem = "not an image that can be used";
-        return nullptr;
+        image = nullptr;
     }
     if (image && orientation == IMAGE_AS_VIEWED && meta->orientation != 1) {
         SDL_Surface* viewed = turn_as_viewed(image, meta->orientation);

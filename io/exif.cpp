@@ -108,6 +108,7 @@ void ifd_ranges(const Tiff& t, uint32_t ifd, bool follow, int depth, std::vector
         return;
     ranges->push_back({ifd, std::min<uint64_t>(uint64_t(ifd) + 2 + uint64_t(ENTRY_SIZE) * count + 4, t.n)});
     uint32_t thumb_offset = 0, thumb_length = 0;
+    int followed = 0;
     for (uint32_t i = 0; i < count; ++i) {
         Entry e;
         uint32_t value;
@@ -116,9 +117,12 @@ void ifd_ranges(const Tiff& t, uint32_t ifd, bool follow, int depth, std::vector
         const uint64_t size = type_size(e.type) * e.count;
         if (size > 4 && value <= t.n && size <= t.n - value)
             ranges->push_back({value, value + size});
-        if (follow && (e.tag == TAG_EXIF_IFD || e.tag == TAG_GPS_IFD || e.tag == TAG_INTEROP_IFD) && e.count == 1
-            && size == 4)
+        // Each kind of sub-IFD once: repeated links cannot multiply the work.
+        const int kind = e.tag == TAG_EXIF_IFD ? 1 : e.tag == TAG_GPS_IFD ? 2 : e.tag == TAG_INTEROP_IFD ? 4 : 0;
+        if (follow && kind && !(followed & kind) && e.count == 1 && size == 4) {
+            followed |= kind;
             ifd_ranges(t, value, true, depth + 1, ranges);
+        }
         if (e.tag == TAG_THUMBNAIL_OFFSET && size == 4)
             thumb_offset = value;
         if (e.tag == TAG_THUMBNAIL_LENGTH && size == 4)

@@ -451,4 +451,19 @@ TEST_F(MorphTool, FramesCarryFirstsColourDescription)
     }
 }
 
+// A portrait JPEG stored on its side (Exif orientation 6) is compared with
+// SECOND as viewed; as stored, its sides are the other way round.
+TEST_F(MorphTool, SizesAreComparedAsViewed)
+{
+    JpegSample j = {h, w, 3, false, false, false, 0, 90, 0, std::vector<uint8_t>(3 * w * h, 120)};
+    const Bytes exif = exif_app1(exif_block(true, 6, false));
+    const Bytes jpeg = jpeg_with_segment(write_jpeg(j), 0xE1, exif);
+    write("side.jpg", std::string(jpeg.begin(), jpeg.end()));
+    Outcome r = run("--frames 2 side.jpg b.bmp pairs.txt out/v%d.png");
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = run("--no-auto-orient --frames 2 side.jpg b.bmp pairs.txt out/s%d.png");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("tavrosk-morph: b.bmp is 23 x 17 but side.jpg is 17 x 23;", 0), 0u) << r.err;
+}
+
 }  // namespace

@@ -11,9 +11,11 @@ _tavrosk_batch()
     local long_options
     case ${COMP_WORDS[0]##*/} in
     tavrosk-morph)
-        long_options='--frames= --range= --threads= --reference --format= --quality= --quiet --help --version' ;;
+        long_options='--frames= --range= --threads= --reference --format= --quality= --no-auto-orient --strip --quiet
+            --help --version' ;;
     *)
-        long_options='--threads= --reference --format= --quality= --folds= --field= --quiet --help --version' ;;
+        long_options='--threads= --reference --format= --quality= --folds= --field= --no-auto-orient --strip --quiet
+            --help --version' ;;
     esac
 
     # "--format=p": bash splits it at "=" when "=" breaks words (its

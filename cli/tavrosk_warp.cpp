@@ -61,6 +61,11 @@ static void print_help()
         "      --reference   run the literal reference kernel (on one thread)\n"
         "  -f, --format F    bmp, png or jpeg, whatever RESULT's extension\n"
         "  -Q, --quality Q   JPEG quality from 1 to 100 (default 92)\n"
+        "      --no-auto-orient  keep a JPEG's pixels as stored, whatever its Exif\n"
+        "                    orientation says (by default they are turned as viewed)\n"
+        "      --strip       write RESULT without the source's colour profile, colour\n"
+        "                    chunks and Exif (by default they are kept where RESULT's\n"
+        "                    format can hold them)\n"
         "      --folds FILE  also write a fold map: the result dimmed, pixels where the\n"
         "                    warp folds the image over itself red, pixels whose source\n"
         "                    lies outside it hatched blue, each pair's second segment\n"
@@ -169,8 +174,10 @@ static int prepare_output(const char* name, ImageFormat format, ImageOutput* out
     return prepare_file(name, &out->target);
 }
 
-// False with *failure, the line to print after "PROGRAM: ".
-static bool write_output(const ImageOutput& out, SDL_Surface* image, int quality, std::string* failure)
+// `meta`: the description the image carries, or NULL. False with *failure,
+// the line to print after "PROGRAM: ".
+static bool write_output(const ImageOutput& out, SDL_Surface* image, int quality, const ImageMeta* meta,
+                         std::string* failure)
 {
     std::string problem;
     if (out.to_stdout) {
@@ -179,7 +186,7 @@ static bool write_output(const ImageOutput& out, SDL_Surface* image, int quality
         char* bytes = nullptr;
         size_t size = 0;
         std::FILE* memory = open_memstream(&bytes, &size);
-        bool ok = memory && image_encode(image, out.format, quality, memory, &problem);
+        bool ok = memory && image_encode(image, out.format, quality, memory, &problem, meta);
         if (memory && std::fclose(memory) != 0 && ok) {
             ok = false;
             problem = std::string("cannot encode the image: ") + std::strerror(errno);
@@ -200,7 +207,9 @@ static bool write_output(const ImageOutput& out, SDL_Surface* image, int quality
     }
     const bool ok = output_commit(
         out.target,
-        [&](std::FILE* stream, std::string* why) { return image_encode(image, out.format, quality, stream, why); },
+        [&](std::FILE* stream, std::string* why) {
+            return image_encode(image, out.format, quality, stream, why, meta);
+        },
         &problem);
     if (!ok)
         *failure = std::string(out.name) + ": " + problem;
@@ -260,7 +269,7 @@ static void warn_of_nonfinite_points(const Options& options, long long nonfinite
 
 int main(int argc, char** argv)
 {
-    output_ignore_file_size_signal();
+    output_handle_signals();
     Options options;
     int status = parse_arguments(argc, argv, &options);
     if (status >= 0)
@@ -276,8 +285,10 @@ int main(int argc, char** argv)
     std::atexit(SDL_Quit);
 
     std::string problem;
+    ImageMeta meta;
     const bool source_from_stdin = std::strcmp(options.source, "-") == 0;
-    SurfacePtr owned_source(source_from_stdin ? image_read(stdin, &problem) : image_load(options.source, &problem));
+    SurfacePtr owned_source(source_from_stdin ? image_read(stdin, &problem, &meta, options.orientation)
+                                              : image_load(options.source, &problem, &meta, options.orientation));
     SDL_Surface* source = owned_source.get();
     if (!source)
         return input_error(tool,
@@ -330,15 +341,19 @@ int main(int argc, char** argv)
     std::string failure;
     if (options.field ? !output_commit(field, warp, &problem) : !warp(nullptr, &problem))
         failure = std::string(options.field ? options.field : options.folds) + ": " + problem;
-    auto write = [&](const ImageOutput& out, SDL_Surface* picture) {
+    const ImageMeta* kept = options.strip ? nullptr : &meta;
+    auto write = [&](const ImageOutput& out, SDL_Surface* picture, const ImageMeta* with) {
         progress_note(&progress, "writing " + (out.to_stdout ? std::string("standard output") : out.name));
-        return write_output(out, picture, options.quality, &failure);
+        return write_output(out, picture, options.quality, with, &failure);
     };
-    if (failure.empty() && write(result, image.get()) && options.folds)
-        write(folds, map.get());
+    const bool writing = failure.empty();
+    if (writing && write(result, image.get(), kept) && options.folds)
+        write(folds, map.get(), nullptr);
     progress_finish(&progress);
     if (warped)
         warn_of_nonfinite_points(options, report.nonfinite_points, pixels);
+    if (writing)
+        warn_of_lost_meta(tool, result.to_stdout ? "standard output" : options.result, result.format, kept);
     if (!failure.empty())
         return input_error(tool, failure);
     if (options.folds)

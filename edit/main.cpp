@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -160,8 +161,18 @@ int main(int argc, char** argv)
     if (exists && !load_pairs_file(pairs_name, &segments, &comments, &problem))
         return input_error(tool, problem);
 
+    // Without X, SDL falls back on drawing in the terminal (aalib, libcaca),
+    // where nothing can be drawn with the mouse: X it is, unless a driver is
+    // asked for by name (SDL_VIDEODRIVER).
+    const char* display = std::getenv("DISPLAY");
+    if (!std::getenv("SDL_VIDEODRIVER")) {
+        if (!display || !*display)
+            return input_error(tool, "cannot open the display: DISPLAY is not set");
+        setenv("SDL_VIDEODRIVER", "x11", 1);
+    }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) < 0)
-        return input_error(tool, std::string("cannot open the display: ") + SDL_GetError());
+        return input_error(tool, std::string("cannot open the display ") + (display ? display : "") + ": "
+                                     + SDL_GetError());
     take_quit_signals();
 
     EditorSetup setup;

@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# tavrosk-edit in a private Xvfb, driven by xdotool: pairs drawn in warp and
+# morph mode and read back from the file; an end point dragged; a pair
+# selected and deleted, undone and redone; SIGKILL after a change and a
+# restart that loads the file; the preview with overlays hidden compared
+# pixel for pixel with tavrosk-warp and frame k of tavrosk-morph --frames 11
+# (the editor's test dump of its panel, F12 with TAVROSK_EDIT_DUMP set); a
+# large image opens within the screen. Also leaves a screenshot of the
+# editor in BUILD_DIR/tavrosk-edit.png for the README.
+# Usage: edit_e2e.sh BUILD_DIR DATA_DIR DISPLAY
+set -uo pipefail
+build=$1 data=$2 display=$3
+. "$(dirname "$0")/../support/xharness.sh"
+xh_init
+xh_need_x
+xh_start_xvfb "$display"
+edit=$build/tavrosk-edit
+cd "$XH_TMP" || exit 1
+
+# start ARGS...: runs the editor in the background and waits for its window ($wid).
+start() {
+    TAVROSK_EDIT_DUMP=$XH_TMP/dump.bmp "$edit" "$@" >"$XH_TMP/stdout" 2>"$XH_TMP/stderr" &
+    XH_APP_PID=$!
+    wid=$(xh_wait_window 20) || exit 1
+}
+drag() {
+    xdotool mousemove --window "$wid" "$1" "$2" mousedown 1 mousemove --window "$wid" $(( ($1 + $3) / 2 )) \
+        $(( ($2 + $4) / 2 )) mousemove --window "$wid" "$3" "$4" mouseup 1
+}
+click() {
+    xdotool mousemove --window "$wid" "$1" "$2" click 1
+}
+key() {
+    xdotool key --window "$wid" "$@" 2>/dev/null
+}
+# holds FILE TEXT: waits until FILE holds exactly TEXT (lines given as printf %s\n arguments).
+holds() {
+    local file=$1 want i
+    shift
+    want=$(printf '%s\n' "$@")
+    for i in $(seq 100); do
+        [ "$(cat "$file" 2>/dev/null)" = "$want" ] && return 0
+        xh_running || xh_fail "the editor ended while waiting for $file"
+        sleep 0.05
+    done
+    echo "--- $file:"; cat "$file"; echo "--- wanted:"; echo "$want"
+    xh_fail "$file does not hold what was drawn"
+}
+# dump OUT: the panel as shown, once the preview is up to date.
+dump() {
+    rm -f dump.bmp
+    key F12
+    local i
+    for i in $(seq 200); do
+        [ -s dump.bmp ] && { mv dump.bmp "$1"; return 0; }
+        sleep 0.05
+    done
+    xh_fail "no dump of the panel"
+}
+no_temporaries() {
+    [ -z "$(find . -name '.*.??????' -newer "$edit")" ] || xh_fail "temporaries left: $(ls -A)"
+}
+
+heading="# tavrosk-edit: warp pairs for $data/sample.bmp"
+echo "warp mode: two pairs drawn at 100 %"
+start "$data/sample.bmp" pairs.txt
+drag 100 100 200 150
+drag 120 300 250 280
+drag 400 50 500 200
+[ ! -e pairs.txt ] || [ "$(grep -c '^[0-9]' pairs.txt)" = 2 ] || xh_fail "a waiting first segment was saved"
+drag 420 80 560 180
+holds pairs.txt "$heading" "100 100 200 150" "120 300 250 280" "400 50 500 200" "420 80 560 180"
+import -window root -crop "$(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: //p')+0+0" +repage \
+    "$build/tavrosk-edit.png"
+
+echo "an end point dragged, then a click on the first pair, Delete, undo, redo"
+drag 200 150 210 165
+holds pairs.txt "$heading" "100 100 210 165" "120 300 250 280" "400 50 500 200" "420 80 560 180"
+click 150 125
+key Delete
+holds pairs.txt "$heading" "400 50 500 200" "420 80 560 180"
+key ctrl+z
+holds pairs.txt "$heading" "100 100 210 165" "120 300 250 280" "400 50 500 200" "420 80 560 180"
+key ctrl+z
+holds pairs.txt "$heading" "100 100 200 150" "120 300 250 280" "400 50 500 200" "420 80 560 180"
+key ctrl+y
+key ctrl+shift+z
+holds pairs.txt "$heading" "400 50 500 200" "420 80 560 180"
+key ctrl+z
+
+echo "the preview with overlays hidden is tavrosk-warp's result"
+key Tab h
+dump shown.bmp
+"$build/tavrosk-warp" "$data/sample.bmp" pairs.txt warped.bmp || xh_fail "tavrosk-warp"
+xh_same shown.bmp warped.bmp || xh_fail "the preview differs from tavrosk-warp's result"
+
+echo "SIGKILL after a change: the file holds it, a restart loads it"
+key h
+drag 300 400 350 420
+drag 300 420 360 450
+holds pairs.txt "$heading" "100 100 210 165" "120 300 250 280" "400 50 500 200" "420 80 560 180" \
+    "300 400 350 420" "300 420 360 450"
+kill -KILL "$XH_APP_PID"
+wait "$XH_APP_PID" 2>/dev/null
+XH_APP_PID=
+no_temporaries
+cp pairs.txt before-restart.txt
+start "$data/sample.bmp" pairs.txt
+key Tab h
+dump restarted.bmp
+"$build/tavrosk-warp" "$data/sample.bmp" pairs.txt warped2.bmp || xh_fail "tavrosk-warp"
+xh_same restarted.bmp warped2.bmp || xh_fail "after a restart the preview is not that of the saved pairs"
+cmp -s pairs.txt before-restart.txt || xh_fail "starting changed the file"
+key Escape
+xh_wait_exit 10 || xh_fail "Esc: status $?"
+
+echo "morph mode: pairs drawn on both panels, frame 3 of 11 against tavrosk-morph"
+convert "$data/sample.bmp" -crop 320x240+160+120 +repage a.bmp && convert "$data/sample2.bmp" -crop 320x240+160+120 \
+    +repage b.bmp || xh_fail "convert"
+morph_heading="# tavrosk-edit: morph pairs from a.bmp to b.bmp"
+start a.bmp b.bmp m.txt
+drag 20 30 120 40
+drag 470 60 330 50      # SECOND, at x 320 + 10..150: taken right to left
+drag 350 100 400 200    # on SECOND while FIRST's segment is due: not taken
+drag 50 150 150 200
+drag 370 160 480 210
+holds m.txt "$morph_heading" "20 30 120 40" "150 60 10 50" "50 150 150 200" "50 160 160 210"
+key 3 Tab h
+dump frame.bmp
+"$build/tavrosk-morph" -q --frames 11 --range 3-3 a.bmp b.bmp m.txt f%02d.bmp || xh_fail "tavrosk-morph"
+xh_same frame.bmp f03.bmp || xh_fail "the morph preview differs from frame 3 of tavrosk-morph --frames 11"
+kill -TERM "$XH_APP_PID"
+xh_wait_exit 10 || xh_fail "SIGTERM: status $?"
+no_temporaries
+
+echo "a large image opens within the screen"
+convert "$data/sample.bmp" -resize '3000x2000!' large.png || xh_fail "convert"
+start large.png large.txt
+read -r w h < <(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\)/\1 \2/p')
+[ "$w" -le 1024 ] && [ "$h" -le 768 ] || xh_fail "a 3000 x 2000 image opened a $w x $h window on a 1024 x 768 screen"
+key q
+xh_wait_exit 10 || xh_fail "Q: status $?"
+[ ! -e large.txt ] || xh_fail "large.txt made without a change"
+echo "ok"

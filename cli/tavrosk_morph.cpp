@@ -329,7 +329,7 @@ static int prepare_output(const Options& options, Output* output)
 
 int main(int argc, char** argv)
 {
-    output_ignore_file_size_signal();
+    output_handle_signals();
     Options options;
     int status = parse_arguments(argc, argv, &options);
     if (status >= 0)

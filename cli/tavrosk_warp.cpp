@@ -237,7 +237,7 @@ static void warn_of_nonfinite_points(const Options& options, long long nonfinite
 
 int main(int argc, char** argv)
 {
-    output_ignore_file_size_signal();
+    output_handle_signals();
     Options options;
     int status = parse_arguments(argc, argv, &options);
     if (status >= 0)

@@ -1,5 +1,6 @@
 #include "io/output_file.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,11 +131,120 @@ std::string writer_failure(const std::string& message)
     return message.empty() ? "cannot write: the writer gave no reason" : message;
 }
 
+// The temporaries being written, for the signal handler to remove; it may
+// only read memory and call async-signal-safe functions, so the table is
+// fixed. A slot goes FREE -> FILLING -> HELD -> FREE: FILLING while its thread,
+// with the signals below blocked, creates the file in the slot's name; HELD
+// until the file is renamed into place or removed. The handler sets `dying`
+// first, then waits out each FILLING slot (it is on another thread, the
+// filler having the signals blocked) and unlinks each HELD name. A slot
+// taken after `dying` is set is never filled, so no name changes while the
+// handler reads it. More temporaries at once than slots, or a name longer
+// than a slot, are written without this protection. A relative name is
+// unlinked relative to the working folder, which the programs never change.
+enum { TEMP_SLOTS = 8 };
+enum { SLOT_FREE, SLOT_FILLING, SLOT_HELD };
+
+struct TempSlot {
+    std::atomic<int> state;
+    char path[PATH_MAX];
+};
+
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "the signal handler reads these atomics");
+
+TempSlot temp_slots[TEMP_SLOTS];
+std::atomic<bool> dying(false);
+
+const int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+sigset_t cleanup_signal_set()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : cleanup_signals)
+        sigaddset(&set, sig);
+    return set;
+}
+
+extern "C" void remove_temporaries_and_die(int sig)
+{
+    dying.store(true);
+    for (TempSlot& slot : temp_slots) {
+        int state;
+        while ((state = slot.state.load()) == SLOT_FILLING) {
+        }
+        if (state == SLOT_HELD)
+            unlink(slot.path);
+    }
+    signal(sig, SIG_DFL);
+    raise(sig);  // delivered when the handler returns: the signal is blocked until then
+}
+
+// The handler, running on another thread, ends the process; this thread
+// waits for that rather than go on (or report a temporary it removed).
+[[noreturn]] void wait_for_death()
+{
+    sigset_t set = cleanup_signal_set();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    for (;;)
+        pause();
+}
+
+// Creates a fresh temporary from `pattern` (ending in XXXXXX) and enters it
+// in the table: *name becomes its name, *slot its slot (-1 for none). The
+// descriptor, or -1 with errno.
+int create_temporary(const std::string& pattern, std::string* name, int* slot)
+{
+    sigset_t handled = cleanup_signal_set(), previous;
+    pthread_sigmask(SIG_BLOCK, &handled, &previous);
+    *slot = -1;
+    for (int i = 0; i < TEMP_SLOTS && pattern.size() < sizeof temp_slots[i].path; ++i) {
+        int expected = SLOT_FREE;
+        if (temp_slots[i].state.compare_exchange_strong(expected, SLOT_FILLING)) {
+            *slot = i;
+            break;
+        }
+    }
+    if (*slot >= 0 && dying.load()) {
+        temp_slots[*slot].state.store(SLOT_FREE);
+        wait_for_death();
+    }
+    std::vector<char> own(pattern.size() + 1);
+    char* path = *slot >= 0 ? temp_slots[*slot].path : own.data();
+    std::memcpy(path, pattern.c_str(), pattern.size() + 1);
+    const int fd = mkstemp(path);
+    const int error = errno;
+    *name = path;
+    if (*slot >= 0)
+        temp_slots[*slot].state.store(fd >= 0 ? SLOT_HELD : SLOT_FREE);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return fd;
+}
+
+// The temporary in `slot` was renamed or removed.
+void forget_temporary(int slot)
+{
+    if (slot >= 0)
+        temp_slots[slot].state.store(SLOT_FREE);
+}
+
 }  // namespace
 
-void output_ignore_file_size_signal()
+void output_handle_signals()
 {
     std::signal(SIGXFSZ, SIG_IGN);
+    struct sigaction action = {};
+    action.sa_handler = remove_temporaries_and_die;
+    // While the handler runs, the other cleanup signals wait on its thread.
+    action.sa_mask = cleanup_signal_set();
+    for (int sig : cleanup_signals) {
+        struct sigaction before;
+        if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
+        sigaction(sig, &action, nullptr);
+    }
 }
 
 bool output_is_stdout(const std::string& name)
@@ -254,10 +366,9 @@ bool output_commit(const OutputTarget& target, const OutputWriter& write, std::s
     std::string base = path.filename().string();
     if (base.size() > NAME_MAX - 8)
         base.resize(NAME_MAX - 8);
-    std::string temp = (path.parent_path() / ("." + base + ".XXXXXX")).string();
-    std::vector<char> temp_name(temp.begin(), temp.end());
-    temp_name.push_back('\0');
-    int fd = mkstemp(temp_name.data());
+    std::string temp;
+    int slot;
+    int fd = create_temporary((path.parent_path() / ("." + base + ".XXXXXX")).string(), &temp, &slot);
     if (fd < 0) {
         *problem = "cannot write in " + folder_text(path) + ": " + std::strerror(errno);
         return false;
@@ -281,14 +392,18 @@ bool output_commit(const OutputTarget& target, const OutputWriter& write, std::s
     }
     if (close(fd) != 0 && failure.empty())
         failure = std::string("cannot write: ") + std::strerror(errno);
-    if (failure.empty() && std::rename(temp_name.data(), target.path.c_str()) != 0)
+    if (failure.empty() && std::rename(temp.c_str(), target.path.c_str()) != 0)
         failure = std::string("cannot write: ") + std::strerror(errno);
-    if (!failure.empty()) {
-        unlink(temp_name.data());
-        *problem = failure;
-        return false;
-    }
-    return true;
+    if (!failure.empty())
+        unlink(temp.c_str());
+    forget_temporary(slot);
+    if (failure.empty())
+        return true;
+    // The failure may be the handler's doing (it removed the temporary).
+    if (dying.load())
+        wait_for_death();
+    *problem = failure;
+    return false;
 }
 
 bool output_to_stdout(const OutputWriter& write, std::string* problem)

@@ -1,8 +1,9 @@
 // Result files of the batch tools. A result is checked before the expensive
 // work starts, then written to a hidden temporary beside the file really
 // written and renamed over it, so it is either the whole new file or left
-// exactly as it was. Messages come back without the file name, in lower case,
-// for the caller to print after "PROGRAM: NAME: ".
+// exactly as it was, even when a signal ends the program part way (see
+// output_handle_signals). Messages come back without the file name, in lower
+// case, for the caller to print after "PROGRAM: NAME: ".
 #pragma once
 #include <sys/types.h>
 
@@ -26,9 +27,18 @@ struct OutputTarget {
 // calls only. A failed write() is recorded by the stream itself.
 using OutputWriter = std::function<bool(std::FILE* out, std::string* problem)>;
 
-// Makes a write past the file size limit (ulimit -f) fail with EFBIG instead
-// of killing the process with SIGXFSZ. Call it once at the start of main.
-void output_ignore_file_size_signal();
+// The signal handling of a program that writes results; call it once at the
+// start of main, before any thread starts (and before SDL_Init, which then
+// leaves these signals alone). A write past the file size limit (ulimit -f)
+// then fails with EFBIG instead of killing the process with SIGXFSZ. On
+// SIGINT, SIGTERM, SIGHUP or SIGPIPE every temporary that output_commit is
+// writing (on any thread, up to eight at once) is removed, and the process
+// then dies by that same signal (its default action restored and the signal
+// raised again), so that a calling shell or make sees the interruption.
+// Results already renamed into place stay whole; a file being replaced stays
+// as it was. A signal ignored when the program starts (nohup, a background
+// job) stays ignored.
+void output_handle_signals();
 
 // "-" means standard output; call before output_prepare, which takes every
 // name, "-" included, as a file name.

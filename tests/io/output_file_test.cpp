@@ -360,7 +360,7 @@ std::string commit_past_file_size_limit(const std::string& path, size_t size, bo
     pid_t child = fork();
     if (child == 0) {
         close(channel[0]);
-        output_ignore_file_size_signal();
+        output_handle_signals();
         struct rlimit limit = {64 * 1024, 64 * 1024};
         setrlimit(RLIMIT_FSIZE, &limit);
         OutputWriter writer = [size, writer_checks](std::FILE* out, std::string* why) {
@@ -407,6 +407,54 @@ TEST_F(OutputFile, AFullDiskFailsTheWriteAndKeepsTheOldFile)
     // Under the limit the same child succeeds.
     EXPECT_EQ(commit_past_file_size_limit(at("old.bmp"), 8192, true), "succeeded");
     EXPECT_EQ(read_file(at("old.bmp")), std::string(8192, 'z'));
+}
+
+// In a child: ten results written whole (their slots in the handler's table
+// free again), then two temporaries at once, old.bmp's written from inside
+// held.bmp's writer, which raises `sig`. Both must go, and the child die by
+// `sig`.
+TEST_F(OutputFile, ASignalRemovesEveryTemporaryAndKillsByIt)
+{
+    write_file(at("old.bmp"), "previous result");
+    const std::vector<std::string> whole = {"done0", "done1", "done2", "done3", "done4", "done5",
+                                            "done6", "done7", "done8", "done9"};
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        std::fflush(nullptr);
+        pid_t child = fork();
+        if (child == 0) {
+            std::signal(sig, SIG_DFL);
+            output_handle_signals();
+            for (const std::string& name : whole)
+                save(at(name), "whole");
+            OutputTarget held, old;
+            std::string problem;
+            output_prepare(at("held.bmp"), &held, &problem);
+            output_prepare(at("old.bmp"), &old, &problem);
+            output_commit(held,
+                          [&](std::FILE* out, std::string*) {
+                              std::fputs("part", out);
+                              return output_commit(old,
+                                                   [sig](std::FILE* inner, std::string*) {
+                                                       std::fputs("new", inner);
+                                                       std::fflush(inner);
+                                                       return raise(sig) == 0;
+                                                   },
+                                                   &problem);
+                          },
+                          &problem);
+            _exit(5);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig << ", status " << status;
+        std::vector<std::string> expected = whole;
+        expected.push_back("old.bmp");
+        EXPECT_EQ(folder_entries(dir), expected) << "signal " << sig;
+        EXPECT_EQ(read_file(at("old.bmp")), "previous result");
+        EXPECT_EQ(read_file(at("done9")), "whole");
+        for (const std::string& name : whole)
+            unlink(at(name).c_str());
+    }
 }
 
 // Runs output_to_stdout, writing "image", with standard output moved to

@@ -96,6 +96,10 @@ xh_start_xvfb() {
 # (printf text, or a file with -f FILE) on stdin, stdout to $XH_TMP/stdout; sets XH_APP_PID.
 xh_start_app() {
     local build=$1 input=$2 dir=${3:-$1}
+    # Emptied here, before the background start: otherwise xh_wait_output may
+    # find the previous run's text before the new process truncates the file,
+    # and signal a program that has not yet set up its handlers.
+    : >"$XH_TMP/stdout"
     if [ "$input" = -f ]; then
         input=$3
         dir=${4:-$build}

@@ -524,7 +524,7 @@ bool on_key(Editor* e, const SDL_keysym& key)
 }  // namespace
 
 int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second, std::vector<Segment> segments,
-               std::vector<std::string> comments, volatile const int* quit)
+               std::vector<std::string> comments)
 {
     Editor e;
     e.setup = setup;
@@ -567,7 +567,7 @@ int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second
 
     bool done = false, redraw = true;
     SDL_Event event;
-    while (!done && !*quit) {
+    while (!done) {
         bool any = false;
         while (SDL_PollEvent(&event)) {
             any = true;

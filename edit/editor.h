@@ -30,7 +30,7 @@ struct EditorSetup {
 // larger than the screen.
 void window_size(int w, int h, int panels, int screen_w, int screen_h, int* win_w, int* win_h, double* zoom);
 
-// Opens the window and runs until the user quits, a quit signal comes
-// (*quit set) or the window closes. Returns the exit status.
+// Opens the window and runs until the user quits or the window closes.
+// Returns the exit status.
 int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second, std::vector<Segment> segments,
-               std::vector<std::string> comments, volatile const int* quit);
+               std::vector<std::string> comments);

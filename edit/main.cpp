@@ -6,7 +6,6 @@
 // opens: one line on stderr naming the file (and line), exit 1. Usage
 // errors: exit 2.
 #include <SDL.h>
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -97,29 +96,11 @@ static int parse_arguments(int argc, char** argv, Options* options)
     return -1;
 }
 
-static volatile int quit_signalled = 0;
-
-static void on_quit_signal(int)
-{
-    quit_signalled = 1;
-}
-
-// SIGINT, SIGTERM and SIGHUP end the window's loop as Esc does; a save in
-// progress finishes first, so no temporary is left behind.
-static void take_quit_signals()
-{
-    struct sigaction action = {};
-    action.sa_handler = on_quit_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-}
-
 int main(int argc, char** argv)
 {
-    output_ignore_file_size_signal();
+    // SIGINT, SIGTERM and SIGHUP remove a temporary being written and end
+    // the program; every change before it is in the file already.
+    output_handle_signals();
     Options options;
     int status = parse_arguments(argc, argv, &options);
     if (status >= 0)
@@ -173,7 +154,6 @@ int main(int argc, char** argv)
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) < 0)
         return input_error(tool, std::string("cannot open the display ") + (display ? display : "") + ": "
                                      + SDL_GetError());
-    take_quit_signals();
 
     EditorSetup setup;
     setup.mode = morph ? EDIT_MORPH : EDIT_WARP;
@@ -184,5 +164,5 @@ int main(int argc, char** argv)
     setup.params = options.params;
     setup.threads = options.threads;
     setup.dump_path = std::getenv("TAVROSK_EDIT_DUMP");
-    return run_editor(setup, first.get(), second.get(), std::move(segments), std::move(comments), &quit_signalled);
+    return run_editor(setup, first.get(), second.get(), std::move(segments), std::move(comments));
 }

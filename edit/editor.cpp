@@ -25,24 +25,24 @@ static const Uint8 PAIR_COLOURS[][3] = {
 };
 enum { PAIR_COLOUR_COUNT = sizeof PAIR_COLOURS / sizeof PAIR_COLOURS[0] };
 
-static const char* const HELP_LINES[] = {
-    "Keys and mouse",
-    "Drag             draw a segment (pairs: first, then second)",
-    "Drag end point   move it (within 6 pixels)",
-    "Click            select the pair under the pointer",
-    "Delete, BackSpace  remove the selected pair",
-    "Ctrl+Z           undo",
-    "Ctrl+Y, Ctrl+Shift+Z  redo",
-    "Ctrl+S           save again",
-    "Wheel, + and -   zoom about the pointer",
-    "Z                100 % or fit",
-    "Middle drag, arrows  pan",
-    "Tab              preview or source",
-    "0 to 9           morph: frame t = k / 10",
-    "H                hide or show overlays",
-    "O                fold overlay",
-    "F1, ?            this help",
-    "Esc, Q           quit",
+// The key help: what to press, and what it does.
+static const char* const HELP_LINES[][2] = {
+    {"Drag", "draw a segment: a pair's first, then its second"},
+    {"Drag an end point", "move it (within 6 pixels)"},
+    {"Click", "select the pair under the pointer"},
+    {"Delete, BackSpace", "remove the selected pair"},
+    {"Ctrl+Z", "undo"},
+    {"Ctrl+Y, Ctrl+Shift+Z", "redo"},
+    {"Ctrl+S", "save again"},
+    {"Wheel, + and -", "zoom about the pointer"},
+    {"Z", "100 % or fit"},
+    {"Middle drag, arrows", "pan"},
+    {"Tab", "preview or source"},
+    {"0 to 9", "morph: the frame at t = k / 10"},
+    {"H", "hide or show the overlays"},
+    {"O", "fold overlay and counts"},
+    {"F1, ?", "this help"},
+    {"Esc, Q", "quit"},
 };
 
 void window_size(int w, int h, int panels, int screen_w, int screen_h, int* win_w, int* win_h, double* zoom)
@@ -81,6 +81,7 @@ struct Editor {
     long generation = 0;
     PreviewRequest last_request;
     bool requested = false;
+    double exact_ms = 0;  // how long the last exact preview took
 
     // The pointer.
     int pointer_x = 0, pointer_y = 0;
@@ -142,7 +143,12 @@ void request_preview(Editor* e)
     request.pairs.assign(e->model.segments.begin(), e->model.segments.begin() + 2 * pair_count(e->model));
     request.frame = e->frame;
     request.folds = e->show_folds;
+    // While an end point is dragged, a preview coarse enough to keep up
+    // with the pointer: each factor quarters the work.
+    if (e->dragging_point)
+        request.reduce = coarse_factor(e->exact_ms);
     if (e->requested && request.frame == e->last_request.frame && request.folds == e->last_request.folds
+        && request.reduce == e->last_request.reduce
         && request.pairs.size() == e->last_request.pairs.size()
         && std::equal(request.pairs.begin(), request.pairs.end(), e->last_request.pairs.begin(),
                       [](const Segment& a, const Segment& b) {
@@ -157,12 +163,13 @@ void request_preview(Editor* e)
 
 bool preview_current(const Editor& e)
 {
-    return e.shown.image && e.shown.generation == e.generation;
+    return e.shown.image && e.shown.generation == e.generation && e.shown.reduce == 1;
 }
 
-// Copies `image` (any depth) into the panel's rectangle at the view's zoom,
-// nearest pixel; outside the image, dark grey.
-void draw_image(Editor* e, SDL_Surface* image, int panel)
+// Copies `image` (any depth; image pixel (x, y) at (x / reduce, y / reduce)
+// in it) into the panel's rectangle at the view's zoom, nearest pixel;
+// outside the image, dark grey.
+void draw_image(Editor* e, SDL_Surface* image, int reduce, int panel)
 {
     SDL_Surface* screen = e->screen;
     const EditView& v = e->model.view;
@@ -170,7 +177,7 @@ void draw_image(Editor* e, SDL_Surface* image, int panel)
     const Uint32 background = SDL_MapRGB(screen->format, 48, 48, 48);
     std::vector<int> columns(w);
     for (int px = 0; px < w; ++px) {
-        double ix = std::floor(v.pan_x + px / v.zoom);
+        double ix = std::floor(std::floor(v.pan_x + px / v.zoom) / reduce);
         columns[px] = ix >= 0 && ix < image->w ? static_cast<int>(ix) : -1;
     }
     lock_if_needed(image);
@@ -179,7 +186,7 @@ void draw_image(Editor* e, SDL_Surface* image, int panel)
                           && image->format->Gmask == screen->format->Gmask
                           && image->format->Bmask == screen->format->Bmask;
     for (int py = 0; py < h && py < screen->h; ++py) {
-        const double iy = std::floor(v.pan_y + py / v.zoom);
+        const double iy = std::floor(std::floor(v.pan_y + py / v.zoom) / reduce);
         Uint8* row = static_cast<Uint8*>(screen->pixels) + row_offset(py, screen->pitch, 4);
         Uint32* out = reinterpret_cast<Uint32*>(row) + x0;
         if (iy < 0 || iy >= image->h) {
@@ -310,28 +317,35 @@ void draw_help(Editor* e)
 {
     const int n = sizeof HELP_LINES / sizeof HELP_LINES[0];
     const int line_h = GLYPH_H + 5;
-    int w = 0;
-    for (const char* line : HELP_LINES)
-        w = std::max(w, text_width(line, 1));
-    const int x = 10, y = 10;
-    fill_rect(e->screen, x, y, x + w + 16, y + n * line_h + 12, 0, 0, 0);
-    static const Uint8 white[3] = {255, 255, 255};
-    for (int i = 0; i < n; ++i)
-        draw_text(e->screen, HELP_LINES[i], x + 8, y + 8 + i * line_h, 1, white[0], white[1], white[2]);
+    int key_w = 0, what_w = 0;
+    for (const auto& line : HELP_LINES) {
+        key_w = std::max(key_w, text_width(line[0], 1));
+        what_w = std::max(what_w, text_width(line[1], 1));
+    }
+    const int x = 10, y = 10, gap = 18;
+    fill_rect(e->screen, x, y, x + key_w + gap + what_w + 16, y + n * line_h + 12, 0, 0, 0);
+    for (int i = 0; i < n; ++i) {
+        draw_text(e->screen, HELP_LINES[i][0], x + 8, y + 8 + i * line_h, 1, 255, 224, 0);
+        draw_text(e->screen, HELP_LINES[i][1], x + 8 + key_w + gap, y + 8 + i * line_h, 1, 255, 255, 255);
+    }
 }
 
-SDL_Surface* panel_image(Editor* e, int panel)
+SDL_Surface* panel_image(Editor* e, int panel, int* reduce)
 {
-    if (panel == 0 && preview_wanted(*e) && e->shown.image)
-        return e->show_folds && e->shown.map ? e->shown.map.get() : e->shown.image.get();
+    *reduce = 1;
+    if (panel == 0 && preview_wanted(*e) && e->shown.image && (*reduce = e->shown.reduce))
+        return e->show_folds && e->shown.map && !e->hide_overlays ? e->shown.map.get() : e->shown.image.get();
     return e->images[panel];
 }
 
 void draw_all(Editor* e)
 {
     lock_if_needed(e->screen);
-    for (int panel = 0; panel < e->panels; ++panel)
-        draw_image(e, panel_image(e, panel), panel);
+    for (int panel = 0; panel < e->panels; ++panel) {
+        int reduce;
+        SDL_Surface* image = panel_image(e, panel, &reduce);
+        draw_image(e, image, reduce, panel);
+    }
     if (!e->hide_overlays)
         draw_overlays(e);
     unlock_if_needed(e->screen);
@@ -610,8 +624,11 @@ int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second
         }
         redraw = redraw || any;
         request_preview(&e);
-        if (preview_take(&e.worker, &e.shown))
+        if (preview_take(&e.worker, &e.shown)) {
             redraw = true;
+            if (e.shown.reduce == 1)
+                e.exact_ms = e.shown.milliseconds;
+        }
         if (redraw) {
             draw_all(&e);
             redraw = false;

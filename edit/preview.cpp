@@ -1,15 +1,41 @@
 #include "edit/preview.h"
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
-bool preview_render(PreviewRenderer* renderer, const PreviewRequest& request, PreviewResult* result)
+int coarse_factor(double exact_ms)
 {
-    const PreviewSetup& setup = renderer->setup;
-    SDL_Surface* first = setup.first;
-    const int n = static_cast<int>(request.pairs.size());
+    for (int f : {1, 2, 3, 4, 6})
+        if (exact_ms / (f * f) <= COARSE_BUDGET_MS)
+            return f;
+    return 8;
+}
+
+SDL_Surface* reduce_image(SDL_Surface* image, int reduce)
+{
+    const int w = std::max(1, image->w / reduce), h = std::max(1, image->h / reduce);
+    SDL_Surface* out = create_rgb24_surface(w, h);
+    if (!out)
+        return nullptr;
+    lock_if_needed(image);
+    for (int y = 0; y < h; ++y) {
+        Uint8* row = static_cast<Uint8*>(out->pixels) + row_offset(y, out->pitch, 3);
+        for (int x = 0; x < w; ++x)
+            get_pixel(image, x * reduce, y * reduce, &row[3 * x], &row[3 * x + 1], &row[3 * x + 2]);
+    }
+    unlock_if_needed(image);
+    return out;
+}
+
+static bool render(const PreviewSetup& setup, PreviewInputs* inputs, const PreviewRequest& request,
+                   const std::vector<Segment>& pairs, PreviewResult* result)
+{
+    SDL_Surface* first = inputs->reduce == 1 ? setup.first : inputs->first.get();
+    SDL_Surface* second = inputs->reduce == 1 ? setup.second : inputs->second.get();
+    const int n = static_cast<int>(pairs.size());
     WarpOptions options;
     options.threads = setup.threads;
-    result->generation = request.generation;
     result->counts = FoldCounts();
     result->map.reset(request.folds ? new_fold_map(first->w, first->h) : nullptr);
     if (request.folds && !result->map)
@@ -25,22 +51,22 @@ bool preview_render(PreviewRenderer* renderer, const PreviewRequest& request, Pr
         WarpViews views;
         if (request.folds && !views_start(&views, first, result->image.get(), result->map.get(), nullptr, &options))
             return false;
-        warp_run(first, result->image.get(), request.pairs.data(), n, setup.params, options);
+        warp_run(first, result->image.get(), pairs.data(), n, setup.params, options);
         if (request.folds) {
-            if (!views_finish(&views, request.pairs.data(), n))
+            if (!views_finish(&views, pairs.data(), n))
                 return false;
             result->counts = views.counts;
         }
         return true;
     }
 
-    if (!renderer->job_ready) {
-        if (!morph_job_init(&renderer->job, first, setup.second))
+    if (!inputs->job_ready) {
+        if (!morph_job_init(&inputs->job, first, second))
             return false;
-        renderer->job_ready = true;
+        inputs->job_ready = true;
     }
-    MorphJob& job = renderer->job;
-    job.pairs = request.pairs;
+    MorphJob& job = inputs->job;
+    job.pairs = pairs;
     job.params = setup.params;
     job.options = options;
     if (!result->image || result->image->w != first->w || result->image->h != first->h
@@ -52,10 +78,10 @@ bool preview_render(PreviewRenderer* renderer, const PreviewRequest& request, Pr
     if (request.folds) {
         // FIRST warped onto the frame's lines: where that warp folds.
         const double t = morph_time(request.frame, MORPH_FRAMES);
-        std::vector<Segment> table(request.pairs.size());
+        std::vector<Segment> table(pairs.size());
         for (int k = 0; k + 1 < n; k += 2) {
-            table[k] = request.pairs[k];
-            table[k + 1] = morph_segment(request.pairs[k], request.pairs[k + 1], t);
+            table[k] = pairs[k];
+            table[k + 1] = morph_segment(pairs[k], pairs[k + 1], t);
         }
         SurfacePtr warped(SDL_CreateRGBSurface(0, first->w, first->h, 32, 0, 0, 0, 0));
         WarpViews views;
@@ -67,6 +93,37 @@ bool preview_render(PreviewRenderer* renderer, const PreviewRequest& request, Pr
         result->counts = views.counts;
     }
     return true;
+}
+
+bool preview_render(PreviewRenderer* renderer, const PreviewRequest& request, PreviewResult* result)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const PreviewSetup& setup = renderer->setup;
+    result->generation = request.generation;
+    result->reduce = std::max(1, request.reduce);
+    bool ok;
+    if (result->reduce == 1) {
+        ok = render(setup, &renderer->exact, request, request.pairs, result);
+    } else {
+        if (!renderer->coarse || renderer->coarse->reduce != result->reduce) {
+            renderer->coarse = std::make_unique<PreviewInputs>();
+            renderer->coarse->reduce = result->reduce;
+            renderer->coarse->first.reset(reduce_image(setup.first, result->reduce));
+            if (setup.second)
+                renderer->coarse->second.reset(reduce_image(setup.second, result->reduce));
+        }
+        PreviewInputs* inputs = renderer->coarse.get();
+        if (!inputs->first || (setup.second && !inputs->second))
+            return false;
+        std::vector<Segment> pairs = request.pairs;
+        const double f = result->reduce;
+        for (Segment& s : pairs)
+            s = {s.x1 / f, s.y1 / f, s.x2 / f, s.y2 / f};
+        ok = render(setup, inputs, request, pairs, result);
+    }
+    result->milliseconds =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return ok;
 }
 
 static void work(PreviewWorker* worker)

@@ -6,11 +6,15 @@
 // the fold analysis of that warp (in morph mode, of FIRST's warp onto the
 // frame's lines) and its fold map. A PreviewWorker runs renders on a thread
 // of its own: a newer request replaces a waiting one, and a render whose
-// request was overtaken meanwhile is thrown away, never shown.
+// request was overtaken meanwhile is thrown away, never shown. While an end
+// point is dragged the window may ask for a coarse preview: the images
+// reduced by a whole factor (every factor-th pixel), the pairs scaled to
+// match; the exact one follows when the drag ends.
 #pragma once
 #include <SDL.h>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -28,6 +32,7 @@ struct PreviewRequest {
     std::vector<Segment> pairs;  // complete pairs only
     int frame = 5;               // morph mode: frame k of MORPH_FRAMES
     bool folds = false;
+    int reduce = 1;  // 1: exact; else the coarse preview at 1 / reduce of the size
 };
 
 struct PreviewResult {
@@ -35,6 +40,8 @@ struct PreviewResult {
     SurfacePtr image;  // the warp (32-bit) or the morph frame (24-bit RGB)
     SurfacePtr map;    // the fold map, with folds
     FoldCounts counts;
+    int reduce = 1;           // the request's: image pixel (x, y) is at (x / reduce, y / reduce)
+    double milliseconds = 0;  // how long the render took
 };
 
 // Inputs and settings; `second` is NULL in warp mode. The caller keeps the images.
@@ -46,12 +53,31 @@ struct PreviewSetup {
     int threads = 0;  // 0: every core
 };
 
-// The morph job is kept from render to render.
-struct PreviewRenderer {
-    PreviewSetup setup;
+// The inputs at one size, with the morph job kept from render to render.
+struct PreviewInputs {
+    int reduce = 1;
+    SurfacePtr first, second;  // the reduced copies (the setup's own at 1)
     MorphJob job;
     bool job_ready = false;
 };
+
+struct PreviewRenderer {
+    PreviewSetup setup;
+    PreviewInputs exact;
+    std::unique_ptr<PreviewInputs> coarse;  // the last reduced size asked for
+};
+
+// The time a coarse preview may take while an end point is dragged: some 20
+// updates a second with the drawing and the events around it.
+inline constexpr double COARSE_BUDGET_MS = 30;
+
+// The reduction for a coarse preview when the exact one took exact_ms: the
+// smallest of 1, 2, 3, 4, 6 and 8 whose preview takes about COARSE_BUDGET_MS
+// or less (each factor f divides the work by f * f).
+int coarse_factor(double exact_ms);
+
+// Every reduce-th pixel of every reduce-th row of image, in a 24-bit RGB surface.
+SDL_Surface* reduce_image(SDL_Surface* image, int reduce);
 
 // Renders request into *result; false when a surface cannot be allocated.
 bool preview_render(PreviewRenderer* renderer, const PreviewRequest& request, PreviewResult* result);

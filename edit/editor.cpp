@@ -551,8 +551,9 @@ int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second
     e.model.segments = std::move(segments);
     e.comments = std::move(comments);
     e.heading = pairs_heading(setup.mode, setup.first_name, setup.second_name ? setup.second_name : "");
-    if (setup.pairs_exist)
-        e.saved_text = pairs_file_text(e.model, e.heading, e.comments);
+    // What the file holds as far as saving goes: a missing file is made only
+    // once a complete pair is drawn, not for a first segment alone.
+    e.saved_text = pairs_file_text(setup.pairs_exist ? e.model : EditModel(), e.heading, e.comments);
 
     const SDL_VideoInfo* info = SDL_GetVideoInfo();
     int screen_w = info && info->current_w > 0 ? info->current_w : 1024;

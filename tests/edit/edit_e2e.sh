@@ -6,7 +6,7 @@
 # pixel for pixel with tavrosk-warp and frame k of tavrosk-morph --frames 11
 # (the editor's test dump of its panel, F12 with TAVROSK_EDIT_DUMP set); a
 # large image opens within the screen. Also leaves a screenshot of the
-# editor in BUILD_DIR/tavrosk-edit.png for the README.
+# editor in BUILD_DIR/tavrosk-edit.png for the README (docs/images/).
 # Usage: edit_e2e.sh BUILD_DIR DATA_DIR DISPLAY
 set -uo pipefail
 build=$1 data=$2 display=$3
@@ -70,8 +70,6 @@ drag 400 50 500 200
 [ ! -e pairs.txt ] || [ "$(grep -c '^[0-9]' pairs.txt)" = 2 ] || xh_fail "a waiting first segment was saved"
 drag 420 80 560 180
 holds pairs.txt "$heading" "100 100 200 150" "120 300 250 280" "400 50 500 200" "420 80 560 180"
-import -window root -crop "$(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: //p')+0+0" +repage \
-    "$build/tavrosk-edit.png"
 
 echo "an end point dragged, then a click on the first pair, Delete, undo, redo"
 drag 200 150 210 165
@@ -134,6 +132,17 @@ xh_wait_exit 10
 status=$?
 [ "$status" = 143 ] || xh_fail "SIGTERM: status $status, not death by the signal"
 no_temporaries
+
+echo "the README's screenshot: the sample morph's pairs, the frame at t = 0.5 beside SECOND"
+cp "$data/morph_pairs.txt" shot.txt
+start "$data/sample.bmp" "$data/sample2.bmp" shot.txt
+key Tab
+dump shot.bmp
+import -window root -crop "$(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: //p')+0+0" +repage \
+    "$build/tavrosk-edit.png"
+key Escape
+xh_wait_exit 10 || xh_fail "Esc: status $?"
+cmp -s shot.txt "$data/morph_pairs.txt" || xh_fail "looking changed the file"
 
 echo "a large image opens within the screen"
 convert "$data/sample.bmp" -resize '3000x2000!' large.png || xh_fail "convert"

@@ -68,7 +68,6 @@ struct Editor {
     SDL_Surface* screen = nullptr;
     int win_w = 0, win_h = 0;
     std::string heading;
-    std::vector<std::string> comments;
     std::string saved_text;  // what the file holds, as far as this program knows
     bool save_failed = false;
     bool ever_saved = false;
@@ -120,7 +119,7 @@ bool preview_wanted(const Editor& e)
 
 void save(Editor* e, bool force)
 {
-    const std::string text = pairs_file_text(e->model, e->heading, e->comments);
+    const std::string text = pairs_file_text(e->model, e->heading);
     if (!force && !e->save_failed && text == e->saved_text)
         return;
     std::string message;
@@ -538,7 +537,7 @@ bool on_key(Editor* e, const SDL_keysym& key)
 }  // namespace
 
 int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second, std::vector<Segment> segments,
-               std::vector<std::string> comments)
+               std::vector<PairsComment> comments)
 {
     Editor e;
     e.setup = setup;
@@ -549,11 +548,11 @@ int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second
     e.model.image_w = first->w;
     e.model.image_h = first->h;
     e.model.segments = std::move(segments);
-    e.comments = std::move(comments);
+    e.model.comments = std::move(comments);
     e.heading = pairs_heading(setup.mode, setup.first_name, setup.second_name ? setup.second_name : "");
     // What the file holds as far as saving goes: a missing file is made only
     // once a complete pair is drawn, not for a first segment alone.
-    e.saved_text = pairs_file_text(setup.pairs_exist ? e.model : EditModel(), e.heading, e.comments);
+    e.saved_text = pairs_file_text(setup.pairs_exist ? e.model : EditModel(), e.heading);
 
     const SDL_VideoInfo* info = SDL_GetVideoInfo();
     int screen_w = info && info->current_w > 0 ? info->current_w : 1024;

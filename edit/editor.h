@@ -33,4 +33,4 @@ void window_size(int w, int h, int panels, int screen_w, int screen_h, int* win_
 // Opens the window and runs until the user quits or the window closes.
 // Returns the exit status.
 int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second, std::vector<Segment> segments,
-               std::vector<std::string> comments);
+               std::vector<PairsComment> comments);

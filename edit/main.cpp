@@ -136,7 +136,7 @@ int main(int argc, char** argv)
     if (!output_prepare(pairs_name, &target, &problem))
         return input_error(tool, std::string(pairs_name) + ": " + problem);
     std::vector<Segment> segments;
-    std::vector<std::string> comments;
+    std::vector<PairsComment> comments;
     struct stat info;
     const bool exists = stat(pairs_name, &info) == 0;
     if (exists && !load_pairs_file(pairs_name, &segments, &comments, &problem))

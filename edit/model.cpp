@@ -162,6 +162,9 @@ bool remove_selected_pair(EditModel* model)
     if (pair < 0 || 2 * pair >= static_cast<int>(model->segments.size()))
         return false;
     record(model, current_state(*model));
+    // The comments of the removed pair stay before the pair that follows it.
+    for (PairsComment& c : model->comments)
+        c.before = c.before > 2 * pair + 1 ? c.before - 2 : std::min(c.before, 2 * pair);
     auto first = model->segments.begin() + 2 * pair;
     model->segments.erase(first, first + std::min<size_t>(2, model->segments.size() - 2 * pair));
     model->selected = -1;
@@ -238,18 +241,22 @@ std::string format_coordinate(double value)
     return text;
 }
 
-std::string pairs_file_text(const EditModel& model, const std::string& heading,
-                            const std::vector<std::string>& comments)
+std::string pairs_file_text(const EditModel& model, const std::string& heading)
 {
     std::string text = heading + "\n";
-    for (const std::string& comment : comments)
-        text += comment + "\n";
-    const size_t complete = model.segments.size() / 2 * 2;
-    for (size_t i = 0; i < complete; ++i) {
+    const int complete = pair_count(model) * 2;
+    auto comments_before = [&](int i, bool last) {
+        for (const PairsComment& c : model.comments)
+            if (c.before == i || (last && c.before > i))
+                text += c.text + "\n";
+    };
+    for (int i = 0; i < complete; ++i) {
+        comments_before(i, false);
         const Segment& s = model.segments[i];
         text += format_coordinate(s.x1) + " " + format_coordinate(s.y1) + " " + format_coordinate(s.x2) + " "
               + format_coordinate(s.y2) + "\n";
     }
+    comments_before(complete, true);
     return text;
 }
 
@@ -260,7 +267,7 @@ std::string pairs_heading(EditMode mode, const std::string& first, const std::st
     return std::string(HEADING_START) + " morph pairs from " + first + " to " + second;
 }
 
-bool load_pairs_file(const char* name, std::vector<Segment>* segments, std::vector<std::string>* comments,
+bool load_pairs_file(const char* name, std::vector<Segment>* segments, std::vector<PairsComment>* comments,
                      std::string* message)
 {
     std::FILE* in = std::fopen(name, "r");
@@ -282,13 +289,17 @@ bool load_pairs_file(const char* name, std::vector<Segment>* segments, std::vect
         char* buffer = nullptr;
         size_t capacity = 0;
         ssize_t length;
+        int read = 0;
         while ((length = getline(&buffer, &capacity, in)) >= 0) {
             std::string text(buffer, static_cast<size_t>(length));
             while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
                 text.pop_back();
-            const size_t start = text.find_first_not_of(" \t");
-            if (start != std::string::npos && text[start] == '#' && text.rfind(HEADING_START, start) != start)
-                comments->push_back(text);
+            Segment ignored;
+            std::string why;
+            if (parse_segment_line(text, &ignored, &why) == SEGMENT_LINE_READ)
+                ++read;
+            else if (text.compare(0, std::strlen(HEADING_START), HEADING_START) != 0)
+                comments->push_back({read, text});
         }
         std::free(buffer);
     }

@@ -23,6 +23,13 @@ struct EditView {
     double fit_zoom = 1.0;        // the zoom at which the image fits the panel (at most 1)
 };
 
+// A comment or blank line of a loaded pairs file, written again before
+// entry `before` of the table, or after the last pair when there are fewer.
+struct PairsComment {
+    int before;
+    std::string text;
+};
+
 // What the undo history keeps of each state.
 struct EditState {
     std::vector<Segment> segments;
@@ -36,6 +43,7 @@ struct EditModel {
     int selected = -1;              // the selected pair, or -1
     std::vector<EditState> undo, redo;
     EditView view;
+    std::vector<PairsComment> comments;  // kept where they stood among the pairs
     // An end point being dragged: entry `drag_segment`, end 0 (x1, y1) or 1.
     int drag_segment = -1, drag_end = 0;
     EditState drag_before;
@@ -85,20 +93,20 @@ bool drag_end(EditModel* model);  // true when something changed
 bool undo(EditModel* model);
 bool redo(EditModel* model);
 
-// The pairs file: the heading comment, the kept comments, then the complete
-// pairs one segment a line, each number written with the fewest digits that
-// read back as the same double.
-std::string pairs_file_text(const EditModel& model, const std::string& heading,
-                            const std::vector<std::string>& comments);
+// The pairs file: the heading comment, then the complete pairs one segment
+// a line with the kept comments where they stood, each number written with
+// the fewest decimals that read back as the same double.
+std::string pairs_file_text(const EditModel& model, const std::string& heading);
 std::string format_coordinate(double value);
 
 // The heading comment naming the image(s).
 std::string pairs_heading(EditMode mode, const std::string& first, const std::string& second);
 
 // Reads the pairs file `name` as tavrosk-warp does (the same messages), but
-// takes a file without segments as no pairs. Comment lines (other than
-// headings this program wrote) go to *comments. False with *message.
-bool load_pairs_file(const char* name, std::vector<Segment>* segments, std::vector<std::string>* comments,
+// takes a file without segments as no pairs. Comment and blank lines (other
+// than headings this program wrote) go to *comments, each before the
+// segment it preceded. False with *message.
+bool load_pairs_file(const char* name, std::vector<Segment>* segments, std::vector<PairsComment>* comments,
                      std::string* message);
 
 // Writes text to the pairs file atomically (io/output_file): checked again

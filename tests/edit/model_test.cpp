@@ -192,28 +192,35 @@ TEST(EditModel, HistoryHoldsAtLeastAHundredSteps)
 
 class EditFile : public ScratchDirTest {};
 
-TEST_F(EditFile, OnlyCompletePairsAreSavedWithTheHeadingAndTheKeptComments)
+TEST_F(EditFile, OnlyCompletePairsAreSavedWithTheHeadingAndTheCommentsWhereTheyStood)
 {
     const std::string name = at("pairs.txt");
-    write_file(name, "# tavrosk-edit: warp pairs for old.png\n# eyes\n1 2 3 4  # the eye\n5 6 7 8\n  # end\n");
+    write_file(name, "# tavrosk-edit: warp pairs for old.png\n# eyes\n1 2 3 4  # the eye\n5 6 7 8\n\n  # end\n");
     EditModel m;
-    std::vector<std::string> comments;
     std::string message;
-    ASSERT_TRUE(load_pairs_file(name.c_str(), &m.segments, &comments, &message)) << message;
-    EXPECT_EQ(comments, (std::vector<std::string>{"# eyes", "  # end"}));
+    ASSERT_TRUE(load_pairs_file(name.c_str(), &m.segments, &m.comments, &message)) << message;
+    ASSERT_EQ(m.comments.size(), 3u);
     add_segment(&m, {9.25, 10, 11, 12.5});  // waits for its second
     const std::string heading = pairs_heading(EDIT_WARP, "photo.jpg", "");
-    ASSERT_TRUE(save_pairs_file(name, pairs_file_text(m, heading, comments), &message)) << message;
-    EXPECT_EQ(read_file(name), "# tavrosk-edit: warp pairs for photo.jpg\n# eyes\n  # end\n1 2 3 4\n5 6 7 8\n");
+    auto save = [&] { ASSERT_TRUE(save_pairs_file(name, pairs_file_text(m, heading), &message)) << message; };
+    save();
+    EXPECT_EQ(read_file(name), "# tavrosk-edit: warp pairs for photo.jpg\n# eyes\n1 2 3 4\n5 6 7 8\n\n  # end\n");
     add_segment(&m, {-1.5, 0.01, 100, 200});
-    ASSERT_TRUE(save_pairs_file(name, pairs_file_text(m, heading, comments), &message));
+    save();
+    EXPECT_EQ(read_file(name), "# tavrosk-edit: warp pairs for photo.jpg\n# eyes\n1 2 3 4\n5 6 7 8\n\n  # end\n"
+                               "9.25 10 11 12.5\n-1.5 0.01 100 200\n");
     std::vector<Segment> back;
-    comments.clear();
+    std::vector<PairsComment> comments;
     ASSERT_TRUE(load_pairs_file(name.c_str(), &back, &comments, &message)) << message;
     ASSERT_EQ(back.size(), 4u);
     EXPECT_EQ(back[2].x1, 9.25);
     EXPECT_EQ(back[3].y1, 0.01);
-    EXPECT_EQ(comments.size(), 2u);  // the heading is not kept twice
+    EXPECT_EQ(comments.size(), 3u);  // the heading is not kept twice
+    select_pair(&m, 0);
+    ASSERT_TRUE(remove_selected_pair(&m));
+    save();
+    EXPECT_EQ(read_file(name), "# tavrosk-edit: warp pairs for photo.jpg\n# eyes\n\n  # end\n"
+                               "9.25 10 11 12.5\n-1.5 0.01 100 200\n");
     EXPECT_EQ(pairs_heading(EDIT_MORPH, "a.png", "b.png"), "# tavrosk-edit: morph pairs from a.png to b.png");
 }
 
@@ -234,7 +241,7 @@ TEST_F(EditFile, LoadingTakesAFileWithoutPairsAndRefusesWhatTavroskWarpRefuses)
     for (const Case& c : cases) {
         write_file(name, c.text);
         std::vector<Segment> segments;
-        std::vector<std::string> comments;
+        std::vector<PairsComment> comments;
         std::string message;
         EXPECT_EQ(load_pairs_file(name.c_str(), &segments, &comments, &message), c.ok) << c.text;
         if (!c.ok) {

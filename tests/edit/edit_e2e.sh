@@ -86,6 +86,21 @@ key ctrl+shift+z
 holds pairs.txt "$heading" "400 50 500 200" "420 80 560 180"
 key ctrl+z
 
+echo "a save that fails is reported and kept in memory; Ctrl+S saves once it can"
+chmod a-w pairs.txt
+drag 30 400 60 460
+drag 30 440 70 470
+for i in $(seq 100); do grep -q 'pairs.txt: is read-only; not replaced' "$XH_TMP/stderr" && break; sleep 0.05; done
+[ "$(tail -n 1 "$XH_TMP/stderr")" = "tavrosk-edit: pairs.txt: is read-only; not replaced" ] \
+    || xh_fail "no message for the failed save: $(cat "$XH_TMP/stderr")"
+chmod u+w pairs.txt
+key ctrl+s
+holds pairs.txt "$heading" "100 100 210 165" "120 300 250 280" "400 50 500 200" "420 80 560 180" \
+    "30 400 60 460" "30 440 70 470"
+select_and_delete() { click "$1" "$2"; key Delete; }
+select_and_delete 45 430
+holds pairs.txt "$heading" "100 100 210 165" "120 300 250 280" "400 50 500 200" "420 80 560 180"
+
 echo "the preview with overlays hidden is tavrosk-warp's result"
 key Tab h
 dump shown.bmp
@@ -132,6 +147,15 @@ xh_wait_exit 10
 status=$?
 [ "$status" = 143 ] || xh_fail "SIGTERM: status $status, not death by the signal"
 no_temporaries
+
+echo "zoomed in by the wheel, coordinates are saved to 1/100 pixel"
+start "$data/sample.bmp" zoom.txt
+xdotool mousemove --window "$wid" 0 0 click 4    # 150 % about the corner
+drag 150 150 301 226
+drag 150 300 2 452
+holds zoom.txt "$heading" "100 100 200.67 150.67" "100 200 1.33 301.33"
+key Escape
+xh_wait_exit 10 || xh_fail "Esc: status $?"
 
 echo "the README's screenshot: the sample morph's pairs, the frame at t = 0.5 beside SECOND"
 cp "$data/morph_pairs.txt" shot.txt

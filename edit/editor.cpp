@@ -329,12 +329,15 @@ void draw_help(Editor* e)
     }
 }
 
+// What panel shows: the preview (or its fold map) on panel 0 when asked
+// for and ready, else the panel's image.
 SDL_Surface* panel_image(Editor* e, int panel, int* reduce)
 {
     *reduce = 1;
-    if (panel == 0 && preview_wanted(*e) && e->shown.image && (*reduce = e->shown.reduce))
-        return e->show_folds && e->shown.map && !e->hide_overlays ? e->shown.map.get() : e->shown.image.get();
-    return e->images[panel];
+    if (panel != 0 || !preview_wanted(*e) || !e->shown.image)
+        return e->images[panel];
+    *reduce = e->shown.reduce;
+    return e->show_folds && e->shown.map && !e->hide_overlays ? e->shown.map.get() : e->shown.image.get();
 }
 
 void draw_all(Editor* e)

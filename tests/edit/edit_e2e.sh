@@ -64,6 +64,7 @@ no_temporaries() {
 heading="# tavrosk-edit: warp pairs for $data/sample.bmp"
 echo "warp mode: two pairs drawn at 100 %"
 start "$data/sample.bmp" pairs.txt
+[[ $(xdotool getwindowname "$wid") == tavrosk-edit* ]] || xh_fail "window title '$(xdotool getwindowname "$wid")'"
 drag 100 100 200 150
 drag 120 300 250 280
 drag 400 50 500 200

@@ -108,7 +108,7 @@ dump shown.bmp
 "$build/tavrosk-warp" "$data/sample.bmp" pairs.txt warped.bmp || xh_fail "tavrosk-warp"
 xh_same shown.bmp warped.bmp || xh_fail "the preview differs from tavrosk-warp's result"
 
-echo "SIGKILL after a change: the file holds it, a restart loads it"
+echo "SIGKILL after a change: the file holds it, a restart (with other weights) loads it"
 key h
 drag 300 400 350 420
 drag 300 420 360 450
@@ -119,10 +119,12 @@ wait "$XH_APP_PID" 2>/dev/null
 XH_APP_PID=
 no_temporaries
 cp pairs.txt before-restart.txt
-start "$data/sample.bmp" pairs.txt
+start -p 1 -a 0.5 -b 2 "$data/sample.bmp" pairs.txt
 key Tab h
 dump restarted.bmp
-"$build/tavrosk-warp" "$data/sample.bmp" pairs.txt warped2.bmp || xh_fail "tavrosk-warp"
+"$build/tavrosk-warp" -p 1 -a 0.5 -b 2 "$data/sample.bmp" pairs.txt warped2.bmp || xh_fail "tavrosk-warp"
+"$build/tavrosk-warp" "$data/sample.bmp" pairs.txt default.bmp || xh_fail "tavrosk-warp"
+xh_same default.bmp warped2.bmp >/dev/null && xh_fail "-p 1 -a 0.5 -b 2 change nothing: the check cannot tell"
 xh_same restarted.bmp warped2.bmp || xh_fail "after a restart the preview is not that of the saved pairs"
 cmp -s pairs.txt before-restart.txt || xh_fail "starting changed the file"
 key Escape

@@ -143,6 +143,12 @@ static int parse_tool_option(const ToolInfo& tool, int c, const char* value, voi
         if (!parse_quality(value, &options->quality, &problem))
             return input_error(tool, problem);
         return -1;
+    case OPT_NO_AUTO_ORIENT:
+        options->orientation = IMAGE_AS_STORED;
+        return -1;
+    case OPT_STRIP:
+        options->strip = true;
+        return -1;
     case 'q':
         options->quiet = true;
         return -1;
@@ -166,6 +172,8 @@ int parse_command_line(const ToolInfo& tool, int argc, char** argv, std::initial
         {"reference", no_argument, nullptr, OPT_REFERENCE},
         {"format", required_argument, nullptr, 'f'},
         {"quality", required_argument, nullptr, 'Q'},
+        {"no-auto-orient", no_argument, nullptr, OPT_NO_AUTO_ORIENT},
+        {"strip", no_argument, nullptr, OPT_STRIP},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, OPT_VERSION},
@@ -190,6 +198,14 @@ int parse_command_line(const ToolInfo& tool, int argc, char** argv, std::initial
     for (int i = 0; i < count; ++i)
         operands[i] = argv[optind + i];
     return -1;
+}
+
+void warn_of_lost_meta(const ToolInfo& tool, const std::string& name, ImageFormat format, const ImageMeta* meta)
+{
+    const std::string lost = meta ? image_meta_lost(*meta, format) : "";
+    if (!lost.empty())
+        std::fprintf(stderr, "%s: warning: %s: %s cannot carry the source's %s; written without it\n", tool.program,
+                     name.c_str(), image_format_name(format), lost.c_str());
 }
 
 void note_ignored_options(const ToolInfo& tool, const ToolOptions& options)

@@ -52,8 +52,8 @@ bool parse_result_format(const char* text, ImageFormat* format, std::string* pro
 bool result_format_from_name(const std::string& name, ImageFormat* format, std::string* problem);
 
 // The options both batch tools take: -p, -a, -b, -t/--threads, --reference,
-// -f/--format, -Q/--quality, -q/--quiet, -h/--help and --version. A tool's
-// own options struct derives from this one.
+// -f/--format, -Q/--quality, --no-auto-orient, --strip, -q/--quiet,
+// -h/--help and --version. A tool's own options struct derives from this one.
 struct ToolOptions {
     WarpParams params;
     WarpOptions warp;
@@ -61,11 +61,13 @@ struct ToolOptions {
     bool format_given = false;
     ImageFormat format = IMAGE_PNG;
     int quality = 92;
+    ImageOrientation orientation = IMAGE_AS_VIEWED;  // --no-auto-orient: IMAGE_AS_STORED
+    bool strip = false;                              // --strip: results carry no metadata
     bool quiet = false;
 };
 
 // The values of a tool's own long options start here.
-enum { OPT_REFERENCE = 256, OPT_VERSION, OPT_TOOL };
+enum { OPT_REFERENCE = 256, OPT_VERSION, OPT_NO_AUTO_ORIENT, OPT_STRIP, OPT_TOOL };
 
 // Reads the whole command line, GNU style: the shared options into
 // *options, the tool's own (own_options, whose values start at OPT_TOOL)
@@ -76,6 +78,12 @@ enum { OPT_REFERENCE = 256, OPT_VERSION, OPT_TOOL };
 int parse_command_line(const ToolInfo& tool, int argc, char** argv, std::initializer_list<option> own_options,
                        const std::function<int(int option, const char* value)>& own, void (*print_help)(),
                        ToolOptions* options, int count, const char** operands);
+
+// Before a result named `name` is written in `format` with `meta` (NULL
+// under --strip): one warning line on stderr when the format cannot carry
+// the source's colour description, e.g. "tavrosk-warp: warning: out.bmp:
+// BMP cannot carry the source's ICC profile; written without it".
+void warn_of_lost_meta(const ToolInfo& tool, const std::string& name, ImageFormat format, const ImageMeta* meta);
 
 // Once every option is read: a note on stderr when --reference meets
 // --threads, which the reference kernel does not take.

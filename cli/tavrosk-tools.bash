@@ -11,12 +11,14 @@ _tavrosk_batch()
     local long_options short_options='-p -a -b -t -f -Q -q -h'
     case ${COMP_WORDS[0]##*/} in
     tavrosk-morph)
-        long_options='--frames= --range= --threads= --reference --format= --quality= --quiet --help --version' ;;
+        long_options='--frames= --range= --threads= --reference --format= --quality= --no-auto-orient --strip --quiet
+            --help --version' ;;
     tavrosk-edit)
         long_options='--threads= --help --version'
         short_options='-p -a -b -t -h' ;;
     *)
-        long_options='--threads= --reference --format= --quality= --folds= --field= --quiet --help --version' ;;
+        long_options='--threads= --reference --format= --quality= --folds= --field= --no-auto-orient --strip --quiet
+            --help --version' ;;
     esac
 
     # "--format=p": bash splits it at "=" when "=" breaks words (its

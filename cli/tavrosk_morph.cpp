@@ -75,6 +75,10 @@ static void print_help()
         "  -f, --format F     write the frames as bmp, png or jpeg, whatever the\n"
         "                     extension\n"
         "  -Q, --quality Q    JPEG quality, 1 to 100 (default 92)\n"
+        "      --no-auto-orient  keep JPEG pixels as stored, whatever their Exif\n"
+        "                     orientation says (by default turned as viewed)\n"
+        "      --strip        write the frames without FIRST's colour profile,\n"
+        "                     colour chunks and Exif\n"
         "  -q, --quiet        no progress line\n"
         "  -h, --help         show this help\n"
         "      --version      show the version\n");
@@ -162,10 +166,10 @@ static std::string resized_name(const std::string& name)
     return path.replace_filename(path.stem().string() + "2" + path.extension().string()).string();
 }
 
-static int load_image(const char* path, SurfacePtr* image)
+static int load_image(const char* path, ImageOrientation orientation, SurfacePtr* image, ImageMeta* meta)
 {
     std::string problem;
-    image->reset(image_load(path, &problem));
+    image->reset(image_load(path, &problem, meta, orientation));
     if (!*image)
         return input_error(tool, std::string(path) + ": " + problem);
     return -1;
@@ -255,6 +259,7 @@ struct Output {
     int quality;
     std::vector<OutputTarget> targets;  // frame first_frame + k at [k]
     long first_frame;
+    const ImageMeta* meta;  // FIRST's description, NULL under --strip
 };
 
 // Writes the rendered frames as they come; on a failure stops the queues and
@@ -269,7 +274,7 @@ static void write_frames(FrameQueues* queues, const Output* output, std::string*
             [&](std::FILE* out, std::string* why) {
                 while (queues->take_rendered(&frame)) {
                     number = frame.number;
-                    if (!image_encode(frame.image, output->format, output->quality, out, why))
+                    if (!image_encode(frame.image, output->format, output->quality, out, why, output->meta))
                         return false;
                     queues->give_back(frame.image);
                 }
@@ -288,7 +293,7 @@ static void write_frames(FrameQueues* queues, const Output* output, std::string*
         const bool ok = output_commit(
             target,
             [&](std::FILE* out, std::string* why) {
-                return image_encode(frame.image, output->format, output->quality, out, why);
+                return image_encode(frame.image, output->format, output->quality, out, why, output->meta);
             },
             &problem);
         if (!ok) {
@@ -348,8 +353,9 @@ int main(int argc, char** argv)
     std::atexit(SDL_Quit);
 
     SurfacePtr owned_first, owned_second;
-    if ((status = load_image(options.first, &owned_first)) >= 0
-        || (status = load_image(options.second, &owned_second)) >= 0)
+    ImageMeta first_meta, second_meta;
+    if ((status = load_image(options.first, options.orientation, &owned_first, &first_meta)) >= 0
+        || (status = load_image(options.second, options.orientation, &owned_second, &second_meta)) >= 0)
         return status;
     SDL_Surface* first = owned_first.get();
     SDL_Surface* second = owned_second.get();
@@ -364,8 +370,14 @@ int main(int argc, char** argv)
     }
 
     Output output;
+    output.meta = options.strip ? nullptr : &first_meta;
     if ((status = prepare_output(options, &output)) >= 0)
         return status;
+    // The frames carry FIRST's colour description, as far as their format can.
+    if (output.meta && !image_same_colour(first_meta, second_meta))
+        std::fprintf(stderr, "%s: warning: %s describes its colours otherwise than %s; the frames carry %s's\n",
+                     tool.program, options.second, options.first, options.first);
+    warn_of_lost_meta(tool, output.to_stdout ? "standard output" : options.output, output.format, output.meta);
 
     std::vector<SurfacePtr> owned_frames;
     std::vector<SDL_Surface*> frames;

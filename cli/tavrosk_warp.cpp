@@ -60,6 +60,11 @@ static void print_help()
         "      --reference   run the literal reference kernel (on one thread)\n"
         "  -f, --format F    bmp, png or jpeg, whatever RESULT's extension\n"
         "  -Q, --quality Q   JPEG quality from 1 to 100 (default 92)\n"
+        "      --no-auto-orient  keep a JPEG's pixels as stored, whatever its Exif\n"
+        "                    orientation says (by default they are turned as viewed)\n"
+        "      --strip       write RESULT without the source's colour profile, colour\n"
+        "                    chunks and Exif (by default they are kept where RESULT's\n"
+        "                    format can hold them)\n"
         "      --folds FILE  also write a fold map: the result dimmed, pixels where the\n"
         "                    warp folds the image over itself red, pixels whose source\n"
         "                    lies outside it blue, each pair's second segment drawn;\n"
@@ -160,7 +165,8 @@ static int prepare_output(const char* name, ImageFormat format, ImageOutput* out
     return prepare_file(name, &out->target);
 }
 
-static int write_output(const ImageOutput& out, SDL_Surface* image, int quality)
+// `meta`: the description the image carries, or NULL.
+static int write_output(const ImageOutput& out, SDL_Surface* image, int quality, const ImageMeta* meta = nullptr)
 {
     std::string problem;
     if (out.to_stdout) {
@@ -169,7 +175,7 @@ static int write_output(const ImageOutput& out, SDL_Surface* image, int quality)
         char* bytes = nullptr;
         size_t size = 0;
         std::FILE* memory = open_memstream(&bytes, &size);
-        bool ok = memory && image_encode(image, out.format, quality, memory, &problem);
+        bool ok = memory && image_encode(image, out.format, quality, memory, &problem, meta);
         if (memory && std::fclose(memory) != 0 && ok) {
             ok = false;
             problem = std::string("cannot encode the image: ") + std::strerror(errno);
@@ -188,7 +194,9 @@ static int write_output(const ImageOutput& out, SDL_Surface* image, int quality)
     }
     const bool ok = output_commit(
         out.target,
-        [&](std::FILE* stream, std::string* why) { return image_encode(image, out.format, quality, stream, why); },
+        [&](std::FILE* stream, std::string* why) {
+            return image_encode(image, out.format, quality, stream, why, meta);
+        },
         &problem);
     return ok ? 0 : input_error(tool, std::string(out.name) + ": " + problem);
 }
@@ -253,7 +261,8 @@ int main(int argc, char** argv)
     std::atexit(SDL_Quit);
 
     std::string problem;
-    SurfacePtr owned_source(image_load(options.source, &problem));
+    ImageMeta meta;
+    SurfacePtr owned_source(image_load(options.source, &problem, &meta, options.orientation));
     SDL_Surface* source = owned_source.get();
     if (!source)
         return input_error(tool, std::string(options.source) + ": " + problem);
@@ -304,7 +313,9 @@ int main(int argc, char** argv)
     }
     if (status < 0) {
         warn_of_nonfinite_points(options, report.nonfinite_points, pixels);
-        status = write_output(result, image.get(), options.quality);
+        const ImageMeta* kept = options.strip ? nullptr : &meta;
+        warn_of_lost_meta(tool, result.to_stdout ? "standard output" : options.result, result.format, kept);
+        status = write_output(result, image.get(), options.quality, kept);
     }
     if (status == 0 && options.folds && (status = write_output(folds, map.get(), options.quality)) == 0)
         std::fprintf(stderr, "%s\n", fold_summary(views.counts).c_str());

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <string>
 
+#include "io/image_io.h"
+
 // 1..16383 a side: SDL 1.2 keeps the pitch in 16 bits, and 16383 * 4 bytes is
 // the widest row that fits. At most 2^27 pixels, so that a few header bytes
 // cannot make the process allocate gigabytes.
@@ -22,11 +24,20 @@ std::string image_size_problem(long long w, long long h);
 // "not enough memory for a W x H image".
 std::string no_memory_problem(int w, int h);
 
+// The largest ICC profile kept: what 255 JPEG APP2 markers hold, so that
+// every profile read from either format fits the other.
+enum { IMAGE_MAX_ICC = 255 * 65519 };
+
+// True when meta holds an ICC profile for RGB data (colour space "RGB " in
+// its header): the only kind that can describe the 24-bit results.
+bool image_icc_fits(const ImageMeta& meta);
+
 SDL_Surface* decode_bmp(const unsigned char* data, size_t size, std::string* problem);
-SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* problem);
-SDL_Surface* decode_jpeg(const unsigned char* data, size_t size, std::string* problem);
+// PNG and JPEG fill *meta (never NULL; empty on entry) when they succeed.
+SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta);
+SDL_Surface* decode_jpeg(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta);
 
 // The image is locked by the caller; write errors are the caller's to find
-// on the stream.
-bool encode_png(SDL_Surface* image, std::FILE* out, std::string* problem);
-bool encode_jpeg(SDL_Surface* image, int quality, std::FILE* out, std::string* problem);
+// on the stream. `meta` may be NULL.
+bool encode_png(SDL_Surface* image, std::FILE* out, std::string* problem, const ImageMeta* meta);
+bool encode_jpeg(SDL_Surface* image, int quality, std::FILE* out, std::string* problem, const ImageMeta* meta);

@@ -10,19 +10,57 @@
 #include "raster/surface_check.h"
 #include "io/image_codecs.h"
 
-SDL_Surface* image_decode(const unsigned char* data, size_t size, std::string* problem)
+// A decoded JPEG (24-bit R, G, B) turned as its Exif orientation says it is
+// viewed: 2 mirrored left to right, 3 turned half round, 4 mirrored top to
+// bottom, 5 mirrored about the main diagonal, 6 turned a quarter clockwise,
+// 7 mirrored about the other diagonal, 8 turned a quarter anticlockwise.
+// Viewed pixel (x, y) is stored pixel (sx, sy) = (ax x + bx y + cx,
+// ay x + by y + cy). NULL when the new surface cannot be allocated.
+static SDL_Surface* turn_as_viewed(SDL_Surface* stored, int orientation)
+{
+    const int w = stored->w, h = stored->h;
+    const bool swap = orientation >= 5;
+    static const struct {
+        int ax, bx, ay, by;
+        bool right, bottom;  // cx = w - 1, cy = h - 1 (else 0)
+    } turns[9] = {{}, {1, 0, 0, 1, false, false}, {-1, 0, 0, 1, true, false}, {-1, 0, 0, -1, true, true},
+                  {1, 0, 0, -1, false, true}, {0, 1, 1, 0, false, false}, {0, 1, -1, 0, false, true},
+                  {0, -1, -1, 0, true, true}, {0, -1, 1, 0, true, false}};
+    const auto& t = turns[orientation];
+    SDL_Surface* viewed = create_rgb24_surface(swap ? h : w, swap ? w : h);
+    if (!viewed)
+        return nullptr;
+    const Uint8* from = static_cast<const Uint8*>(stored->pixels);
+    Uint8* to = static_cast<Uint8*>(viewed->pixels);
+    for (int y = 0; y < viewed->h; ++y) {
+        Uint8* row = to + row_offset(y, viewed->pitch, 3);
+        for (int x = 0; x < viewed->w; ++x) {
+            const int sx = t.ax * x + t.bx * y + (t.right ? w - 1 : 0);
+            const int sy = t.ay * x + t.by * y + (t.bottom ? h - 1 : 0);
+            std::memcpy(row + 3 * x, from + row_offset(sy, stored->pitch, 3) + 3 * sx, 3);
+        }
+    }
+    return viewed;
+}
+
+SDL_Surface* image_decode(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta,
+                          ImageOrientation orientation)
 {
     std::string ignored;
     if (!problem)
         problem = &ignored;
+    ImageMeta unused;
+    if (!meta)
+        meta = &unused;
+    *meta = ImageMeta();
     static const unsigned char png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     SDL_Surface* image;
     if (size >= 2 && data[0] == 'B' && data[1] == 'M')
         image = decode_bmp(data, size, problem);
     else if (size >= 8 && std::memcmp(data, png_signature, 8) == 0)
-        image = decode_png(data, size, problem);
+        image = decode_png(data, size, problem, meta);
     else if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
-        image = decode_jpeg(data, size, problem);
+        image = decode_jpeg(data, size, problem, meta);
     else {
         *problem = "not a BMP, PNG or JPEG image";
         return nullptr;
@@ -30,12 +68,21 @@ SDL_Surface* image_decode(const unsigned char* data, size_t size, std::string* p
     if (image && !surface_usable(image)) {
         SDL_FreeSurface(image);
         *problem = "not an image that can be used";
-        return nullptr;
+        image = nullptr;
     }
+    if (image && orientation == IMAGE_AS_VIEWED && meta->orientation != 1) {
+        SDL_Surface* viewed = turn_as_viewed(image, meta->orientation);
+        if (!viewed)
+            *problem = no_memory_problem(image->w, image->h);
+        SDL_FreeSurface(image);
+        image = viewed;
+    }
+    if (!image)
+        *meta = ImageMeta();
     return image;
 }
 
-SDL_Surface* image_load(const char* path, std::string* problem)
+SDL_Surface* image_load(const char* path, std::string* problem, ImageMeta* meta, ImageOrientation orientation)
 {
     std::string ignored;
     if (!problem)
@@ -87,7 +134,7 @@ SDL_Surface* image_load(const char* path, std::string* problem)
         return nullptr;
     }
     static const unsigned char nothing = 0;
-    return image_decode(bytes.empty() ? &nothing : bytes.data(), bytes.size(), problem);
+    return image_decode(bytes.empty() ? &nothing : bytes.data(), bytes.size(), problem, meta, orientation);
 }
 
 // Row y as it lies in memory when that is already what a PPM holds: 3-byte
@@ -132,7 +179,8 @@ static bool encode_bmp(SDL_Surface* image, std::FILE* out, std::string* problem)
     return false;
 }
 
-bool image_encode(SDL_Surface* image, ImageFormat format, int quality, std::FILE* out, std::string* problem)
+bool image_encode(SDL_Surface* image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
+                  const ImageMeta* meta)
 {
     std::string ignored;
     if (!problem)
@@ -153,9 +201,9 @@ bool image_encode(SDL_Surface* image, ImageFormat format, int quality, std::FILE
     } else {
         lock_if_needed(image);
         if (format == IMAGE_PNG)
-            ok = encode_png(image, out, problem);
+            ok = encode_png(image, out, problem, meta);
         else if (format == IMAGE_JPEG)
-            ok = encode_jpeg(image, quality, out, problem);
+            ok = encode_jpeg(image, quality, out, problem, meta);
         else
             ok = encode_ppm(image, out);
         unlock_if_needed(image);
@@ -168,6 +216,30 @@ bool image_encode(SDL_Surface* image, ImageFormat format, int quality, std::FILE
         return false;
     }
     return ok;
+}
+
+std::string image_meta_lost(const ImageMeta& meta, ImageFormat format)
+{
+    std::vector<std::string> lost;
+    const bool icc_fits = image_icc_fits(meta);
+    if (!meta.icc.empty() && (!icc_fits || format == IMAGE_BMP || format == IMAGE_PPM))
+        lost.push_back(icc_fits ? "ICC profile" : "ICC profile (not one for RGB data)");
+    // gAMA and cHRM say nothing beside an sRGB chunk or a profile that is kept.
+    const bool described = !meta.srgb.empty() || (icc_fits && format == IMAGE_JPEG);
+    if (format != IMAGE_PNG && !described) {
+        std::string chunks = !meta.gama.empty() && !meta.chrm.empty() ? "gAMA and cHRM chunks"
+                           : !meta.gama.empty()                       ? "gAMA chunk"
+                           : !meta.chrm.empty()                       ? "cHRM chunk"
+                                                                      : "";
+        if (!chunks.empty())
+            lost.push_back(chunks);
+    }
+    return lost.empty() ? "" : lost.size() == 1 ? lost[0] : lost[0] + " and " + lost[1];
+}
+
+bool image_same_colour(const ImageMeta& a, const ImageMeta& b)
+{
+    return a.icc == b.icc && a.srgb == b.srgb && a.gama == b.gama && a.chrm == b.chrm;
 }
 
 // The same table serves extensions and --format words.

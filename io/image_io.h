@@ -3,14 +3,36 @@
 // passes surface_usable(); BMP, PNG, JPEG and binary PPM encoded from any
 // surface get_pixel can read. Images are 1 to 16383 pixels wide and high and
 // at most 2^27 pixels in all: larger ones are refused before any allocation.
+// Beside the pixels a file may describe them (ICC profile, PNG sRGB, gAMA
+// and cHRM, JPEG Exif): the decoders return that in an ImageMeta and the
+// encoders write it back as far as the format can carry it. Pixels are
+// never converted by it; only a JPEG's Exif orientation turns them, by
+// default, into the image as it is meant to be viewed.
 #pragma once
 #include <SDL.h>
 
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 enum ImageFormat { IMAGE_BMP, IMAGE_PNG, IMAGE_JPEG, IMAGE_PPM };
+
+// What a file says about its pixels. Empty vectors mean "none".
+struct ImageMeta {
+    std::vector<unsigned char> icc;  // ICC profile: PNG iCCP (decompressed) or JPEG APP2 ICC_PROFILE
+    std::string icc_name;            // PNG iCCP's profile name; empty from JPEG
+    // PNG chunk bodies as read: sRGB (1 byte), gAMA (4), cHRM (32).
+    std::vector<unsigned char> srgb, gama, chrm;
+    // JPEG APP1 Exif: the TIFF block as a result carries it (orientation 1,
+    // no thumbnail; see exif.h).
+    std::vector<unsigned char> exif;
+    int orientation = 1;  // the source's Exif orientation, 1..8
+};
+
+// Whether a JPEG's Exif orientation is applied (the default) or its pixels
+// are kept as stored.
+enum ImageOrientation { IMAGE_AS_VIEWED, IMAGE_AS_STORED };
 
 // Decodes an image held in memory. The format is told by the first bytes, never by a name:
 // BMP ("BM"), PNG (8-byte signature), JPEG (FF D8 FF). Returns a new surface (caller frees it)
@@ -21,19 +43,37 @@ enum ImageFormat { IMAGE_BMP, IMAGE_PNG, IMAGE_JPEG, IMAGE_PPM };
 // bits a pixel, the file's own masks otherwise); an RLE4 or RLE8 BMP, which
 // SDL cannot read, an 8-bit surface as SDL gives for the same image stored
 // uncompressed. PNG and JPEG give 24-bit surfaces whose bytes are R, G, B in
-// memory order; PNG alpha is dropped.
-SDL_Surface* image_decode(const unsigned char* data, size_t size, std::string* problem);
+// memory order; PNG alpha is dropped. With `meta`, the file's description
+// goes there; a colour chunk or ICC profile that cannot be read refuses the
+// file rather than being dropped. A JPEG whose Exif orientation is not 1
+// comes out turned as viewed (its sides swapped for 5 to 8) unless
+// IMAGE_AS_STORED is given.
+SDL_Surface* image_decode(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta = nullptr,
+                          ImageOrientation orientation = IMAGE_AS_VIEWED);
 
 // Reads the whole file at path and decodes it; *problem as above, or "cannot open: <strerror>",
 // "is a directory", "is a device, not an image file", "file too large for an image (over 1 GiB)"
 // (a regular file before it is read, a pipe once it has given that much), "cannot read: <strerror>".
-SDL_Surface* image_load(const char* path, std::string* problem);
+SDL_Surface* image_load(const char* path, std::string* problem, ImageMeta* meta = nullptr,
+                        ImageOrientation orientation = IMAGE_AS_VIEWED);
 
 // Writes the whole image to out: BMP (exactly what SDL_SaveBMP_RW writes), PNG (8-bit RGB, no
 // alpha), JPEG (quality 1..100, 4:2:0), PPM (binary P6, maxval 255). Reads the colours get_pixel
 // reads, so any depth works. The stream is flushed. False with *problem on a write or
-// encoder error (the caller removes a partial file).
-bool image_encode(SDL_Surface* image, ImageFormat format, int quality, std::FILE* out, std::string* problem);
+// encoder error (the caller removes a partial file). With `meta`: PNG gets
+// its iCCP, sRGB, gAMA and cHRM chunks, JPEG its ICC profile (APP2) and Exif
+// (APP1); BMP and PPM get none of it (see image_meta_lost).
+bool image_encode(SDL_Surface* image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
+                  const ImageMeta* meta = nullptr);
+
+// The colour description in `meta` that a file of `format` cannot carry, in
+// words ("ICC profile", "gAMA and cHRM chunks"), or "" when nothing is lost.
+// An sRGB chunk alone loses nothing: a file without a description is taken
+// as sRGB. Exif is JPEG's alone and not counted.
+std::string image_meta_lost(const ImageMeta& meta, ImageFormat format);
+
+// True when a and b describe colour alike (profile, sRGB, gAMA, cHRM).
+bool image_same_colour(const ImageMeta& a, const ImageMeta& b);
 
 // By the name's extension, case-insensitive: .bmp, .png, .jpg/.jpeg, .ppm. False if none matches.
 bool image_format_from_name(const std::string& path, ImageFormat* format);

@@ -3,15 +3,20 @@
 // whose frame holds no C++ object with a destructor, with the state in a
 // plain record owned by the caller. Warnings are silent, except the end of
 // the data ("Premature end of JPEG file"), on which libjpeg would pad the
-// image with grey: here it fails the decode as truncated data.
+// image with grey: here it fails the decode as truncated data. The APP1
+// Exif and APP2 ICC_PROFILE markers are kept while the header is read and
+// copied out before the library frees them.
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include <jpeglib.h>
 #include <jerror.h>
 
 #include "raster/pixel.h"
+#include "io/exif.h"
 #include "io/image_codecs.h"
 
 namespace {
@@ -21,7 +26,18 @@ namespace {
 // otherwise take minutes.
 enum { MAX_SCANS = 100 };
 
-enum JpegOutcome { JPEG_DONE, JPEG_FAILED, JPEG_TRUNCATED, JPEG_CMYK, JPEG_TOO_LARGE, JPEG_NO_MEMORY, JPEG_TOO_MANY_SCANS };
+enum JpegOutcome {
+    JPEG_DONE,
+    JPEG_FAILED,
+    JPEG_TRUNCATED,
+    JPEG_CMYK,
+    JPEG_TOO_LARGE,
+    JPEG_NO_MEMORY,
+    JPEG_TOO_MANY_SCANS,
+    JPEG_BAD_ICC
+};
+
+enum { EXIF_HEAD = 6, MAX_MARKER_DATA = 65533 };  // "Exif\0\0"; a marker's length field counts itself
 
 // The library's error manager first, so that cinfo->err leads back here.
 struct JpegErrors {
@@ -78,14 +94,47 @@ struct JpegRead {
     size_t size;
     SDL_Surface* surface;
     JDIMENSION w, h;
+    // malloc'd copies, freed by the caller: the first Exif block (without
+    // its six-byte head) and the ICC profile.
+    unsigned char* exif;
+    size_t exif_size;
+    JOCTET* icc;
+    unsigned int icc_size;
 };
+
+// The markers the header held, copied before the library frees them.
+void jpeg_copy_markers(JpegRead* r)
+{
+    j_decompress_ptr c = &r->cinfo;
+    bool has_icc = false;
+    for (jpeg_saved_marker_ptr m = c->marker_list; m; m = m->next) {
+        if (m->marker == JPEG_APP0 + 1 && !r->exif && m->data_length > EXIF_HEAD
+            && std::memcmp(m->data, "Exif\0\0", EXIF_HEAD) == 0) {
+            r->exif_size = m->data_length - EXIF_HEAD;
+            r->exif = static_cast<unsigned char*>(std::malloc(r->exif_size));
+            if (r->exif)
+                std::memcpy(r->exif, m->data + EXIF_HEAD, r->exif_size);
+        }
+        has_icc = has_icc || (m->marker == JPEG_APP0 + 2 && m->data_length >= 14
+                              && std::memcmp(m->data, "ICC_PROFILE", 12) == 0);
+    }
+    // False both without a profile and with broken markers (numbers missing
+    // or repeated), which would lose the colour description: refused.
+    if (has_icc && !jpeg_read_icc_profile(c, &r->icc, &r->icc_size))
+        r->errors.outcome = JPEG_BAD_ICC;
+}
 
 // From the header to the end marker; libjpeg may longjmp out of it.
 void jpeg_read_all(JpegRead* r)
 {
     j_decompress_ptr c = &r->cinfo;
     jpeg_mem_src(c, r->data, r->size);
+    jpeg_save_markers(c, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(c, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(c, TRUE);
+    jpeg_copy_markers(r);
+    if (r->errors.outcome == JPEG_BAD_ICC)
+        return;
     if (c->jpeg_color_space == JCS_CMYK || c->jpeg_color_space == JCS_YCCK) {
         r->errors.outcome = JPEG_CMYK;
         return;
@@ -163,6 +212,12 @@ struct JpegWrite {
     unsigned char* row;  // 3 * w bytes, owned by the caller
     std::FILE* out;
     int quality;
+    // Written after the header, owned by the caller: the APP1 Exif marker's
+    // data and the ICC profile; sizes 0 for none.
+    const unsigned char* exif;
+    unsigned int exif_size;
+    const unsigned char* icc;
+    unsigned int icc_size;
 };
 
 void jpeg_write_all(JpegWrite* wr)
@@ -179,6 +234,10 @@ void jpeg_write_all(JpegWrite* wr)
     jpeg_set_defaults(c);
     jpeg_set_quality(c, wr->quality, TRUE);
     jpeg_start_compress(c, TRUE);
+    if (wr->exif_size > 0)
+        jpeg_write_marker(c, JPEG_APP0 + 1, wr->exif, wr->exif_size);
+    if (wr->icc_size > 0)
+        jpeg_write_icc_profile(c, wr->icc, wr->icc_size);
     Uint8* pixels = static_cast<Uint8*>(image->pixels);
     while (c->next_scanline < c->image_height) {
         const int y = static_cast<int>(c->next_scanline);
@@ -204,7 +263,7 @@ void jpeg_write_guarded(JpegWrite* wr)
 
 }  // namespace
 
-SDL_Surface* decode_jpeg(const unsigned char* data, size_t size, std::string* problem)
+SDL_Surface* decode_jpeg(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta)
 {
     JpegRead r = {};
     r.data = data;
@@ -212,9 +271,22 @@ SDL_Surface* decode_jpeg(const unsigned char* data, size_t size, std::string* pr
     r.errors.outcome = JPEG_FAILED;
     jpeg_read_guarded(&r);
     jpeg_destroy_decompress(&r.cinfo);
+    if (r.errors.outcome == JPEG_DONE) {
+        if (r.icc)
+            meta->icc.assign(r.icc, r.icc + r.icc_size);
+        if (r.exif) {
+            meta->orientation = exif_orientation(r.exif, r.exif_size);
+            exif_for_result(r.exif, r.exif_size, &meta->exif);
+        }
+    }
+    std::free(r.exif);
+    std::free(r.icc);
     switch (r.errors.outcome) {
     case JPEG_DONE:
         return r.surface;
+    case JPEG_BAD_ICC:
+        *problem = "not a JPEG image that can be decoded (its ICC profile markers are broken)";
+        break;
     case JPEG_TRUNCATED:
         *problem = "truncated JPEG data";
         break;
@@ -238,10 +310,22 @@ SDL_Surface* decode_jpeg(const unsigned char* data, size_t size, std::string* pr
     return nullptr;
 }
 
-bool encode_jpeg(SDL_Surface* image, int quality, std::FILE* out, std::string* problem)
+bool encode_jpeg(SDL_Surface* image, int quality, std::FILE* out, std::string* problem, const ImageMeta* meta)
 {
     std::vector<unsigned char> row(3 * static_cast<size_t>(image->w));
+    std::vector<unsigned char> exif;
     JpegWrite wr = {};
+    if (meta && !meta->exif.empty() && meta->exif.size() <= MAX_MARKER_DATA - EXIF_HEAD) {
+        exif.assign(reinterpret_cast<const unsigned char*>("Exif\0\0"),
+                    reinterpret_cast<const unsigned char*>("Exif\0\0") + EXIF_HEAD);
+        exif.insert(exif.end(), meta->exif.begin(), meta->exif.end());
+        wr.exif = exif.data();
+        wr.exif_size = static_cast<unsigned int>(exif.size());
+    }
+    if (meta && image_icc_fits(*meta) && meta->icc.size() <= IMAGE_MAX_ICC) {
+        wr.icc = meta->icc.data();
+        wr.icc_size = static_cast<unsigned int>(meta->icc.size());
+    }
     wr.image = image;
     wr.row = row.data();
     wr.out = out;

@@ -1,9 +1,14 @@
 // PNG through libpng's classic API. libpng reports errors by longjmp, so each
 // setjmp sits in a function whose frame holds no C++ object with a destructor
 // and whose state lives in a plain record owned by the caller; the frames
-// libpng jumps over (our callbacks) hold none either.
+// libpng jumps over (our callbacks) hold none either. The chunks that
+// describe colour (iCCP, sRGB, gAMA, cHRM) are read from the bytes here and
+// written back with png_write_chunk, as they were, so that libpng's checks
+// of a profile neither drop nor alter one.
 #include <png.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -96,6 +101,9 @@ bool png_read_guarded(PngRead* r)
     if (setjmp(png_jmpbuf(r->png)))
         return false;
     png_set_user_limits(r->png, IMAGE_MAX_SIDE, IMAGE_MAX_SIDE);
+    // Text and other ancillary chunks, and what libpng inflates of them,
+    // are held whole: no more than the largest profile kept.
+    png_set_chunk_malloc_max(r->png, IMAGE_MAX_ICC + 4096);
     png_set_read_fn(r->png, r, png_read_memory);
     png_read_all(r);
     return true;
@@ -106,6 +114,92 @@ uint32_t be32(const unsigned char* p)
     return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
 }
 
+// The colour chunks before the first IDAT (libpng, like the format, ignores
+// them after it), the first of each kind; a later one is ignored as libpng
+// ignores it. A chunk that cannot be read (bad CRC, wrong length, a profile
+// that does not inflate) refuses the image: dropping it would change how
+// the result looks. Called once libpng has read the whole file, so every
+// chunk length is known to fit.
+bool read_colour_chunks(const unsigned char* data, size_t size, ImageMeta* meta, std::string* problem)
+{
+    bool seen_icc = false;
+    for (size_t pos = 8; size - pos >= 12;) {
+        const uint32_t length = be32(data + pos);
+        if (length > size - pos - 12)
+            break;
+        const std::string type(reinterpret_cast<const char*>(data + pos + 4), 4);
+        const unsigned char* body = data + pos + 8;
+        pos += 12 + static_cast<size_t>(length);
+        if (type == "IDAT")
+            break;
+        std::vector<unsigned char>* raw = type == "sRGB" ? &meta->srgb
+                                        : type == "gAMA" ? &meta->gama
+                                        : type == "cHRM" ? &meta->chrm
+                                                         : nullptr;
+        if (!(raw && raw->empty()) && !(type == "iCCP" && !seen_icc))
+            continue;
+        const std::string what = "not a PNG image that can be decoded (" + type + ": ";
+        if (crc32(crc32(0, nullptr, 0), body - 4, length + 4) != be32(body + length)) {
+            *problem = what + "CRC error)";
+            return false;
+        }
+        if (raw) {
+            const uint32_t want = type == "sRGB" ? 1 : type == "gAMA" ? 4 : 32;
+            if (length != want) {
+                *problem = what + std::to_string(length) + " bytes, " + std::to_string(want) + " expected)";
+                return false;
+            }
+            if ((type == "sRGB" && body[0] > 3) || (type == "gAMA" && be32(body) == 0)) {
+                *problem = what + "value out of range)";
+                return false;
+            }
+            raw->assign(body, body + length);
+            continue;
+        }
+        seen_icc = true;
+        // A name of 1 to 79 bytes, its NUL, compression method 0, then zlib data.
+        const unsigned char* nul = static_cast<const unsigned char*>(std::memchr(body, 0, std::min<size_t>(length, 80)));
+        if (!nul || nul == body || size_t(nul - body) + 2 > length || nul[1] != 0) {
+            *problem = what + "bad profile name or compression method)";
+            return false;
+        }
+        meta->icc_name.assign(reinterpret_cast<const char*>(body), static_cast<size_t>(nul - body));
+        z_stream z = {};
+        if (inflateInit(&z) != Z_OK) {
+            *problem = "not enough memory to decode a PNG image";
+            return false;
+        }
+        z.next_in = const_cast<unsigned char*>(nul + 2);
+        z.avail_in = static_cast<uInt>(length - (nul + 2 - body));
+        int status = Z_OK;
+        unsigned char chunk[16384];
+        while (status == Z_OK && meta->icc.size() <= IMAGE_MAX_ICC) {
+            z.next_out = chunk;
+            z.avail_out = sizeof chunk;
+            status = inflate(&z, Z_NO_FLUSH);
+            meta->icc.insert(meta->icc.end(), chunk, chunk + (sizeof chunk - z.avail_out));
+            if (status == Z_BUF_ERROR && z.avail_in > 0)
+                status = Z_OK;
+        }
+        inflateEnd(&z);
+        if (meta->icc.size() > IMAGE_MAX_ICC) {
+            *problem = what + "profile over " + std::to_string(IMAGE_MAX_ICC) + " bytes)";
+            return false;
+        }
+        if (status != Z_STREAM_END || meta->icc.empty()) {
+            *problem = what + "profile data corrupt or cut short)";
+            return false;
+        }
+    }
+    return true;
+}
+
+struct PngChunk {
+    const char* type;
+    const unsigned char* data;
+    size_t size;
+};
+
 struct PngWrite {
     PngMessage message;
     png_structp png;
@@ -113,6 +207,8 @@ struct PngWrite {
     SDL_Surface* image;
     unsigned char* row;  // 3 * w bytes, owned by the caller
     std::FILE* out;
+    const PngChunk* chunks;  // written after IHDR, owned by the caller
+    int chunk_count;
 };
 
 void png_write_all(PngWrite* wr)
@@ -122,6 +218,10 @@ void png_write_all(PngWrite* wr)
     png_set_IHDR(wr->png, wr->info, image->w, image->h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(wr->png, wr->info);
+    for (int i = 0; i < wr->chunk_count; ++i) {
+        const PngChunk& c = wr->chunks[i];
+        png_write_chunk(wr->png, reinterpret_cast<png_const_bytep>(c.type), c.data, c.size);
+    }
     for (int y = 0; y < image->h; ++y) {
         read_rgb_row(image, y, wr->row);
         png_write_row(wr->png, wr->row);
@@ -145,7 +245,7 @@ bool png_write_guarded(PngWrite* wr)
 
 }  // namespace
 
-SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* problem)
+SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta)
 {
     // The size from IHDR, read before libpng, so that the refusal names it;
     // libpng's user limits above are a second guard.
@@ -156,6 +256,18 @@ SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* pro
             return nullptr;
         }
     }
+    // A chunk that claims more bytes than the file holds would have libpng
+    // allocate that much before it finds the data missing.
+    for (size_t pos = 8; pos < size;) {
+        if (size - pos < 12 || be32(data + pos) > size - pos - 12) {
+            *problem = "truncated PNG data";
+            return nullptr;
+        }
+        const bool end = std::memcmp(data + pos + 4, "IEND", 4) == 0;
+        pos += 12 + static_cast<size_t>(be32(data + pos));
+        if (end)
+            break;
+    }
     PngRead r = {};
     r.data = data;
     r.size = size;
@@ -163,10 +275,12 @@ SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* pro
     // Destroying clears the pointers: take what they say first.
     const bool created = r.png && r.info;
     png_destroy_read_struct(r.png ? &r.png : nullptr, r.info ? &r.info : nullptr, nullptr);
-    if (ok)
+    if (ok && read_colour_chunks(data, size, meta, problem))
         return r.surface;
     SDL_FreeSurface(r.surface);
-    if (r.message.truncated)
+    if (ok)
+        *meta = ImageMeta();
+    else if (r.message.truncated)
         *problem = "truncated PNG data";
     else if (r.no_memory)
         *problem = no_memory_problem(static_cast<int>(r.w), static_cast<int>(r.h));
@@ -177,13 +291,42 @@ SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* pro
     return nullptr;
 }
 
-bool encode_png(SDL_Surface* image, std::FILE* out, std::string* problem)
+bool encode_png(SDL_Surface* image, std::FILE* out, std::string* problem, const ImageMeta* meta)
 {
     std::vector<unsigned char> row(3 * static_cast<size_t>(image->w));
+    // iCCP: the profile's name (ours when it came from a JPEG), a NUL,
+    // method 0 and the zlib data.
+    std::vector<unsigned char> iccp;
+    std::vector<PngChunk> chunks;
+    if (meta) {
+        if (image_icc_fits(*meta)) {
+            const std::string name = meta->icc_name.empty() ? "ICC profile" : meta->icc_name;
+            uLongf packed = compressBound(static_cast<uLong>(meta->icc.size()));
+            iccp.assign(name.begin(), name.end());
+            iccp.insert(iccp.end(), {0, 0});
+            const size_t head = iccp.size();
+            iccp.resize(head + packed);
+            if (compress2(iccp.data() + head, &packed, meta->icc.data(), static_cast<uLong>(meta->icc.size()), 9)
+                != Z_OK) {
+                *problem = "PNG encoder error (cannot compress the ICC profile)";
+                return false;
+            }
+            iccp.resize(head + packed);
+        }
+        const struct {
+            const char* type;
+            const std::vector<unsigned char>& body;
+        } kinds[] = {{"gAMA", meta->gama}, {"cHRM", meta->chrm}, {"sRGB", meta->srgb}, {"iCCP", iccp}};
+        for (const auto& k : kinds)
+            if (!k.body.empty())
+                chunks.push_back({k.type, k.body.data(), k.body.size()});
+    }
     PngWrite wr = {};
     wr.image = image;
     wr.row = row.data();
     wr.out = out;
+    wr.chunks = chunks.data();
+    wr.chunk_count = static_cast<int>(chunks.size());
     bool ok = png_write_guarded(&wr);
     const bool created = wr.png && wr.info;
     png_destroy_write_struct(wr.png ? &wr.png : nullptr, wr.info ? &wr.info : nullptr);

@@ -7,7 +7,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
-ensure_packages clang llvm-14 cmake pkg-config libsdl1.2-dev libhwy-dev libpng-dev libjpeg62-turbo-dev libgtest-dev
+ensure_packages clang llvm-14 cmake pkg-config libsdl1.2-dev libhwy-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libgtest-dev
 
 build=${COVERAGE_BUILD:-$root/build-coverage}
 # Highway compiles the lane code once per instruction set, and llvm-cov maps

@@ -3,7 +3,9 @@
 # UndefinedBehaviorSanitizer) and fuzzes for SECONDS in all (default 60):
 #   bmp    SDL's BMP loader, the load check, raster operations and both warp
 #          kernels, from tests/fuzz/corpus;
-#   image  the image file codecs (BMP with RLE, PNG, JPEG; every encoder),
+#   image  the image file codecs (BMP with RLE, PNG, JPEG; every encoder)
+#          and what they read and write beside the pixels (Exif, ICC, PNG
+#          colour chunks),
 #          from tests/fuzz/corpus_image;
 #   all    both, SECONDS split evenly (the default).
 # New interesting inputs stay in the build's own working corpora; every
@@ -13,7 +15,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
-ensure_packages clang libclang-rt-14-dev cmake pkg-config libsdl1.2-dev libgtest-dev libpng-dev libjpeg62-turbo-dev
+ensure_packages clang libclang-rt-14-dev cmake pkg-config libsdl1.2-dev libgtest-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev
 
 seconds=${1:-60}
 which=${2:-all}

@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
-ensure_packages build-essential cmake pkg-config libsdl1.2-dev libhwy-dev libpng-dev libjpeg62-turbo-dev
+ensure_packages build-essential cmake pkg-config libsdl1.2-dev libhwy-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev
 
 image=${1:-sample.bmp}
 # The program runs from the build directory (menu.bmp is opened there), so a

@@ -130,14 +130,15 @@ complete_words "--field=field.flo --field=sub" tavrosk-warp --field=
 complete_words "" tavrosk-warp -p ""
 complete_words "in.png" tavrosk-warp -q in
 complete_words "-odd.bmp" tavrosk-warp in.png pairs.txt -- -
-complete_words "--field= --folds= --format= --help --quality= --quiet --reference --threads= --version -Q -a -b -f -h -p -q -t" \
+complete_words "--field= --folds= --format= --help --no-auto-orient --quality= --quiet --reference --strip --threads= --version -Q -a -b -f -h -p -q -t" \
     tavrosk-warp "-"
+complete_words "--strip" tavrosk-morph a.png --st
 complete_words "--field= --folds= --format=" tavrosk-warp in.png --f
 complete_words "-odd.bmp field.flo in.png pairs.txt sub" tavrosk-warp --folds ""
 # The morph tool's own options.
 complete_words "--frames=" tavrosk-morph --fr
 complete_words "--format= --frames=" tavrosk-morph --f
-complete_words "--format= --frames= --help --quality= --quiet --range= --reference --threads= --version -Q -a -b -f -h -p -q -t" \
+complete_words "--format= --frames= --help --no-auto-orient --quality= --quiet --range= --reference --strip --threads= --version -Q -a -b -f -h -p -q -t" \
     tavrosk-morph "-"
 complete_words "bmp jpeg png" tavrosk-morph --form ""
 complete_words "--format=jpeg" tavrosk-morph --format=j

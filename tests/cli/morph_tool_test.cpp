@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "raster/pixel.h"
+#include "io/image_io.h"
+#include "tests/support/sample_images.h"
 #include "tests/support/test_support.h"
 #include "tests/warp/plain_morph.h"
 
@@ -408,6 +410,60 @@ TEST_F(MorphTool, TerminalsGetNoBinaryAndAProgressLine)
     }
     close(master);
     close(slave);
+}
+
+// FIRST's colour description goes to every frame its format can carry,
+// byte for byte; SECOND's, which differs, and a format that cannot carry
+// FIRST's get one warning each; --strip writes none and says nothing.
+TEST_F(MorphTool, FramesCarryFirstsColourDescription)
+{
+    const Bytes profile = icc_profile(70000, 4);
+    ImageMeta meta;
+    meta.icc = profile;
+    std::FILE* out = std::fopen(at("a.png").c_str(), "wb");
+    ASSERT_TRUE(out && image_encode(first.get(), IMAGE_PNG, 90, out, nullptr, &meta));
+    std::fclose(out);
+    const std::string differs = "tavrosk-morph: warning: b.bmp describes its colours otherwise than a.png; the "
+                                "frames carry a.png's\n";
+    const struct {
+        std::string args, frame, err;
+        bool icc;
+    } cases[] = {
+        {"a.png b.bmp pairs.txt out/p%d.png", "out/p1.png", differs, true},
+        {"a.png b.bmp pairs.txt out/j%d.jpg", "out/j1.jpg", differs, true},
+        {"a.png b.bmp pairs.txt out/b%d.bmp", "out/b1.bmp",
+         differs + "tavrosk-morph: warning: out/b%d.bmp: BMP cannot carry the source's ICC profile; written without it\n",
+         false},
+        {"--strip a.png b.bmp pairs.txt out/s%d.png", "out/s1.png", "", false},
+        {"a.png a.png pairs.txt out/same%d.png", "out/same1.png", "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        Outcome r = run("--frames 3 " + c.args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, c.err);
+        ImageMeta got;
+        std::string problem;
+        SurfacePtr frame(image_load(at(c.frame).c_str(), &problem, &got));
+        ASSERT_TRUE(frame) << problem;
+        EXPECT_EQ(got.icc == profile, c.icc);
+        EXPECT_EQ(got.icc.empty(), !c.icc);
+    }
+}
+
+// A portrait JPEG stored on its side (Exif orientation 6) is compared with
+// SECOND as viewed; as stored, its sides are the other way round.
+TEST_F(MorphTool, SizesAreComparedAsViewed)
+{
+    JpegSample j = {h, w, 3, false, false, false, 0, 90, 0, std::vector<uint8_t>(3 * w * h, 120)};
+    const Bytes exif = exif_app1(exif_block(true, 6, false));
+    const Bytes jpeg = jpeg_with_segment(write_jpeg(j), 0xE1, exif);
+    write("side.jpg", std::string(jpeg.begin(), jpeg.end()));
+    Outcome r = run("--frames 2 side.jpg b.bmp pairs.txt out/v%d.png");
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = run("--no-auto-orient --frames 2 side.jpg b.bmp pairs.txt out/s%d.png");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("tavrosk-morph: b.bmp is 23 x 17 but side.jpg is 17 x 23;", 0), 0u) << r.err;
 }
 
 }  // namespace

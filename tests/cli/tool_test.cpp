@@ -17,6 +17,7 @@
 #include "raster/pixel.h"
 #include "tests/support/test_support.h"
 #include "tests/io/image_test.h"
+#include "tests/support/png_reference.h"
 #include "warp/warp_views.h"
 #include "warp/warp.h"
 
@@ -611,6 +612,88 @@ TEST_F(Tool, FoldMapAndFieldFilesAreCheckedAndNeverHalfWritten)
     after.insert(after.end(), {"err.txt", "f.flo", "noise.bmp"});
     std::sort(after.begin(), after.end());
     EXPECT_EQ(entries(), after) << "a temporary file was left behind";
+}
+
+// The source's description travels to the result as far as the result's
+// format can carry it, with one warning where it cannot; --strip drops it
+// all; a JPEG turned by its Exif orientation is warped as viewed unless
+// --no-auto-orient keeps it as stored. The pair changes nothing.
+TEST_F(Tool, MetadataTravelsWithThePixels)
+{
+    write("pairs.txt", "0 0 10 0\n0 0 10 0\n");
+    const Bytes profile = icc_profile(3000, 9);
+    JpegSample j = {40, 24, 3, false, false, false, 0, 90, 0, std::vector<uint8_t>(40 * 24 * 3, 0)};
+    for (size_t i = 0; i < j.samples.size(); ++i)
+        j.samples[i] = static_cast<uint8_t>(i * 7 / 5);
+    const Bytes exif = exif_app1(exif_block(false, 6, true));
+    write("photo.jpg", as_string(jpeg_with_icc(jpeg_with_segment(write_jpeg(j), 0xE1, exif), profile)));
+    const std::string bmp_warning =
+        "tavrosk-warp: warning: out.bmp: BMP cannot carry the source's ICC profile; written without it\n";
+    const struct {
+        std::string args, result, err;
+        int w, h;
+        bool icc, exif;
+    } cases[] = {
+        {"photo.jpg pairs.txt out.jpg", "out.jpg", "", 24, 40, true, true},
+        {"photo.jpg pairs.txt out.png", "out.png", "", 24, 40, true, false},
+        {"photo.jpg pairs.txt out.bmp", "out.bmp", bmp_warning, 24, 40, false, false},
+        {"--strip photo.jpg pairs.txt stripped.jpg", "stripped.jpg", "", 24, 40, false, false},
+        {"--strip photo.jpg pairs.txt stripped.bmp", "stripped.bmp", "", 24, 40, false, false},
+        {"--no-auto-orient photo.jpg pairs.txt stored.jpg", "stored.jpg", "", 40, 24, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        Outcome r = run(c.args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, c.err);
+        ImageMeta meta;
+        std::string problem;
+        SurfacePtr got(image_load(at(c.result).c_str(), &problem, &meta, IMAGE_AS_STORED));
+        ASSERT_TRUE(got) << problem;
+        EXPECT_EQ(got->w, c.w);
+        EXPECT_EQ(got->h, c.h);
+        EXPECT_EQ(meta.icc == profile, c.icc);
+        EXPECT_EQ(meta.icc.empty(), !c.icc);
+        EXPECT_EQ(meta.exif == exif_block(false, 1, false), c.exif) << "orientation 1, no thumbnail, the rest kept";
+        EXPECT_EQ(meta.orientation, 1);
+    }
+}
+
+// PngSuite's images warped by a pair that changes nothing, PNG to PNG: the
+// same pixels, and the same chunks that describe colour.
+TEST_F(Tool, PngSuiteKeepsItsColourChunks)
+{
+    const std::filesystem::path suite = TAVROSK_PNGSUITE_DIR;
+    SKIP_OR_FAIL_WITHOUT(suite, "PngSuite", "TAVROSK_PNGSUITE_DIR");
+    write("pairs.txt", "0 0 10 0\n0 0 10 0\n");
+    auto colour_chunks = [](const std::string& text) {
+        std::vector<PngChunkRef> kept;
+        for (const PngChunkRef& c : png_chunks(Bytes(text.begin(), text.end())))
+            if (c.type == "gAMA" || c.type == "cHRM" || c.type == "sRGB" || c.type == "iCCP")
+                kept.push_back(c);
+        return kept;
+    };
+    int with_chunks = 0;
+    for (const std::string& name : folder_entries(suite.string())) {
+        if (std::filesystem::path(name).extension() != ".png")
+            continue;
+        SCOPED_TRACE(name);
+        const std::string source = (suite / name).string();
+        Outcome r = run("'" + source + "' pairs.txt out.png");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        const auto want = colour_chunks(read_file(source)), got = colour_chunks(read("out.png"));
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < want.size(); ++i) {
+            EXPECT_EQ(got[i].type, want[i].type);
+            EXPECT_TRUE(got[i].body == want[i].body) << want[i].type;
+        }
+        with_chunks += !want.empty();
+        SurfacePtr a(image_load(source.c_str(), nullptr)), b(image_load(at("out.png").c_str(), nullptr));
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(compare_rgb(a.get(), b.get()), "");
+    }
+    EXPECT_GT(with_chunks, 20);
 }
 
 }  // namespace

@@ -5,7 +5,12 @@
 // must decode back to the same triples, PPM must hold them, BMP must too when
 // SDL's writer converts without loss (8-bit channels or a palette), and JPEG
 // must decode back at the same size. A larger one is read sparsely (see
-// read_sparsely). Any fault aborts, so that the fuzzer keeps the input.
+// read_sparsely). What the file says beside its pixels is written back with
+// them: PNG must give back its colour description, JPEG its ICC profile and
+// an Exif orientation of 1. The bytes also go straight to the Exif parser,
+// which must read an orientation from 1 to 8 and make a block for a result
+// no longer than the input whose orientation reads 1. Any fault aborts, so
+// that the fuzzer keeps the input.
 #include <SDL.h>
 
 #include <cstdint>
@@ -17,6 +22,8 @@
 
 #include "raster/pixel.h"
 #include "raster/surface_check.h"
+#include "io/exif.h"
+#include "io/image_codecs.h"
 #include "io/image_io.h"
 
 // Encoding a large image four times would make one execution take seconds,
@@ -65,7 +72,8 @@ static void read_sparsely(SDL_Surface* s)
     (void)sink;
 }
 
-static std::vector<uint8_t> encode_to_memory(SDL_Surface* s, ImageFormat format, int quality)
+static std::vector<uint8_t> encode_to_memory(SDL_Surface* s, ImageFormat format, int quality,
+                                             const ImageMeta* meta = nullptr)
 {
     char* buffer = nullptr;
     size_t size = 0;
@@ -73,7 +81,7 @@ static std::vector<uint8_t> encode_to_memory(SDL_Surface* s, ImageFormat format,
     if (!out)
         fail("open_memstream failed", "");
     std::string problem;
-    bool ok = image_encode(s, format, quality, out, &problem);
+    bool ok = image_encode(s, format, quality, out, &problem, meta);
     std::fclose(out);
     std::vector<uint8_t> bytes(buffer, buffer + size);
     std::free(buffer);
@@ -82,10 +90,10 @@ static std::vector<uint8_t> encode_to_memory(SDL_Surface* s, ImageFormat format,
     return bytes;
 }
 
-static SDL_Surface* decode_or_fail(const std::vector<uint8_t>& bytes, ImageFormat format)
+static SDL_Surface* decode_or_fail(const std::vector<uint8_t>& bytes, ImageFormat format, ImageMeta* meta = nullptr)
 {
     std::string problem;
-    SDL_Surface* s = image_decode(bytes.data(), bytes.size(), &problem);
+    SDL_Surface* s = image_decode(bytes.data(), bytes.size(), &problem, meta);
     if (!s)
         fail("own output refused", std::string(image_format_name(format)) + ": " + problem);
     return s;
@@ -99,10 +107,37 @@ static void check_round_trip(SDL_Surface* image, const std::vector<uint8_t>& rgb
     SDL_FreeSurface(back);
 }
 
+static void check_exif(const uint8_t* data, size_t size)
+{
+    const int orientation = exif_orientation(data, size);
+    if (orientation < 1 || orientation > 8)
+        fail("Exif orientation out of range", std::to_string(orientation));
+    std::vector<unsigned char> block;
+    if (exif_for_result(data, size, &block)
+        && (block.size() > size || exif_orientation(block.data(), block.size()) != 1))
+        fail("Exif block for a result is longer or not top-left", "");
+}
+
+// The description written with the image and read back: PNG keeps all of
+// it (a profile for other than RGB data is dropped), JPEG the profile.
+static void check_meta_round_trip(SDL_Surface* image, const ImageMeta& meta, ImageFormat format)
+{
+    ImageMeta back;
+    SDL_Surface* s = decode_or_fail(encode_to_memory(image, format, 90, &meta), format, &back);
+    SDL_FreeSurface(s);
+    const std::vector<unsigned char> icc = image_icc_fits(meta) ? meta.icc : std::vector<unsigned char>();
+    if (back.icc != icc || back.orientation != 1)
+        fail("profile or orientation changed in a round trip", image_format_name(format));
+    if (format == IMAGE_PNG && (back.srgb != meta.srgb || back.gama != meta.gama || back.chrm != meta.chrm))
+        fail("colour chunks changed in a round trip", "");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    check_exif(data, size);
     std::string problem;
-    SDL_Surface* image = image_decode(data, size, &problem);
+    ImageMeta meta;
+    SDL_Surface* image = image_decode(data, size, &problem, &meta);
     if (!image) {
         if (problem.empty())
             fail("refused without a reason", "");
@@ -133,6 +168,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (jpeg->w != image->w || jpeg->h != image->h)
             fail("JPEG round trip changed the size", "");
         SDL_FreeSurface(jpeg);
+        check_meta_round_trip(image, meta, IMAGE_PNG);
+        check_meta_round_trip(image, meta, IMAGE_JPEG);
     }
     SDL_FreeSurface(image);
     return 0;

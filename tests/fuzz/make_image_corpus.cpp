@@ -2,8 +2,10 @@
 // PNG of every colour type, bit depth and interlacing; JPEG baseline,
 // progressive, grey, arithmetic-coded, with restart markers, with a scan per
 // coefficient (64 scans, and 127: over the limit), CMYK and YCCK;
-// RLE8 and RLE4 BMP, valid and broken by hand; oversized headers; and cut
-// copies of each. Pixels come from a seeded generator: the output is
+// RLE8 and RLE4 BMP, valid and broken by hand; oversized headers; JPEG with
+// Exif (every orientation, both byte orders, a thumbnail) and ICC profiles,
+// PNG with gAMA, cHRM, sRGB and iCCP, and bare Exif blocks; and cut copies
+// of each. Pixels come from a seeded generator: the output is
 // deterministic.
 #include <png.h>
 
@@ -191,6 +193,52 @@ bool write_rle_bmps()
     return true;
 }
 
+bool write_metadata()
+{
+    JpegSample j = {24, 16, 3, false, false, false, 0, 80, 0, {}};
+    for (int i = 0; i < 24 * 16 * 3; ++i)
+        j.samples.push_back(static_cast<uint8_t>(i * 5 + i / 72 * 9));
+    const Bytes jpeg = write_jpeg(j);
+    for (bool little : {true, false})
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            const Bytes block = exif_block(little, orientation, orientation % 2 == 0);
+            const std::string name = std::string("exif-") + (little ? "ii" : "mm") + std::to_string(orientation);
+            if (!put(name + ".tiff", block, block.size()))
+                return false;
+            const Bytes file = jpeg_with_segment(jpeg, 0xE1, exif_app1(block));
+            // Inside the Exif block, and after it.
+            if (!put_with_cuts(name, ".jpg", file, {40, 90, file.size() / 2}))
+                return false;
+        }
+    const Bytes profile = icc_profile(70000, 1);
+    const Bytes with_icc = jpeg_with_icc(jpeg, profile);
+    if (!put_with_cuts("icc", ".jpg", with_icc, {30, 65000, 70100}))
+        return false;
+    const Bytes grey_icc = jpeg_with_icc(jpeg, icc_profile(300, 2, false));
+    if (!put("icc-grey.jpg", grey_icc, grey_icc.size()))
+        return false;
+    PngSample p = {6, 4, PNG_COLOR_TYPE_RGB, 8, false, std::vector<uint16_t>(72, 90), {}, {}};
+    const Bytes png = write_png(p);
+    Bytes chrm(32);
+    for (size_t i = 0; i < chrm.size(); ++i)
+        chrm[i] = static_cast<unsigned char>(i % 4 == 3 ? 23 * i : i % 4 == 2);
+    const struct {
+        const char* name;
+        Bytes file;
+    } pngs[] = {
+        {"gama", png_with_chunk(png, "gAMA", {0, 1, 0x86, 0xA0})},
+        {"srgb-gama-chrm", png_with_chunk(png_with_chunk(png_with_chunk(png, "cHRM", chrm), "gAMA", {0, 0, 0xB1, 0x8F}),
+                                          "sRGB", {0})},
+        {"iccp", png_with_chunk(png, "iCCP", iccp_body("Display P3", icc_profile(3000, 3)))},
+        {"iccp-grey", png_with_chunk(png, "iCCP", iccp_body("grey", icc_profile(300, 4, false)))},
+        {"gama-empty", png_with_chunk(png, "gAMA", {})},
+    };
+    for (const auto& f : pngs)
+        if (!put_with_cuts(std::string("meta-") + f.name, ".png", f.file, {45, f.file.size() - 20}))
+            return false;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -200,7 +248,7 @@ int main(int argc, char* argv[])
         return 2;
     }
     dir = argv[1];
-    if (!write_pngs() || !write_jpegs() || !write_rle_bmps()) {
+    if (!write_pngs() || !write_jpegs() || !write_rle_bmps() || !write_metadata()) {
         std::fprintf(stderr, "make_image_corpus: cannot write into %s\n", dir.c_str());
         return 1;
     }

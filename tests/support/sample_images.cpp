@@ -1,10 +1,13 @@
 #include "tests/support/sample_images.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <jpeglib.h>
 #include <png.h>
+#include <zlib.h>
 
 int png_channels(int color_type)
 {
@@ -213,4 +216,142 @@ Bytes rle_encode(const std::vector<uint8_t>& indices, int w, int h, int bits)
     out.push_back(0);
     out.push_back(1);
     return out;
+}
+
+Bytes jpeg_with_segment(const Bytes& jpeg, int marker, const Bytes& payload)
+{
+    const size_t length = payload.size() + 2;
+    Bytes out(jpeg.begin(), jpeg.begin() + 2);
+    out.insert(out.end(), {0xFF, static_cast<unsigned char>(marker), static_cast<unsigned char>(length >> 8),
+                           static_cast<unsigned char>(length)});
+    out.insert(out.end(), payload.begin(), payload.end());
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
+Bytes jpeg_with_icc(const Bytes& jpeg, const Bytes& profile)
+{
+    const size_t per_marker = 65519;
+    const size_t count = (profile.size() + per_marker - 1) / per_marker;
+    Bytes out = jpeg;
+    // Each segment goes in right after SOI, so the last is inserted first.
+    for (size_t i = count; i-- > 0;) {
+        static const char head[] = "ICC_PROFILE";
+        Bytes payload(head, head + sizeof head);
+        payload.push_back(static_cast<unsigned char>(i + 1));
+        payload.push_back(static_cast<unsigned char>(count));
+        const size_t begin = i * per_marker, end = std::min(profile.size(), begin + per_marker);
+        payload.insert(payload.end(), profile.begin() + begin, profile.begin() + end);
+        out = jpeg_with_segment(out, 0xE2, payload);
+    }
+    return out;
+}
+
+static void put_be32(Bytes& out, uint32_t v)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<unsigned char>(v >> shift));
+}
+
+Bytes png_with_chunk(const Bytes& png, const char* type, const Bytes& body)
+{
+    Bytes chunk;
+    put_be32(chunk, static_cast<uint32_t>(body.size()));
+    chunk.insert(chunk.end(), type, type + 4);
+    chunk.insert(chunk.end(), body.begin(), body.end());
+    put_be32(chunk, static_cast<uint32_t>(crc32(0, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4))));
+    Bytes out(png.begin(), png.begin() + 33);  // signature and IHDR
+    out.insert(out.end(), chunk.begin(), chunk.end());
+    out.insert(out.end(), png.begin() + 33, png.end());
+    return out;
+}
+
+Bytes iccp_body(const char* name, const Bytes& profile)
+{
+    Bytes body(name, name + std::strlen(name));
+    body.insert(body.end(), {0, 0});
+    uLongf size = compressBound(static_cast<uLong>(profile.size()));
+    const size_t head = body.size();
+    body.resize(head + size);
+    if (compress(body.data() + head, &size, profile.data(), static_cast<uLong>(profile.size())) != Z_OK)
+        std::abort();
+    body.resize(head + size);
+    return body;
+}
+
+Bytes icc_profile(size_t size, uint32_t seed, bool rgb)
+{
+    Bytes p;
+    put_be32(p, static_cast<uint32_t>(size));
+    uint32_t x = seed * 2654435761u + 1;
+    while (p.size() < size) {
+        x = x * 1103515245u + 12345u;
+        p.push_back(static_cast<unsigned char>(x >> 16));
+    }
+    std::memcpy(&p[12], "mntr", 4);
+    std::memcpy(&p[16], rgb ? "RGB " : "GRAY", 4);
+    std::memcpy(&p[20], "XYZ ", 4);
+    std::memcpy(&p[36], "acsp", 4);
+    return p;
+}
+
+Bytes exif_block(bool little, int orientation, bool thumbnail)
+{
+    auto u16 = [&](Bytes& b, uint32_t v) {
+        b.push_back(static_cast<unsigned char>(little ? v : v >> 8));
+        b.push_back(static_cast<unsigned char>(little ? v >> 8 : v));
+    };
+    auto u32 = [&](Bytes& b, uint32_t v) {
+        u16(b, little ? v & 0xFFFF : v >> 16);
+        u16(b, little ? v >> 16 : v & 0xFFFF);
+    };
+    // An entry whose value fits in 4 bytes holds it there, left-aligned.
+    auto entry = [&](Bytes& b, uint32_t tag, uint32_t type, uint32_t count, uint32_t value, bool is_short) {
+        u16(b, tag);
+        u16(b, type);
+        u32(b, count);
+        if (is_short) {
+            u16(b, value);
+            u16(b, 0);
+        } else {
+            u32(b, value);
+        }
+    };
+    const char make[20] = "Tavrosk test camera";
+    const char when[20] = "2026:12:08 14:00:00";
+    const uint32_t ifd0_entries = orientation > 0 ? 3 : 2;
+    const uint32_t ifd0 = 8, make_at = ifd0 + 2 + 12 * ifd0_entries + 4, exif_ifd = make_at + 20;
+    const uint32_t when_at = exif_ifd + 2 + 12 + 4, ifd1 = when_at + 20, thumb_at = ifd1 + 2 + 24 + 4;
+    Bytes b = {static_cast<unsigned char>(little ? 'I' : 'M'), static_cast<unsigned char>(little ? 'I' : 'M')};
+    u16(b, 42);
+    u32(b, ifd0);
+    u16(b, ifd0_entries);
+    entry(b, 0x010F, 2, 20, make_at, false);  // Make, ASCII
+    if (orientation > 0)
+        entry(b, 0x0112, 3, 1, static_cast<uint32_t>(orientation), true);
+    entry(b, 0x8769, 4, 1, exif_ifd, false);
+    u32(b, thumbnail ? ifd1 : 0);
+    b.insert(b.end(), make, make + 20);
+    u16(b, 1);
+    entry(b, 0x9003, 2, 20, when_at, false);  // DateTimeOriginal
+    u32(b, 0);
+    b.insert(b.end(), when, when + 20);
+    if (thumbnail) {
+        u16(b, 2);
+        entry(b, 0x0201, 4, 1, thumb_at, false);
+        entry(b, 0x0202, 4, 1, 64, false);
+        u32(b, 0);
+        Bytes jpeg(64, 0x55);
+        jpeg[0] = 0xFF, jpeg[1] = 0xD8, jpeg[62] = 0xFF, jpeg[63] = 0xD9;
+        b.insert(b.end(), jpeg.begin(), jpeg.end());
+    }
+    return b;
+}
+
+Bytes exif_app1(const Bytes& tiff)
+{
+    Bytes payload(6 + tiff.size(), 0);
+    std::memcpy(payload.data(), "Exif", 4);
+    std::copy(tiff.begin(), tiff.end(), payload.begin() + 6);
+    return payload;
 }

@@ -4,6 +4,7 @@
 // image_io. Each writer returns the whole file; a library error (a bad
 // argument or no memory) ends the process, as these run only in tests and tools.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -54,3 +55,24 @@ Bytes write_rle_bmp(int w, int h, int bits, const std::vector<uint8_t>& palette,
 // least 3 times, absolute blocks of 3 or more elsewhere, shorter runs between
 // them, end of line after every row and end of bitmap at the end.
 Bytes rle_encode(const std::vector<uint8_t>& indices, int w, int h, int bits);
+
+// Metadata laid out by hand, as cameras and profilers write it.
+// A JPEG with one more marker segment (marker 0xE1 for APP1, ...) right after SOI.
+Bytes jpeg_with_segment(const Bytes& jpeg, int marker, const Bytes& payload);
+// A JPEG with `profile` in APP2 "ICC_PROFILE" segments of at most 65519 bytes each.
+Bytes jpeg_with_icc(const Bytes& jpeg, const Bytes& profile);
+// A PNG with one more chunk right after IHDR, its CRC computed.
+Bytes png_with_chunk(const Bytes& png, const char* type, const Bytes& body);
+// An iCCP chunk's body: name, NUL, method 0, the zlib-compressed profile.
+Bytes iccp_body(const char* name, const Bytes& profile);
+// An ICC profile of `size` bytes (at least 128): its header's size field,
+// data colour space "RGB " (or "GRAY"), "acsp", the rest seeded noise.
+Bytes icc_profile(size_t size, uint32_t seed, bool rgb = true);
+// An Exif TIFF block, little- or big-endian: IFD0 with Make, Orientation
+// (when orientation > 0) and a link to an Exif IFD with DateTimeOriginal;
+// with `thumbnail`, IFD1 and 64 bytes of thumbnail JPEG after everything
+// else. orientation 1 without thumbnail is what a result must carry of the
+// block with any orientation and a thumbnail.
+Bytes exif_block(bool little_endian, int orientation, bool thumbnail);
+// The same block wrapped for a JPEG's APP1: "Exif\0\0" and the block.
+Bytes exif_app1(const Bytes& tiff);

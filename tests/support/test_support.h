@@ -29,16 +29,18 @@ std::string compare_rgb(SDL_Surface* a, SDL_Surface* b, int max_reports = 8);
 // BMP suite) is a failure, not a reason to skip.
 bool running_under_ci();
 
-// In a test body: skips the test when `folder` (the BMP suite) is missing,
-// or fails it under CI=true.
-#define SKIP_OR_FAIL_WITHOUT_SUITE(folder)                                                              \
+// In a test body: skips the test when `folder` (a test suite beside the
+// project, `what`, found through the CMake cache variable `variable`) is
+// missing, or fails it under CI=true.
+#define SKIP_OR_FAIL_WITHOUT(folder, what, variable)                                                    \
     do {                                                                                                \
         if (!std::filesystem::is_directory(folder)) {                                                   \
             if (running_under_ci())                                                                     \
-                FAIL() << "no BMP suite at " << (folder) << " (TAVROSK_BMPSUITE_DIR), and CI=true";     \
-            GTEST_SKIP() << "no BMP suite at " << (folder) << " (set TAVROSK_BMPSUITE_DIR)";            \
+                FAIL() << "no " what " at " << (folder) << " (" variable "), and CI=true";              \
+            GTEST_SKIP() << "no " what " at " << (folder) << " (set " variable ")";                     \
         }                                                                                               \
     } while (0)
+#define SKIP_OR_FAIL_WITHOUT_SUITE(folder) SKIP_OR_FAIL_WITHOUT(folder, "BMP suite", "TAVROSK_BMPSUITE_DIR")
 
 // Whole files as bytes; reading a missing file gives "".
 std::string read_file(const std::string& path);

@@ -151,12 +151,17 @@ status=$?
 [ "$status" = 143 ] || xh_fail "SIGTERM: status $status, not death by the signal"
 no_temporaries
 
-echo "zoomed in by the wheel, coordinates are saved to 1/100 pixel"
+echo "zoomed in by the wheel and panned by a key, coordinates are saved to 1/100 pixel"
 start "$data/sample.bmp" zoom.txt
 xdotool mousemove --window "$wid" 0 0 click 4    # 150 % about the corner
 drag 150 150 301 226
 drag 150 300 2 452
 holds zoom.txt "$heading" "100 100 200.67 150.67" "100 200 1.33 301.33"
+key Right                                          # 50 screen pixels: 33.33 image pixels
+drag 150 30 300 30
+drag 150 60 300 60
+holds zoom.txt "$heading" "100 100 200.67 150.67" "100 200 1.33 301.33" "133.33 20 233.33 20" \
+    "133.33 40 233.33 40"
 key Escape
 xh_wait_exit 10 || xh_fail "Esc: status $?"
 

@@ -7,9 +7,9 @@
 # (the editor's test dump of its panel, F12 with TAVROSK_EDIT_DUMP set); a
 # large image opens within the screen. Also leaves a screenshot of the
 # editor in BUILD_DIR/tavrosk-edit.png for the README (docs/images/).
-# Usage: edit_e2e.sh BUILD_DIR DATA_DIR DISPLAY
+# Usage: edit_e2e.sh BUILD_DIR DATA_DIR DISPLAY [SEND_CLOSE]
 set -uo pipefail
-build=$1 data=$2 display=$3
+build=$1 data=$2 display=$3 send_close=${4:-}
 . "$(dirname "$0")/../support/xharness.sh"
 xh_init
 xh_need_x
@@ -181,7 +181,19 @@ convert "$data/sample.bmp" -resize '3000x2000!' large.png || xh_fail "convert"
 start large.png large.txt
 read -r w h < <(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\)/\1 \2/p')
 [ "$w" -le 1024 ] && [ "$h" -le 768 ] || xh_fail "a 3000 x 2000 image opened a $w x $h window on a 1024 x 768 screen"
+key z                                              # from the fit to 100 %: whole pixels again
+drag 10 10 50 50
+drag 10 20 60 60
+holds large.txt "# tavrosk-edit: warp pairs for large.png" "10 10 50 50" "10 20 60 60"
 key q
 xh_wait_exit 10 || xh_fail "Q: status $?"
-[ ! -e large.txt ] || xh_fail "large.txt made without a change"
+if [ -n "$send_close" ]; then
+    echo "closing the window ends the editor with status 0"
+    start "$data/sample.bmp" close.txt
+    "$send_close" "$wid" || xh_fail "send_close"
+    xh_wait_exit 10 || xh_fail "closed window: status $?"
+    [ ! -e close.txt ] || xh_fail "close.txt made without a change"
+else
+    echo "close request not tried: no send_close helper"
+fi
 echo "ok"

@@ -3,6 +3,7 @@
 // holds, and the window's size on a screen.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -259,6 +260,17 @@ TEST_F(EditFile, AFailedSaveLeavesTheFileAndSaysWhy)
     EXPECT_FALSE(save_pairs_file(name, "new\n", &message));
     EXPECT_EQ(message, name + ": is read-only; not replaced");
     EXPECT_EQ(read_file(name), "kept\n");
+}
+
+TEST_F(EditFile, ASymbolicLinkIsWrittenThrough)
+{
+    const std::string target = at("real.txt"), link = at("link.txt");
+    write_file(target, "old\n");
+    ASSERT_EQ(symlink("real.txt", link.c_str()), 0);
+    std::string message;
+    ASSERT_TRUE(save_pairs_file(link, "new\n", &message)) << message;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(read_file(target), "new\n");
 }
 
 struct SizeCase {

@@ -67,11 +67,7 @@ struct Editor {
     int panels = 1;
     SDL_Surface* screen = nullptr;
     int win_w = 0, win_h = 0;
-    std::string heading;
-    std::string saved_text;  // what the file holds, as far as this program knows
-    bool save_failed = false;
-    bool ever_saved = false;
-    std::string save_problem;
+    PairsFile file;
 
     bool show_preview = false, hide_overlays = false, show_folds = false, show_help = false;
     int frame = 5;
@@ -119,19 +115,8 @@ bool preview_wanted(const Editor& e)
 
 void save(Editor* e, bool force)
 {
-    const std::string text = pairs_file_text(e->model, e->heading);
-    if (!force && !e->save_failed && text == e->saved_text)
-        return;
-    std::string message;
-    if (save_pairs_file(e->setup.pairs_name, text, &message)) {
-        e->saved_text = text;
-        e->save_failed = false;
-        e->ever_saved = true;
-    } else {
-        e->save_failed = true;
-        e->save_problem = message;
-        std::fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
-    }
+    if (!pairs_file_save(&e->file, e->model, force) && e->file.failed)
+        std::fprintf(stderr, "%s: %s\n", PROGRAM, e->file.problem.c_str());
 }
 
 void request_preview(Editor* e)
@@ -290,7 +275,7 @@ void draw_status(Editor* e)
         Vec2 p = panel_to_image(m.view, e->pointer_x - panel * panel_w(*e), e->pointer_y);
         text += "  x " + format_coordinate(p.x) + " y " + format_coordinate(p.y);
     }
-    text += e->save_failed ? "  NOT SAVED" : e->ever_saved ? "  saved" : "";
+    text += e->file.failed ? "  NOT SAVED" : e->file.saved ? "  saved" : "";
     if (m.mode == EDIT_MORPH)
         text += waiting_panel(m) ? "  draw on SECOND (right)" : "  draw on FIRST (left)";
     if (m.mode == EDIT_WARP && pair_pending(m))
@@ -306,8 +291,8 @@ void draw_status(Editor* e)
         text += "  " + fold_summary(e->shown.counts);
     if (!e->notice.empty())
         text += "  " + e->notice;
-    if (e->save_failed)
-        text += "  " + e->save_problem;
+    if (e->file.failed)
+        text += "  " + e->file.problem;
     static const Uint8 grey[3] = {220, 220, 220};
     draw_text(s, text.c_str(), 4, y + (STATUS_H - GLYPH_H) / 2, 1, grey[0], grey[1], grey[2]);
 }
@@ -552,10 +537,9 @@ int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second
     e.model.image_h = first->h;
     e.model.segments = std::move(segments);
     e.model.comments = std::move(comments);
-    e.heading = pairs_heading(setup.mode, setup.first_name, setup.second_name ? setup.second_name : "");
-    // What the file holds as far as saving goes: a missing file is made only
-    // once a complete pair is drawn, not for a first segment alone.
-    e.saved_text = pairs_file_text(setup.pairs_exist ? e.model : EditModel(), e.heading);
+    e.file.name = setup.pairs_name;
+    e.file.heading = pairs_heading(setup.mode, setup.first_name, setup.second_name ? setup.second_name : "");
+    pairs_file_start(&e.file, setup.pairs_exist ? &e.model : nullptr);
 
     const SDL_VideoInfo* info = SDL_GetVideoInfo();
     int screen_w = info && info->current_w > 0 ? info->current_w : 1024;

@@ -325,3 +325,21 @@ bool save_pairs_file(const std::string& name, const std::string& text, std::stri
         *message = name + ": " + problem;
     return ok;
 }
+
+void pairs_file_start(PairsFile* file, const EditModel* loaded)
+{
+    file->saved_text = pairs_file_text(loaded ? *loaded : EditModel(), file->heading);
+}
+
+bool pairs_file_save(PairsFile* file, const EditModel& model, bool force)
+{
+    const std::string text = pairs_file_text(model, file->heading);
+    if (!force && !file->failed && text == file->saved_text)
+        return false;
+    file->failed = !save_pairs_file(file->name, text, &file->problem);
+    if (file->failed)
+        return false;
+    file->saved_text = text;
+    file->saved = true;
+    return true;
+}

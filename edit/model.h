@@ -109,6 +109,27 @@ std::string pairs_heading(EditMode mode, const std::string& first, const std::st
 bool load_pairs_file(const char* name, std::vector<Segment>* segments, std::vector<PairsComment>* comments,
                      std::string* message);
 
+// The pairs file as the editor keeps it: its name, its heading, and what it
+// holds as far as this program knows (a missing file counts as holding no
+// pairs, so a first segment alone does not make it).
+struct PairsFile {
+    std::string name;
+    std::string heading;
+    std::string saved_text;
+    bool saved = false;   // written at least once
+    bool failed = false;  // the last write failed: the next change or a forced save tries again
+    std::string problem;  // why, "NAME: PROBLEM"
+};
+
+// Starts keeping the file: `model` as loaded, or NULL when the file does not exist.
+void pairs_file_start(PairsFile* file, const EditModel* loaded);
+
+// Writes the model's pairs when they differ from what the file holds, after
+// a failed write, or when forced. True when something was written; false
+// with file->failed and file->problem set when a write failed (the model is
+// untouched either way).
+bool pairs_file_save(PairsFile* file, const EditModel& model, bool force);
+
 // Writes text to the pairs file atomically (io/output_file): checked again
 // first, so a file made read-only meanwhile is refused. False with *message
 // "NAME: PROBLEM".

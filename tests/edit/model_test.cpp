@@ -251,15 +251,33 @@ TEST_F(EditFile, LoadingTakesAFileWithoutPairsAndRefusesWhatTavroskWarpRefuses)
     }
 }
 
-TEST_F(EditFile, AFailedSaveLeavesTheFileAndSaysWhy)
+// The file is made at the first complete pair, written again at each change
+// only, and after a failed write retried by the next save, changed or not.
+TEST_F(EditFile, SavingWritesChangesAndRetriesAfterAFailure)
 {
-    const std::string name = at("ro.txt");
-    write_file(name, "kept\n");
-    chmod(name.c_str(), 0444);
-    std::string message;
-    EXPECT_FALSE(save_pairs_file(name, "new\n", &message));
-    EXPECT_EQ(message, name + ": is read-only; not replaced");
-    EXPECT_EQ(read_file(name), "kept\n");
+    PairsFile file;
+    file.name = at("new.txt");
+    file.heading = "# h";
+    pairs_file_start(&file, nullptr);
+    EditModel m;
+    add_segment(&m, {1, 2, 3, 4});
+    EXPECT_FALSE(pairs_file_save(&file, m, false));
+    EXPECT_FALSE(std::filesystem::exists(file.name));
+    add_segment(&m, {5, 6, 7, 8});
+    EXPECT_TRUE(pairs_file_save(&file, m, false));
+    EXPECT_FALSE(pairs_file_save(&file, m, false));
+    chmod(file.name.c_str(), 0444);
+    add_segment(&m, {9, 9, 9, 8});
+    add_segment(&m, {9, 9, 9, 7});
+    EXPECT_FALSE(pairs_file_save(&file, m, false));
+    EXPECT_TRUE(file.failed);
+    EXPECT_EQ(file.problem, file.name + ": is read-only; not replaced");
+    EXPECT_EQ(read_file(file.name), "# h\n1 2 3 4\n5 6 7 8\n");
+    chmod(file.name.c_str(), 0644);
+    EXPECT_TRUE(pairs_file_save(&file, m, false));  // no change since, but the last write failed
+    EXPECT_FALSE(file.failed);
+    EXPECT_EQ(read_file(file.name), "# h\n1 2 3 4\n5 6 7 8\n9 9 9 8\n9 9 9 7\n");
+    EXPECT_TRUE(pairs_file_save(&file, m, true));
 }
 
 TEST_F(EditFile, ASymbolicLinkIsWrittenThrough)

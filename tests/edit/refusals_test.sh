@@ -55,6 +55,8 @@ expect 1 "$(warp_says bad.txt)" "$data/sample.bmp" bad.txt
 expect 1 "$(warp_says odd.txt)" "$data/sample.bmp" "$data/sample2.bmp" odd.txt
 expect 1 "tavrosk-edit: ro.txt: is read-only; not replaced" "$data/sample.bmp" ro.txt
 expect 1 "tavrosk-edit: folder: is a directory" "$data/sample.bmp" folder
+expect 1 "tavrosk-edit: nowhere/p.txt: cannot write in nowhere: No such file or directory" "$data/sample.bmp" \
+    nowhere/p.txt
 expect 1 "tavrosk-edit: -p: '-1' is not a finite number, 0 or more" -p -1 "$data/sample.bmp" p.txt
 expect 1 "tavrosk-edit: --threads: '0' is not a whole number from 1 to 1024" -t 0 "$data/sample.bmp" p.txt
 expect 2 "tavrosk-edit: missing arguments" "$data/sample.bmp"

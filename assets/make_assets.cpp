@@ -12,7 +12,7 @@
 
 #include "app/menu.h"
 #include "raster/pixel.h"
-#include "assets/font.h"
+#include "raster/text.h"
 
 static SDL_Surface* new_surface(int w, int h)
 {
@@ -26,26 +26,6 @@ static void fill_rect(SDL_Surface* s, int x0, int y0, int x1, int y1, Uint8 r, U
         for (int x = x0; x < x1; ++x)
             if (x >= 0 && y >= 0 && x < s->w && y < s->h)
                 put_pixel(s, x, y, r, g, b);
-}
-
-static int text_width(const char* text, int scale)
-{
-    int n = static_cast<int>(std::strlen(text));
-    return n > 0 ? (n * (GLYPH_W + 1) - 1) * scale : 0;
-}
-
-static void draw_text(SDL_Surface* s, const char* text, int x, int y, int scale, Uint8 r, Uint8 g, Uint8 b)
-{
-    for (; *text; ++text, x += (GLYPH_W + 1) * scale) {
-        const unsigned char* rows = glyph_rows(*text);
-        if (!rows)
-            continue;
-        for (int row = 0; row < GLYPH_H; ++row)
-            for (int col = 0; col < GLYPH_W; ++col)
-                if (rows[row] & (0x10 >> col))
-                    fill_rect(s, x + col * scale, y + row * scale, x + (col + 1) * scale,
-                              y + (row + 1) * scale, r, g, b);
-    }
 }
 
 static SDL_Surface* make_menu()

@@ -1,5 +1,5 @@
-# Bash completion for the batch tools, tavrosk-warp and tavrosk-morph: each
-# tool's options, the words of --format, .flo files after --field, and file
+# Bash completion for the batch tools, tavrosk-warp and tavrosk-morph, and for
+# the pair editor tavrosk-edit: each tool's options, the words of --format, .flo files after --field, and file
 # names for the file arguments. It needs only bash itself, not the
 # bash-completion package's helpers. Installed once under each tool's name,
 # since bash-completion loads a completion by the name of its command.
@@ -8,11 +8,14 @@ _tavrosk_batch()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev= prefix= i
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local long_options
+    local long_options short_options='-p -a -b -t -f -Q -q -h'
     case ${COMP_WORDS[0]##*/} in
     tavrosk-morph)
         long_options='--frames= --range= --threads= --reference --format= --quality= --no-auto-orient --strip --quiet
             --help --version' ;;
+    tavrosk-edit)
+        long_options='--threads= --help --version'
+        short_options='-p -a -b -t -h' ;;
     *)
         long_options='--threads= --reference --format= --quality= --folds= --field= --no-auto-orient --strip --quiet
             --help --version' ;;
@@ -80,7 +83,7 @@ _tavrosk_batch()
         [[ ${COMP_WORDS[i]} == -- ]] && options_done=1
     done
     if [[ -z $options_done && $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "-p -a -b -t -f -Q -q -h $long_options" -- "$cur"))
+        COMPREPLY=($(compgen -W "$short_options $long_options" -- "$cur"))
         # No space after an option that wants its value joined by "=".
         [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
         return
@@ -88,4 +91,4 @@ _tavrosk_batch()
     compopt -o filenames 2>/dev/null
     COMPREPLY=($(compgen -f -- "$cur"))
 }
-complete -F _tavrosk_batch tavrosk-warp tavrosk-morph
+complete -F _tavrosk_batch tavrosk-warp tavrosk-morph tavrosk-edit

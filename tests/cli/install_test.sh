@@ -23,19 +23,21 @@ prefix=$XH_TMP/prefix
 data=$prefix/share/tavrosk
 
 # Every file in its place; the data byte for byte as committed.
-for program in tavrosk tavrosk-warp tavrosk-morph; do
+for program in tavrosk tavrosk-warp tavrosk-morph tavrosk-edit; do
     [ -f "$prefix/bin/$program" ] && [ -x "$prefix/bin/$program" ] || fail "bin/$program missing or not executable"
 done
 for file in menu.bmp sample.bmp sample2.bmp sample_pairs.txt morph_pairs.txt fold_pairs.txt; do
     cmp -s "$data/$file" "$source_dir/data/$file" || fail "share/tavrosk/$file missing or not the committed one"
 done
-for page in tavrosk tavrosk-warp tavrosk-morph; do
+for page in tavrosk tavrosk-warp tavrosk-morph tavrosk-edit; do
     [ -s "$prefix/share/man/man1/$page.1" ] || fail "share/man/man1/$page.1 missing"
 done
 completion=$prefix/share/bash-completion/completions/tavrosk-warp
 [ -s "$completion" ] || fail "share/bash-completion/completions/tavrosk-warp missing"
 morph_completion=$prefix/share/bash-completion/completions/tavrosk-morph
 [ -s "$morph_completion" ] || fail "share/bash-completion/completions/tavrosk-morph missing"
+edit_completion=$prefix/share/bash-completion/completions/tavrosk-edit
+[ -s "$edit_completion" ] || fail "share/bash-completion/completions/tavrosk-edit missing"
 echo "ok   files installed"
 
 # The installed program, started in an empty folder with no display, finds
@@ -65,6 +67,8 @@ version=$("$prefix/bin/tavrosk-warp" --version) || fail "tavrosk-warp --version:
     || fail "tavrosk-warp on the installed sample and pairs: status $?"
 [ "$(head -c 2 "$XH_TMP/empty/out.bmp" 2>/dev/null)" = BM ] || fail "the sample warp wrote no BMP"
 echo "ok   installed tavrosk-warp: $version; sample warp written"
+edit_version=$("$prefix/bin/tavrosk-edit" --version) || fail "tavrosk-edit --version: status $?"
+[[ $edit_version == "tavrosk-edit "[0-9]* ]] || fail "tavrosk-edit --version printed '$edit_version'"
 
 # The installed morph tool on the installed pair of samples: five frames,
 # the first and last the samples themselves.
@@ -76,7 +80,7 @@ done
 echo "ok   installed tavrosk-morph: five sample frames written"
 
 # Man pages: no groff warning at all, and man finds and renders them.
-for page in tavrosk tavrosk-warp tavrosk-morph; do
+for page in tavrosk tavrosk-warp tavrosk-morph tavrosk-edit; do
     file=$prefix/share/man/man1/$page.1
     if ! groff -man -Tutf8 -ww -z "$file" >"$XH_TMP/groff.err" 2>&1 || [ -s "$XH_TMP/groff.err" ]; then
         fail "groff on $page.1: $(cat "$XH_TMP/groff.err")"
@@ -95,7 +99,8 @@ command -v man >/dev/null && echo "ok   man pages format cleanly" || echo "ok   
 mkdir -p "$XH_TMP/files/sub"
 touch "$XH_TMP/files/in.png" "$XH_TMP/files/pairs.txt" "$XH_TMP/files/field.flo" "$XH_TMP/files/-odd.bmp"
 bash -n "$completion" || fail "completion file: syntax error"
-cmp -s "$completion" "$morph_completion" || fail "the batch tools' completion files differ"
+cmp -s "$completion" "$morph_completion" && cmp -s "$completion" "$edit_completion" \
+    || fail "the tools' completion files differ"
 # complete_words EXPECTED COMMAND WORD...: completes the last WORD (the current
 # one) with the function that COMMAND's installed file registers for it.
 complete_words() {
@@ -139,6 +144,11 @@ complete_words "bmp jpeg png" tavrosk-morph --form ""
 complete_words "--format=jpeg" tavrosk-morph --format=j
 complete_words "" tavrosk-morph --range ""
 complete_words "" tavrosk-morph --frames = ""
+# The editor's.
+complete_words "--help --threads= --version -a -b -h -p -t" tavrosk-edit "-"
+complete_words "--threads=" tavrosk-edit in.png --t
+complete_words "" tavrosk-edit -t ""
+complete_words "in.png" tavrosk-edit in
 complete_words "in.png" tavrosk-morph in
 complete_words "-odd.bmp" tavrosk-morph in.png in.png pairs.txt -- -
 echo "ok   bash completion"

@@ -1,0 +1,632 @@
+#include "edit/editor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "edit/preview.h"
+#include "io/image_io.h"
+#include "io/output_file.h"
+#include "raster/draw.h"
+#include "raster/pixel.h"
+#include "raster/text.h"
+
+static const char* const PROGRAM = "tavrosk-edit";
+
+// Screen space kept free of the window for the desktop's panels and the
+// window's frame when the image is zoomed to fit.
+enum { SCREEN_MARGIN_H = 0, SCREEN_MARGIN_V = 48, PAN_STEP = 50 };
+
+static const Uint8 PAIR_COLOURS[][3] = {
+    {255, 64, 64}, {64, 224, 64}, {80, 160, 255}, {255, 224, 0},
+    {255, 96, 255}, {0, 240, 240}, {255, 160, 32}, {200, 200, 255},
+};
+enum { PAIR_COLOUR_COUNT = sizeof PAIR_COLOURS / sizeof PAIR_COLOURS[0] };
+
+// The key help: what to press, and what it does.
+static const char* const HELP_LINES[][2] = {
+    {"Drag", "draw a segment: a pair's first, then its second"},
+    {"Drag an end point", "move it (within 6 pixels)"},
+    {"Click", "select the pair under the pointer"},
+    {"Delete, BackSpace", "remove the selected pair"},
+    {"Ctrl+Z", "undo"},
+    {"Ctrl+Y, Ctrl+Shift+Z", "redo"},
+    {"Ctrl+S", "save again"},
+    {"Wheel, + and -", "zoom about the pointer"},
+    {"Z", "100 % or fit"},
+    {"Middle drag, arrows", "pan"},
+    {"Tab", "preview or source"},
+    {"0 to 9", "morph: the frame at t = k / 10"},
+    {"H", "hide or show the overlays"},
+    {"O", "fold overlay and counts"},
+    {"F1, ?", "this help"},
+    {"Esc, Q", "quit"},
+};
+
+void window_size(int w, int h, int panels, int screen_w, int screen_h, int* win_w, int* win_h, double* zoom)
+{
+    const int room_w = std::max(64, screen_w - SCREEN_MARGIN_H);
+    const int room_h = std::max(64, screen_h - SCREEN_MARGIN_V);
+    EditView view;
+    view_set_fit(&view, w, h, room_w / panels, room_h - STATUS_H);
+    *zoom = view.fit_zoom;
+    *win_w = std::min(room_w, std::max(1, static_cast<int>(std::floor(w * *zoom)) * panels));
+    *win_h = std::min(room_h, std::max(1, static_cast<int>(std::floor(h * *zoom))) + STATUS_H);
+    // A narrow image still leaves room for the status line's first words.
+    *win_w = std::min(room_w, std::max(*win_w, 320));
+}
+
+namespace {
+
+struct Editor {
+    EditorSetup setup;
+    EditModel model;
+    SDL_Surface* images[2] = {nullptr, nullptr};
+    int panels = 1;
+    SDL_Surface* screen = nullptr;
+    int win_w = 0, win_h = 0;
+    PairsFile file;
+
+    bool show_preview = false, hide_overlays = false, show_folds = false, show_help = false;
+    int frame = 5;
+    PreviewWorker worker;
+    PreviewResult shown;  // the newest result taken
+    long generation = 0;
+    PreviewRequest last_request;
+    bool requested = false;
+    double exact_ms = 0;  // how long the last exact preview took
+
+    // The pointer.
+    int pointer_x = 0, pointer_y = 0;
+    bool drawing = false;  // a new segment: from draw_from to the pointer
+    int draw_panel = 0, press_x = 0, press_y = 0;
+    Vec2 draw_from = {0, 0}, draw_to = {0, 0};
+    bool dragging_point = false;
+    bool panning = false;
+    int pan_x = 0, pan_y = 0;
+    std::string notice;
+    bool dump_wanted = false;
+};
+
+int panel_w(const Editor& e)
+{
+    return e.win_w / e.panels;
+}
+
+int panel_h(const Editor& e)
+{
+    return std::max(1, e.win_h - STATUS_H);
+}
+
+// The panel under window pixel (x, y), or -1 (the status line).
+int panel_at(const Editor& e, int x, int y)
+{
+    if (y >= panel_h(e) || x < 0)
+        return -1;
+    return std::min(e.panels - 1, x / panel_w(e));
+}
+
+bool preview_wanted(const Editor& e)
+{
+    return e.show_preview || e.show_folds;
+}
+
+void save(Editor* e, bool force)
+{
+    if (!pairs_file_save(&e->file, e->model, force) && e->file.failed)
+        std::fprintf(stderr, "%s: %s\n", PROGRAM, e->file.problem.c_str());
+}
+
+void request_preview(Editor* e)
+{
+    if (!preview_wanted(*e))
+        return;
+    PreviewRequest request;
+    request.pairs.assign(e->model.segments.begin(), e->model.segments.begin() + 2 * pair_count(e->model));
+    request.frame = e->frame;
+    request.folds = e->show_folds;
+    // While an end point is dragged, a preview coarse enough to keep up
+    // with the pointer: each factor quarters the work.
+    if (e->dragging_point)
+        request.reduce = coarse_factor(e->exact_ms);
+    if (e->requested && request.frame == e->last_request.frame && request.folds == e->last_request.folds
+        && request.reduce == e->last_request.reduce
+        && request.pairs.size() == e->last_request.pairs.size()
+        && std::equal(request.pairs.begin(), request.pairs.end(), e->last_request.pairs.begin(),
+                      [](const Segment& a, const Segment& b) {
+                          return a.x1 == b.x1 && a.y1 == b.y1 && a.x2 == b.x2 && a.y2 == b.y2;
+                      }))
+        return;
+    request.generation = ++e->generation;
+    e->last_request = request;
+    e->requested = true;
+    preview_request(&e->worker, std::move(request));
+}
+
+bool preview_current(const Editor& e)
+{
+    return e.shown.image && e.shown.generation == e.generation && e.shown.reduce == 1;
+}
+
+// Copies `image` (any depth; image pixel (x, y) at (x / reduce, y / reduce)
+// in it) into the panel's rectangle at the view's zoom, nearest pixel;
+// outside the image, dark grey.
+void draw_image(Editor* e, SDL_Surface* image, int reduce, int panel)
+{
+    SDL_Surface* screen = e->screen;
+    const EditView& v = e->model.view;
+    const int x0 = panel * panel_w(*e), w = panel_w(*e), h = panel_h(*e);
+    const Uint32 background = SDL_MapRGB(screen->format, 48, 48, 48);
+    std::vector<int> columns(w);
+    for (int px = 0; px < w; ++px) {
+        double ix = std::floor(std::floor(v.pan_x + px / v.zoom) / reduce);
+        columns[px] = ix >= 0 && ix < image->w ? static_cast<int>(ix) : -1;
+    }
+    lock_if_needed(image);
+    const bool same_format = image->format->BytesPerPixel == 4 && screen->format->BytesPerPixel == 4
+                          && image->format->Rmask == screen->format->Rmask
+                          && image->format->Gmask == screen->format->Gmask
+                          && image->format->Bmask == screen->format->Bmask;
+    for (int py = 0; py < h && py < screen->h; ++py) {
+        const double iy = std::floor(std::floor(v.pan_y + py / v.zoom) / reduce);
+        Uint8* row = static_cast<Uint8*>(screen->pixels) + row_offset(py, screen->pitch, 4);
+        Uint32* out = reinterpret_cast<Uint32*>(row) + x0;
+        if (iy < 0 || iy >= image->h) {
+            std::fill(out, out + w, background);
+            continue;
+        }
+        const int y = static_cast<int>(iy);
+        const Uint32* in = reinterpret_cast<const Uint32*>(static_cast<Uint8*>(image->pixels)
+                                                           + row_offset(y, image->pitch, 4));
+        for (int px = 0; px < w; ++px) {
+            const int x = columns[px];
+            if (x < 0) {
+                out[px] = background;
+            } else if (same_format) {
+                out[px] = in[x];
+            } else {
+                Uint8 r, g, b;
+                get_pixel(image, x, y, &r, &g, &b);
+                out[px] = SDL_MapRGB(screen->format, r, g, b);
+            }
+        }
+    }
+    unlock_if_needed(image);
+}
+
+void fill_rect(SDL_Surface* s, int x0, int y0, int x1, int y1, Uint8 r, Uint8 g, Uint8 b)
+{
+    SDL_Rect rect = {static_cast<Sint16>(x0), static_cast<Sint16>(y0), static_cast<Uint16>(std::max(0, x1 - x0)),
+                     static_cast<Uint16>(std::max(0, y1 - y0))};
+    SDL_FillRect(s, &rect, SDL_MapRGB(s->format, r, g, b));
+}
+
+// Text with a dark shadow, readable over any image.
+void shadow_text(SDL_Surface* s, const std::string& text, int x, int y, const Uint8* colour)
+{
+    draw_text(s, text.c_str(), x + 1, y + 1, 1, 0, 0, 0);
+    draw_text(s, text.c_str(), x, y, 1, colour[0], colour[1], colour[2]);
+}
+
+void draw_one_segment(Editor* e, int panel, const Segment& s, const Uint8* colour, const char* label, bool thick)
+{
+    const int x0 = panel * panel_w(*e);
+    Vec2 a = image_to_panel(e->model.view, s.x1, s.y1);
+    Vec2 b = image_to_panel(e->model.view, s.x2, s.y2);
+    const int ax = x0 + static_cast<int>(std::floor(a.x)), ay = static_cast<int>(std::floor(a.y));
+    const int bx = x0 + static_cast<int>(std::floor(b.x)), by = static_cast<int>(std::floor(b.y));
+    // Far-off end points are left to draw_segment's clipping, within reason.
+    const int limit = 1 << 20;
+    if (std::abs(ax) > limit || std::abs(ay) > limit || std::abs(bx) > limit || std::abs(by) > limit)
+        return;
+    for (int d = thick ? -1 : 0; d <= (thick ? 1 : 0); ++d) {
+        draw_segment(e->screen, ax, ay + d, bx, by + d, colour[0], colour[1], colour[2], false);
+        draw_segment(e->screen, ax + d, ay, bx + d, by, colour[0], colour[1], colour[2], false);
+    }
+    // The start: a filled square, since the direction matters to the warp.
+    fill_rect(e->screen, ax - 3, ay - 3, ax + 4, ay + 4, 0, 0, 0);
+    fill_rect(e->screen, ax - 2, ay - 2, ax + 3, ay + 3, colour[0], colour[1], colour[2]);
+    if (label)
+        shadow_text(e->screen, label, (ax + bx) / 2 + 5, (ay + by) / 2 + 4, colour);
+}
+
+void draw_overlays(Editor* e)
+{
+    const EditModel& m = e->model;
+    for (int panel = 0; panel < e->panels; ++panel) {
+        SDL_Rect clip = {static_cast<Sint16>(panel * panel_w(*e)), 0, static_cast<Uint16>(panel_w(*e)),
+                         static_cast<Uint16>(panel_h(*e))};
+        SDL_SetClipRect(e->screen, &clip);
+        for (int i = 0; i < static_cast<int>(m.segments.size()); ++i) {
+            if (!segment_on_panel(m, i, panel))
+                continue;
+            const int pair = i / 2;
+            const std::string label = std::to_string(pair + 1) + (m.mode == EDIT_WARP ? (i % 2 ? "B" : "A") : "");
+            draw_one_segment(e, panel, m.segments[i], PAIR_COLOURS[pair % PAIR_COLOUR_COUNT], label.c_str(),
+                             pair == m.selected);
+        }
+        if (e->drawing && e->draw_panel == panel) {
+            static const Uint8 white[3] = {255, 255, 255};
+            draw_one_segment(e, panel, {e->draw_from.x, e->draw_from.y, e->draw_to.x, e->draw_to.y}, white, nullptr,
+                             false);
+        }
+    }
+    SDL_SetClipRect(e->screen, nullptr);
+}
+
+std::string zoom_text(double zoom)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, zoom * 100 == std::floor(zoom * 100) ? "%.0f %%" : "%.1f %%", zoom * 100);
+    return text;
+}
+
+void draw_status(Editor* e)
+{
+    SDL_Surface* s = e->screen;
+    const int y = panel_h(*e);
+    fill_rect(s, 0, y, e->win_w, e->win_h, 24, 24, 24);
+    const EditModel& m = e->model;
+    std::string text = "pairs " + std::to_string(pair_count(m)) + "  " + zoom_text(m.view.zoom);
+    const int panel = panel_at(*e, e->pointer_x, e->pointer_y);
+    if (panel >= 0) {
+        Vec2 p = panel_to_image(m.view, e->pointer_x - panel * panel_w(*e), e->pointer_y);
+        text += "  x " + format_coordinate(p.x) + " y " + format_coordinate(p.y);
+    }
+    text += e->file.failed ? "  NOT SAVED" : e->file.saved ? "  saved" : "";
+    if (m.mode == EDIT_MORPH)
+        text += waiting_panel(m) ? "  draw on SECOND (right)" : "  draw on FIRST (left)";
+    if (m.mode == EDIT_WARP && pair_pending(m))
+        text += "  draw where it goes";
+    if (preview_wanted(*e)) {
+        text += m.mode == EDIT_MORPH ? "  frame t 0." + std::to_string(e->frame) : "  preview";
+        if (e->frame == 10 && m.mode == EDIT_MORPH)
+            text.replace(text.size() - 3, 3, "1.0");
+        if (!preview_current(*e))
+            text += " ...";
+    }
+    if (e->show_folds && e->shown.map)
+        text += "  " + fold_summary(e->shown.counts);
+    if (!e->notice.empty())
+        text += "  " + e->notice;
+    if (e->file.failed)
+        text += "  " + e->file.problem;
+    static const Uint8 grey[3] = {220, 220, 220};
+    draw_text(s, text.c_str(), 4, y + (STATUS_H - GLYPH_H) / 2, 1, grey[0], grey[1], grey[2]);
+}
+
+void draw_help(Editor* e)
+{
+    const int n = sizeof HELP_LINES / sizeof HELP_LINES[0];
+    const int line_h = GLYPH_H + 5;
+    int key_w = 0, what_w = 0;
+    for (const auto& line : HELP_LINES) {
+        key_w = std::max(key_w, text_width(line[0], 1));
+        what_w = std::max(what_w, text_width(line[1], 1));
+    }
+    const int x = 10, y = 10, gap = 18;
+    fill_rect(e->screen, x, y, x + key_w + gap + what_w + 16, y + n * line_h + 12, 0, 0, 0);
+    for (int i = 0; i < n; ++i) {
+        draw_text(e->screen, HELP_LINES[i][0], x + 8, y + 8 + i * line_h, 1, 255, 224, 0);
+        draw_text(e->screen, HELP_LINES[i][1], x + 8 + key_w + gap, y + 8 + i * line_h, 1, 255, 255, 255);
+    }
+}
+
+// What panel shows: the preview (or its fold map) on panel 0 when asked
+// for and ready, else the panel's image.
+SDL_Surface* panel_image(Editor* e, int panel, int* reduce)
+{
+    *reduce = 1;
+    if (panel != 0 || !preview_wanted(*e) || !e->shown.image)
+        return e->images[panel];
+    *reduce = e->shown.reduce;
+    return e->show_folds && e->shown.map && !e->hide_overlays ? e->shown.map.get() : e->shown.image.get();
+}
+
+void draw_all(Editor* e)
+{
+    lock_if_needed(e->screen);
+    for (int panel = 0; panel < e->panels; ++panel) {
+        int reduce;
+        SDL_Surface* image = panel_image(e, panel, &reduce);
+        draw_image(e, image, reduce, panel);
+    }
+    if (!e->hide_overlays)
+        draw_overlays(e);
+    unlock_if_needed(e->screen);
+    if (e->panels == 2)
+        fill_rect(e->screen, panel_w(*e) - 1, 0, panel_w(*e), panel_h(*e), 0, 0, 0);
+    draw_status(e);
+    if (e->show_help)
+        draw_help(e);
+    SDL_Flip(e->screen);
+}
+
+// Panel 0 as shown, where it shows the image, written as a BMP (tests).
+void dump_panel(Editor* e)
+{
+    const EditView& v = e->model.view;
+    const int w = std::min(panel_w(*e), static_cast<int>(std::floor((e->images[0]->w - v.pan_x) * v.zoom)));
+    const int h = std::min(panel_h(*e), static_cast<int>(std::floor((e->images[0]->h - v.pan_y) * v.zoom)));
+    SurfacePtr out(SDL_CreateRGBSurface(0, std::max(1, w), std::max(1, h), 32, 0, 0, 0, 0));
+    if (!out)
+        return;
+    lock_if_needed(e->screen);
+    for (int y = 0; y < out->h; ++y)
+        for (int x = 0; x < out->w; ++x) {
+            Uint8 r, g, b;
+            get_pixel(e->screen, x, y, &r, &g, &b);
+            put_pixel(out.get(), x, y, r, g, b);
+        }
+    unlock_if_needed(e->screen);
+    OutputTarget target;
+    std::string problem;
+    if (!output_prepare(e->setup.dump_path, &target, &problem)
+        || !output_commit(
+               target, [&](std::FILE* f, std::string* why) { return image_encode(out.get(), IMAGE_BMP, 92, f, why); },
+               &problem))
+        std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, e->setup.dump_path, problem.c_str());
+}
+
+bool set_video_mode(Editor* e, int w, int h)
+{
+    SDL_Surface* screen = SDL_SetVideoMode(w, h, 32, SDL_SWSURFACE | SDL_RESIZABLE);
+    if (!screen)
+        return false;
+    e->screen = screen;
+    e->win_w = screen->w;
+    e->win_h = screen->h;
+    view_set_fit(&e->model.view, e->images[0]->w, e->images[0]->h, panel_w(*e), panel_h(*e));
+    return true;
+}
+
+void set_zoom(Editor* e, double zoom, int x, int y)
+{
+    const int panel = std::max(0, panel_at(*e, x, y));
+    view_zoom_about(&e->model.view, zoom, x - panel * panel_w(*e), std::min(y, panel_h(*e) - 1));
+}
+
+void toggle_fit(Editor* e)
+{
+    EditView& v = e->model.view;
+    v.zoom = v.zoom == 1.0 && v.fit_zoom != 1.0 ? v.fit_zoom : 1.0;
+    v.pan_x = v.pan_y = 0;
+}
+
+void pan_by(Editor* e, int dx, int dy)
+{
+    EditView& v = e->model.view;
+    v.pan_x += dx / v.zoom;
+    v.pan_y += dy / v.zoom;
+    if (v.zoom == 1.0) {
+        v.pan_x = std::round(v.pan_x);
+        v.pan_y = std::round(v.pan_y);
+    }
+}
+
+Vec2 pointer_image(const Editor& e, int x, int y, int panel)
+{
+    return panel_to_image(e.model.view, x - panel * panel_w(e), std::min(y, panel_h(e) - 1));
+}
+
+void on_press(Editor* e, int x, int y)
+{
+    e->notice.clear();
+    const int panel = panel_at(*e, x, y);
+    if (panel < 0)
+        return;
+    int segment, end;
+    if (!e->hide_overlays && hit_end_point(e->model, panel, x - panel * panel_w(*e), y, &segment, &end)) {
+        drag_begin(&e->model, segment, end);
+        e->dragging_point = true;
+        return;
+    }
+    if (panel != waiting_panel(e->model)) {
+        e->notice = waiting_panel(e->model) ? "this pair waits for its segment on SECOND (right)"
+                                            : "a pair begins on FIRST (left)";
+        // A click there still selects.
+        const int pair = hit_pair(e->model, panel, x - panel * panel_w(*e), y);
+        if (pair >= 0)
+            select_pair(&e->model, pair);
+        return;
+    }
+    e->drawing = true;
+    e->draw_panel = panel;
+    e->press_x = x;
+    e->press_y = y;
+    e->draw_from = e->draw_to = pointer_image(*e, x, y, panel);
+}
+
+void on_motion(Editor* e, int x, int y)
+{
+    e->pointer_x = x;
+    e->pointer_y = y;
+    if (e->dragging_point) {
+        const int panel = segment_on_panel(e->model, e->model.drag_segment, 1) && e->panels == 2 ? 1 : 0;
+        Vec2 p = pointer_image(*e, x, y, panel);
+        drag_move(&e->model, p.x, p.y);
+    } else if (e->drawing) {
+        e->draw_to = pointer_image(*e, x, y, e->draw_panel);
+    } else if (e->panning) {
+        pan_by(e, e->pan_x - x, e->pan_y - y);
+        e->pan_x = x;
+        e->pan_y = y;
+    }
+}
+
+void on_release(Editor* e, int x, int y)
+{
+    on_motion(e, x, y);
+    if (e->dragging_point) {
+        e->dragging_point = false;
+        if (drag_end(&e->model))
+            save(e, false);
+        return;
+    }
+    if (!e->drawing)
+        return;
+    e->drawing = false;
+    const bool moved = (x != e->press_x || y != e->press_y)
+                    && (e->draw_from.x != e->draw_to.x || e->draw_from.y != e->draw_to.y);
+    if (!moved) {
+        select_pair(&e->model, hit_pair(e->model, e->draw_panel, x - e->draw_panel * panel_w(*e), y));
+        return;
+    }
+    add_segment(&e->model, {e->draw_from.x, e->draw_from.y, e->draw_to.x, e->draw_to.y});
+    save(e, false);
+}
+
+// Returns true to quit.
+bool on_key(Editor* e, const SDL_keysym& key)
+{
+    const bool ctrl = key.mod & KMOD_CTRL, shift = key.mod & KMOD_SHIFT;
+    const Uint16 ch = key.unicode;
+    e->notice.clear();
+    if (key.sym == SDLK_ESCAPE || (key.sym == SDLK_q && !ctrl))
+        return true;
+    if (ctrl && (key.sym == SDLK_y || (key.sym == SDLK_z && shift))) {
+        if (!e->drawing && redo(&e->model))
+            save(e, false);
+    } else if (ctrl && key.sym == SDLK_z) {
+        if (!e->drawing && undo(&e->model))
+            save(e, false);
+    } else if (ctrl && key.sym == SDLK_s) {
+        save(e, true);
+    } else if (key.sym == SDLK_DELETE || key.sym == SDLK_BACKSPACE) {
+        if (!e->drawing && !e->dragging_point && remove_selected_pair(&e->model))
+            save(e, false);
+    } else if (key.sym == SDLK_F1 || ch == '?') {
+        e->show_help = !e->show_help;
+    } else if (ch == '+' || key.sym == SDLK_PLUS || key.sym == SDLK_KP_PLUS || key.sym == SDLK_EQUALS) {
+        set_zoom(e, next_zoom(e->model.view, 1), e->pointer_x, e->pointer_y);
+    } else if (ch == '-' || key.sym == SDLK_MINUS || key.sym == SDLK_KP_MINUS) {
+        set_zoom(e, next_zoom(e->model.view, -1), e->pointer_x, e->pointer_y);
+    } else if (key.sym == SDLK_z) {
+        toggle_fit(e);
+    } else if (key.sym == SDLK_LEFT || key.sym == SDLK_RIGHT || key.sym == SDLK_UP || key.sym == SDLK_DOWN) {
+        pan_by(e, key.sym == SDLK_LEFT ? -PAN_STEP : key.sym == SDLK_RIGHT ? PAN_STEP : 0,
+               key.sym == SDLK_UP ? -PAN_STEP : key.sym == SDLK_DOWN ? PAN_STEP : 0);
+    } else if (key.sym == SDLK_TAB) {
+        e->show_preview = !e->show_preview;
+    } else if (key.sym == SDLK_h) {
+        e->hide_overlays = !e->hide_overlays;
+    } else if (key.sym == SDLK_o) {
+        e->show_folds = !e->show_folds;
+    } else if (key.sym >= SDLK_0 && key.sym <= SDLK_9) {
+        e->frame = key.sym - SDLK_0;
+    } else if (key.sym == SDLK_F12 && e->setup.dump_path) {
+        e->dump_wanted = true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second, std::vector<Segment> segments,
+               std::vector<PairsComment> comments)
+{
+    Editor e;
+    e.setup = setup;
+    e.images[0] = first;
+    e.images[1] = second;
+    e.panels = second ? 2 : 1;
+    e.model.mode = setup.mode;
+    e.model.image_w = first->w;
+    e.model.image_h = first->h;
+    e.model.segments = std::move(segments);
+    e.model.comments = std::move(comments);
+    e.file.name = setup.pairs_name;
+    e.file.heading = pairs_heading(setup.mode, setup.first_name, setup.second_name ? setup.second_name : "");
+    pairs_file_start(&e.file, setup.pairs_exist ? &e.model : nullptr);
+
+    const SDL_VideoInfo* info = SDL_GetVideoInfo();
+    int screen_w = info && info->current_w > 0 ? info->current_w : 1024;
+    int screen_h = info && info->current_h > 0 ? info->current_h : 768;
+    int w, h;
+    double zoom;
+    window_size(first->w, first->h, e.panels, screen_w, screen_h, &w, &h, &zoom);
+    std::string title = std::string(PROGRAM) + " - " + (setup.mode == EDIT_WARP ? setup.first_name : setup.first_name
+                        + std::string(" to ") + setup.second_name) + " - " + setup.pairs_name;
+    SDL_WM_SetCaption(title.c_str(), PROGRAM);
+    if (!set_video_mode(&e, w, h)) {
+        std::fprintf(stderr, "%s: cannot open a %d x %d window: %s\n", PROGRAM, w, h, SDL_GetError());
+        return 1;
+    }
+    e.model.view.zoom = zoom;
+    SDL_EnableUNICODE(1);
+    SDL_EnableKeyRepeat(SDL_DEFAULT_REPEAT_DELAY, SDL_DEFAULT_REPEAT_INTERVAL);
+
+    PreviewSetup preview;
+    preview.mode = setup.mode;
+    preview.first = first;
+    preview.second = second;
+    preview.params = setup.params;
+    preview.threads = setup.threads;
+    preview_start(&e.worker, preview);
+
+    bool done = false, redraw = true;
+    SDL_Event event;
+    while (!done) {
+        bool any = false;
+        while (SDL_PollEvent(&event)) {
+            any = true;
+            switch (event.type) {
+            case SDL_QUIT:
+                done = true;
+                break;
+            case SDL_KEYDOWN:
+                done = on_key(&e, event.key.keysym) || done;
+                break;
+            case SDL_MOUSEMOTION:
+                on_motion(&e, event.motion.x, event.motion.y);
+                break;
+            case SDL_MOUSEBUTTONDOWN:
+                if (event.button.button == SDL_BUTTON_LEFT)
+                    on_press(&e, event.button.x, event.button.y);
+                else if (event.button.button == SDL_BUTTON_MIDDLE) {
+                    e.panning = true;
+                    e.pan_x = event.button.x;
+                    e.pan_y = event.button.y;
+                } else if (event.button.button == SDL_BUTTON_WHEELUP || event.button.button == SDL_BUTTON_WHEELDOWN)
+                    set_zoom(&e, next_zoom(e.model.view, event.button.button == SDL_BUTTON_WHEELUP ? 1 : -1),
+                             event.button.x, event.button.y);
+                break;
+            case SDL_MOUSEBUTTONUP:
+                if (event.button.button == SDL_BUTTON_LEFT)
+                    on_release(&e, event.button.x, event.button.y);
+                else if (event.button.button == SDL_BUTTON_MIDDLE)
+                    e.panning = false;
+                break;
+            case SDL_VIDEORESIZE:
+                if (!set_video_mode(&e, std::max(64, event.resize.w), std::max(STATUS_H + 16, event.resize.h))) {
+                    std::fprintf(stderr, "%s: cannot resize the window: %s\n", PROGRAM, SDL_GetError());
+                    done = true;
+                }
+                break;
+            default:
+                break;
+            }
+        }
+        redraw = redraw || any;
+        request_preview(&e);
+        if (preview_take(&e.worker, &e.shown)) {
+            redraw = true;
+            if (e.shown.reduce == 1)
+                e.exact_ms = e.shown.milliseconds;
+        }
+        if (redraw) {
+            draw_all(&e);
+            redraw = false;
+        }
+        if (e.dump_wanted && (!preview_wanted(e) || preview_current(e))) {
+            dump_panel(&e);
+            e.dump_wanted = false;
+        }
+        if (!any)
+            SDL_Delay(5);
+    }
+    preview_stop(&e.worker);
+    return 0;
+}

@@ -1,0 +1,36 @@
+// The editor's window: SDL 1.2 events and drawing over the model of
+// edit/model.h and the preview of edit/preview.h. The window holds one
+// panel (warp mode) or two side by side (morph mode: FIRST, then SECOND)
+// and a status line below them; drawing goes through raster/ (segments,
+// text in the bitmap font). Every change is saved at once.
+#pragma once
+#include <SDL.h>
+
+#include <string>
+#include <vector>
+
+#include "edit/model.h"
+#include "warp/warp.h"
+
+enum { STATUS_H = 12 };
+
+struct EditorSetup {
+    EditMode mode = EDIT_WARP;
+    const char* first_name = nullptr;
+    const char* second_name = nullptr;
+    const char* pairs_name = nullptr;
+    bool pairs_exist = false;  // loaded from the file (else it is made at the first change)
+    WarpParams params;
+    int threads = 0;
+    const char* dump_path = nullptr;  // tests: F12 writes panel 0 as shown here (a BMP)
+};
+
+// The window size for images of w x h in `panels` panels on a screen of
+// screen_w x screen_h: the images at *zoom (1, or less to fit), never
+// larger than the screen.
+void window_size(int w, int h, int panels, int screen_w, int screen_h, int* win_w, int* win_h, double* zoom);
+
+// Opens the window and runs until the user quits or the window closes.
+// Returns the exit status.
+int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second, std::vector<Segment> segments,
+               std::vector<PairsComment> comments);

@@ -1,0 +1,199 @@
+#!/usr/bin/env bash
+# tavrosk-edit in a private Xvfb, driven by xdotool: pairs drawn in warp and
+# morph mode and read back from the file; an end point dragged; a pair
+# selected and deleted, undone and redone; SIGKILL after a change and a
+# restart that loads the file; the preview with overlays hidden compared
+# pixel for pixel with tavrosk-warp and frame k of tavrosk-morph --frames 11
+# (the editor's test dump of its panel, F12 with TAVROSK_EDIT_DUMP set); a
+# large image opens within the screen. Also leaves a screenshot of the
+# editor in BUILD_DIR/tavrosk-edit.png for the README (docs/images/).
+# Usage: edit_e2e.sh BUILD_DIR DATA_DIR DISPLAY [SEND_CLOSE]
+set -uo pipefail
+build=$1 data=$2 display=$3 send_close=${4:-}
+. "$(dirname "$0")/../support/xharness.sh"
+xh_init
+xh_need_x
+xh_start_xvfb "$display"
+edit=$build/tavrosk-edit
+cd "$XH_TMP" || exit 1
+
+# start ARGS...: runs the editor in the background and waits for its window ($wid).
+start() {
+    TAVROSK_EDIT_DUMP=$XH_TMP/dump.bmp "$edit" "$@" >"$XH_TMP/stdout" 2>"$XH_TMP/stderr" &
+    XH_APP_PID=$!
+    wid=$(xh_wait_window 20) || exit 1
+}
+drag() {
+    xdotool mousemove --window "$wid" "$1" "$2" mousedown 1 mousemove --window "$wid" $(( ($1 + $3) / 2 )) \
+        $(( ($2 + $4) / 2 )) mousemove --window "$wid" "$3" "$4" mouseup 1
+}
+click() {
+    xdotool mousemove --window "$wid" "$1" "$2" click 1
+}
+key() {
+    xdotool key --window "$wid" "$@" 2>/dev/null
+}
+# holds FILE TEXT: waits until FILE holds exactly TEXT (lines given as printf %s\n arguments).
+holds() {
+    local file=$1 want i
+    shift
+    want=$(printf '%s\n' "$@")
+    for i in $(seq 100); do
+        [ "$(cat "$file" 2>/dev/null)" = "$want" ] && return 0
+        xh_running || xh_fail "the editor ended while waiting for $file"
+        sleep 0.05
+    done
+    echo "--- $file:"; cat "$file"; echo "--- wanted:"; echo "$want"
+    xh_fail "$file does not hold what was drawn"
+}
+# dump OUT: the panel as shown, once the preview is up to date.
+dump() {
+    rm -f dump.bmp
+    key F12
+    local i
+    for i in $(seq 200); do
+        [ -s dump.bmp ] && { mv dump.bmp "$1"; return 0; }
+        sleep 0.05
+    done
+    xh_fail "no dump of the panel"
+}
+no_temporaries() {
+    [ -z "$(find . -name '.*.??????' -newer "$edit")" ] || xh_fail "temporaries left: $(ls -A)"
+}
+
+heading="# tavrosk-edit: warp pairs for $data/sample.bmp"
+echo "warp mode: two pairs drawn at 100 %"
+start "$data/sample.bmp" pairs.txt
+[[ $(xdotool getwindowname "$wid") == tavrosk-edit* ]] || xh_fail "window title '$(xdotool getwindowname "$wid")'"
+drag 100 100 200 150
+drag 120 300 250 280
+drag 400 50 500 200
+[ ! -e pairs.txt ] || [ "$(grep -c '^[0-9]' pairs.txt)" = 2 ] || xh_fail "a waiting first segment was saved"
+drag 420 80 560 180
+holds pairs.txt "$heading" "100 100 200 150" "120 300 250 280" "400 50 500 200" "420 80 560 180"
+
+echo "an end point dragged, then a click on the first pair, Delete, undo, redo"
+drag 200 150 210 165
+holds pairs.txt "$heading" "100 100 210 165" "120 300 250 280" "400 50 500 200" "420 80 560 180"
+click 150 125
+key Delete
+holds pairs.txt "$heading" "400 50 500 200" "420 80 560 180"
+key ctrl+z
+holds pairs.txt "$heading" "100 100 210 165" "120 300 250 280" "400 50 500 200" "420 80 560 180"
+key ctrl+z
+holds pairs.txt "$heading" "100 100 200 150" "120 300 250 280" "400 50 500 200" "420 80 560 180"
+key ctrl+y
+key ctrl+shift+z
+holds pairs.txt "$heading" "400 50 500 200" "420 80 560 180"
+key ctrl+z
+
+echo "a save that fails is reported and kept in memory; Ctrl+S saves once it can"
+chmod a-w pairs.txt
+drag 30 400 60 460
+drag 30 440 70 470
+for i in $(seq 100); do grep -q 'pairs.txt: is read-only; not replaced' "$XH_TMP/stderr" && break; sleep 0.05; done
+[ "$(tail -n 1 "$XH_TMP/stderr")" = "tavrosk-edit: pairs.txt: is read-only; not replaced" ] \
+    || xh_fail "no message for the failed save: $(cat "$XH_TMP/stderr")"
+chmod u+w pairs.txt
+key ctrl+s
+holds pairs.txt "$heading" "100 100 210 165" "120 300 250 280" "400 50 500 200" "420 80 560 180" \
+    "30 400 60 460" "30 440 70 470"
+select_and_delete() { click "$1" "$2"; key Delete; }
+select_and_delete 45 430
+holds pairs.txt "$heading" "100 100 210 165" "120 300 250 280" "400 50 500 200" "420 80 560 180"
+
+echo "the preview with overlays hidden is tavrosk-warp's result"
+key Tab h
+dump shown.bmp
+"$build/tavrosk-warp" "$data/sample.bmp" pairs.txt warped.bmp || xh_fail "tavrosk-warp"
+xh_same shown.bmp warped.bmp || xh_fail "the preview differs from tavrosk-warp's result"
+
+echo "SIGKILL after a change: the file holds it, a restart (with other weights) loads it"
+key h
+drag 300 400 350 420
+drag 300 420 360 450
+holds pairs.txt "$heading" "100 100 210 165" "120 300 250 280" "400 50 500 200" "420 80 560 180" \
+    "300 400 350 420" "300 420 360 450"
+kill -KILL "$XH_APP_PID"
+wait "$XH_APP_PID" 2>/dev/null
+XH_APP_PID=
+no_temporaries
+cp pairs.txt before-restart.txt
+start -p 1 -a 0.5 -b 2 "$data/sample.bmp" pairs.txt
+key Tab h
+dump restarted.bmp
+"$build/tavrosk-warp" -p 1 -a 0.5 -b 2 "$data/sample.bmp" pairs.txt warped2.bmp || xh_fail "tavrosk-warp"
+"$build/tavrosk-warp" "$data/sample.bmp" pairs.txt default.bmp || xh_fail "tavrosk-warp"
+xh_same default.bmp warped2.bmp >/dev/null && xh_fail "-p 1 -a 0.5 -b 2 change nothing: the check cannot tell"
+xh_same restarted.bmp warped2.bmp || xh_fail "after a restart the preview is not that of the saved pairs"
+cmp -s pairs.txt before-restart.txt || xh_fail "starting changed the file"
+key Escape
+xh_wait_exit 10 || xh_fail "Esc: status $?"
+
+echo "morph mode: pairs drawn on both panels, frame 3 of 11 against tavrosk-morph"
+convert "$data/sample.bmp" -crop 320x240+160+120 +repage a.bmp && convert "$data/sample2.bmp" -crop 320x240+160+120 \
+    +repage b.bmp || xh_fail "convert"
+morph_heading="# tavrosk-edit: morph pairs from a.bmp to b.bmp"
+start a.bmp b.bmp m.txt
+drag 20 30 120 40
+drag 470 60 330 50      # SECOND, at x 320 + 10..150: taken right to left
+drag 350 100 400 200    # on SECOND while FIRST's segment is due: not taken
+drag 50 150 150 200
+drag 370 160 480 210
+holds m.txt "$morph_heading" "20 30 120 40" "150 60 10 50" "50 150 150 200" "50 160 160 210"
+key 3 Tab h
+dump frame.bmp
+"$build/tavrosk-morph" -q --frames 11 --range 3-3 a.bmp b.bmp m.txt f%02d.bmp || xh_fail "tavrosk-morph"
+xh_same frame.bmp f03.bmp || xh_fail "the morph preview differs from frame 3 of tavrosk-morph --frames 11"
+kill -TERM "$XH_APP_PID"
+xh_wait_exit 10
+status=$?
+[ "$status" = 143 ] || xh_fail "SIGTERM: status $status, not death by the signal"
+no_temporaries
+
+echo "zoomed in by the wheel and panned by a key, coordinates are saved to 1/100 pixel"
+start "$data/sample.bmp" zoom.txt
+xdotool mousemove --window "$wid" 0 0 click 4    # 150 % about the corner
+drag 150 150 301 226
+drag 150 300 2 452
+holds zoom.txt "$heading" "100 100 200.67 150.67" "100 200 1.33 301.33"
+key Right                                          # 50 screen pixels: 33.33 image pixels
+drag 150 30 300 30
+drag 150 60 300 60
+holds zoom.txt "$heading" "100 100 200.67 150.67" "100 200 1.33 301.33" "133.33 20 233.33 20" \
+    "133.33 40 233.33 40"
+key Escape
+xh_wait_exit 10 || xh_fail "Esc: status $?"
+
+echo "the README's screenshot: the sample morph's pairs, the frame at t = 0.5 beside SECOND"
+cp "$data/morph_pairs.txt" shot.txt
+start "$data/sample.bmp" "$data/sample2.bmp" shot.txt
+key Tab
+dump shot.bmp
+import -window root -crop "$(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: //p')+0+0" +repage \
+    "$build/tavrosk-edit.png"
+key Escape
+xh_wait_exit 10 || xh_fail "Esc: status $?"
+cmp -s shot.txt "$data/morph_pairs.txt" || xh_fail "looking changed the file"
+
+echo "a large image opens within the screen"
+convert "$data/sample.bmp" -resize '3000x2000!' large.png || xh_fail "convert"
+start large.png large.txt
+read -r w h < <(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\)/\1 \2/p')
+[ "$w" -le 1024 ] && [ "$h" -le 768 ] || xh_fail "a 3000 x 2000 image opened a $w x $h window on a 1024 x 768 screen"
+key z                                              # from the fit to 100 %: whole pixels again
+drag 10 10 50 50
+drag 10 20 60 60
+holds large.txt "# tavrosk-edit: warp pairs for large.png" "10 10 50 50" "10 20 60 60"
+key q
+xh_wait_exit 10 || xh_fail "Q: status $?"
+if [ -n "$send_close" ]; then
+    echo "closing the window ends the editor with status 0"
+    start "$data/sample.bmp" close.txt
+    "$send_close" "$wid" || xh_fail "send_close"
+    xh_wait_exit 10 || xh_fail "closed window: status $?"
+    [ ! -e close.txt ] || xh_fail "close.txt made without a change"
+else
+    echo "close request not tried: no send_close helper"
+fi
+echo "ok"

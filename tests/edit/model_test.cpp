@@ -1,0 +1,316 @@
+// The editor's model driven directly: hit tests at several zooms, coordinate
+// rounding, undo and redo over every kind of change, what the pairs file
+// holds, and the window's size on a screen.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "edit/editor.h"
+#include "edit/model.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct HitCase {
+    double zoom, pan_x, pan_y;
+    int px, py;
+    bool hit;
+};
+
+// One segment from image (100, 50) to (140, 50); the pointer before its start.
+TEST(EditModel, EndPointHitWithinSixScreenPixelsAtEveryZoom)
+{
+    const HitCase cases[] = {
+        {1, 0, 0, 94, 50, true},    {1, 0, 0, 93, 50, false},   {2, 0, 0, 195, 100, true},
+        {2, 0, 0, 193, 100, false}, {0.5, 0, 0, 45, 25, true},  {0.5, 0, 0, 43, 25, false},
+        {4, 90, 40, 36, 36, true},  {4, 90, 40, 35, 35, false}, {0.25, 0, 0, 25, 18, true},
+    };
+    for (const HitCase& c : cases) {
+        EditModel m;
+        m.view.zoom = c.zoom;
+        m.view.pan_x = c.pan_x;
+        m.view.pan_y = c.pan_y;
+        m.segments = {{100, 50, 140, 50}};
+        int segment = -1, end = -1;
+        EXPECT_EQ(hit_end_point(m, 0, c.px, c.py, &segment, &end), c.hit)
+            << "zoom " << c.zoom << " at " << c.px << "," << c.py;
+        if (c.hit) {
+            EXPECT_EQ(end, 0);
+        }
+        EXPECT_EQ(hit_pair(m, 0, c.px, c.py), c.hit ? 0 : -1) << "zoom " << c.zoom;
+    }
+}
+
+TEST(EditModel, MorphPanelsHitOnlyTheirOwnSegments)
+{
+    EditModel m;
+    m.mode = EDIT_MORPH;
+    m.segments = {{10, 10, 50, 10}, {10, 10, 50, 30}, {100, 100, 120, 100}};
+    int segment, end;
+    ASSERT_TRUE(hit_end_point(m, 0, 50, 12, &segment, &end));
+    EXPECT_EQ(segment, 0);
+    EXPECT_EQ(end, 1);
+    ASSERT_TRUE(hit_end_point(m, 1, 50, 28, &segment, &end));
+    EXPECT_EQ(segment, 1);
+    EXPECT_FALSE(hit_end_point(m, 1, 100, 100, &segment, &end));
+    EXPECT_EQ(hit_pair(m, 1, 30, 21), 0);
+    EXPECT_EQ(waiting_panel(m), 1);
+    m.segments.pop_back();
+    EXPECT_EQ(waiting_panel(m), 0);
+}
+
+struct RoundCase {
+    double zoom, pan_x;
+    int px;
+    double expected;
+};
+
+TEST(EditModel, CoordinatesAreWholeAtFullSizeAndHundredthsOtherwise)
+{
+    const RoundCase cases[] = {
+        {1, 10, 5, 15}, {1, 0, 639, 639}, {2, 0, 5, 2.5}, {3, 0, 10, 3.33},
+        {0.3, 0, 10, 33.33}, {1.5, 7.25, 1, 7.92}, {0.75, 0, 2, 2.67},
+    };
+    for (const RoundCase& c : cases) {
+        EditView v;
+        v.zoom = c.zoom;
+        v.pan_x = v.pan_y = c.pan_x;
+        Vec2 p = panel_to_image(v, c.px, c.px);
+        EXPECT_EQ(p.x, c.expected) << "zoom " << c.zoom << " pixel " << c.px;
+        EXPECT_EQ(p.y, c.expected);
+        EXPECT_EQ(std::strtod(format_coordinate(p.x).c_str(), nullptr), p.x);
+    }
+    const std::pair<double, const char*> written[] = {
+        {100, "100"}, {3.33, "3.33"}, {-0.5, "-0.5"}, {0.1, "0.1"}, {-0.0, "0"}, {1e20, "1e+20"},
+    };
+    for (const auto& [value, text] : written)
+        EXPECT_EQ(format_coordinate(value), text);
+}
+
+TEST(EditModel, ZoomingToFullSizeKeepsThePointUnderThePointerAndAWholePan)
+{
+    EditView v;
+    v.zoom = 0.5;
+    v.pan_x = 3;
+    view_zoom_about(&v, 2, 100, 40);  // image point (203, 83) stays under (100, 40)
+    EXPECT_DOUBLE_EQ(v.pan_x + 100 / v.zoom, 203);
+    EXPECT_DOUBLE_EQ(v.pan_y + 40 / v.zoom, 80);
+    v.pan_x = 10.3;
+    view_zoom_about(&v, 1, 7, 7);
+    EXPECT_EQ(v.pan_x, std::round(v.pan_x));
+    EXPECT_EQ(v.pan_y, std::round(v.pan_y));
+    v.fit_zoom = 0.4;
+    v.zoom = 0.5;
+    EXPECT_EQ(next_zoom(v, -1), 0.4);
+    EXPECT_EQ(next_zoom(v, 1), 2.0 / 3);
+    v.zoom = 2.0 / 3;
+    EXPECT_EQ(next_zoom(v, 1), 1.0);
+}
+
+// Every kind of change, then undone one by one back to the start and
+// redone to the end: each step gives the state recorded before it.
+TEST(EditModel, UndoAndRedoEveryKindOfChange)
+{
+    EditModel m;
+    std::vector<std::vector<Segment>> states = {m.segments};
+    auto keep = [&] { states.push_back(m.segments); };
+    add_segment(&m, {1, 1, 5, 5});
+    keep();
+    add_segment(&m, {2, 2, 6, 6});
+    keep();
+    add_segment(&m, {10, 10, 20, 20});
+    keep();
+    add_segment(&m, {11, 11, 21, 21});
+    keep();
+    drag_begin(&m, 2, 1);
+    drag_move(&m, 30, 31);
+    drag_move(&m, 32, 33);
+    ASSERT_TRUE(drag_end(&m));
+    keep();
+    select_pair(&m, 0);
+    ASSERT_TRUE(remove_selected_pair(&m));
+    keep();
+    ASSERT_EQ(m.segments.size(), 2u);
+    EXPECT_EQ(m.segments[0].x2, 32);
+    EXPECT_EQ(m.segments[0].y2, 33);
+    add_segment(&m, {7, 7, 8, 8});  // a first segment still waiting
+    keep();
+
+    auto same = [](const std::vector<Segment>& a, const std::vector<Segment>& b) {
+        if (a.size() != b.size())
+            return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (a[i].x1 != b[i].x1 || a[i].y1 != b[i].y1 || a[i].x2 != b[i].x2 || a[i].y2 != b[i].y2)
+                return false;
+        return true;
+    };
+    for (size_t i = states.size() - 1; i > 0; --i) {
+        ASSERT_TRUE(undo(&m));
+        EXPECT_TRUE(same(m.segments, states[i - 1])) << "undo to state " << i - 1;
+    }
+    EXPECT_FALSE(undo(&m));
+    for (size_t i = 1; i < states.size(); ++i) {
+        ASSERT_TRUE(redo(&m));
+        EXPECT_TRUE(same(m.segments, states[i])) << "redo to state " << i;
+    }
+    EXPECT_FALSE(redo(&m));
+    // A new change after an undo drops what could be redone.
+    ASSERT_TRUE(undo(&m));
+    add_segment(&m, {0, 0, 1, 1});
+    EXPECT_FALSE(redo(&m));
+}
+
+TEST(EditModel, ADragThatDoesNotMoveAndARemovalWithoutSelectionAreNoChanges)
+{
+    EditModel m;
+    m.segments = {{1, 1, 5, 5}, {2, 2, 6, 6}};
+    drag_begin(&m, 1, 0);
+    drag_move(&m, 2, 2);
+    EXPECT_FALSE(drag_end(&m));
+    EXPECT_EQ(m.selected, 0);
+    EXPECT_TRUE(m.undo.empty());
+    select_pair(&m, -1);
+    EXPECT_FALSE(remove_selected_pair(&m));
+    EXPECT_TRUE(m.undo.empty());
+}
+
+TEST(EditModel, HistoryHoldsAtLeastAHundredSteps)
+{
+    EditModel m;
+    for (int i = 0; i < 150; ++i)
+        add_segment(&m, {0, 0, 1.0 + i, 1});
+    int undone = 0;
+    while (undo(&m))
+        ++undone;
+    EXPECT_GE(undone, 100);
+    EXPECT_EQ(m.segments.size(), 150u - undone);
+}
+
+class EditFile : public ScratchDirTest {};
+
+TEST_F(EditFile, OnlyCompletePairsAreSavedWithTheHeadingAndTheCommentsWhereTheyStood)
+{
+    const std::string name = at("pairs.txt");
+    write_file(name, "# tavrosk-edit: warp pairs for old.png\n# eyes\n1 2 3 4  # the eye\n5 6 7 8\n\n  # end\n");
+    EditModel m;
+    std::string message;
+    ASSERT_TRUE(load_pairs_file(name.c_str(), &m.segments, &m.comments, &message)) << message;
+    ASSERT_EQ(m.comments.size(), 3u);
+    add_segment(&m, {9.25, 10, 11, 12.5});  // waits for its second
+    const std::string heading = pairs_heading(EDIT_WARP, "photo.jpg", "");
+    auto save = [&] { ASSERT_TRUE(save_pairs_file(name, pairs_file_text(m, heading), &message)) << message; };
+    save();
+    EXPECT_EQ(read_file(name), "# tavrosk-edit: warp pairs for photo.jpg\n# eyes\n1 2 3 4\n5 6 7 8\n\n  # end\n");
+    add_segment(&m, {-1.5, 0.01, 100, 200});
+    save();
+    EXPECT_EQ(read_file(name), "# tavrosk-edit: warp pairs for photo.jpg\n# eyes\n1 2 3 4\n5 6 7 8\n\n  # end\n"
+                               "9.25 10 11 12.5\n-1.5 0.01 100 200\n");
+    std::vector<Segment> back;
+    std::vector<PairsComment> comments;
+    ASSERT_TRUE(load_pairs_file(name.c_str(), &back, &comments, &message)) << message;
+    ASSERT_EQ(back.size(), 4u);
+    EXPECT_EQ(back[2].x1, 9.25);
+    EXPECT_EQ(back[3].y1, 0.01);
+    EXPECT_EQ(comments.size(), 3u);  // the heading is not kept twice
+    select_pair(&m, 0);
+    ASSERT_TRUE(remove_selected_pair(&m));
+    save();
+    EXPECT_EQ(read_file(name), "# tavrosk-edit: warp pairs for photo.jpg\n# eyes\n\n  # end\n"
+                               "9.25 10 11 12.5\n-1.5 0.01 100 200\n");
+    EXPECT_EQ(pairs_heading(EDIT_MORPH, "a.png", "b.png"), "# tavrosk-edit: morph pairs from a.png to b.png");
+}
+
+TEST_F(EditFile, LoadingTakesAFileWithoutPairsAndRefusesWhatTavroskWarpRefuses)
+{
+    struct Case {
+        const char* text;
+        bool ok;
+        const char* message;  // after the file name
+    };
+    const Case cases[] = {
+        {"# tavrosk-edit: warp pairs for a.png\n", true, ""},
+        {"", true, ""},
+        {"1 2 3 4\n5 6 7 8\n9 9 9 9\n", false, ": 3 segments, an odd count; every pair needs two lines"},
+        {"1 2 3 4\n5 6 7\n", false, ":2: expected four numbers, found 3"},
+    };
+    const std::string name = at("p.txt");
+    for (const Case& c : cases) {
+        write_file(name, c.text);
+        std::vector<Segment> segments;
+        std::vector<PairsComment> comments;
+        std::string message;
+        EXPECT_EQ(load_pairs_file(name.c_str(), &segments, &comments, &message), c.ok) << c.text;
+        if (!c.ok) {
+            EXPECT_EQ(message, name + c.message);
+        }
+    }
+}
+
+// The file is made at the first complete pair, written again at each change
+// only, and after a failed write retried by the next save, changed or not.
+TEST_F(EditFile, SavingWritesChangesAndRetriesAfterAFailure)
+{
+    PairsFile file;
+    file.name = at("new.txt");
+    file.heading = "# h";
+    pairs_file_start(&file, nullptr);
+    EditModel m;
+    add_segment(&m, {1, 2, 3, 4});
+    EXPECT_FALSE(pairs_file_save(&file, m, false));
+    EXPECT_FALSE(std::filesystem::exists(file.name));
+    add_segment(&m, {5, 6, 7, 8});
+    EXPECT_TRUE(pairs_file_save(&file, m, false));
+    EXPECT_FALSE(pairs_file_save(&file, m, false));
+    chmod(file.name.c_str(), 0444);
+    add_segment(&m, {9, 9, 9, 8});
+    add_segment(&m, {9, 9, 9, 7});
+    EXPECT_FALSE(pairs_file_save(&file, m, false));
+    EXPECT_TRUE(file.failed);
+    EXPECT_EQ(file.problem, file.name + ": is read-only; not replaced");
+    EXPECT_EQ(read_file(file.name), "# h\n1 2 3 4\n5 6 7 8\n");
+    chmod(file.name.c_str(), 0644);
+    EXPECT_TRUE(pairs_file_save(&file, m, false));  // no change since, but the last write failed
+    EXPECT_FALSE(file.failed);
+    EXPECT_EQ(read_file(file.name), "# h\n1 2 3 4\n5 6 7 8\n9 9 9 8\n9 9 9 7\n");
+    EXPECT_TRUE(pairs_file_save(&file, m, true));
+}
+
+TEST_F(EditFile, ASymbolicLinkIsWrittenThrough)
+{
+    const std::string target = at("real.txt"), link = at("link.txt");
+    write_file(target, "old\n");
+    ASSERT_EQ(symlink("real.txt", link.c_str()), 0);
+    std::string message;
+    ASSERT_TRUE(save_pairs_file(link, "new\n", &message)) << message;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(read_file(target), "new\n");
+}
+
+struct SizeCase {
+    int w, h, panels, screen_w, screen_h;
+    double zoom;
+};
+
+TEST(EditWindow, ImagesShowAtFullSizeWhenTheyFitAndTheWindowStaysWithinTheScreen)
+{
+    const SizeCase cases[] = {
+        {640, 480, 1, 1024, 768, 1},    {640, 480, 2, 1024, 768, 0.8},   {4000, 3000, 1, 1024, 768, 0.24},
+        {320, 240, 2, 1024, 768, 1},    {100, 5000, 1, 1920, 1080, 0.2}, {1920, 1080, 1, 1920, 1080, 0.944},
+    };
+    for (const SizeCase& c : cases) {
+        int w, h;
+        double zoom;
+        window_size(c.w, c.h, c.panels, c.screen_w, c.screen_h, &w, &h, &zoom);
+        EXPECT_NEAR(zoom, c.zoom, 0.005) << c.w << "x" << c.h;
+        EXPECT_LE(w, c.screen_w);
+        EXPECT_LE(h, c.screen_h);
+        EXPECT_GE(h, static_cast<int>(c.h * zoom));
+    }
+}
+
+}  // namespace

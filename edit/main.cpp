@@ -83,7 +83,7 @@ static int parse_arguments(int argc, char** argv, Options* options)
             std::printf("%s %s\n", tool.program, TAVROSK_VERSION);
             return 0;
         default:
-            return usage_error(tool, getopt_problem(c, argv[optind - 1]));
+            return usage_error(tool, getopt_problem(c, argv[optind - 1], long_options));
         }
     }
     const int count = argc - optind;

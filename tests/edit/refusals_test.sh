@@ -62,7 +62,7 @@ expect 1 "tavrosk-edit: --threads: '0' is not a whole number from 1 to 1024" -t 
 expect 2 "tavrosk-edit: missing arguments" "$data/sample.bmp"
 expect 2 "tavrosk-edit: unexpected argument d" a b c d
 expect 2 "tavrosk-edit: unknown option -x" -x a b
-expect 2 "tavrosk-edit: unknown or ambiguous option --frames" --frames 3 a b
+expect 2 "tavrosk-edit: unknown option --frames" --frames 3 a b
 [ ! -e p.txt ] || fail "a refused start made p.txt"
 "$edit" --help | grep -q '^usage: tavrosk-edit ' || fail "--help prints no usage line"
 [ "$("$edit" --version)" = "tavrosk-edit $("$warp" --version | cut -d' ' -f2)" ] || fail "--version"

@@ -1,4 +1,5 @@
-// The two kernels behind warp_run, for warp.cpp and their own files only.
+// The two kernels behind warp_run, for warp.cpp and their own files only,
+// and the fast kernel's lanes for the morph's frames.
 // Both write every pixel of dst (src's size) and, when asked, the source
 // points, progress and the count of non-finite points (see warp.h).
 #pragma once

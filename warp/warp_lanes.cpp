@@ -32,9 +32,12 @@ namespace hn = hwy::HWY_NAMESPACE;
 // Whether this instruction set computes quotients by a pair's divisors with
 // the split reciprocal and fused multiply-adds (1) or with the divider (0):
 // whichever was faster where it was measured (README, "Performance"). AVX3
-// takes the multiply-adds: the divider of Intel's AVX-512 processors is slow.
-// Without native fused multiply-adds Highway's MulAdd rounds twice, so the
-// divider it is.
+// takes the multiply-adds, faster on an AMD Zen 4 and the more so on Intel's
+// AVX-512 processors, whose divider is slow; AVX2 keeps the divider, faster on
+// the Zen 4 (Intel processors without AVX-512 were not measured). Without
+// native fused multiply-adds Highway's MulAdd rounds twice, so the divider it
+// is. TAVROSK_SPLIT_QUOTIENTS_AVX2 / _AVX3 (0 or 1) override the choice, for
+// measuring.
 #undef TAVROSK_SPLIT_QUOTIENTS
 #if HWY_NATIVE_FMA && (HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL)
 #ifdef TAVROSK_SPLIT_QUOTIENTS_AVX3
@@ -46,7 +49,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 #ifdef TAVROSK_SPLIT_QUOTIENTS_AVX2
 #define TAVROSK_SPLIT_QUOTIENTS TAVROSK_SPLIT_QUOTIENTS_AVX2
 #else
-#define TAVROSK_SPLIT_QUOTIENTS 1
+#define TAVROSK_SPLIT_QUOTIENTS 0
 #endif
 #else
 #define TAVROSK_SPLIT_QUOTIENTS 0

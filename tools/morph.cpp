@@ -1,7 +1,6 @@
 #include "tools/morph.h"
 
 #include <atomic>
-#include <cstring>
 
 #include "raster/pixel.h"
 #include "raster/sample_row.h"

@@ -4,10 +4,16 @@
 // left out: about 6.5 s per run and nothing the 800 x 600 figure does not say.
 // BM_Views: the fast kernel on all threads alone, and with its source points
 // made into the fold counts and map, the .flo field, or both.
+// TAVROSK_TARGET=NAME (AVX3, AVX2, SSE4, ...: Highway's names, as the label
+// shows them) runs the fast kernel on that instruction set instead of the
+// widest one the CPU has.
 #include <benchmark/benchmark.h>
+#include <hwy/targets.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
@@ -47,9 +53,31 @@ SDL_Surface* source(int w, int h)
     return s;
 }
 
+// Forces the instruction set TAVROSK_TARGET names, once; false when this
+// CPU or build has no such target.
+bool force_target()
+{
+    static const bool ok = [] {
+        const char* name = std::getenv("TAVROSK_TARGET");
+        if (!name)
+            return true;
+        for (int64_t target : hwy::SupportedAndGeneratedTargets())
+            if (std::strcmp(hwy::TargetName(target), name) == 0) {
+                hwy::SetSupportedTargetsForTest(target);
+                return true;
+            }
+        return false;
+    }();
+    return ok;
+}
+
 // Arguments: literal (0) or fast (1), width, height, pairs, threads (0: all).
 void BM_Warp(benchmark::State& state)
 {
+    if (!force_target()) {
+        state.SkipWithError("TAVROSK_TARGET names no instruction set this CPU runs");
+        return;
+    }
     const bool fast = state.range(0) != 0;
     const int w = static_cast<int>(state.range(1)), h = static_cast<int>(state.range(2));
     const int pairs = static_cast<int>(state.range(3)), threads = static_cast<int>(state.range(4));
@@ -66,7 +94,7 @@ void BM_Warp(benchmark::State& state)
     }
     state.counters["ns/pixel-pair"] = benchmark::Counter(
         1e-9 * w * h * pairs, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    state.SetLabel(fast ? warp_target_name() : "literal");
+    state.SetLabel(fast ? std::string(warp_target_name()) + " " + warp_quotient_method() : "literal");
     SDL_FreeSurface(dst);
     SDL_FreeSurface(src);
 }

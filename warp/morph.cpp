@@ -1,10 +1,10 @@
 #include "warp/morph.h"
 
 #include <atomic>
-#include <system_error>
-#include <thread>
 
 #include "raster/pixel.h"
+#include "raster/sample_row.h"
+#include "warp/kernels.h"
 #include "warp/workers.h"
 
 double morph_time(int frame, int frames)
@@ -63,29 +63,38 @@ struct Blend {
 // first and second are the job's 32-bit warp results, whose channels are
 // bytes of the packed value at the format's shifts (what get_pixel reads);
 // the frame takes red, green and blue bytes in that order.
-void blend_rows(Blend* blend)
+void blend_row(const Blend* blend, int y)
 {
     const SDL_PixelFormat* f = blend->first->format;
     const int shifts[3] = {f->Rshift, f->Gshift, f->Bshift};
     const int w = blend->frame->w;
-    for (int y = blend->next_row.fetch_add(1); y < blend->frame->h; y = blend->next_row.fetch_add(1)) {
-        const Uint32* a = reinterpret_cast<const Uint32*>(row_of(blend->first, y));
-        const Uint32* b = reinterpret_cast<const Uint32*>(row_of(blend->second, y));
-        Uint8* out = row_of(blend->frame, y);
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c)
-                *out++ = blend->mixed[(a[x] >> shifts[c] & 0xFF) << 8 | (b[x] >> shifts[c] & 0xFF)];
-    }
+    const Uint32* a = reinterpret_cast<const Uint32*>(row_of(blend->first, y));
+    const Uint32* b = reinterpret_cast<const Uint32*>(row_of(blend->second, y));
+    Uint8* out = row_of(blend->frame, y);
+    for (int x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c)
+            *out++ = blend->mixed[(a[x] >> shifts[c] & 0xFF) << 8 | (b[x] >> shifts[c] & 0xFF)];
+}
+
+void blend_rows(Blend* blend)
+{
+    for (int y = blend->next_row.fetch_add(1); y < blend->frame->h; y = blend->next_row.fetch_add(1))
+        blend_row(blend, y);
+}
+
+void blend_table(double t, std::vector<Uint8>* mixed)
+{
+    mixed->resize(256 * 256);
+    for (int f = 0; f < 256; ++f)
+        for (int s = 0; s < 256; ++s)
+            (*mixed)[f << 8 | s] = morph_blend_channel(t, static_cast<Uint8>(f), static_cast<Uint8>(s));
 }
 
 // Rows are shared out as the fast kernel shares them.
 void blend(SDL_Surface* first, SDL_Surface* second, double t, int threads, std::vector<Uint8>* mixed,
            SDL_Surface* frame)
 {
-    mixed->resize(256 * 256);
-    for (int f = 0; f < 256; ++f)
-        for (int s = 0; s < 256; ++s)
-            (*mixed)[f << 8 | s] = morph_blend_channel(t, static_cast<Uint8>(f), static_cast<Uint8>(s));
+    blend_table(t, mixed);
     Blend job;
     job.first = first;
     job.second = second;
@@ -93,6 +102,36 @@ void blend(SDL_Surface* first, SDL_Surface* second, double t, int threads, std::
     job.mixed = mixed->data();
     job.next_row = 0;
     run_workers(threads, frame->h, [&job] { blend_rows(&job); });
+}
+
+// Both warps and the blend of a frame, row by row: each row's source points
+// of both warps come from one pass over the pairs (morph_row_points), both
+// inputs are sampled into that row of the warp results, and the row is
+// blended while it is in cache. The same doubles and bytes as two fast warps
+// and a blend.
+struct FrameRows {
+    const MorphTable* table;
+    const RowSampler* samplers[2];
+    Blend* blend;
+    std::atomic<long long>* pixels_done;
+};
+
+void frame_rows(FrameRows* job)
+{
+    const int w = job->blend->frame->w, h = job->blend->frame->h;
+    // Zero-filled, so that the padding past the row holds finite points.
+    std::vector<double> points(4 * static_cast<size_t>(w + SAMPLE_ROW_PAD));
+    double* const sx[2] = {points.data(), points.data() + (w + SAMPLE_ROW_PAD)};
+    double* const sy[2] = {points.data() + 2 * (w + SAMPLE_ROW_PAD), points.data() + 3 * (w + SAMPLE_ROW_PAD)};
+    std::vector<uint32_t> scratch(w + SAMPLE_ROW_PAD);
+    for (int y = job->blend->next_row.fetch_add(1); y < h; y = job->blend->next_row.fetch_add(1)) {
+        morph_row_points(job->table, y, w, sx, sy);
+        for (int i = 0; i < 2; ++i)
+            sample_row(job->samplers[i], y, sx[i], sy[i], scratch.data());
+        blend_row(job->blend, y);
+        if (job->pixels_done)
+            *job->pixels_done += 2 * w;
+    }
 }
 
 }  // namespace
@@ -127,34 +166,31 @@ void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame
         job->second_table[2 * k + 1] = between;
     }
     const int n = static_cast<int>(2 * pairs);
-    auto warp_first = [&](const WarpOptions& options) {
-        warp_run(job->first, job->warped_first, job->first_table.data(), n, job->params, options);
-    };
-    auto warp_second = [&](const WarpOptions& options) {
-        warp_run(job->second, job->warped_second, job->second_table.data(), n, job->params, options);
-    };
-    // The two warps cost about the same, so on two threads or more they run
-    // side by side, each on half of them: one wait for both instead of one
-    // for each, and fewer threads to share each image's rows. The literal
-    // kernel keeps to its one thread.
-    const int threads = worker_count(job->options.threads);
-    if (job->options.kernel == WARP_KERNEL_FAST && threads >= 2) {
-        WarpOptions first_options = job->options, second_options = job->options;
-        first_options.threads = threads / 2;
-        second_options.threads = threads - threads / 2;
-        std::thread helper;
-        try {
-            helper = std::thread(warp_first, first_options);
-        } catch (const std::system_error&) {
-            // No helper thread: one warp after the other below.
+    if (job->options.kernel == WARP_KERNEL_FAST) {
+        std::vector<Segment> first(pairs), second(pairs), lines(pairs);
+        for (size_t k = 0; k < pairs; ++k) {
+            first[k] = job->first_table[2 * k];
+            second[k] = job->second_table[2 * k];
+            lines[k] = job->first_table[2 * k + 1];
         }
-        if (helper.joinable()) {
-            warp_second(second_options);
-            helper.join();
-            return blend(job->warped_first, job->warped_second, t, job->options.threads, &job->mixed, frame);
-        }
+        MorphTable table;
+        morph_table_build(&table, first.data(), second.data(), lines.data(), static_cast<int>(pairs), job->params);
+        RowSampler samplers[2];
+        row_sampler_init(&samplers[0], job->first, job->warped_first);
+        row_sampler_init(&samplers[1], job->second, job->warped_second);
+        blend_table(t, &job->mixed);
+        Blend rows;
+        rows.first = job->warped_first;
+        rows.second = job->warped_second;
+        rows.frame = frame;
+        rows.mixed = job->mixed.data();
+        rows.next_row = 0;
+        FrameRows work = {&table, {&samplers[0], &samplers[1]}, &rows, job->options.pixels_done};
+        run_workers(job->options.threads, frame->h, [&work] { frame_rows(&work); });
+        return;
     }
-    warp_first(job->options);
-    warp_second(job->options);
+    // The literal kernel: two whole warps, then the blend.
+    warp_run(job->first, job->warped_first, job->first_table.data(), n, job->params, job->options);
+    warp_run(job->second, job->warped_second, job->second_table.data(), n, job->params, job->options);
     blend(job->warped_first, job->warped_second, t, job->options.threads, &job->mixed, frame);
 }

@@ -56,6 +56,9 @@ int morph_warps_for_frame(int frame, int frames);
 
 // Renders frame i of n into `frame`, a surface of the inputs' size made by
 // create_rgb24_surface (raster/pixel.h): red, green and blue bytes in
-// that order in memory. Runs the warps with job->options; the blend runs its rows on
-// job->options.threads threads as well (all cores for 0).
+// that order in memory. Runs the warps with job->options: with the fast
+// kernel, both warps and the blend of a row in one pass, rows shared out to
+// job->options.threads threads (all cores for 0), each row counted twice in
+// the progress count (a row of each warp); with the literal kernel, two
+// whole warps and then the blend.
 void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame);

@@ -71,3 +71,7 @@ void warp_image(SDL_Surface* src, SDL_Surface** dst, const Segment* segments, in
 // Name of the instruction set the fast kernel runs on now (for tests, which
 // force each one in turn through Highway's target mask, and for benchmarks).
 const char* warp_target_name();
+
+// How the fast kernel on that instruction set divides by a pair's divisors:
+// "fma" (the split reciprocal of warp/exact_quotient.h) or "divider".
+const char* warp_quotient_method();

@@ -7,48 +7,91 @@
 #include "warp/kernels.h"
 #include "warp/workers.h"
 
-void fast_table_build(FastTable* table, const Segment* segments, int n, const WarpParams& params)
+bool fast_pair_make(FastPair* pair, const Segment& first, const Segment& second, const WarpParams& params)
 {
-    table->pairs.clear();
-    for (int k = 0; k + 1 < n; k += 2) {
-        const Segment& first = segments[k];
-        const Segment& second = segments[k + 1];
-        FastPair pair;
-        pair.P1_x = first.x1;
-        pair.P1_y = first.y1;
-        pair.P_x = second.x1;
-        pair.P_y = second.y1;
-        pair.Q_x = second.x2;
-        pair.Q_y = second.y2;
-        pair.PQ_x = second.x2 - second.x1;
-        pair.PQ_y = second.y2 - second.y1;
-        pair.PQ_perp_x = -pair.PQ_y;
-        pair.PQ_perp_y = pair.PQ_x;
-        pair.PQ1_x = first.x2 - first.x1;
-        pair.PQ1_y = first.y2 - first.y1;
-        pair.PQ1_perp_x = -pair.PQ1_y;
-        pair.PQ1_perp_y = pair.PQ1_x;
-        pair.len_PQ = std::sqrt(pair.PQ_x * pair.PQ_x + pair.PQ_y * pair.PQ_y);
-        pair.len_PQ1 = std::sqrt(pair.PQ1_x * pair.PQ1_x + pair.PQ1_y * pair.PQ1_y);
-        // The literal kernel's rule: a segment whose length is not greater
-        // than zero (NaN included) leaves its pair out.
-        if (!(pair.len_PQ > 0) || !(pair.len_PQ1 > 0))
-            continue;
-        pair.len_PQ_sq = pair.len_PQ * pair.len_PQ;
-        pair.len_PQ_p = std::pow(pair.len_PQ, params.p);
-        table->pairs.push_back(pair);
+    pair->P1_x = first.x1;
+    pair->P1_y = first.y1;
+    pair->P_x = second.x1;
+    pair->P_y = second.y1;
+    pair->Q_x = second.x2;
+    pair->Q_y = second.y2;
+    pair->PQ_x = second.x2 - second.x1;
+    pair->PQ_y = second.y2 - second.y1;
+    pair->PQ_perp_x = -pair->PQ_y;
+    pair->PQ_perp_y = pair->PQ_x;
+    pair->PQ1_x = first.x2 - first.x1;
+    pair->PQ1_y = first.y2 - first.y1;
+    pair->PQ1_perp_x = -pair->PQ1_y;
+    pair->PQ1_perp_y = pair->PQ1_x;
+    pair->len_PQ = std::sqrt(pair->PQ_x * pair->PQ_x + pair->PQ_y * pair->PQ_y);
+    pair->len_PQ1 = std::sqrt(pair->PQ1_x * pair->PQ1_x + pair->PQ1_y * pair->PQ1_y);
+    // The literal kernel's rule: a segment whose length is not greater
+    // than zero (NaN included) leaves its pair out.
+    if (!(pair->len_PQ > 0) || !(pair->len_PQ1 > 0))
+        return false;
+    pair->len_PQ_sq = pair->len_PQ * pair->len_PQ;
+    pair->len_PQ_p = std::pow(pair->len_PQ, params.p);
+    pair->split_uv = exact_quotient_segment(second);
+    pair->split_Xs = pair->split_uv && exact_quotient_segment(first);
+    if (pair->split_uv) {
+        pair->rec_PQ_sq = split_reciprocal(pair->len_PQ_sq);
+        pair->rec_PQ = split_reciprocal(pair->len_PQ);
     }
-    table->a = params.a;
-    table->b = params.b;
+    if (pair->split_Xs)
+        pair->rec_PQ1 = split_reciprocal(pair->len_PQ1);
+    return true;
+}
+
+bool fast_outer_pow(double b)
+{
     // glibc's pow is accurate to within 0.52 ulp of which 0.5 is the final
     // rounding, so where the exact result x is a double it returns x itself:
     // pow(x, 1.0) == x for every x (tests/warp checks it). Other C libraries
     // make no such promise and keep the call.
 #if defined(__GLIBC__)
-    table->outer_pow = !(params.b == 1.0);
+    return !(b == 1.0);
 #else
-    table->outer_pow = true;
+    (void)b;
+    return true;
 #endif
+}
+
+void fast_table_build(FastTable* table, const Segment* segments, int n, const WarpParams& params)
+{
+    table->pairs.clear();
+    for (int k = 0; k + 1 < n; k += 2) {
+        FastPair pair;
+        if (fast_pair_make(&pair, segments[k], segments[k + 1], params))
+            table->pairs.push_back(pair);
+    }
+    table->a = params.a;
+    table->b = params.b;
+    table->outer_pow = fast_outer_pow(params.b);
+}
+
+void morph_table_build(MorphTable* table, const Segment* first, const Segment* second, const Segment* line,
+                       int pairs, const WarpParams& params)
+{
+    for (int w = 0; w < 2; ++w) {
+        table->pairs[w].clear();
+        table->counts[w] = 0;
+    }
+    table->used.clear();
+    for (int k = 0; k < pairs; ++k) {
+        FastPair made[2] = {};
+        const uint8_t used = (fast_pair_make(&made[0], first[k], line[k], params) ? 1 : 0)
+                           | (fast_pair_make(&made[1], second[k], line[k], params) ? 2 : 0);
+        if (!used)
+            continue;
+        for (int w = 0; w < 2; ++w) {
+            table->pairs[w].push_back(made[w]);
+            table->counts[w] += used >> w & 1;
+        }
+        table->used.push_back(used);
+    }
+    table->a = params.a;
+    table->b = params.b;
+    table->outer_pow = fast_outer_pow(params.b);
 }
 
 struct RowJob {

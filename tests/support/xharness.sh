@@ -96,10 +96,11 @@ xh_start_xvfb() {
 # (printf text, or a file with -f FILE) on stdin, stdout to $XH_TMP/stdout; sets XH_APP_PID.
 xh_start_app() {
     local build=$1 input=$2 dir=${3:-$1}
-    # Emptied here, before the background start: otherwise xh_wait_output may
-    # find the previous run's text before the new process truncates the file,
-    # and signal a program that has not yet set up its handlers.
+    # Emptied here, before the program starts: the redirection below happens
+    # in the background, and until then xh_wait_output would still find the
+    # previous run's output.
     : >"$XH_TMP/stdout"
+    : >"$XH_TMP/stderr"
     if [ "$input" = -f ]; then
         input=$3
         dir=${4:-$build}

@@ -3,6 +3,7 @@
 // seeded random cases; and the lines of a morph carrying a feature from its
 // place in FIRST to its place in SECOND. TAVROSK_SEED=N reruns one seed.
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
 #include <cmath>
 #include <cstdio>
@@ -163,6 +164,39 @@ TEST(MorphFrames, EqualPlainMorphOnEveryFrame)
                 ASSERT_EQ(compare_rgb(expected[i].get(), frame.get()), "")
                     << describe(seed, c) << "frame " << i << ", " << run.name << " (expected plain, actual morph)";
             }
+        }
+    }
+}
+
+// The fast kernel computes both warps of a frame in one pass over the pairs,
+// in SIMD lanes: the same frames on every instruction set this CPU runs,
+// forced in turn, and with pairs that only one of the two warps uses.
+TEST(MorphFrames, EqualPlainMorphOnEveryTarget)
+{
+    const uint32_t base = base_seed() + 5000;
+    const int cases = std::getenv("TAVROSK_SEED") ? 1 : 25;
+    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    for (int n = 0; n < cases; ++n) {
+        const uint32_t seed = base + n;
+        const Case c = make_case(seed);
+        SurfacePtr first(make_surface(c.w, c.h, c.first_depth));
+        SurfacePtr second(make_surface(c.w, c.h, c.second_depth));
+        fill_random(first.get(), seed);
+        fill_random(second.get(), ~seed);
+        for (int i = 1; i + 1 < c.frames; ++i) {
+            SurfacePtr expected = plain_morph_frame(first.get(), second.get(), c.pairs, c.params, i, c.frames);
+            for (int64_t target : targets) {
+                hwy::SetSupportedTargetsForTest(target);
+                for (int threads : {1, 3}) {
+                    Job job(first.get(), second.get(), c, WARP_KERNEL_FAST, threads, seed + 3);
+                    SurfacePtr frame = junk_frame(c.w, c.h, seed + 7 * i);
+                    morph_render(&job.job, i, c.frames, frame.get());
+                    ASSERT_EQ(compare_rgb(expected.get(), frame.get()), "")
+                        << describe(seed, c) << "frame " << i << ", target " << hwy::TargetName(target) << ", "
+                        << threads << " threads (expected plain, actual morph)";
+                }
+            }
+            hwy::SetSupportedTargetsForTest(0);
         }
     }
 }

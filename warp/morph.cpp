@@ -154,24 +154,12 @@ void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame
 
     const double t = morph_time(frame_index, frames);
     const size_t pairs = job->pairs.size() / 2;
-    job->first_table.resize(2 * pairs);
-    job->second_table.resize(2 * pairs);
-    for (size_t k = 0; k < pairs; ++k) {
-        const Segment& first = job->pairs[2 * k];
-        const Segment& second = job->pairs[2 * k + 1];
-        const Segment between = morph_segment(first, second, t);
-        job->first_table[2 * k] = first;
-        job->first_table[2 * k + 1] = between;
-        job->second_table[2 * k] = second;
-        job->second_table[2 * k + 1] = between;
-    }
-    const int n = static_cast<int>(2 * pairs);
     if (job->options.kernel == WARP_KERNEL_FAST) {
         std::vector<Segment> first(pairs), second(pairs), lines(pairs);
         for (size_t k = 0; k < pairs; ++k) {
-            first[k] = job->first_table[2 * k];
-            second[k] = job->second_table[2 * k];
-            lines[k] = job->first_table[2 * k + 1];
+            first[k] = job->pairs[2 * k];
+            second[k] = job->pairs[2 * k + 1];
+            lines[k] = morph_segment(first[k], second[k], t);
         }
         MorphTable table;
         morph_table_build(&table, first.data(), second.data(), lines.data(), static_cast<int>(pairs), job->params);
@@ -189,7 +177,20 @@ void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame
         run_workers(job->options.threads, frame->h, [&work] { frame_rows(&work); });
         return;
     }
-    // The literal kernel: two whole warps, then the blend.
+    // The literal kernel: two whole warps by the tables (first segment, the
+    // frame's line) and (second segment, the frame's line), then the blend.
+    job->first_table.resize(2 * pairs);
+    job->second_table.resize(2 * pairs);
+    for (size_t k = 0; k < pairs; ++k) {
+        const Segment& first = job->pairs[2 * k];
+        const Segment& second = job->pairs[2 * k + 1];
+        const Segment between = morph_segment(first, second, t);
+        job->first_table[2 * k] = first;
+        job->first_table[2 * k + 1] = between;
+        job->second_table[2 * k] = second;
+        job->second_table[2 * k + 1] = between;
+    }
+    const int n = static_cast<int>(2 * pairs);
     warp_run(job->first, job->warped_first, job->first_table.data(), n, job->params, job->options);
     warp_run(job->second, job->warped_second, job->second_table.data(), n, job->params, job->options);
     blend(job->warped_first, job->warped_second, t, job->options.threads, &job->mixed, frame);

@@ -3,7 +3,7 @@
 # working directory before the one beside the program, that one before
 # ../share/tavrosk/menu.bmp, and a broken file passed over. Each place holds a
 # different picture, so the first frame tells which file was loaded.
-# Usage: menu_window_test.sh BUILD_DIR DISPLAY_NUMBER
+# Usage: window_menu_lookup_test.sh BUILD_DIR DISPLAY_NUMBER
 set -u
 build=$(cd "$1" && pwd)
 . "$(dirname "$0")/../support/xharness.sh"

@@ -2,7 +2,7 @@
 # The window in a private X server: the first frame shows a known image at
 # (0, 0) and menu.bmp at x = 700, pixel for pixel; Esc ends the program with
 # status 0, and so does the window's close request.
-# Usage: window_test.sh BUILD_DIR DISPLAY_NUMBER [SEND_CLOSE_PROGRAM]
+# Usage: window_start_quit_test.sh BUILD_DIR DISPLAY_NUMBER [SEND_CLOSE_PROGRAM]
 set -u
 build=$(cd "$1" && pwd)
 send_close=${3:-}

@@ -1,31 +1,113 @@
 #include "cli/cli.h"
 
+#include <getopt.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-void print_usage_line(const ToolInfo& tool, std::FILE* out)
+#include "io/output_file.h"
+
+#ifndef TAVROSK_VERSION
+#define TAVROSK_VERSION "unknown"
+#endif
+
+// The options programs share, in the order getopt_long is given them (which
+// orders the candidates of an ambiguous abbreviation).
+static const OptionSpec SHARED_OPTIONS[] = {
+    {'p', nullptr, "P", "length exponent of the weight (default 0.5, P >= 0)"},
+    {'a', nullptr, "A", "distance offset of the weight (default 1.0, A > 0)"},
+    {'b', nullptr, "B", "falloff exponent of the weight (default 1.0, B >= 0)"},
+    {'t', "threads", "N", "run the fast kernel on N threads (default: all cores)"},
+    {OPT_REFERENCE, "reference", nullptr, "run the literal reference kernel (on one thread)"},
+    {'f', "format", "F", "write bmp, png or jpeg, whatever the extension"},
+    {'Q', "quality", "Q", "JPEG quality from 1 to 100 (default 92)"},
+    {OPT_NO_AUTO_ORIENT, "no-auto-orient", nullptr,
+     "keep a JPEG's pixels as stored, whatever its Exif\norientation says (by default they are turned as viewed)"},
+    {OPT_STRIP, "strip", nullptr,
+     "write results without their source's colour profile,\ncolour chunks and Exif (by default they are kept where\n"
+     "the format can hold them)"},
+    {'q', "quiet", nullptr, "no progress line (shown only on a terminal, after a second)"},
+    {'h', "help", nullptr, "show this help"},
+    {OPT_VERSION, "version", nullptr, "show the version"},
+};
+
+// Where an option's help starts in --help.
+enum { HELP_COLUMN = 20 };
+
+static bool takes(const ProgramInfo& program, int id)
 {
-    std::fprintf(out, "usage: %s %s\n", tool.program, tool.usage);
+    for (int taken : program.options)
+        if (taken == id)
+            return true;
+    return false;
 }
 
-int usage_error(const ToolInfo& tool, const std::string& problem)
+static const OptionSpec* find_option(const ProgramInfo& program, int id)
 {
-    std::fprintf(stderr, "%s: %s\n", tool.program, problem.c_str());
-    print_usage_line(tool, stderr);
-    std::fprintf(stderr, "Try '%s --help' for more information.\n", tool.program);
+    for (const OptionSpec& spec : program.own)
+        if (spec.id == id)
+            return &spec;
+    for (const OptionSpec& spec : SHARED_OPTIONS)
+        if (spec.id == id)
+            return &spec;
+    return nullptr;
+}
+
+static void print_usage_line(const ProgramInfo& program, std::FILE* out)
+{
+    std::fprintf(out, "usage: %s %s\n", program.program, program.usage);
+}
+
+static void print_help(const ProgramInfo& program)
+{
+    print_usage_line(program, stdout);
+    std::fputs(program.about, stdout);
+    std::fputs("\nOptions:\n", stdout);
+    for (int id : program.options) {
+        const OptionSpec* spec = find_option(program, id);
+        std::string left = "  ";
+        left += id < OPT_REFERENCE ? std::string("-") + static_cast<char>(id) + (spec->long_name ? ", " : "")
+                                   : std::string("    ");
+        if (spec->long_name)
+            left += std::string("--") + spec->long_name;
+        if (spec->value_name)
+            left += std::string(" ") + spec->value_name;
+        left.resize(std::max<size_t>(left.size() + 2, HELP_COLUMN), ' ');
+        for (const char* line = spec->help; *line;) {
+            const char* end = std::strchr(line, '\n');
+            const size_t length = end ? static_cast<size_t>(end - line) : std::strlen(line);
+            std::printf("%s%.*s\n", left.c_str(), static_cast<int>(length), line);
+            left.assign(HELP_COLUMN, ' ');
+            line += length + (end ? 1 : 0);
+        }
+    }
+    if (program.after)
+        std::printf("\n%s", program.after);
+}
+
+int usage_error(const ProgramInfo& program, const std::string& problem)
+{
+    std::fprintf(stderr, "%s: %s\n", program.program, problem.c_str());
+    print_usage_line(program, stderr);
+    std::fprintf(stderr, "Try '%s --help' for more information.\n", program.program);
     return EXIT_USAGE;
 }
 
-int input_error(const ToolInfo& tool, const std::string& message)
+int input_error(const ProgramInfo& program, const std::string& message)
 {
-    std::fprintf(stderr, "%s: %s\n", tool.program, message.c_str());
+    std::fprintf(stderr, "%s: %s\n", program.program, message.c_str());
     return EXIT_BAD_INPUT;
 }
 
-std::string getopt_problem(int result, const char* argument, const option* long_options)
+// What went wrong when getopt_long (with opterr = 0 and a leading ':' in its
+// short options) returned '?' or ':' for argv[optind - 1], told apart by the
+// long options table (ended by a zero entry): a missing value, an unknown
+// option, a value given to an option that takes none, or an abbreviation of
+// several options, which are listed ("--f: ambiguous; --format or --folds?").
+static std::string getopt_problem(int result, const char* argument, const option* long_options)
 {
     const std::string arg = argument ? argument : "";
     // A short option's letter is the one getopt stopped at; a long option is
@@ -69,7 +151,9 @@ bool parse_whole(const char* text, long low, long high, long* value)
     return true;
 }
 
-bool parse_weight(char which, const char* text, WarpParams* params, std::string* problem)
+// -p, -a or -b (which names the option) with its value: finite, p and b
+// >= 0, a > 0. False with *problem naming the option and value.
+static bool parse_weight(char which, const char* text, WarpParams* params, std::string* problem)
 {
     char* end = nullptr;
     double v = std::strtod(text, &end);
@@ -84,30 +168,18 @@ bool parse_weight(char which, const char* text, WarpParams* params, std::string*
     return true;
 }
 
-bool parse_threads(const char* text, int* threads, std::string* problem)
+bool parse_whole_option(const char* option, const char* text, long low, long high, long* value,
+                        std::string* problem)
 {
-    long v;
-    if (!parse_whole(text, 1, MAX_THREADS, &v)) {
-        *problem = std::string("--threads: '") + text + "' is not a whole number from 1 to "
-                 + std::to_string(MAX_THREADS);
-        return false;
-    }
-    *threads = static_cast<int>(v);
-    return true;
+    if (parse_whole(text, low, high, value))
+        return true;
+    *problem = std::string(option) + ": '" + text + "' is not a whole number from " + std::to_string(low) + " to "
+             + std::to_string(high);
+    return false;
 }
 
-bool parse_quality(const char* text, int* quality, std::string* problem)
-{
-    long v;
-    if (!parse_whole(text, 1, 100, &v)) {
-        *problem = std::string("--quality: '") + text + "' is not a whole number from 1 to 100";
-        return false;
-    }
-    *quality = static_cast<int>(v);
-    return true;
-}
-
-bool parse_result_format(const char* text, ImageFormat* format, std::string* problem)
+// --format: bmp, png or jpeg (jpg too), in any case.
+static bool parse_result_format(const char* text, ImageFormat* format, std::string* problem)
 {
     if (!image_format_from_word(text, format) || *format == IMAGE_PPM) {
         *problem = std::string("--format: '") + text + "' is not bmp, png or jpeg";
@@ -128,26 +200,29 @@ bool result_format_from_name(const std::string& name, ImageFormat* format, std::
     return true;
 }
 
-#ifndef TAVROSK_VERSION
-#define TAVROSK_VERSION "unknown"
-#endif
+std::string size_mismatch(const char* first, int first_w, int first_h, const char* second, int second_w,
+                          int second_h)
+{
+    return std::string(second) + " is " + std::to_string(second_w) + " x " + std::to_string(second_h) + " but "
+         + first + " is " + std::to_string(first_w) + " x " + std::to_string(first_h);
+}
 
-// One option of those both tools take: -1 when it was taken, -2 when it is
-// not one of them, else the exit status.
-static int parse_tool_option(const ToolInfo& tool, int c, const char* value, void (*print_help)(),
-                             ToolOptions* options)
+// One shared option: -1 when it was taken, else the exit status.
+static int parse_shared_option(const ProgramInfo& program, int id, const char* value, CommonOptions* options)
 {
     std::string problem;
-    switch (c) {
+    long whole;
+    switch (id) {
     case 'p':
     case 'a':
     case 'b':
-        if (!parse_weight(static_cast<char>(c), value, &options->params, &problem))
-            return input_error(tool, problem);
+        if (!parse_weight(static_cast<char>(id), value, &options->params, &problem))
+            return input_error(program, problem);
         return -1;
     case 't':
-        if (!parse_threads(value, &options->warp.threads, &problem))
-            return input_error(tool, problem);
+        if (!parse_whole_option("--threads", value, 1, MAX_THREADS, &whole, &problem))
+            return input_error(program, problem);
+        options->warp.threads = static_cast<int>(whole);
         options->threads_given = true;
         return -1;
     case OPT_REFERENCE:
@@ -155,12 +230,13 @@ static int parse_tool_option(const ToolInfo& tool, int c, const char* value, voi
         return -1;
     case 'f':
         if (!parse_result_format(value, &options->format, &problem))
-            return usage_error(tool, problem);
+            return usage_error(program, problem);
         options->format_given = true;
         return -1;
     case 'Q':
-        if (!parse_quality(value, &options->quality, &problem))
-            return input_error(tool, problem);
+        if (!parse_whole_option("--quality", value, 1, 100, &whole, &problem))
+            return input_error(program, problem);
+        options->quality = static_cast<int>(whole);
         return -1;
     case OPT_NO_AUTO_ORIENT:
         options->orientation = IMAGE_AS_STORED;
@@ -172,64 +248,78 @@ static int parse_tool_option(const ToolInfo& tool, int c, const char* value, voi
         options->quiet = true;
         return -1;
     case 'h':
-        print_help();
+        print_help(program);
         return 0;
-    case OPT_VERSION:
-        std::printf("%s %s\n", tool.program, TAVROSK_VERSION);
+    default:  // OPT_VERSION
+        std::printf("%s %s\n", program.program, TAVROSK_VERSION);
         return 0;
-    default:
-        return -2;
     }
 }
 
-int parse_command_line(const ToolInfo& tool, int argc, char** argv, std::initializer_list<option> own_options,
-                       const std::function<int(int option, const char* value)>& own, void (*print_help)(),
-                       ToolOptions* options, int count, const char** operands)
+// getopt_long's tables for the options `program` takes: the shared ones in
+// their table's order, then its own.
+static void getopt_tables(const ProgramInfo& program, std::string* short_options, std::vector<option>* long_options)
 {
-    std::vector<option> long_options = {
-        {"threads", required_argument, nullptr, 't'},
-        {"reference", no_argument, nullptr, OPT_REFERENCE},
-        {"format", required_argument, nullptr, 'f'},
-        {"quality", required_argument, nullptr, 'Q'},
-        {"no-auto-orient", no_argument, nullptr, OPT_NO_AUTO_ORIENT},
-        {"strip", no_argument, nullptr, OPT_STRIP},
-        {"quiet", no_argument, nullptr, 'q'},
-        {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, OPT_VERSION},
-    };
-    long_options.insert(long_options.end(), own_options.begin(), own_options.end());
-    long_options.push_back({nullptr, 0, nullptr, 0});
-    // Messages are the tool's own, so getopt prints none; the leading ':'
+    // Messages are the program's own, so getopt prints none; the leading ':'
     // tells a missing value from an unknown option.
+    *short_options = ":";
+    auto add = [&](const OptionSpec& spec) {
+        if (!takes(program, spec.id))
+            return;
+        const int has_value = spec.value_name ? required_argument : no_argument;
+        if (spec.id < OPT_REFERENCE)
+            *short_options += std::string(1, static_cast<char>(spec.id)) + (spec.value_name ? ":" : "");
+        if (spec.long_name)
+            long_options->push_back({spec.long_name, has_value, nullptr, spec.id});
+    };
+    for (const OptionSpec& spec : SHARED_OPTIONS)
+        add(spec);
+    for (const OptionSpec& spec : program.own)
+        add(spec);
+    long_options->push_back({nullptr, 0, nullptr, 0});
+}
+
+int start_program(const ProgramInfo& program, int argc, char** argv, CommonOptions* options, const OwnOption& own,
+                  std::vector<const char*>* operands)
+{
+    output_handle_signals();
+    std::string short_options;
+    std::vector<option> long_options;
+    getopt_tables(program, &short_options, &long_options);
     opterr = 0;
+    optind = 0;  // from the start, whatever was read before (tests read several)
     int c;
-    while ((c = getopt_long(argc, argv, ":p:a:b:t:f:Q:qh", long_options.data(), nullptr)) != -1) {
-        int status = parse_tool_option(tool, c, optarg, print_help, options);
-        if (status == -2)
-            status = c >= OPT_TOOL ? own(c, optarg)
-                                   : usage_error(tool, getopt_problem(c, argv[optind - 1], long_options.data()));
+    while ((c = getopt_long(argc, argv, short_options.c_str(), long_options.data(), nullptr)) != -1) {
+        int status;
+        if (c == '?' || c == ':')
+            status = usage_error(program, getopt_problem(c, argv[optind - 1], long_options.data()));
+        else if (c >= OPT_PROGRAM)
+            status = own(c, optarg);
+        else
+            status = parse_shared_option(program, c, optarg, options);
         if (status >= 0)
             return status;
     }
-    if (argc - optind < count)
-        return usage_error(tool, "missing arguments");
-    if (argc - optind > count)
-        return usage_error(tool, std::string("unexpected argument ") + argv[optind + count]);
-    for (int i = 0; i < count; ++i)
-        operands[i] = argv[optind + i];
+    const int count = argc - optind;
+    if (count < program.min_operands)
+        return usage_error(program, "missing arguments");
+    if (count > program.max_operands)
+        return usage_error(program, std::string("unexpected argument ") + argv[optind + program.max_operands]);
+    operands->assign(argv + optind, argv + argc);
     return -1;
 }
 
-void warn_of_lost_meta(const ToolInfo& tool, const std::string& name, ImageFormat format, const ImageMeta* meta)
+void warn_of_lost_meta(const ProgramInfo& program, const std::string& name, ImageFormat format,
+                       const ImageMeta* meta)
 {
     const std::string lost = meta ? image_meta_lost(*meta, format) : "";
     if (!lost.empty())
-        std::fprintf(stderr, "%s: warning: %s: %s cannot carry the source's %s; written without it\n", tool.program,
-                     name.c_str(), image_format_name(format), lost.c_str());
+        std::fprintf(stderr, "%s: warning: %s: %s cannot carry the source's %s; written without it\n",
+                     program.program, name.c_str(), image_format_name(format), lost.c_str());
 }
 
-void note_ignored_options(const ToolInfo& tool, const ToolOptions& options)
+void note_ignored_options(const ProgramInfo& program, const CommonOptions& options)
 {
     if (options.warp.kernel == WARP_KERNEL_LITERAL && options.threads_given)
-        std::fprintf(stderr, "%s: --reference runs on one thread; --threads is ignored\n", tool.program);
+        std::fprintf(stderr, "%s: --reference runs on one thread; --threads is ignored\n", program.program);
 }

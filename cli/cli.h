@@ -1,63 +1,56 @@
-// Command-line pieces the batch tools share: GNU-style messages (one line
-// "PROGRAM: problem" on stderr; exit status 1 for bad input, 2 for a
-// malformed command line, which also gets the usage line and a pointer to
-// --help), getopt_long's failures put into words, the checks of the warp's
-// parameters and of --threads, and the options both tools take.
+// The command line of every program (tavrosk-warp, tavrosk-morph and
+// tavrosk-edit): one table of the options they share, with one help text
+// each; a program describes itself (its own options, which shared ones it
+// takes, how many operands) and start_program reads its command line GNU
+// style. Messages are one line "PROGRAM: problem" on stderr; exit status 1
+// for bad input, 2 for a malformed command line, which also gets the usage
+// line and a pointer to --help. Also the checks and warnings the batch tools
+// share: result formats, lost metadata, ignored options.
 #pragma once
-#include <getopt.h>
-
+#include <cstdio>
 #include <functional>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "io/image_io.h"
 #include "warp/warp.h"
 
-struct ToolInfo {
-    const char* program;  // "tavrosk-warp"
-    const char* usage;    // "[options] SOURCE SEGMENTS RESULT"
-};
-
 enum { EXIT_BAD_INPUT = 1, EXIT_USAGE = 2, MAX_THREADS = 1024 };
 
-void print_usage_line(const ToolInfo& tool, std::FILE* out);
+// The shared options without a short letter; a program's own long-only
+// options are numbered from OPT_PROGRAM up.
+enum { OPT_REFERENCE = 256, OPT_VERSION, OPT_NO_AUTO_ORIENT, OPT_STRIP, OPT_PROGRAM };
+
+// One option as getopt_long and the help know it.
+struct OptionSpec {
+    int id;                  // its short letter, or one of the OPT_ values above
+    const char* long_name;   // NULL: short only
+    const char* value_name;  // the value's name in the help ("N"); NULL: it takes no value
+    const char* help;        // '\n' starts a continuation line
+};
+
+// A program's command line. `options` lists every option it takes, in the
+// order of its help: the shared ones by id ('p', 'a', 'b' for the weights,
+// 't' threads, OPT_REFERENCE, 'f' format, 'Q' quality, OPT_NO_AUTO_ORIENT,
+// OPT_STRIP, 'q' quiet, 'h' help, OPT_VERSION), its own by the id of their
+// entry in `own` (OPT_PROGRAM and up).
+struct ProgramInfo {
+    const char* program;  // "tavrosk-warp"
+    const char* usage;    // "[options] SOURCE SEGMENTS RESULT"
+    const char* about;    // the help before the options
+    const char* after;    // the help after them, or NULL
+    std::vector<int> options;
+    std::vector<OptionSpec> own;
+    int min_operands, max_operands;
+};
 
 // Both print and return the exit status.
-int usage_error(const ToolInfo& tool, const std::string& problem);
-int input_error(const ToolInfo& tool, const std::string& message);
+int usage_error(const ProgramInfo& program, const std::string& problem);
+int input_error(const ProgramInfo& program, const std::string& message);
 
-// What went wrong when getopt_long (with opterr = 0 and a leading ':' in its
-// short options) returned '?' or ':' for argv[optind - 1], told apart by the
-// long options table (ended by a zero entry): a missing value, an unknown
-// option, a value given to an option that takes none, or an abbreviation of
-// several options, which are listed ("--f: ambiguous; --format or --folds?").
-std::string getopt_problem(int result, const char* argument, const option* long_options);
-
-// -p, -a or -b (which names the option) with its value: finite, p and b
-// >= 0, a > 0. False with *problem naming the option and value.
-bool parse_weight(char which, const char* text, WarpParams* params, std::string* problem);
-
-// --threads: a whole number from 1 to MAX_THREADS.
-bool parse_threads(const char* text, int* threads, std::string* problem);
-
-// A whole number from low to high.
-bool parse_whole(const char* text, long low, long high, long* value);
-
-// --quality: JPEG quality, a whole number from 1 to 100.
-bool parse_quality(const char* text, int* quality, std::string* problem);
-
-// --format: bmp, png or jpeg (jpg too), in any case.
-bool parse_result_format(const char* text, ImageFormat* format, std::string* problem);
-
-// The format of a result file by its name's extension: .bmp, .png, .jpg or
-// .jpeg. False with *problem naming the file and the ways to give a format.
-bool result_format_from_name(const std::string& name, ImageFormat* format, std::string* problem);
-
-// The options both batch tools take: -p, -a, -b, -t/--threads, --reference,
-// -f/--format, -Q/--quality, --no-auto-orient, --strip, -q/--quiet,
-// -h/--help and --version. A tool's own options struct derives from this one.
-struct ToolOptions {
+// What the shared options set. A program's own options struct derives from
+// this one; the fields of options it does not take keep their defaults.
+struct CommonOptions {
     WarpParams params;
     WarpOptions warp;
     bool threads_given = false;
@@ -69,25 +62,42 @@ struct ToolOptions {
     bool quiet = false;
 };
 
-// The values of a tool's own long options start here.
-enum { OPT_REFERENCE = 256, OPT_VERSION, OPT_NO_AUTO_ORIENT, OPT_STRIP, OPT_TOOL };
+// A program's own option with its value (NULL when it takes none): -1 to go
+// on, else the exit status.
+using OwnOption = std::function<int(int id, const char* value)>;
 
-// Reads the whole command line, GNU style: the shared options into
-// *options, the tool's own (own_options, whose values start at OPT_TOOL)
-// through `own`, which returns -1 to go on or an exit status, and exactly
-// `count` operands into operands[0 .. count - 1]. Returns -1 when the tool
-// is to go on, else the exit status: 0 after --help (print_help is called)
-// or --version, 1 for a bad value, 2 for a malformed command line.
-int parse_command_line(const ToolInfo& tool, int argc, char** argv, std::initializer_list<option> own_options,
-                       const std::function<int(int option, const char* value)>& own, void (*print_help)(),
-                       ToolOptions* options, int count, const char** operands);
+// The opening of every program's main: installs the signal handling of
+// io/output_file (before any thread starts), then reads the command line:
+// the shared options into *options, the program's own through `own`, the
+// operands into *operands. Returns -1 when the program is to go on, else the
+// exit status: 0 after --help or --version, 1 for a bad value, 2 for a
+// malformed command line.
+int start_program(const ProgramInfo& program, int argc, char** argv, CommonOptions* options, const OwnOption& own,
+                  std::vector<const char*>* operands);
+
+// A whole number from low to high.
+bool parse_whole(const char* text, long low, long high, long* value);
+// The same for the value of `option`; false with *problem naming both, as
+// "--frames: 'x' is not a whole number from 2 to 1000000".
+bool parse_whole_option(const char* option, const char* text, long low, long high, long* value,
+                        std::string* problem);
+
+// The format of a result file by its name's extension: .bmp, .png, .jpg or
+// .jpeg. False with *problem naming the file and the ways to give a format.
+bool result_format_from_name(const std::string& name, ImageFormat* format, std::string* problem);
+
+// The refusal of a morph's two images of different sizes, up to the advice:
+// "SECOND is 22 x 17 but FIRST is 23 x 17".
+std::string size_mismatch(const char* first, int first_w, int first_h, const char* second, int second_w,
+                          int second_h);
 
 // Before a result named `name` is written in `format` with `meta` (NULL
 // under --strip): one warning line on stderr when the format cannot carry
 // the source's colour description, e.g. "tavrosk-warp: warning: out.bmp:
 // BMP cannot carry the source's ICC profile; written without it".
-void warn_of_lost_meta(const ToolInfo& tool, const std::string& name, ImageFormat format, const ImageMeta* meta);
+void warn_of_lost_meta(const ProgramInfo& program, const std::string& name, ImageFormat format,
+                       const ImageMeta* meta);
 
 // Once every option is read: a note on stderr when --reference meets
 // --threads, which the reference kernel does not take.
-void note_ignored_options(const ToolInfo& tool, const ToolOptions& options);
+void note_ignored_options(const ProgramInfo& program, const CommonOptions& options);

@@ -30,11 +30,39 @@
 #include "cli/progress.h"
 #include "io/segment_file.h"
 
-static const ToolInfo tool = {"tavrosk-morph", "[options] FIRST SECOND PAIRS OUTPUT"};
-
 enum { DEFAULT_FRAMES = 30, MAX_FRAMES = 1000000 };
 
-struct Options : ToolOptions {
+enum { OPT_FRAMES = OPT_PROGRAM, OPT_RANGE };
+
+static const ProgramInfo tool = {
+    "tavrosk-morph",
+    "[options] FIRST SECOND PAIRS OUTPUT",
+    "Writes the frames of a morph from FIRST to SECOND, two images of the same\n"
+    "size (BMP, PNG or JPEG; alpha is ignored). In frame i of N the segments lie\n"
+    "the fraction t = i / (N - 1) of the way from their place in FIRST to their\n"
+    "place in SECOND; both images are warped onto them and blended, FIRST by\n"
+    "1 - t and SECOND by t. Frame 0 is FIRST and frame N - 1 is SECOND.\n"
+    "PAIRS is a segment file as tavrosk-warp reads it (- for standard input):\n"
+    "  x1 y1 x2 y2\n"
+    "one segment a line; in each pair of lines the first marks a feature in\n"
+    "FIRST, the second the same feature in SECOND.\n"
+    "OUTPUT is a file name with one frame number field, such as f%03d.png\n"
+    "(%% for a percent sign); the extension gives the format (.bmp, .png,\n"
+    ".jpg or .jpeg). OUTPUT - writes every frame to standard output as binary\n"
+    "PPM, one after another, for example for\n"
+    "  ffmpeg -f image2pipe -framerate 30 -c:v ppm -i - -pix_fmt yuv420p out.mp4\n",
+    nullptr,
+    {OPT_FRAMES, OPT_RANGE, 'p', 'a', 'b', 't', OPT_REFERENCE, 'f', 'Q', OPT_NO_AUTO_ORIENT, OPT_STRIP, 'q', 'h',
+     OPT_VERSION},
+    {{OPT_FRAMES, "frames", "N", "how many frames from FIRST to SECOND (default 30, N >= 2)"},
+     {OPT_RANGE, "range", "I-J",
+      "write only frames I to J of the N (numbered from 0); they\n"
+      "are the same, bit for bit, as in a run of all N"}},
+    4,
+    4,
+};
+
+struct Options : CommonOptions {
     long frames = DEFAULT_FRAMES;
     const char* range = nullptr;  // "I-J" as given
     long range_first = 0, range_last = -1;
@@ -44,67 +72,21 @@ struct Options : ToolOptions {
     const char* output = nullptr;
 };
 
-static void print_help()
+// --frames and --range; -1 to go on, else the exit status.
+static int own_option(int id, const char* value, Options* options)
 {
-    print_usage_line(tool, stdout);
-    std::printf(
-        "Writes the frames of a morph from FIRST to SECOND, two images of the same\n"
-        "size (BMP, PNG or JPEG; alpha is ignored). In frame i of N the segments lie\n"
-        "the fraction t = i / (N - 1) of the way from their place in FIRST to their\n"
-        "place in SECOND; both images are warped onto them and blended, FIRST by\n"
-        "1 - t and SECOND by t. Frame 0 is FIRST and frame N - 1 is SECOND.\n"
-        "PAIRS is a segment file as tavrosk-warp reads it (- for standard input):\n"
-        "  x1 y1 x2 y2\n"
-        "one segment a line; in each pair of lines the first marks a feature in\n"
-        "FIRST, the second the same feature in SECOND.\n"
-        "OUTPUT is a file name with one frame number field, such as f%%03d.png\n"
-        "(%%%% for a percent sign); the extension gives the format (.bmp, .png,\n"
-        ".jpg or .jpeg). OUTPUT - writes every frame to standard output as binary\n"
-        "PPM, one after another, for example for\n"
-        "  ffmpeg -f image2pipe -framerate 30 -c:v ppm -i - -pix_fmt yuv420p out.mp4\n"
-        "\n"
-        "Options:\n"
-        "      --frames N     how many frames from FIRST to SECOND (default 30, N >= 2)\n"
-        "      --range I-J    write only frames I to J of the N (numbered from 0); they\n"
-        "                     are the same, bit for bit, as in a run of all N\n"
-        "  -p P               length exponent of the weight (default 0.5, P >= 0)\n"
-        "  -a A               distance offset of the weight (default 1.0, A > 0)\n"
-        "  -b B               falloff exponent of the weight (default 1.0, B >= 0)\n"
-        "  -t, --threads N    run the fast kernel on N threads (default: all cores)\n"
-        "      --reference    run the literal reference kernel (on one thread)\n"
-        "  -f, --format F     write the frames as bmp, png or jpeg, whatever the\n"
-        "                     extension\n"
-        "  -Q, --quality Q    JPEG quality, 1 to 100 (default 92)\n"
-        "      --no-auto-orient  keep JPEG pixels as stored, whatever their Exif\n"
-        "                     orientation says (by default turned as viewed)\n"
-        "      --strip        write the frames without FIRST's colour profile,\n"
-        "                     colour chunks and Exif\n"
-        "  -q, --quiet        no progress line\n"
-        "  -h, --help         show this help\n"
-        "      --version      show the version\n");
+    std::string problem;
+    if (id == OPT_RANGE)
+        options->range = value;
+    else if (!parse_whole_option("--frames", value, 2, MAX_FRAMES, &options->frames, &problem))
+        return input_error(tool, problem);
+    return -1;
 }
 
-enum { OPT_FRAMES = OPT_TOOL, OPT_RANGE };
-
-// Returns -1 when the program is to go on, else the exit status.
-static int parse_arguments(int argc, char** argv, Options* options)
+// The operands, and the options checked against them. Returns -1 when the
+// program is to go on, else the exit status.
+static int check_arguments(const std::vector<const char*>& operands, Options* options)
 {
-    const char* operands[4];
-    const int status = parse_command_line(
-        tool, argc, argv,
-        {{"frames", required_argument, nullptr, OPT_FRAMES}, {"range", required_argument, nullptr, OPT_RANGE}},
-        [&](int option, const char* value) {
-            if (option == OPT_RANGE) {
-                options->range = value;
-            } else if (!parse_whole(value, 2, MAX_FRAMES, &options->frames)) {
-                return input_error(tool, std::string("--frames: '") + value + "' is not a whole number from 2 to "
-                                             + std::to_string(MAX_FRAMES));
-            }
-            return -1;
-        },
-        print_help, options, 4, operands);
-    if (status >= 0)
-        return status;
     options->first = operands[0];
     options->second = operands[1];
     options->pairs = operands[2];
@@ -354,14 +336,81 @@ static void warn_of_stale_frames(const Options& options, const FramePattern& pat
                  one ? "matches" : "match", options.output, one ? "it" : "them");
 }
 
+// FIRST and SECOND, which must be of one size.
+static int load_images(const Options& options, SurfacePtr* first, SurfacePtr* second, ImageMeta* first_meta,
+                       ImageMeta* second_meta)
+{
+    int status;
+    if ((status = load_image(options.first, options.orientation, first, first_meta)) >= 0
+        || (status = load_image(options.second, options.orientation, second, second_meta)) >= 0)
+        return status;
+    const int w = (*first)->w, h = (*first)->h;
+    if ((*second)->w != w || (*second)->h != h)
+        return input_error(tool, size_mismatch(options.first, w, h, options.second, (*second)->w, (*second)->h)
+                                     + "; resize it first (convert " + shell_word(options.second) + " -resize "
+                                     + std::to_string(w) + "x" + std::to_string(h) + "! "
+                                     + shell_word(resized_name(options.second)) + ")");
+    return -1;
+}
+
+// The frames carry FIRST's colour description, as far as their format can.
+static void warn_of_colours(const Options& options, const Output& output, const ImageMeta& first_meta,
+                            const ImageMeta& second_meta)
+{
+    if (output.meta && !image_same_colour(first_meta, second_meta))
+        std::fprintf(stderr, "%s: warning: %s describes its colours otherwise than %s; the frames carry %s's\n",
+                     tool.program, options.second, options.first, options.first);
+    warn_of_lost_meta(tool, output.to_stdout ? "standard output" : options.output, output.format, output.meta);
+}
+
+// Renders the frames of the range into `frames` in turn while a thread
+// writes them; returns the exit status.
+static int render_frames(const Options& options, MorphJob* job, const Output& output,
+                         const std::vector<SDL_Surface*>& frames)
+{
+    const int n = static_cast<int>(options.frames);
+    const int range_first = static_cast<int>(options.range_first);
+    const int range_last = static_cast<int>(options.range_last);
+    const long long pixels = static_cast<long long>(frames[0]->w) * frames[0]->h;
+    long long total = 0;
+    for (int i = range_first; i <= range_last; ++i)
+        total += morph_warps_for_frame(i, n) * pixels;
+    std::atomic<long long> done(0);
+    job->options.pixels_done = &done;
+    Progress progress;
+    progress_start(&progress, tool.program, total, &done, options.quiet);
+
+    FrameQueues queues(frames);
+    std::string failure;
+    std::thread writer(write_frames, &queues, &output, &progress, &failure);
+    for (int i = range_first; i <= range_last; ++i) {
+        SDL_Surface* image = queues.take_empty();
+        if (!image)
+            break;
+        progress_note(&progress, "frame " + std::to_string(i) + "/" + std::to_string(n));
+        morph_render(job, i, n, image);
+        queues.put_rendered({i, image});
+    }
+    queues.finish();
+    writer.join();
+    progress_finish(&progress);
+    if (!failure.empty())
+        return input_error(tool, failure);
+    if (!options.range && !output.to_stdout)
+        warn_of_stale_frames(options, output.pattern, n);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
-    output_handle_signals();
     Options options;
-    int status = parse_arguments(argc, argv, &options);
-    if (status >= 0)
-        return status;
-    if ((status = check_range(&options)) >= 0)
+    std::vector<const char*> operands;
+    int status = start_program(
+        tool, argc, argv, &options, [&](int id, const char* value) { return own_option(id, value, &options); },
+        &operands);
+    if (status < 0)
+        status = check_arguments(operands, &options);
+    if (status >= 0 || (status = check_range(&options)) >= 0)
         return status;
 
     MorphJob job;
@@ -374,74 +423,28 @@ int main(int argc, char** argv)
         return input_error(tool, std::string("cannot initialise SDL: ") + SDL_GetError());
     std::atexit(SDL_Quit);
 
-    SurfacePtr owned_first, owned_second;
+    SurfacePtr first, second;
     ImageMeta first_meta, second_meta;
-    if ((status = load_image(options.first, options.orientation, &owned_first, &first_meta)) >= 0
-        || (status = load_image(options.second, options.orientation, &owned_second, &second_meta)) >= 0)
+    if ((status = load_images(options, &first, &second, &first_meta, &second_meta)) >= 0)
         return status;
-    SDL_Surface* first = owned_first.get();
-    SDL_Surface* second = owned_second.get();
-    const int w = first->w, h = first->h;
-    if (second->w != w || second->h != h) {
-        const std::string size = std::to_string(w) + " x " + std::to_string(h);
-        return input_error(tool, std::string(options.second) + " is " + std::to_string(second->w) + " x "
-                                     + std::to_string(second->h) + " but " + options.first + " is " + size
-                                     + "; resize it first (convert " + shell_word(options.second) + " -resize "
-                                     + std::to_string(w) + "x" + std::to_string(h) + "! "
-                                     + shell_word(resized_name(options.second)) + ")");
-    }
-
     Output output;
     output.meta = options.strip ? nullptr : &first_meta;
     if ((status = prepare_output(options, &output)) >= 0)
         return status;
-    // The frames carry FIRST's colour description, as far as their format can.
-    if (output.meta && !image_same_colour(first_meta, second_meta))
-        std::fprintf(stderr, "%s: warning: %s describes its colours otherwise than %s; the frames carry %s's\n",
-                     tool.program, options.second, options.first, options.first);
-    warn_of_lost_meta(tool, output.to_stdout ? "standard output" : options.output, output.format, output.meta);
+    warn_of_colours(options, output, first_meta, second_meta);
 
+    const int w = first->w, h = first->h;
     std::vector<SurfacePtr> owned_frames;
     std::vector<SDL_Surface*> frames;
     for (int i = 0; i < FRAMES_IN_FLIGHT; ++i) {
         owned_frames.emplace_back(create_rgb24_surface(w, h));
         frames.push_back(owned_frames.back().get());
     }
-    const bool made = morph_job_init(&job, first, second);
+    const bool made = morph_job_init(&job, first.get(), second.get());
     if (!made || std::find(frames.begin(), frames.end(), nullptr) != frames.end())
         return input_error(tool, "not enough memory for the " + std::to_string(w) + " x " + std::to_string(h)
                                      + " frames");
     job.params = options.params;
     job.options = options.warp;
-
-    const int n = static_cast<int>(options.frames);
-    const int range_first = static_cast<int>(options.range_first);
-    const int range_last = static_cast<int>(options.range_last);
-    long long total = 0;
-    for (int i = range_first; i <= range_last; ++i)
-        total += static_cast<long long>(morph_warps_for_frame(i, n)) * w * h;
-    std::atomic<long long> done(0);
-    job.options.pixels_done = &done;
-    Progress progress;
-    progress_start(&progress, tool.program, total, &done, options.quiet);
-
-    FrameQueues queues(frames);
-    std::string failure;
-    std::thread writer(write_frames, &queues, &output, &progress, &failure);
-    for (int i = range_first; i <= range_last; ++i) {
-        SDL_Surface* image = queues.take_empty();
-        if (!image)
-            break;
-        progress_note(&progress, "frame " + std::to_string(i) + "/" + std::to_string(n));
-        morph_render(&job, i, n, image);
-        queues.put_rendered({i, image});
-    }
-    queues.finish();
-    writer.join();
-    progress_finish(&progress);
-    if (!failure.empty())
-        return input_error(tool, failure);
-    if (!options.range && !output.to_stdout)
-        warn_of_stale_frames(options, output.pattern, n);
-    return 0;
+    return render_frames(options, &job, output, frames);
 }

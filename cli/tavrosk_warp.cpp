@@ -26,9 +26,36 @@
 #include "warp/warp_views.h"
 #include "warp/warp.h"
 
-static const ToolInfo tool = {"tavrosk-warp", "[options] SOURCE SEGMENTS RESULT"};
+enum { OPT_FOLDS = OPT_PROGRAM, OPT_FIELD };
 
-struct Options : ToolOptions {
+static const ProgramInfo tool = {
+    "tavrosk-warp",
+    "[options] SOURCE SEGMENTS RESULT",
+    "Warps SOURCE by the segment pairs in SEGMENTS and writes RESULT.\n"
+    "SOURCE is a BMP (RLE-compressed ones too), PNG or JPEG image, told by its\n"
+    "first bytes; alpha is ignored, the warp works on colour only; - reads it\n"
+    "from standard input.\n"
+    "SEGMENTS is a text file, or - for standard input, with one segment a line:\n"
+    "  x1 y1 x2 y2\n"
+    "Blank lines and lines starting with # are skipped, and a line may end with\n"
+    "a # comment. Lines 1 and 2 form the first pair: where a feature lies in\n"
+    "SOURCE, and where it is to lie in RESULT.\n"
+    "RESULT's format comes from its extension (.bmp, .png, .jpg, .jpeg); - writes\n"
+    "the image to standard output (PNG unless --format says otherwise).\n",
+    nullptr,
+    {'p', 'a', 'b', 't', OPT_REFERENCE, 'f', 'Q', OPT_NO_AUTO_ORIENT, OPT_STRIP, OPT_FOLDS, OPT_FIELD, 'q', 'h',
+     OPT_VERSION},
+    {{OPT_FOLDS, "folds", "FILE",
+      "also write a fold map: the result dimmed, pixels where the\n"
+      "warp folds the image over itself red, pixels whose source\n"
+      "lies outside it hatched blue, each pair's second segment\n"
+      "drawn; its format from FILE's extension; prints the counts"},
+     {OPT_FIELD, "field", "FILE", "also write the displacement field (Middlebury .flo)"}},
+    3,
+    3,
+};
+
+struct Options : CommonOptions {
     const char* folds = nullptr;   // --folds FILE: the fold map
     ImageFormat folds_format = IMAGE_PNG;
     const char* field = nullptr;   // --field FILE: the displacement field
@@ -36,47 +63,6 @@ struct Options : ToolOptions {
     const char* segments = nullptr;
     const char* result = nullptr;
 };
-
-static void print_help()
-{
-    print_usage_line(tool, stdout);
-    std::printf(
-        "Warps SOURCE by the segment pairs in SEGMENTS and writes RESULT.\n"
-        "SOURCE is a BMP (RLE-compressed ones too), PNG or JPEG image, told by its\n"
-        "first bytes; alpha is ignored, the warp works on colour only; - reads it\n"
-        "from standard input.\n"
-        "SEGMENTS is a text file, or - for standard input, with one segment a line:\n"
-        "  x1 y1 x2 y2\n"
-        "Blank lines and lines starting with # are skipped, and a line may end with\n"
-        "a # comment. Lines 1 and 2 form the first pair: where a feature lies in\n"
-        "SOURCE, and where it is to lie in RESULT.\n"
-        "RESULT's format comes from its extension (.bmp, .png, .jpg, .jpeg); - writes\n"
-        "the image to standard output (PNG unless --format says otherwise).\n"
-        "\n"
-        "Options:\n"
-        "  -p P              length exponent of the weight (default 0.5, P >= 0)\n"
-        "  -a A              distance offset of the weight (default 1.0, A > 0)\n"
-        "  -b B              falloff exponent of the weight (default 1.0, B >= 0)\n"
-        "  -t, --threads N   run the fast kernel on N threads (default: all cores)\n"
-        "      --reference   run the literal reference kernel (on one thread)\n"
-        "  -f, --format F    bmp, png or jpeg, whatever RESULT's extension\n"
-        "  -Q, --quality Q   JPEG quality from 1 to 100 (default 92)\n"
-        "      --no-auto-orient  keep a JPEG's pixels as stored, whatever its Exif\n"
-        "                    orientation says (by default they are turned as viewed)\n"
-        "      --strip       write RESULT without the source's colour profile, colour\n"
-        "                    chunks and Exif (by default they are kept where RESULT's\n"
-        "                    format can hold them)\n"
-        "      --folds FILE  also write a fold map: the result dimmed, pixels where the\n"
-        "                    warp folds the image over itself red, pixels whose source\n"
-        "                    lies outside it hatched blue, each pair's second segment\n"
-        "                    drawn; its format from FILE's extension; prints the counts\n"
-        "      --field FILE  also write the displacement field (Middlebury .flo)\n"
-        "  -q, --quiet       no progress line (shown only on a terminal, after a second)\n"
-        "  -h, --help        show this help\n"
-        "      --version     show the version\n");
-}
-
-enum { OPT_FOLDS = OPT_TOOL, OPT_FIELD };
 
 // The format of a result named `name` (for messages, `what`): --format when
 // given, PNG for standard output, else the extension. False with a usage
@@ -94,20 +80,10 @@ static bool result_format(const Options& options, const char* name, ImageFormat*
     return result_format_from_name(name, format, problem);
 }
 
+// The operands, and the options checked against them and each other.
 // Returns -1 when the program is to go on, else the exit status.
-static int parse_arguments(int argc, char** argv, Options* options)
+static int check_arguments(const std::vector<const char*>& operands, Options* options)
 {
-    const char* operands[3];
-    const int status = parse_command_line(
-        tool, argc, argv,
-        {{"folds", required_argument, nullptr, OPT_FOLDS}, {"field", required_argument, nullptr, OPT_FIELD}},
-        [&](int option, const char* value) {
-            (option == OPT_FOLDS ? options->folds : options->field) = value;
-            return -1;
-        },
-        print_help, options, 3, operands);
-    if (status >= 0)
-        return status;
     options->source = operands[0];
     options->segments = operands[1];
     options->result = operands[2];
@@ -267,16 +243,138 @@ static void warn_of_nonfinite_points(const Options& options, long long nonfinite
                  tool.program, nonfinite, pixels, options.params.p, options.params.a, options.params.b);
 }
 
+// One run: what was read, the images made and the files to write.
+struct Run {
+    Options options;
+    std::vector<Segment> segments;
+    SurfacePtr source;
+    ImageMeta meta;
+    ImageOutput result = {}, folds = {};
+    OutputTarget field;
+    SurfacePtr image, map;
+    WarpReport report;
+    WarpViews views;
+    bool warped = false;
+};
+
+static int load_source(Run* run)
+{
+    const Options& options = run->options;
+    std::string problem;
+    const bool from_stdin = std::strcmp(options.source, "-") == 0;
+    run->source.reset(from_stdin ? image_read(stdin, &problem, &run->meta, options.orientation)
+                                 : image_load(options.source, &problem, &run->meta, options.orientation));
+    if (!run->source)
+        return input_error(tool, (from_stdin ? "standard input" : std::string(options.source)) + ": " + problem);
+    return -1;
+}
+
+// Fails before the warp, not after it, when a file cannot be written.
+static int prepare_outputs(Run* run)
+{
+    const Options& options = run->options;
+    int status;
+    if ((status = prepare_output(options.result, options.format, &run->result)) >= 0
+        || (options.folds && (status = prepare_output(options.folds, options.folds_format, &run->folds)) >= 0)
+        || (options.field && (status = prepare_file(options.field, &run->field)) >= 0))
+        return status;
+    return refuse_same_file(options, run->result, run->folds, run->field);
+}
+
+static int make_images(Run* run)
+{
+    const SDL_Surface* source = run->source.get();
+    run->image.reset(SDL_CreateRGBSurface(0, source->w, source->h, 32, 0, 0, 0, 0));
+    run->map.reset(run->options.folds ? new_fold_map(source->w, source->h) : nullptr);
+    if (!run->image || (run->options.folds && !run->map))
+        return input_error(tool, std::string("cannot create the ") + std::to_string(source->w) + " x "
+                                     + std::to_string(source->h) + " result image");
+    return -1;
+}
+
+// The fold map and the field are made on the warp's threads from its rows
+// of source points, as each is finished; the field goes straight to its
+// (temporary) file, so the warp runs while that file is open. False with
+// *failure.
+static bool warp_with_views(Run* run, Progress* progress, std::string* failure)
+{
+    Options& options = run->options;
+    const int count = static_cast<int>(run->segments.size());
+    auto warp = [&](std::FILE* field_stream, std::string* why) {
+        const bool viewed = run->map || field_stream;
+        if (viewed
+            && !views_start(&run->views, run->source.get(), run->image.get(), run->map.get(), field_stream,
+                            &options.warp)) {
+            *why = run->views.problem;
+            return false;
+        }
+        warp_run(run->source.get(), run->image.get(), run->segments.data(), count, options.params, options.warp,
+                 &run->report);
+        run->warped = true;
+        if (field_stream)
+            progress_note(progress, std::string("writing ") + options.field);
+        if (viewed && !views_finish(&run->views, run->segments.data(), count)) {
+            *why = run->views.problem;
+            return false;
+        }
+        return true;
+    };
+    std::string problem;
+    if (options.field ? output_commit(run->field, warp, &problem) : warp(nullptr, &problem))
+        return true;
+    *failure = std::string(options.field ? options.field : options.folds) + ": " + problem;
+    return false;
+}
+
+// Warps and writes every file; returns the exit status.
+static int warp_and_write(Run* run)
+{
+    Options& options = run->options;
+    const long long pixels = static_cast<long long>(run->source->w) * run->source->h;
+    std::atomic<long long> done(0);
+    options.warp.pixels_done = &done;
+    // The progress line lasts until the last file is written: encoding a
+    // large PNG can take longer than the warp. Nothing else is printed
+    // while it runs.
+    Progress progress;
+    progress_start(&progress, tool.program, pixels, &done, options.quiet);
+    std::string failure;
+    const bool writing = warp_with_views(run, &progress, &failure);
+    const ImageMeta* kept = options.strip ? nullptr : &run->meta;
+    auto write = [&](const ImageOutput& out, SDL_Surface* picture, const ImageMeta* with) {
+        progress_note(&progress, "writing " + (out.to_stdout ? std::string("standard output") : out.name));
+        return write_output(out, picture, options.quality, with, &failure);
+    };
+    if (writing && write(run->result, run->image.get(), kept) && options.folds)
+        write(run->folds, run->map.get(), nullptr);
+    progress_finish(&progress);
+    if (run->warped)
+        warn_of_nonfinite_points(options, run->report.nonfinite_points, pixels);
+    if (writing)
+        warn_of_lost_meta(tool, run->result.to_stdout ? "standard output" : options.result, run->result.format,
+                          kept);
+    if (!failure.empty())
+        return input_error(tool, failure);
+    if (options.folds)
+        std::fprintf(stderr, "%s\n", fold_summary(run->views.counts).c_str());
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
-    output_handle_signals();
-    Options options;
-    int status = parse_arguments(argc, argv, &options);
-    if (status >= 0)
-        return status;
-
-    std::vector<Segment> segments;
-    if ((status = read_segment_table(options.segments, &segments)) >= 0)
+    Run run;
+    Options& options = run.options;
+    std::vector<const char*> operands;
+    int status = start_program(
+        tool, argc, argv, &options,
+        [&](int id, const char* value) {
+            (id == OPT_FOLDS ? options.folds : options.field) = value;
+            return -1;
+        },
+        &operands);
+    if (status < 0)
+        status = check_arguments(operands, &options);
+    if (status >= 0 || (status = read_segment_table(options.segments, &run.segments)) >= 0)
         return status;
 
     // No video is needed: only the image files and software surfaces.
@@ -284,79 +382,8 @@ int main(int argc, char** argv)
         return input_error(tool, std::string("cannot initialise SDL: ") + SDL_GetError());
     std::atexit(SDL_Quit);
 
-    std::string problem;
-    ImageMeta meta;
-    const bool source_from_stdin = std::strcmp(options.source, "-") == 0;
-    SurfacePtr owned_source(source_from_stdin ? image_read(stdin, &problem, &meta, options.orientation)
-                                              : image_load(options.source, &problem, &meta, options.orientation));
-    SDL_Surface* source = owned_source.get();
-    if (!source)
-        return input_error(tool,
-                           (source_from_stdin ? "standard input" : std::string(options.source)) + ": " + problem);
-    // Fail before the warp, not after it, when a file cannot be written.
-    ImageOutput result, folds;
-    OutputTarget field;
-    if ((status = prepare_output(options.result, options.format, &result)) >= 0
-        || (options.folds && (status = prepare_output(options.folds, options.folds_format, &folds)) >= 0)
-        || (options.field && (status = prepare_file(options.field, &field)) >= 0)
-        || (status = refuse_same_file(options, result, folds, field)) >= 0)
+    if ((status = load_source(&run)) >= 0 || (status = prepare_outputs(&run)) >= 0
+        || (status = make_images(&run)) >= 0)
         return status;
-
-    SurfacePtr image(SDL_CreateRGBSurface(0, source->w, source->h, 32, 0, 0, 0, 0));
-    SurfacePtr map(options.folds ? new_fold_map(source->w, source->h) : nullptr);
-    if (!image || (options.folds && !map))
-        return input_error(tool, std::string("cannot create the ") + std::to_string(source->w) + " x "
-                                     + std::to_string(source->h) + " result image");
-    const long long pixels = static_cast<long long>(source->w) * source->h;
-    std::atomic<long long> done(0);
-    options.warp.pixels_done = &done;
-    WarpReport report;
-    WarpViews views;
-    // The progress line lasts until the last file is written: encoding a
-    // large PNG can take longer than the warp. Nothing else is printed
-    // while it runs.
-    Progress progress;
-    progress_start(&progress, tool.program, pixels, &done, options.quiet);
-    bool warped = false;
-    // The fold map and the field are made on the warp's threads from its
-    // rows of source points, as each is finished; the field goes straight to
-    // its (temporary) file, so the warp runs while that file is open.
-    auto warp = [&](std::FILE* field_stream, std::string* why) {
-        const bool viewed = map || field_stream;
-        if (viewed && !views_start(&views, source, image.get(), map.get(), field_stream, &options.warp)) {
-            *why = views.problem;
-            return false;
-        }
-        warp_run(source, image.get(), segments.data(), static_cast<int>(segments.size()), options.params,
-                 options.warp, &report);
-        warped = true;
-        if (field_stream)
-            progress_note(&progress, std::string("writing ") + options.field);
-        if (viewed && !views_finish(&views, segments.data(), static_cast<int>(segments.size()))) {
-            *why = views.problem;
-            return false;
-        }
-        return true;
-    };
-    std::string failure;
-    if (options.field ? !output_commit(field, warp, &problem) : !warp(nullptr, &problem))
-        failure = std::string(options.field ? options.field : options.folds) + ": " + problem;
-    const ImageMeta* kept = options.strip ? nullptr : &meta;
-    auto write = [&](const ImageOutput& out, SDL_Surface* picture, const ImageMeta* with) {
-        progress_note(&progress, "writing " + (out.to_stdout ? std::string("standard output") : out.name));
-        return write_output(out, picture, options.quality, with, &failure);
-    };
-    const bool writing = failure.empty();
-    if (writing && write(result, image.get(), kept) && options.folds)
-        write(folds, map.get(), nullptr);
-    progress_finish(&progress);
-    if (warped)
-        warn_of_nonfinite_points(options, report.nonfinite_points, pixels);
-    if (writing)
-        warn_of_lost_meta(tool, result.to_stdout ? "standard output" : options.result, result.format, kept);
-    if (!failure.empty())
-        return input_error(tool, failure);
-    if (options.folds)
-        std::fprintf(stderr, "%s\n", fold_summary(views.counts).c_str());
-    return 0;
+    return warp_and_write(&run);
 }

@@ -1,0 +1,92 @@
+// The option table of cli/cli.h: a program takes the shared options it lists
+// and its own, refuses every other as unknown, counts its operands, and its
+// help lists its options in its order, aligned.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+
+namespace {
+
+enum { OPT_COLOUR = OPT_PROGRAM };
+
+const ProgramInfo program = {
+    "prog", "[options] A [B]", "About.\n", "After.\n", {OPT_COLOUR, 't', 'q', 'h'},
+    {{OPT_COLOUR, "colour", "C", "paint in C\nor not"}}, 1, 2,
+};
+
+struct Outcome {
+    int status;
+    std::string out, err, colour;
+    CommonOptions options;
+    std::vector<const char*> operands;
+};
+
+Outcome run(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "prog");
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    Outcome r;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    r.status = start_program(
+        program, static_cast<int>(args.size()), argv.data(), &r.options,
+        [&](int id, const char* value) {
+            r.colour = std::to_string(id) + value;
+            return -1;
+        },
+        &r.operands);
+    r.out = testing::internal::GetCapturedStdout();
+    r.err = testing::internal::GetCapturedStderr();
+    return r;
+}
+
+TEST(OptionTable, AProgramTakesTheOptionsItListsAndNoOthers)
+{
+    const std::string usage = "\nusage: prog [options] A [B]\nTry 'prog --help' for more information.\n";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"--colour", "red", "-t", "3", "-q", "a"}, -1, ""},
+        {{"a", "--col=red", "b", "-qt3"}, -1, ""},
+        {{"-p", "1", "a"}, 2, "prog: unknown option -p" + usage},
+        {{"--strip", "a"}, 2, "prog: unknown option --strip" + usage},
+        {{"a", "--colour"}, 2, "prog: missing value for --colour" + usage},
+        {{"-t", "0", "a"}, 1, "prog: --threads: '0' is not a whole number from 1 to 1024\n"},
+        {{}, 2, "prog: missing arguments" + usage},
+        {{"a", "b", "c"}, 2, "prog: unexpected argument c" + usage},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args.size();
+        EXPECT_EQ(r.err, c.err);
+        if (c.status == -1) {
+            EXPECT_EQ(r.colour, std::to_string(OPT_COLOUR) + "red");
+            EXPECT_EQ(r.options.warp.threads, 3);
+            EXPECT_TRUE(r.options.quiet);
+            EXPECT_EQ(std::string(r.operands[0]), "a");
+        }
+    }
+}
+
+TEST(OptionTable, TheHelpListsTheProgramsOptionsInItsOrder)
+{
+    const Outcome r = run({"--help", "a"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "usage: prog [options] A [B]\nAbout.\n\nOptions:\n"
+                     "      --colour C    paint in C\n"
+                     "                    or not\n"
+                     "  -t, --threads N   run the fast kernel on N threads (default: all cores)\n"
+                     "  -q, --quiet       no progress line (shown only on a terminal, after a second)\n"
+                     "  -h, --help        show this help\n"
+                     "\nAfter.\n");
+}
+
+}  // namespace

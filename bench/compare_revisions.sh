@@ -11,7 +11,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
-ensure_packages libbenchmark-dev cmake pkg-config libsdl1.2-dev libhwy-dev libpng-dev libjpeg62-turbo-dev
+ensure_deps build bench
 
 revision=${1:?usage: bench/compare_revisions.sh REVISION [ROUNDS] [FILTER]}
 rounds=${2:-5}

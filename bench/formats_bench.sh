@@ -22,11 +22,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 . scripts/bench_inputs.sh
-ensure_packages libbenchmark-dev imagemagick hyperfine
+ensure_deps build bench
 
 runs=${1:-10}
 build=build-bench
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVROSK_BENCH=ON >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVROSK_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j2 --target codec_bench tavrosk-warp >/dev/null
 
 tmp=/dev/shm

@@ -12,11 +12,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages imagemagick hyperfine
+ensure_deps build bench
 
 runs=${1:-5}
 build=build-bench
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVROSK_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j2 --target tavrosk-warp tavrosk-morph >/dev/null
 
 # ImageMagick's own binary, not a wrapper that a PATH entry may put before it.

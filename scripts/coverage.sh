@@ -7,14 +7,14 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
-ensure_packages clang llvm-14 cmake pkg-config libsdl1.2-dev libhwy-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libgtest-dev
+ensure_deps build gtest clang coverage
 
 build=${COVERAGE_BUILD:-$root/build-coverage}
 # Highway compiles the lane code once per instruction set, and llvm-cov maps
 # only the first copy of a re-included file; one static copy keeps the report
 # about the lane code that really ran.
 flags="-fprofile-instr-generate -fcoverage-mapping -DHWY_COMPILE_ONLY_STATIC=1"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DBUILD_TESTING=ON \
     -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target fuzz_bmp_regress
 

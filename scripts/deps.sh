@@ -1,6 +1,41 @@
-# Sourced by the other scripts: ensure_packages PKG... installs the Debian
-# packages that are missing (as root, after apt-get update); otherwise prints
-# the apt-get line to run and fails.
+# Sourced by the other scripts: the one list of Debian packages the project
+# uses, in groups, and ensure_deps GROUP... / ensure_packages PKG..., which
+# install what is missing (as root, after apt-get update) or else print the
+# apt-get line to run and fail. Every script names the groups it needs, so
+# that each one works alone on a fresh Debian 12 machine.
+#
+#   build     the compiler, CMake and every library the programs link
+#             (libheif1 on Debian 12 decodes HEIC and AVIF itself: no plugin
+#             packages); python3-dev, pybind11-dev and python3-numpy for the
+#             Python module
+#   gtest     GoogleTest: configuring with BUILD_TESTING=ON needs it
+#   test      what the process-level tests run: Xvfb and xdotool for the
+#             windows, ImageMagick as an independent codec, groff for the man
+#             pages, ffmpeg, GNU parallel and OpenCV for the guide's recipes,
+#             pytest and dask's distributed for the Python module's tests
+#   clang     clang with its sanitizer and libFuzzer runtimes (scripts/fuzz.sh)
+#   coverage  llvm-cov and llvm-profdata (scripts/coverage.sh)
+#   bench     Google Benchmark and hyperfine (scripts/bench.sh, bench/*.sh)
+deps_build=(build-essential cmake pkg-config libsdl1.2-dev libhwy-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev
+            libtiff-dev libwebp-dev libheif-dev python3-dev pybind11-dev python3-numpy)
+deps_gtest=(googletest libgtest-dev)
+deps_test=(xvfb xdotool x11-apps x11-utils libx11-dev imagemagick groff-base ffmpeg parallel python3-opencv
+           python3-pytest python3-distributed)
+deps_clang=(clang libclang-rt-14-dev)
+deps_coverage=(llvm-14)
+deps_bench=(libbenchmark-dev imagemagick hyperfine)
+
+# ensure_deps GROUP...: ensure_packages over the named groups above.
+ensure_deps() {
+    local group all=()
+    for group in "$@"; do
+        declare -p "deps_$group" >/dev/null 2>&1 || { echo "deps.sh: no package group '$group'" >&2; return 2; }
+        local list="deps_$group[@]"
+        all+=("${!list}")
+    done
+    ensure_packages "${all[@]}"
+}
+
 ensure_packages() {
     local missing=()
     local pkg

@@ -15,7 +15,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
-ensure_packages clang libclang-rt-14-dev cmake pkg-config libsdl1.2-dev libgtest-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev
+ensure_deps build gtest clang
 
 seconds=${1:-60}
 which=${2:-all}
@@ -29,7 +29,7 @@ share=$((seconds / ${#targets[@]}))
 
 build=${FUZZ_BUILD:-$root/build-fuzz}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DTAVROSK_SANITIZE=ON -DTAVROSK_FUZZ=ON >/dev/null
+    -DBUILD_TESTING=ON -DTAVROSK_SANITIZE=ON -DTAVROSK_FUZZ=ON >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
 
 artifacts="$build/fuzz-artifacts"

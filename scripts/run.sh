@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds Tavrosk in Release and starts it on IMAGE.bmp (default: the bundled
-# sample). Usage: scripts/run.sh [IMAGE.bmp]
+# Builds Tavrosk in Release, without the tests, in build-run/ (apart from
+# scripts/test.sh's build/, so that neither undoes the other's configuration)
+# and starts it on IMAGE.bmp (default: the bundled sample).
+# Usage: scripts/run.sh [IMAGE.bmp]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
-ensure_packages build-essential cmake pkg-config libsdl1.2-dev libhwy-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev
+ensure_deps build
 
 image=${1:-sample.bmp}
 # The program runs from the build directory (menu.bmp is opened there), so a
@@ -13,7 +15,8 @@ if [ $# -ge 1 ]; then
     image=$(realpath -- "$1")
 fi
 
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$root/build" -j"$(nproc)" --target tavrosk
-cd "$root/build"
+build=$root/build-run
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target tavrosk
+cd "$build"
 echo "$image" | ./tavrosk

@@ -8,9 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
 . "$root/scripts/skips.sh"
-ensure_packages build-essential cmake pkg-config libsdl1.2-dev libhwy-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev \
-    googletest libgtest-dev xvfb xdotool imagemagick x11-apps x11-utils clang libclang-rt-14-dev groff-base \
-    ffmpeg parallel python3-opencv python3-numpy
+ensure_deps build gtest test clang
 
 jobs=$(nproc)
 log=$(mktemp)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs the README's recipes as a reader would: every code block of the
-# sections "Seeing the warp" and "Morphing" that an HTML comment marks
+# Runs the recipes of docs/guide.md as a reader would: every code block that
+# an HTML comment marks
 #   <!-- recipe -->                      a shell block
 #   <!-- recipe needs CMD... -->         a shell block that needs these commands
 #   <!-- recipe python needs MOD... -->  a Python block that needs these modules
@@ -11,22 +11,20 @@
 # or a question in its output; ffmpeg's videos must share one frame rate. A
 # recipe whose commands or modules are missing is not run; the test then
 # ends as skipped, saying which and why, once the others have passed.
-# Usage: readme_recipes_test.sh SOURCE_DIR BUILD_DIR
+# Usage: guide_recipes_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 source_dir=$1 build=$2
 . "$source_dir/tests/support/xharness.sh"
 xh_init
-blocks=$XH_TMP/blocks scratch=$XH_TMP/scratch
+guide=$source_dir/docs/guide.md blocks=$XH_TMP/blocks scratch=$XH_TMP/scratch
 mkdir "$blocks" "$scratch"
 ln -s "$build" "$scratch/build"
 ln -s "$source_dir/data" "$scratch/data"
 export PATH="$build:$PATH"
 
 # Block N goes to $blocks/N (its text, indentation removed) and $blocks/N.mark
-# (the README line of its mark, then the mark's words).
+# (the guide's line of its mark, then the mark's words).
 awk -v out="$blocks" '
-    /^## / { inside = ($0 ~ /^## (Seeing the warp|Morphing)/); next }
-    !inside { next }
     /^<!-- (recipe|output)( .*)? -->$/ {
         mark = $0; sub(/^<!-- /, "", mark); sub(/ -->$/, "", mark)
         n++; printf "%d %s\n", NR, mark > (out "/" n ".mark"); close(out "/" n ".mark")
@@ -44,9 +42,9 @@ awk -v out="$blocks" '
         sub(/^    /, ""); print > (out "/" n); next
     }
     state == "indented" { state = ""; blank = 0 }
-' "$source_dir/README.md"
+' "$guide"
 count=$(find "$blocks" -name '*.mark' | wc -l)
-[ "$count" -gt 0 ] || xh_fail "no marked recipe in the README's Morphing and fold-map sections"
+[ "$count" -gt 0 ] || xh_fail "no marked recipe in $guide"
 
 python_with() {
     local python
@@ -60,11 +58,11 @@ python_with() {
 skipped=() ran=0 last_output=
 for n in $(seq "$count"); do
     read -r line kind words <"$blocks/$n.mark"
-    [ -s "$blocks/$n" ] || xh_fail "README line $line: the mark is not followed by a code block"
+    [ -s "$blocks/$n" ] || xh_fail "guide line $line: the mark is not followed by a code block"
     if [ "$kind" = output ]; then
         [ -n "$last_output" ] || continue
         diff -u "$blocks/$n" "$last_output" >"$XH_TMP/diff" \
-            || { cat "$XH_TMP/diff"; xh_fail "README line $line: the recipe before printed something else"; }
+            || { cat "$XH_TMP/diff"; xh_fail "guide line $line: the recipe before printed something else"; }
         continue
     fi
     runner=(bash -e -o pipefail) python=no need= missing=
@@ -89,7 +87,7 @@ for n in $(seq "$count"); do
     fi
     last_output=
     if [ -n "$missing" ]; then
-        echo "not run: README line $line: $missing"
+        echo "not run: guide line $line: $missing"
         skipped+=("line $line ($missing)")
         continue
     fi
@@ -97,13 +95,13 @@ for n in $(seq "$count"); do
     (cd "$scratch" && "${runner[@]}" "$blocks/$n" </dev/null >"$last_output" 2>&1)
     status=$?
     if [ "$status" -ne 0 ] || grep -Eiq 'warning|\?[[:space:]]*(\[y/N\])?$|image sequence pattern' "$last_output"; then
-        echo "--- README line $line:"
+        echo "--- guide line $line:"
         cat "$blocks/$n"
         echo "--- printed:"
         tail -n 20 "$last_output"
-        xh_fail "README line $line: status $status, or a warning or question in its output"
+        xh_fail "guide line $line: status $status, or a warning or question in its output"
     fi
-    echo "ok   README line $line"
+    echo "ok   guide line $line"
     ran=$((ran + 1))
 done
 
@@ -112,10 +110,10 @@ if command -v ffprobe >/dev/null; then
     rates=$(cd "$scratch" && for video in *.mp4; do
         [ -e "$video" ] && ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate -of csv=p=0 "$video"
     done | sort -u)
-    [ "$(echo "$rates" | grep -c .)" -le 1 ] || xh_fail "the README's videos have different frame rates: $rates"
+    [ "$(echo "$rates" | grep -c .)" -le 1 ] || xh_fail "the guide's videos have different frame rates: $rates"
 fi
 if [ ${#skipped[@]} -gt 0 ]; then
     not_run=$(printf '; %s' "${skipped[@]}")
     xh_skip "$ran recipes ran; not run: ${not_run#; }"
 fi
-echo "ok   all $ran recipes of the README ran as written"
+echo "ok   all $ran recipes of the guide ran as written"

@@ -2,7 +2,7 @@
 # Installs the build into a scratch prefix with cmake --install and checks
 # the result: every file where it belongs, the installed program finding its
 # menu from an empty working directory, the installed batch tools running the
-# README examples on the installed data, the man pages formatting without a
+# README's first run on the installed data, the man pages formatting without a
 # warning, and the bash completion's answers.
 # Usage: install_test.sh BUILD_DIR SOURCE_DIR CMAKE CONFIG
 set -u
@@ -59,7 +59,7 @@ prompt='Zadej jmeno souboru BMP (vcetne pripony): '
 [[ ${output#*"$prompt"} == *"error loading BMP"* ]] && fail "installed tavrosk could not load the installed sample"
 echo "ok   installed tavrosk finds its menu from an empty folder"
 
-# The installed batch tool: its version, and the README example on the
+# The installed batch tool: its version, and the README's first run on the
 # installed data, from the empty folder.
 version=$("$prefix/bin/tavrosk-warp" --version) || fail "tavrosk-warp --version: status $?"
 [[ $version == "tavrosk-warp "[0-9]* ]] || fail "tavrosk-warp --version printed '$version'"

@@ -227,20 +227,6 @@ bool redo(EditModel* model)
     return step_history(model, &model->redo, &model->undo);
 }
 
-std::string format_coordinate(double value)
-{
-    // Plain decimals where they are short enough; the exponent form otherwise.
-    char text[64];
-    if (std::fabs(value) < 1e15)
-        for (int decimals = 0; decimals <= 17; ++decimals) {
-            std::snprintf(text, sizeof text, "%.*f", decimals, value);
-            if (std::strtod(text, nullptr) == value)
-                return std::strcmp(text, "-0") == 0 ? "0" : text;
-        }
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
-
 std::string pairs_file_text(const EditModel& model, const std::string& heading)
 {
     std::string text = heading + "\n";
@@ -252,9 +238,7 @@ std::string pairs_file_text(const EditModel& model, const std::string& heading)
     };
     for (int i = 0; i < complete; ++i) {
         comments_before(i, false);
-        const Segment& s = model.segments[i];
-        text += format_coordinate(s.x1) + " " + format_coordinate(s.y1) + " " + format_coordinate(s.x2) + " "
-              + format_coordinate(s.y2) + "\n";
+        text += segment_line(model.segments[i]) + "\n";
     }
     comments_before(complete, true);
     return text;
@@ -282,8 +266,7 @@ bool load_pairs_file(const char* name, std::vector<Segment>* segments, std::vect
     if (!ok && line == 0 && segments->empty() && problem.rfind("no segments", 0) == 0)
         ok = true;
     if (!ok)
-        *message = line > 0 ? std::string(name) + ":" + std::to_string(line) + ": " + problem
-                            : std::string(name) + ": " + problem;
+        *message = segment_file_message(name, line, problem);
     if (ok) {
         std::rewind(in);
         char* buffer = nullptr;
@@ -307,25 +290,6 @@ bool load_pairs_file(const char* name, std::vector<Segment>* segments, std::vect
     return ok;
 }
 
-bool save_pairs_file(const std::string& name, const std::string& text, std::string* message)
-{
-    OutputTarget target;
-    std::string problem;
-    bool ok = output_prepare(name, &target, &problem)
-           && output_commit(
-                  target,
-                  [&](std::FILE* out, std::string* why) {
-                      if (std::fwrite(text.data(), 1, text.size(), out) == text.size())
-                          return true;
-                      *why = std::string("cannot write: ") + std::strerror(errno);
-                      return false;
-                  },
-                  &problem);
-    if (!ok)
-        *message = name + ": " + problem;
-    return ok;
-}
-
 void pairs_file_start(PairsFile* file, const EditModel* loaded)
 {
     file->saved_text = pairs_file_text(loaded ? *loaded : EditModel(), file->heading);
@@ -336,7 +300,7 @@ bool pairs_file_save(PairsFile* file, const EditModel& model, bool force)
     const std::string text = pairs_file_text(model, file->heading);
     if (!force && !file->failed && text == file->saved_text)
         return false;
-    file->failed = !save_pairs_file(file->name, text, &file->problem);
+    file->failed = !write_segment_file(file->name, text, &file->problem);
     if (file->failed)
         return false;
     file->saved_text = text;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "io/segment_file.h"
 #include "warp/segment.h"
 
 enum EditMode { EDIT_WARP, EDIT_MORPH };
@@ -97,7 +98,6 @@ bool redo(EditModel* model);
 // a line with the kept comments where they stood, each number written with
 // the fewest decimals that read back as the same double.
 std::string pairs_file_text(const EditModel& model, const std::string& heading);
-std::string format_coordinate(double value);
 
 // The heading comment naming the image(s).
 std::string pairs_heading(EditMode mode, const std::string& first, const std::string& second);
@@ -129,8 +129,3 @@ void pairs_file_start(PairsFile* file, const EditModel* loaded);
 // with file->failed and file->problem set when a write failed (the model is
 // untouched either way).
 bool pairs_file_save(PairsFile* file, const EditModel& model, bool force);
-
-// Writes text to the pairs file atomically (io/output_file): checked again
-// first, so a file made read-only meanwhile is refused. False with *message
-// "NAME: PROBLEM".
-bool save_pairs_file(const std::string& name, const std::string& text, std::string* message);

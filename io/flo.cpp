@@ -55,20 +55,24 @@ static bool flush_field(std::FILE* out, FieldBuffer* buffer, std::string* proble
     return std::fwrite(floats, sizeof(float), count, out) == count || write_failed(problem);
 }
 
-bool add_field_row(std::FILE* out, FieldBuffer* buffer, const double* px, const double* py, int w, int y,
-                          std::string* problem)
+void field_row(const double* px, const double* py, int w, int y, float* uv)
 {
-    if (buffer->used + 2 * static_cast<size_t>(w) > buffer->floats.size() && !flush_field(out, buffer, problem))
-        return false;
-    float* row = buffer->floats.data() + buffer->used;
-    buffer->used += 2 * static_cast<size_t>(w);
     // Written so that the loop can run in SIMD registers; fabs(v) <= DBL_MAX
     // fails for infinities and NaN.
     for (int x = 0; x < w; ++x) {
         const bool known = std::fabs(px[x]) <= DBL_MAX && std::fabs(py[x]) <= DBL_MAX;
-        row[2 * x] = known ? static_cast<float>(px[x] - x) : 1e10f;
-        row[2 * x + 1] = known ? static_cast<float>(py[x] - y) : 1e10f;
+        uv[2 * x] = known ? static_cast<float>(px[x] - x) : 1e10f;
+        uv[2 * x + 1] = known ? static_cast<float>(py[x] - y) : 1e10f;
     }
+}
+
+bool add_field_row(std::FILE* out, FieldBuffer* buffer, const double* px, const double* py, int w, int y,
+                   std::string* problem)
+{
+    if (buffer->used + 2 * static_cast<size_t>(w) > buffer->floats.size() && !flush_field(out, buffer, problem))
+        return false;
+    field_row(px, py, w, y, buffer->floats.data() + buffer->used);
+    buffer->used += 2 * static_cast<size_t>(w);
     return true;
 }
 

@@ -17,6 +17,11 @@
 // ("cannot write: ERROR") when the stream failed.
 bool write_flo(std::FILE* out, const double* sx, const double* sy, int w, int h, std::string* problem);
 
+// Row y of the field as the file holds it, in the host's byte order: for
+// each of the w pixels (px, py its source points) u and v, uv[2x] and
+// uv[2x + 1].
+void field_row(const double* px, const double* py, int w, int y, float* uv);
+
 // Rows of the field gathered in floats, so that the stream gets them in
 // writes of about 64 KiB rather than one a row.
 struct FieldBuffer {

@@ -4,7 +4,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+
+#include "io/output_file.h"
 
 static bool is_blank(char c)
 {
@@ -175,6 +178,50 @@ bool read_segment_file(const char* name, std::vector<Segment>* segments, std::st
     if (!from_stdin)
         std::fclose(in);
     if (!ok)
-        *message = line > 0 ? label + ":" + std::to_string(line) + ": " + problem : label + ": " + problem;
+        *message = segment_file_message(label, line, problem);
+    return ok;
+}
+
+std::string segment_file_message(const std::string& name, long line, const std::string& problem)
+{
+    return line > 0 ? name + ":" + std::to_string(line) + ": " + problem : name + ": " + problem;
+}
+
+std::string format_coordinate(double value)
+{
+    // Plain decimals where they are short enough; the exponent form otherwise.
+    char text[64];
+    if (std::fabs(value) < 1e15)
+        for (int decimals = 0; decimals <= 17; ++decimals) {
+            std::snprintf(text, sizeof text, "%.*f", decimals, value);
+            if (std::strtod(text, nullptr) == value)
+                return std::strcmp(text, "-0") == 0 ? "0" : text;
+        }
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+std::string segment_line(const Segment& s)
+{
+    return format_coordinate(s.x1) + " " + format_coordinate(s.y1) + " " + format_coordinate(s.x2) + " "
+         + format_coordinate(s.y2);
+}
+
+bool write_segment_file(const std::string& name, const std::string& text, std::string* message)
+{
+    OutputTarget target;
+    std::string problem;
+    bool ok = output_prepare(name, &target, &problem)
+           && output_commit(
+                  target,
+                  [&](std::FILE* out, std::string* why) {
+                      if (std::fwrite(text.data(), 1, text.size(), out) == text.size())
+                          return true;
+                      *why = std::string("cannot write: ") + std::strerror(errno);
+                      return false;
+                  },
+                  &problem);
+    if (!ok)
+        *message = name + ": " + problem;
     return ok;
 }

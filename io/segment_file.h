@@ -7,7 +7,8 @@
 // A file is UTF-8 text: a line with a control character other than a blank
 // (tab, carriage return, vertical tab, form feed) or bytes that are not
 // UTF-8 is refused as "not a text line"; a byte-order mark that opens the
-// file is skipped.
+// file is skipped. Files are written with each coordinate as the shortest
+// decimal that reads back as the same double.
 #pragma once
 #include <cstdio>
 #include <string>
@@ -31,3 +32,21 @@ bool read_segments(std::FILE* in, std::vector<Segment>* segments, long* line_num
 // print after "PROGRAM: ": "NAME: cannot open: ERROR", "NAME:LINE: PROBLEM"
 // or "NAME: PROBLEM".
 bool read_segment_file(const char* name, std::vector<Segment>* segments, std::string* message);
+
+// The message of a fault read_segments found in the file `name`:
+// "NAME:LINE: PROBLEM", or "NAME: PROBLEM" when line is 0.
+std::string segment_file_message(const std::string& name, long line, const std::string& problem);
+
+// A coordinate as a segment file holds it: the plain decimal with the fewest
+// digits that reads back as the same double, or the %.17g form where a plain
+// one would be long (magnitudes of 1e15 and more); never "-0".
+std::string format_coordinate(double value);
+
+// One line of a segment file, "x1 y1 x2 y2" in format_coordinate's form,
+// without the line feed.
+std::string segment_line(const Segment& segment);
+
+// Writes text to the segment file `name` atomically (io/output_file): checked
+// first, so a read-only file or a missing folder is refused and the old file
+// stays as it was. False with *message "NAME: PROBLEM".
+bool write_segment_file(const std::string& name, const std::string& text, std::string* message);

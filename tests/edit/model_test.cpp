@@ -203,7 +203,7 @@ TEST_F(EditFile, OnlyCompletePairsAreSavedWithTheHeadingAndTheCommentsWhereTheyS
     ASSERT_EQ(m.comments.size(), 3u);
     add_segment(&m, {9.25, 10, 11, 12.5});  // waits for its second
     const std::string heading = pairs_heading(EDIT_WARP, "photo.jpg", "");
-    auto save = [&] { ASSERT_TRUE(save_pairs_file(name, pairs_file_text(m, heading), &message)) << message; };
+    auto save = [&] { ASSERT_TRUE(write_segment_file(name, pairs_file_text(m, heading), &message)) << message; };
     save();
     EXPECT_EQ(read_file(name), "# tavrosk-edit: warp pairs for photo.jpg\n# eyes\n1 2 3 4\n5 6 7 8\n\n  # end\n");
     add_segment(&m, {-1.5, 0.01, 100, 200});
@@ -286,7 +286,7 @@ TEST_F(EditFile, ASymbolicLinkIsWrittenThrough)
     write_file(target, "old\n");
     ASSERT_EQ(symlink("real.txt", link.c_str()), 0);
     std::string message;
-    ASSERT_TRUE(save_pairs_file(link, "new\n", &message)) << message;
+    ASSERT_TRUE(write_segment_file(link, "new\n", &message)) << message;
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(read_file(target), "new\n");
 }

@@ -1,0 +1,297 @@
+#include "raster/kinds.h"
+
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "raster/sampler.h"
+
+namespace {
+
+bool has_alpha(int channels)
+{
+    return channels == 2 || channels == 4;
+}
+
+template <typename T>
+constexpr bool is_integer = std::is_integral<T>::value;
+
+// M, the full value: opaque alpha, white.
+template <typename T>
+constexpr double full_value = std::is_same<T, uint8_t>::value ? 255 : std::is_same<T, uint16_t>::value ? 65535 : 1;
+
+template <typename T>
+double load(const unsigned char* pixel, int channel)
+{
+    T v;
+    std::memcpy(&v, pixel + channel * sizeof(T), sizeof(T));
+    return v;
+}
+
+template <typename T>
+void store(unsigned char* pixel, int channel, T v)
+{
+    std::memcpy(pixel + channel * sizeof(T), &v, sizeof(T));
+}
+
+const unsigned char* pixel_at(const ImageView& view, int x, int y)
+{
+    return image_row(view, y) + static_cast<std::ptrdiff_t>(x) * image_pixel_bytes(view);
+}
+
+// A double already known to lie in [0, M + 1) (integers) or any double
+// (floats) as a sample: truncated, or rounded to the nearest float.
+template <typename T>
+T to_sample(double v)
+{
+    if (is_integer<T>)
+        return static_cast<T>(static_cast<int>(v));
+    return static_cast<T>(v);
+}
+
+// The nearest sample, for values in [0, M + 0.5) or any double for floats.
+template <typename T>
+T nearest_sample(double v)
+{
+    return is_integer<T> ? to_sample<T>(v + 0.5) : to_sample<T>(v);
+}
+
+// The straight rule: both stages truncate for integers; floats keep the
+// stages' doubles and round once.
+template <typename T>
+T straight(const BilinearTaps& t, const double c[4])
+{
+    double top = t.wx0 * c[0] + t.wx1 * c[1];
+    double bottom = t.wx0 * c[2] + t.wx1 * c[3];
+    if (is_integer<T>) {
+        top = static_cast<int>(top);
+        bottom = static_cast<int>(bottom);
+    }
+    return to_sample<T>(t.wy0 * top + t.wy1 * bottom);
+}
+
+double interpolate(const BilinearTaps& t, const double c[4])
+{
+    return t.wy0 * (t.wx0 * c[0] + t.wx1 * c[1]) + t.wy1 * (t.wx0 * c[2] + t.wx1 * c[3]);
+}
+
+// Writes the pixel of n samples, or zeros where the kind has alpha and the
+// alpha is 0.
+template <typename T>
+void store_pixel(const T* samples, int n, bool alpha, unsigned char* pixel)
+{
+    if (alpha && samples[n - 1] == 0) {
+        std::memset(pixel, 0, n * sizeof(T));
+        return;
+    }
+    for (int c = 0; c < n; ++c)
+        store<T>(pixel, c, samples[c]);
+}
+
+template <typename T>
+void sample_kind(const ImageView& src, double x, double y, const unsigned char* outside, unsigned char* pixel)
+{
+    const int n = src.channels;
+    BilinearTaps t;
+    if (!bilinear_taps(src.width, src.height, x, y, &t)) {
+        std::memcpy(pixel, outside, n * sizeof(T));
+        return;
+    }
+    const unsigned char* taps[4] = {pixel_at(src, t.cx0, t.cy0), pixel_at(src, t.cx1, t.cy0),
+                                    pixel_at(src, t.cx0, t.cy1), pixel_at(src, t.cx1, t.cy1)};
+    double c[4][4];  // channel, tap
+    for (int ch = 0; ch < n; ++ch)
+        for (int k = 0; k < 4; ++k)
+            c[ch][k] = load<T>(taps[k], ch);
+    const bool alpha = has_alpha(n);
+    const double* a = c[n - 1];
+    T out[4];
+    if (!alpha || (a[0] == a[1] && a[0] == a[2] && a[0] == a[3])) {
+        for (int ch = 0; ch < n; ++ch)
+            out[ch] = straight<T>(t, c[ch]);
+        if (alpha)
+            out[n - 1] = static_cast<T>(a[0]);
+    } else {
+        out[n - 1] = straight<T>(t, a);
+        const double A = interpolate(t, a);
+        for (int ch = 0; ch < n - 1; ++ch) {
+            const double m[4] = {a[0] * c[ch][0], a[1] * c[ch][1], a[2] * c[ch][2], a[3] * c[ch][3]};
+            out[ch] = nearest_sample<T>(interpolate(t, m) / A);
+        }
+    }
+    store_pixel(out, n, alpha, pixel);
+}
+
+template <typename T>
+T blend_straight(double t, double f, double s)
+{
+    return nearest_sample<T>((1 - t) * f + t * s);
+}
+
+template <typename T>
+void blend_kind(int n, double t, const unsigned char* f, const unsigned char* s, unsigned char* pixel)
+{
+    const bool alpha = has_alpha(n);
+    const double fa = alpha ? load<T>(f, n - 1) : 0, sa = alpha ? load<T>(s, n - 1) : 0;
+    T out[4];
+    if (alpha)
+        out[n - 1] = blend_straight<T>(t, fa, sa);
+    const int colours = alpha ? n - 1 : n;
+    const double A = (1 - t) * fa + t * sa;
+    for (int c = 0; c < colours; ++c) {
+        if (!alpha || fa == sa)
+            out[c] = blend_straight<T>(t, load<T>(f, c), load<T>(s, c));
+        else
+            out[c] = nearest_sample<T>(((1 - t) * (fa * load<T>(f, c)) + t * (sa * load<T>(s, c))) / A);
+    }
+    store_pixel(out, n, alpha, pixel);
+}
+
+// An integer colour value from v, clamped to [0, 1] first (NaN as 0).
+template <typename T>
+T outside_sample(double v)
+{
+    if (is_integer<T>)
+        v = v >= 0 ? (v <= 1 ? v : 1) : 0;
+    return is_integer<T> ? nearest_sample<T>(v * full_value<T>) : to_sample<T>(v);
+}
+
+template <typename T>
+void outside_kind(const OutsideColour& colour, int n, unsigned char* pixel)
+{
+    T out[4];
+    if (n >= 3) {
+        out[0] = outside_sample<T>(colour.r);
+        out[1] = outside_sample<T>(colour.g);
+        out[2] = outside_sample<T>(colour.b);
+    } else {
+        out[0] = outside_sample<T>(0.2126 * colour.r + 0.7152 * colour.g + 0.0722 * colour.b);
+    }
+    const bool alpha = has_alpha(n);
+    if (alpha)
+        out[n - 1] = outside_sample<T>(colour.a);
+    store_pixel(out, n, alpha, pixel);
+}
+
+// One sample of a source of type From in To's scale.
+template <typename From, typename To>
+To widen_sample(double v)
+{
+    if (std::is_same<From, To>::value)
+        return static_cast<To>(v);
+    if (is_integer<To>)  // 8 to 16 bits
+        return static_cast<To>(257 * v);
+    return static_cast<To>(v / full_value<From>);
+}
+
+template <typename From, typename To>
+void widen_kind(const ImageView& src, const ImageView& dst)
+{
+    if (kind_equal(image_kind(src), image_kind(dst))) {
+        const std::size_t row = static_cast<std::size_t>(src.width) * image_pixel_bytes(src);
+        for (int y = 0; y < src.height; ++y)
+            std::memcpy(image_row(dst, y), image_row(src, y), row);
+        return;
+    }
+    const int from = src.channels, to = dst.channels;
+    const bool from_alpha = has_alpha(from), to_alpha = has_alpha(to);
+    const int from_colours = from_alpha ? from - 1 : from, to_colours = to_alpha ? to - 1 : to;
+    for (int y = 0; y < src.height; ++y) {
+        for (int x = 0; x < src.width; ++x) {
+            const unsigned char* in = pixel_at(src, x, y);
+            unsigned char* out = image_row(dst, y) + static_cast<std::ptrdiff_t>(x) * image_pixel_bytes(dst);
+            for (int c = 0; c < to_colours; ++c)
+                store<To>(out, c, widen_sample<From, To>(load<From>(in, from_colours == 1 ? 0 : c)));
+            if (to_alpha)
+                store<To>(out, to - 1,
+                          widen_sample<From, To>(from_alpha ? load<From>(in, from - 1) : full_value<From>));
+        }
+    }
+}
+
+template <typename From>
+void widen_from(const ImageView& src, const ImageView& dst)
+{
+    switch (dst.type) {
+    case SAMPLE_U8: return widen_kind<From, uint8_t>(src, dst);
+    case SAMPLE_U16: return widen_kind<From, uint16_t>(src, dst);
+    case SAMPLE_F32: return widen_kind<From, float>(src, dst);
+    }
+}
+
+}  // namespace
+
+double pixel_sample(const unsigned char* pixel, SampleType type, int c)
+{
+    switch (type) {
+    case SAMPLE_U8: return load<uint8_t>(pixel, c);
+    case SAMPLE_U16: return load<uint16_t>(pixel, c);
+    case SAMPLE_F32: return load<float>(pixel, c);
+    }
+    return 0;
+}
+
+void set_pixel_sample(unsigned char* pixel, SampleType type, int c, double v)
+{
+    switch (type) {
+    case SAMPLE_U8: return store<uint8_t>(pixel, c, to_sample<uint8_t>(v));
+    case SAMPLE_U16: return store<uint16_t>(pixel, c, to_sample<uint16_t>(v));
+    case SAMPLE_F32: return store<float>(pixel, c, to_sample<float>(v));
+    }
+}
+
+ImageKind kind_wider(ImageKind a, ImageKind b)
+{
+    const bool colour = a.channels >= 3 || b.channels >= 3;
+    const bool alpha = has_alpha(a.channels) || has_alpha(b.channels);
+    ImageKind wider;
+    wider.channels = (colour ? 3 : 1) + (alpha ? 1 : 0);
+    wider.type = a.type == SAMPLE_F32 || b.type == SAMPLE_F32   ? SAMPLE_F32
+               : a.type == SAMPLE_U16 || b.type == SAMPLE_U16 ? SAMPLE_U16
+                                                              : SAMPLE_U8;
+    return wider;
+}
+
+bool kind_widens_to(ImageKind from, ImageKind to)
+{
+    return kind_equal(kind_wider(from, to), to);
+}
+
+void outside_pixel(const OutsideColour& colour, ImageKind kind, unsigned char* pixel)
+{
+    switch (kind.type) {
+    case SAMPLE_U8: return outside_kind<uint8_t>(colour, kind.channels, pixel);
+    case SAMPLE_U16: return outside_kind<uint16_t>(colour, kind.channels, pixel);
+    case SAMPLE_F32: return outside_kind<float>(colour, kind.channels, pixel);
+    }
+}
+
+void image_sample(const ImageView& src, double x, double y, const unsigned char* outside, unsigned char* pixel)
+{
+    switch (src.type) {
+    case SAMPLE_U8: return sample_kind<uint8_t>(src, x, y, outside, pixel);
+    case SAMPLE_U16: return sample_kind<uint16_t>(src, x, y, outside, pixel);
+    case SAMPLE_F32: return sample_kind<float>(src, x, y, outside, pixel);
+    }
+}
+
+void kind_blend_pixel(ImageKind kind, double t, const unsigned char* f, const unsigned char* s, unsigned char* out)
+{
+    switch (kind.type) {
+    case SAMPLE_U8: return blend_kind<uint8_t>(kind.channels, t, f, s, out);
+    case SAMPLE_U16: return blend_kind<uint16_t>(kind.channels, t, f, s, out);
+    case SAMPLE_F32: return blend_kind<float>(kind.channels, t, f, s, out);
+    }
+}
+
+bool image_widen(const ImageView& src, const ImageView& dst)
+{
+    if (src.width != dst.width || src.height != dst.height || !kind_widens_to(image_kind(src), image_kind(dst)))
+        return false;
+    switch (src.type) {
+    case SAMPLE_U8: widen_from<uint8_t>(src, dst); break;
+    case SAMPLE_U16: widen_from<uint16_t>(src, dst); break;
+    case SAMPLE_F32: widen_from<float>(src, dst); break;
+    }
+    return true;
+}

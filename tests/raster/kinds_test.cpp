@@ -164,9 +164,9 @@ TEST(Kinds, ConsistencyOnRandomScenes)
                              << "seed " << base + i << " type " << type << " at " << x << ", " << y);
                 const Pixel g = sample(im->g.view, x, y), ga = sample(im->ga.view, x, y),
                             g3 = sample(im->g3.view, x, y), g4 = sample(im->g4.view, x, y),
-                            c3 = sample(im->c3.view, x, y), c4 = sample(im->c4.view, x, y), o4 = sample(im->o4.view, x, y),
-                            flat4 = sample(im->flat4.view, x, y), flat3 = sample(im->flat3.view, x, y),
-                            a1 = sample(im->a1.view, x, y);
+                            c3 = sample(im->c3.view, x, y), c4 = sample(im->c4.view, x, y),
+                            o4 = sample(im->o4.view, x, y), flat4 = sample(im->flat4.view, x, y),
+                            flat3 = sample(im->flat3.view, x, y), a1 = sample(im->a1.view, x, y);
                 for (int c = 0; c < 3; ++c) {
                     ASSERT_EQ(g3.v[c], g.v[0]);
                     ASSERT_EQ(g4.v[c], ga.v[0]);

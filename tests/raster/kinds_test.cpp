@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "raster/kinds.h"
-#include "raster/pixel.h"
 #include "raster/sampler.h"
 #include "tests/support/test_support.h"
 
@@ -107,12 +106,16 @@ testing::AssertionResult pixel_is(const Pixel& p, ImageKind kind, const double* 
     return testing::AssertionSuccess();
 }
 
+// Points that hit every branch: whole coordinates, the far edges, the first
+// strip (where 1 - x rounds), just and far outside, infinite and NaN.
 double coordinate(std::mt19937& rng, int size)
 {
-    switch (rng() % 8) {
+    switch (rng() % 12) {
     case 0: return static_cast<double>(rng() % (size + 1));
     case 1: return std::uniform_real_distribution<double>(0, 1)(rng);
     case 2: return rng() % 2 ? -0.5 : std::numeric_limits<double>::quiet_NaN();
+    case 3: return rng() % 2 ? -1e-300 : -0.0;
+    case 4: return (rng() % 2 ? 1 : -1) * (rng() % 2 ? 1e300 : std::numeric_limits<double>::infinity());
     default: return std::uniform_real_distribution<double>(-0.2, size + 0.2)(rng);
     }
 }
@@ -150,14 +153,9 @@ TEST(Kinds, ConsistencyOnRandomScenes)
             for (int c = 0; c < 4 && hidden.levels[5 * p + 4] == 0; ++c)
                 hidden.levels[5 * p + c] = rng() % 256;
         const Images u8(s, hidden, SAMPLE_U8), u16(s, hidden, SAMPLE_U16), f32(s, hidden, SAMPLE_F32);
-        SurfacePtr today(create_rgb24_surface(s.w, s.h));
-        for (int y = 0; y < s.h; ++y)
-            std::memcpy(static_cast<Uint8*>(today->pixels) + y * today->pitch, image_row(u8.c3.view, y), 3 * s.w);
         for (int k = 0; k < 60; ++k) {
             const double x = coordinate(rng, s.w), y = coordinate(rng, s.h);
             const bool inside = sample_point_inside(s.w, s.h, x, y);
-            Uint8 rgb8[3];
-            sample_bilinear(today.get(), x, y, &rgb8[0], &rgb8[1], &rgb8[2]);
             for (const Images* im : {&u8, &u16, &f32}) {
                 const SampleType type = im->g.view.type;
                 SCOPED_TRACE(testing::Message()
@@ -171,9 +169,6 @@ TEST(Kinds, ConsistencyOnRandomScenes)
                     ASSERT_EQ(g3.v[c], g.v[0]);
                     ASSERT_EQ(g4.v[c], ga.v[0]);
                     ASSERT_EQ(o4.v[c], c3.v[c]);
-                    if (type == SAMPLE_U8) {
-                        ASSERT_EQ(c3.v[c], rgb8[c]);
-                    }
                     // A flat colour under any alpha is that colour, or
                     // where four equal alphas take the straight rule, the
                     // colour without alpha.
@@ -184,17 +179,20 @@ TEST(Kinds, ConsistencyOnRandomScenes)
                 ASSERT_EQ(o4.v[3], inside ? full(type) : 0);
                 ASSERT_EQ(g4.v[3], ga.v[1]);
                 ASSERT_EQ(c4.v[3], ga.v[1]);
-                ASSERT_TRUE(c4.v[3] == a1.v[0] || (type != SAMPLE_F32 && c4.v[3] == a1.v[0] + 1));
+                // Two levels only in the first cell, where both weights round.
+                const double most = x < 1 && y < 1 ? 2 : 1, above = c4.v[3] - a1.v[0];
+                ASSERT_TRUE(above >= 0 && above <= (type == SAMPLE_F32 ? 0 : most)) << above;
                 ASSERT_TRUE(pixel_is(c4, {4, type}, sample(im->hidden4.view, x, y).v));
                 if (type != SAMPLE_U16)
                     continue;
-                // 257 v against v: truncated quotients within a level; the
-                // colour under an alpha that one depth makes 0 is not compared.
+                // 257 v against v: truncated quotients within a level (two
+                // in the first cell); the colour under an alpha that one
+                // depth makes 0 is not compared.
                 const Pixel g8 = sample(u8.g.view, x, y), c8 = sample(u8.c4.view, x, y);
-                ASSERT_LE(std::fabs(std::trunc(g.v[0] / 257) - g8.v[0]), 1);
+                ASSERT_LE(std::fabs(std::trunc(g.v[0] / 257) - g8.v[0]), most);
                 for (int c = 0; c < 4; ++c) {
                     if (c == 3 || (c8.v[3] > 0 && c4.v[3] > 0)) {
-                        ASSERT_LE(std::fabs(std::trunc(c4.v[c] / 257) - c8.v[c]), 1) << "channel " << c;
+                        ASSERT_LE(std::fabs(std::trunc(c4.v[c] / 257) - c8.v[c]), most) << "channel " << c;
                     }
                 }
             }

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
+#include "edit/overlay.h"
 #include "edit/preview.h"
 #include "io/image_io.h"
 #include "io/output_file.h"
-#include "raster/draw.h"
 #include "raster/pixel.h"
 #include "raster/text.h"
 
@@ -18,12 +18,6 @@ static const char* const PROGRAM = "tavrosk-edit";
 // Screen space kept free of the window for the desktop's panels and the
 // window's frame when the image is zoomed to fit.
 enum { SCREEN_MARGIN_H = 0, SCREEN_MARGIN_V = 48, PAN_STEP = 50 };
-
-static const Uint8 PAIR_COLOURS[][3] = {
-    {255, 64, 64}, {64, 224, 64}, {80, 160, 255}, {255, 224, 0},
-    {255, 96, 255}, {0, 240, 240}, {255, 160, 32}, {200, 200, 255},
-};
-enum { PAIR_COLOUR_COUNT = sizeof PAIR_COLOURS / sizeof PAIR_COLOURS[0] };
 
 // The key help: what to press, and what it does.
 static const char* const HELP_LINES[][2] = {
@@ -196,64 +190,11 @@ void draw_image(Editor* e, SDL_Surface* image, int reduce, int panel)
     unlock_if_needed(image);
 }
 
-void fill_rect(SDL_Surface* s, int x0, int y0, int x1, int y1, Uint8 r, Uint8 g, Uint8 b)
-{
-    SDL_Rect rect = {static_cast<Sint16>(x0), static_cast<Sint16>(y0), static_cast<Uint16>(std::max(0, x1 - x0)),
-                     static_cast<Uint16>(std::max(0, y1 - y0))};
-    SDL_FillRect(s, &rect, SDL_MapRGB(s->format, r, g, b));
-}
-
-// Text with a dark shadow, readable over any image.
-void shadow_text(SDL_Surface* s, const std::string& text, int x, int y, const Uint8* colour)
-{
-    draw_text(s, text.c_str(), x + 1, y + 1, 1, 0, 0, 0);
-    draw_text(s, text.c_str(), x, y, 1, colour[0], colour[1], colour[2]);
-}
-
-void draw_one_segment(Editor* e, int panel, const Segment& s, const Uint8* colour, const char* label, bool thick)
-{
-    const int x0 = panel * panel_w(*e);
-    Vec2 a = image_to_panel(e->model.view, s.x1, s.y1);
-    Vec2 b = image_to_panel(e->model.view, s.x2, s.y2);
-    const int ax = x0 + static_cast<int>(std::floor(a.x)), ay = static_cast<int>(std::floor(a.y));
-    const int bx = x0 + static_cast<int>(std::floor(b.x)), by = static_cast<int>(std::floor(b.y));
-    // Far-off end points are left to draw_segment's clipping, within reason.
-    const int limit = 1 << 20;
-    if (std::abs(ax) > limit || std::abs(ay) > limit || std::abs(bx) > limit || std::abs(by) > limit)
-        return;
-    for (int d = thick ? -1 : 0; d <= (thick ? 1 : 0); ++d) {
-        draw_segment(e->screen, ax, ay + d, bx, by + d, colour[0], colour[1], colour[2], false);
-        draw_segment(e->screen, ax + d, ay, bx + d, by, colour[0], colour[1], colour[2], false);
-    }
-    // The start: a filled square, since the direction matters to the warp.
-    fill_rect(e->screen, ax - 3, ay - 3, ax + 4, ay + 4, 0, 0, 0);
-    fill_rect(e->screen, ax - 2, ay - 2, ax + 3, ay + 3, colour[0], colour[1], colour[2]);
-    if (label)
-        shadow_text(e->screen, label, (ax + bx) / 2 + 5, (ay + by) / 2 + 4, colour);
-}
-
 void draw_overlays(Editor* e)
 {
-    const EditModel& m = e->model;
-    for (int panel = 0; panel < e->panels; ++panel) {
-        SDL_Rect clip = {static_cast<Sint16>(panel * panel_w(*e)), 0, static_cast<Uint16>(panel_w(*e)),
-                         static_cast<Uint16>(panel_h(*e))};
-        SDL_SetClipRect(e->screen, &clip);
-        for (int i = 0; i < static_cast<int>(m.segments.size()); ++i) {
-            if (!segment_on_panel(m, i, panel))
-                continue;
-            const int pair = i / 2;
-            const std::string label = std::to_string(pair + 1) + (m.mode == EDIT_WARP ? (i % 2 ? "B" : "A") : "");
-            draw_one_segment(e, panel, m.segments[i], PAIR_COLOURS[pair % PAIR_COLOUR_COUNT], label.c_str(),
-                             pair == m.selected);
-        }
-        if (e->drawing && e->draw_panel == panel) {
-            static const Uint8 white[3] = {255, 255, 255};
-            draw_one_segment(e, panel, {e->draw_from.x, e->draw_from.y, e->draw_to.x, e->draw_to.y}, white, nullptr,
-                             false);
-        }
-    }
-    SDL_SetClipRect(e->screen, nullptr);
+    const Segment drawing = {e->draw_from.x, e->draw_from.y, e->draw_to.x, e->draw_to.y};
+    draw_overlays(e->screen, e->model, {e->panels, panel_w(*e), panel_h(*e)}, e->drawing ? &drawing : nullptr,
+                  e->draw_panel);
 }
 
 std::string zoom_text(double zoom)
@@ -348,9 +289,12 @@ void draw_all(Editor* e)
 void dump_panel(Editor* e)
 {
     const EditView& v = e->model.view;
-    const int w = std::min(panel_w(*e), static_cast<int>(std::floor((e->images[0]->w - v.pan_x) * v.zoom)));
-    const int h = std::min(panel_h(*e), static_cast<int>(std::floor((e->images[0]->h - v.pan_y) * v.zoom)));
-    SurfacePtr out(SDL_CreateRGBSurface(0, std::max(1, w), std::max(1, h), 32, 0, 0, 0, 0));
+    // Limited in doubles: a far pan leaves no int to convert.
+    const double shown_w = std::floor((e->images[0]->w - v.pan_x) * v.zoom);
+    const double shown_h = std::floor((e->images[0]->h - v.pan_y) * v.zoom);
+    const int w = static_cast<int>(std::max(1.0, std::min<double>(panel_w(*e), shown_w)));
+    const int h = static_cast<int>(std::max(1.0, std::min<double>(panel_h(*e), shown_h)));
+    SurfacePtr out(SDL_CreateRGBSurface(0, w, h, 32, 0, 0, 0, 0));
     if (!out)
         return;
     lock_if_needed(e->screen);

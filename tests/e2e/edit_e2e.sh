@@ -6,7 +6,9 @@
 # pixel for pixel with tavrosk-warp and frame k of tavrosk-morph --frames 11
 # (the editor's test dump of its panel, F12 with TAVROSK_EDIT_DUMP set); a
 # large image opens within the screen. Also leaves a screenshot of the
-# editor in BUILD_DIR/tavrosk-edit.png for the README (docs/images/).
+# editor in BUILD_DIR/tavrosk-edit.png for the README (docs/images/). A pairs
+# file of extreme finite numbers (1e300, beyond int, 3.4e38, 1e-300) is drawn,
+# zoomed, previewed and left with no message (no sanitizer report).
 # Usage: edit_e2e.sh BUILD_DIR DATA_DIR DISPLAY [SEND_CLOSE]
 set -uo pipefail
 build=$1 data=$2 display=$3 send_close=${4:-}
@@ -164,6 +166,20 @@ holds zoom.txt "$heading" "100 100 200.67 150.67" "100 200 1.33 301.33" "133.33 
     "133.33 40 233.33 40"
 key Escape
 xh_wait_exit 10 || xh_fail "Esc: status $?"
+
+echo "a file of extreme finite numbers: drawn, zoomed, panned, previewed with folds, and left cleanly"
+printf '%s\n' '1e300 1e300 -1e300 -1e300' '1 1 5 5' '2147483648 0 -2147483649 5' '1e308 0 1e308 1' \
+    '3.4e38 3.4e38 3.5e38 3.5e38' '1e-300 1e-300 -1e-300 2' >hostile.txt
+start "$data/sample.bmp" hostile.txt
+drag 100 100 200 150
+drag 120 300 250 280
+xdotool mousemove --window "$wid" 300 200 click 4 click 4 click 5
+key Right plus Tab o
+dump hostile.bmp
+key Escape
+xh_wait_exit 10 || xh_fail "the extreme pairs: status $?"
+! grep -q 'tavrosk-edit:\|runtime error\|Sanitizer' "$XH_TMP/stderr" || xh_fail "the extreme pairs: a message"
+[ "$(grep -c '^[-0-9]' hostile.txt)" = 8 ] || xh_fail "the extreme pairs were not kept: $(cat hostile.txt)"
 
 echo "the README's screenshot: the sample morph's pairs, the frame at t = 0.5 beside SECOND"
 cp "$data/morph_pairs.txt" shot.txt

@@ -7,11 +7,13 @@
 #          and what they read and write beside the pixels (Exif, ICC, PNG
 #          colour chunks),
 #          from tests/fuzz/corpus_image;
-#   all    both, SECONDS split evenly (the default).
+#   pairs  the pairs-file reader, from tests/fuzz/corpus_pairs;
+#   all    every target, SECONDS split evenly (the default).
 # New interesting inputs stay in the build's own working corpora; every
 # crash, leak or time-out input is copied into tests/fuzz/crashes/ as a
-# regression case (named image-... for the image target) and the script fails.
-# Usage: scripts/fuzz.sh [SECONDS] [bmp|image|all]   (FUZZ_BUILD=DIR picks the build folder)
+# regression case (named TARGET-... for every target but bmp) and the script
+# fails.
+# Usage: scripts/fuzz.sh [SECONDS] [bmp|image|pairs|all]   (FUZZ_BUILD=DIR picks the build folder)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
@@ -20,9 +22,9 @@ ensure_deps build gtest clang
 seconds=${1:-60}
 which=${2:-all}
 case $which in
-    bmp | image) targets=("$which") ;;
-    all) targets=(bmp image) ;;
-    *) echo "usage: scripts/fuzz.sh [SECONDS] [bmp|image|all]" >&2; exit 2 ;;
+    bmp | image | pairs) targets=("$which") ;;
+    all) targets=(bmp image pairs) ;;
+    *) echo "usage: scripts/fuzz.sh [SECONDS] [bmp|image|pairs|all]" >&2; exit 2 ;;
 esac
 share=$((seconds / ${#targets[@]}))
 [ "$share" -ge 1 ] || share=1
@@ -44,7 +46,7 @@ for target in "${targets[@]}"; do
     if [ "$target" = bmp ]; then
         work="$build/fuzz-corpus" seeds="$root/tests/fuzz/corpus" prefix="$artifacts/"
     else
-        work="$build/fuzz-corpus-image" seeds="$root/tests/fuzz/corpus_image" prefix="$artifacts/image-"
+        work="$build/fuzz-corpus-$target" seeds="$root/tests/fuzz/corpus_$target" prefix="$artifacts/$target-"
     fi
     mkdir -p "$work"
     echo "fuzz: $target for $share s"

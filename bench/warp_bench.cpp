@@ -4,11 +4,12 @@
 // left out: about 6.5 s per run and nothing the 800 x 600 figure does not say.
 // BM_Views: the fast kernel on all threads alone, and with its source points
 // made into the fold counts and map, the .flo field, or both.
-// TAVROSK_TARGET=NAME (AVX3, AVX2, SSE4, ...: Highway's names, as the label
-// shows them) runs the fast kernel on that instruction set instead of the
-// widest one the CPU has.
+// The engine itself reads TAVROSK_TARGET=NAME (AVX3, AVX2, SSE4, ...:
+// Highway's names, as the label shows them), which runs the fast kernel on
+// that instruction set instead of the widest one the CPU has, and
+// TAVROSK_QUOTIENTS=divider|fma, which forces that method of quotients
+// instead of the one measured at start; the label names both.
 #include <benchmark/benchmark.h>
-#include <hwy/targets.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "raster/simd_target.h"
 #include "warp/warp_views.h"
 #include "warp/warp.h"
 
@@ -53,29 +55,11 @@ SDL_Surface* source(int w, int h)
     return s;
 }
 
-// Forces the instruction set TAVROSK_TARGET names, once; false when this
-// CPU or build has no such target.
-bool force_target()
-{
-    static const bool ok = [] {
-        const char* name = std::getenv("TAVROSK_TARGET");
-        if (!name)
-            return true;
-        for (int64_t target : hwy::SupportedAndGeneratedTargets())
-            if (std::strcmp(hwy::TargetName(target), name) == 0) {
-                hwy::SetSupportedTargetsForTest(target);
-                return true;
-            }
-        return false;
-    }();
-    return ok;
-}
-
 // Arguments: literal (0) or fast (1), width, height, pairs, threads (0: all).
 void BM_Warp(benchmark::State& state)
 {
-    if (!force_target()) {
-        state.SkipWithError("TAVROSK_TARGET names no instruction set this CPU runs");
+    if (std::strstr(simd_target_note(), "ignored")) {
+        state.SkipWithError(simd_target_note());
         return;
     }
     const bool fast = state.range(0) != 0;

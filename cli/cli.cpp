@@ -251,7 +251,7 @@ static int parse_shared_option(const ProgramInfo& program, int id, const char* v
         print_help(program);
         return 0;
     default:  // OPT_VERSION
-        std::printf("%s %s\n", program.program, TAVROSK_VERSION);
+        std::printf("%s %s\n%s\n", program.program, TAVROSK_VERSION, warp_kernel_summary().c_str());
         return 0;
     }
 }

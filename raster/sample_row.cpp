@@ -18,6 +18,7 @@
 
 #include "raster/pixel.h"
 #include "raster/sample_row.h"
+#include "raster/simd_target.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace tavrosk {
@@ -155,6 +156,7 @@ static bool packs_by_shifts(const FastFormat* dst, int shift[3])
 
 void row_sampler_init(RowSampler* sampler, SDL_Surface* src, SDL_Surface* dst, bool use_lanes)
 {
+    simd_target_init();
     fast_format_init(&sampler->src, src);
     fast_format_init(&sampler->dst, dst);
     sampler->lanes = use_lanes && lane_source_init(&sampler->lane_source, &sampler->src)
@@ -183,6 +185,7 @@ void sample_row(const RowSampler* sampler, int y, const double* sx, const double
 
 const char* sample_row_target_name()
 {
+    simd_target_init();
     using namespace tavrosk;
     return HWY_DYNAMIC_DISPATCH(SampleTargetName)();
 }

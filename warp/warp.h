@@ -7,6 +7,7 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <string>
 
 #include "warp/segment.h"
 
@@ -68,10 +69,34 @@ WarpStatus warp_run(SDL_Surface* src, SDL_Surface* dst, const Segment* segments,
 void warp_image(SDL_Surface* src, SDL_Surface** dst, const Segment* segments, int n, double p, double b,
                 double a);
 
-// Name of the instruction set the fast kernel runs on now (for tests, which
-// force each one in turn through Highway's target mask, and for benchmarks).
+// How the fast kernel computes the quotients by a pair's divisors
+// (docs/numerics.md, "Exact quotients"). Every method gives the same doubles,
+// so the choice is one of speed. It is made for each instruction set the
+// first time a warp runs on it, by timing each method on a few rows, unless
+// the environment variable TAVROSK_QUOTIENTS (divider or fma) or
+// warp_force_quotients names one. Instruction sets without fused
+// multiply-adds always divide.
+enum WarpQuotients {
+    WARP_QUOTIENTS_AUTO,     // TAVROSK_QUOTIENTS, or measured
+    WARP_QUOTIENTS_DIVIDER,  // the hardware's division
+    WARP_QUOTIENTS_FMA,      // the split reciprocal and fused multiply-adds
+};
+
+// For tests and benchmarks, as Highway's SetSupportedTargetsForTest is for
+// the instruction set: every warp started afterwards uses `method` where its
+// instruction set has it (WARP_QUOTIENTS_AUTO: the variable or the
+// measurement again). Not while a warp runs.
+void warp_force_quotients(WarpQuotients method);
+
+// Name of the instruction set the fast kernel runs on now (Highway's, as
+// TAVROSK_TARGET takes it; tests force each one in turn through Highway's
+// target mask).
 const char* warp_target_name();
 
-// How the fast kernel on that instruction set divides by a pair's divisors:
-// "fma" (the split reciprocal of warp/exact_quotient.h) or "divider".
+// The method the fast kernel uses on that instruction set: "fma" or
+// "divider".
 const char* warp_quotient_method();
+
+// Both, with how each was chosen, as one line for the programs' --version:
+// "fast kernel: AVX3, quotients by fma (measured)".
+std::string warp_kernel_summary();

@@ -6,7 +6,8 @@
 // compiler from fusing a multiply and an add. The one exception is written
 // out: on instruction sets with fused multiply-adds, a quotient by one of a
 // pair's divisors may be computed by the proven sequence of
-// warp/exact_quotient.h, which gives the division's own double.
+// warp/exact_quotient.h, which gives the division's own double. Whether it
+// is, is chosen at run time for each instruction set (QuotientChoice).
 
 // 32-bit Arm NEON has no double lanes: there the portable scalar target is
 // the only one.
@@ -19,63 +20,130 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include <strings.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "raster/sample_row.h"
+#include "raster/simd_target.h"
 #include "warp/kernels.h"
+
+// Compiled once, before the per-target code that uses it.
+#ifndef TAVROSK_WARP_LANES_ONCE
+#define TAVROSK_WARP_LANES_ONCE
+namespace {
+
+const char* const quotient_names[] = {"auto", "divider", "fma"};
+
+// How a target's method was chosen, for warp_kernel_summary.
+enum ChosenBy { CHOSEN_ONLY, CHOSEN_FORCED, CHOSEN_ENVIRONMENT, CHOSEN_MEASURED };
+const char* const chosen_by[] = {"no fused multiply-add on this instruction set", "forced", "forced by TAVROSK_QUOTIENTS",
+                                 "measured"};
+
+struct QuotientChoice {
+    WarpQuotients method;
+    ChosenBy by;
+};
+
+std::atomic<int> forced_quotients{WARP_QUOTIENTS_AUTO};
+
+// TAVROSK_QUOTIENTS, read once: the method it names, or AUTO when it is
+// unset or names none (then *ignored is its value).
+WarpQuotients quotients_from_environment(std::string* ignored = nullptr)
+{
+    static std::string unknown;
+    static const WarpQuotients named = [] {
+        const char* value = std::getenv("TAVROSK_QUOTIENTS");
+        if (!value || !*value)
+            return WARP_QUOTIENTS_AUTO;
+        for (int m = WARP_QUOTIENTS_DIVIDER; m <= WARP_QUOTIENTS_FMA; ++m)
+            if (strcasecmp(value, quotient_names[m]) == 0)
+                return static_cast<WarpQuotients>(m);
+        unknown = value;
+        return WARP_QUOTIENTS_AUTO;
+    }();
+    if (ignored)
+        *ignored = unknown;
+    return named;
+}
+
+
+// The table the methods are timed on: 16 pairs drawn at random (a fixed
+// seed) in a 128 x 32 image, second segments a little off the first ones, as
+// a user draws them.
+enum { PROBE_WIDTH = 128, PROBE_ROWS = 4 };
+
+void probe_table(FastTable* table)
+{
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> x(0, PROBE_WIDTH), y(0, 32), shift(-6, 6);
+    std::vector<Segment> segments;
+    for (int k = 0; k < 16; ++k) {
+        const Segment first = {x(rng), y(rng), x(rng), y(rng)};
+        segments.push_back(first);
+        segments.push_back({first.x1 + shift(rng), first.y1 + shift(rng), first.x2 + shift(rng),
+                            first.y2 + shift(rng)});
+    }
+    fast_table_build(table, segments.data(), static_cast<int>(segments.size()), WarpParams());
+}
+
+// The method whose best of several rounds took least. Rounds alternate
+// between the methods and the first of each is left out (cold caches, the
+// clock rising), so a round another program interrupts counts against
+// neither; each round is PROBE_ROWS rows, about 30 microseconds.
+template <class Rows>
+WarpQuotients fastest(const Rows& rows)
+{
+    using Clock = std::chrono::steady_clock;
+    const WarpQuotients methods[] = {WARP_QUOTIENTS_DIVIDER, WARP_QUOTIENTS_FMA};
+    Clock::duration best[2] = {Clock::duration::max(), Clock::duration::max()};
+    for (int round = 0; round < 8; ++round)
+        for (int i = 0; i < 2; ++i) {
+            const int m = round % 2 ? 1 - i : i;
+            const Clock::time_point start = Clock::now();
+            for (int y = 0; y < PROBE_ROWS; ++y)
+                rows(methods[m], y);
+            const Clock::duration took = Clock::now() - start;
+            if (round > 0)
+                best[m] = std::min(best[m], took);
+        }
+    return best[1] < best[0] ? methods[1] : methods[0];
+}
+
+}  // namespace
+#endif
 
 HWY_BEFORE_NAMESPACE();
 namespace tavrosk {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Whether this instruction set computes quotients by a pair's divisors with
-// the split reciprocal and fused multiply-adds (1) or with the divider (0):
-// whichever was faster where it was measured (README, "Performance"). AVX3
-// takes the multiply-adds, faster on an AMD Zen 4 and the more so on Intel's
-// AVX-512 processors, whose divider is slow; AVX2 keeps the divider, faster on
-// the Zen 4 (Intel processors without AVX-512 were not measured). Without
-// native fused multiply-adds Highway's MulAdd rounds twice, so the divider it
-// is. TAVROSK_SPLIT_QUOTIENTS_AVX2 / _AVX3 (0 or 1) override the choice, for
-// measuring.
-#undef TAVROSK_SPLIT_QUOTIENTS
-#if HWY_NATIVE_FMA && (HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL)
-#ifdef TAVROSK_SPLIT_QUOTIENTS_AVX3
-#define TAVROSK_SPLIT_QUOTIENTS TAVROSK_SPLIT_QUOTIENTS_AVX3
-#else
-#define TAVROSK_SPLIT_QUOTIENTS 1
-#endif
-#elif HWY_NATIVE_FMA && HWY_TARGET == HWY_AVX2
-#ifdef TAVROSK_SPLIT_QUOTIENTS_AVX2
-#define TAVROSK_SPLIT_QUOTIENTS TAVROSK_SPLIT_QUOTIENTS_AVX2
-#else
-#define TAVROSK_SPLIT_QUOTIENTS 0
-#endif
-#else
-#define TAVROSK_SPLIT_QUOTIENTS 0
-#endif
+// Whether this instruction set's MulAdd rounds once. Highway's MulAdd rounds
+// twice where the instruction set has no fused multiply-add (SSE4, SSSE3,
+// the portable targets), and there the proof does not hold: those divide.
+constexpr bool kFusedMulAdd = HWY_NATIVE_FMA;
 
-template <class D, class V = hn::Vec<D>>
-HWY_INLINE V PairQuotient(D d, V n, double divisor, const SplitReciprocal& rec, bool split)
+// n / divisor: by the split reciprocal and fused multiply-adds when kSplit
+// and the pair's values are in the proven range (in_range), by the divider
+// otherwise.
+template <bool kSplit, class D, class V = hn::Vec<D>>
+HWY_INLINE V PairQuotient(D d, V n, double divisor, const SplitReciprocal& rec, bool in_range)
 {
-#if TAVROSK_SPLIT_QUOTIENTS
-    if (split) {
+    if (kSplit && kFusedMulAdd && in_range) {
         // exact_quotient, lane by lane: the sign of n is put back for n = -0.
         const V hi = hn::Set(d, rec.hi);
         const V q0 = hn::MulAdd(n, hi, hn::Mul(n, hn::Set(d, rec.lo)));
         const V r = hn::MulSub(q0, hn::Set(d, divisor), n);
         return hn::OrAnd(hn::NegMulAdd(r, hi, q0), n, hn::SignBit(d));
     }
-#else
-    (void)rec;
-    (void)split;
-#endif
     return hn::Div(n, hn::Set(d, divisor));
-}
-
-const char* QuotientMethod()
-{
-    return TAVROSK_SPLIT_QUOTIENTS ? "fma" : "divider";
 }
 
 // Source points of row y for kWarps warps that share their second segments:
@@ -83,7 +151,7 @@ const char* QuotientMethod()
 // set (every entry, for used == nullptr). u, v, dist and the weight come from
 // the second segment and are computed once; X' and the sums for each warp.
 // Returns how many of warp 0's points are not finite.
-template <int kWarps>
+template <int kWarps, bool kSplit>
 int RowPointsOf(const FastPair* const* pairs, const uint8_t* used, size_t pair_count, const int* counts, double a_,
                 double b_, bool outer_pow, int y, int count, double* const* sx, double* const* sy)
 {
@@ -113,10 +181,10 @@ int RowPointsOf(const FastPair* const* pairs, const uint8_t* used, size_t pair_c
             const double QX_y = pair.Q_y - X_y;
             const V PX_x = hn::Sub(X_x, hn::Set(d, pair.P_x));
 
-            const V u = PairQuotient(
+            const V u = PairQuotient<kSplit>(
                 d, hn::Add(hn::Mul(PX_x, hn::Set(d, pair.PQ_x)), hn::Set(d, PX_y * pair.PQ_y)), pair.len_PQ_sq,
                 pair.rec_PQ_sq, pair.split_uv);
-            const V v = PairQuotient(
+            const V v = PairQuotient<kSplit>(
                 d, hn::Add(hn::Mul(PX_x, hn::Set(d, pair.PQ_perp_x)), hn::Set(d, PX_y * pair.PQ_perp_y)),
                 pair.len_PQ, pair.rec_PQ, pair.split_uv);
 
@@ -147,10 +215,10 @@ int RowPointsOf(const FastPair* const* pairs, const uint8_t* used, size_t pair_c
                 const FastPair& own = pairs[w][k];
                 // (P1 + u * PQ1) + (v * PQ1_perp) / |PQ1|, never v * (PQ1_perp / |PQ1|).
                 const V Xs_x = hn::Add(hn::Add(hn::Set(d, own.P1_x), hn::Mul(u, hn::Set(d, own.PQ1_x))),
-                                       PairQuotient(d, hn::Mul(v, hn::Set(d, own.PQ1_perp_x)), own.len_PQ1,
+                                       PairQuotient<kSplit>(d, hn::Mul(v, hn::Set(d, own.PQ1_perp_x)), own.len_PQ1,
                                                     own.rec_PQ1, own.split_Xs));
                 const V Xs_y = hn::Add(hn::Add(hn::Set(d, own.P1_y), hn::Mul(u, hn::Set(d, own.PQ1_y))),
-                                       PairQuotient(d, hn::Mul(v, hn::Set(d, own.PQ1_perp_y)), own.len_PQ1,
+                                       PairQuotient<kSplit>(d, hn::Mul(v, hn::Set(d, own.PQ1_perp_y)), own.len_PQ1,
                                                     own.rec_PQ1, own.split_Xs));
                 const V D_x = hn::Sub(Xs_x, X_x);
                 const V D_y = hn::Sub(Xs_y, hn::Set(d, X_y));
@@ -189,19 +257,59 @@ int RowPointsOf(const FastPair* const* pairs, const uint8_t* used, size_t pair_c
     return static_cast<int>(nonfinite);
 }
 
-int RowPoints(const FastTable* table, int y, int count, double* sx, double* sy)
+template <bool kSplit>
+int RowPointsWith(const FastTable* table, int y, int count, double* sx, double* sy)
 {
     const FastPair* pairs[1] = {table->pairs.data()};
     const int counts[1] = {static_cast<int>(table->pairs.size())};
-    return RowPointsOf<1>(pairs, nullptr, table->pairs.size(), counts, table->a, table->b, table->outer_pow, y,
-                          count, &sx, &sy);
+    return RowPointsOf<1, kSplit>(pairs, nullptr, table->pairs.size(), counts, table->a, table->b,
+                                  table->outer_pow, y, count, &sx, &sy);
+}
+
+// Timed on the probe table once, the first time this instruction set runs a
+// warp with no method forced (by the first thread to ask; the others wait).
+WarpQuotients MeasuredQuotients()
+{
+    FastTable table;
+    probe_table(&table);
+    std::vector<double> sx(PROBE_WIDTH), sy(PROBE_WIDTH);
+    return fastest([&](WarpQuotients method, int y) {
+        if (method == WARP_QUOTIENTS_FMA)
+            RowPointsWith<true>(&table, y, PROBE_WIDTH, sx.data(), sy.data());
+        else
+            RowPointsWith<false>(&table, y, PROBE_WIDTH, sx.data(), sy.data());
+    });
+}
+
+QuotientChoice ChooseQuotients()
+{
+    if (!kFusedMulAdd)
+        return {WARP_QUOTIENTS_DIVIDER, CHOSEN_ONLY};
+    const int forced = forced_quotients.load(std::memory_order_relaxed);
+    if (forced != WARP_QUOTIENTS_AUTO)
+        return {static_cast<WarpQuotients>(forced), CHOSEN_FORCED};
+    if (quotients_from_environment() != WARP_QUOTIENTS_AUTO)
+        return {quotients_from_environment(), CHOSEN_ENVIRONMENT};
+    static const WarpQuotients measured = MeasuredQuotients();
+    return {measured, CHOSEN_MEASURED};
+}
+
+int RowPoints(const FastTable* table, int y, int count, double* sx, double* sy)
+{
+    if (ChooseQuotients().method == WARP_QUOTIENTS_FMA)
+        return RowPointsWith<true>(table, y, count, sx, sy);
+    return RowPointsWith<false>(table, y, count, sx, sy);
 }
 
 void MorphRowPoints(const MorphTable* table, int y, int count, double* const* sx, double* const* sy)
 {
     const FastPair* pairs[2] = {table->pairs[0].data(), table->pairs[1].data()};
-    RowPointsOf<2>(pairs, table->used.data(), table->used.size(), table->counts, table->a, table->b,
-                   table->outer_pow, y, count, sx, sy);
+    if (ChooseQuotients().method == WARP_QUOTIENTS_FMA)
+        RowPointsOf<2, true>(pairs, table->used.data(), table->used.size(), table->counts, table->a, table->b,
+                             table->outer_pow, y, count, sx, sy);
+    else
+        RowPointsOf<2, false>(pairs, table->used.data(), table->used.size(), table->counts, table->a, table->b,
+                              table->outer_pow, y, count, sx, sy);
 }
 
 }  // namespace HWY_NAMESPACE
@@ -212,28 +320,42 @@ HWY_AFTER_NAMESPACE();
 namespace tavrosk {
 HWY_EXPORT(RowPoints);
 HWY_EXPORT(MorphRowPoints);
-HWY_EXPORT(QuotientMethod);
+HWY_EXPORT(ChooseQuotients);
 }  // namespace tavrosk
 
 // The names are found through the using-directive rather than written as
 // tavrosk::Name, so that a build with HWY_COMPILE_ONLY_STATIC, whose dispatch
-// is a plain N_<TARGET>::Name, resolves them too.
+// is a plain N_<TARGET>::Name, resolves them too. Each entry applies
+// TAVROSK_TARGET first (a call_once, next to nothing against a row).
 int fast_row_points(const FastTable* table, int y, int count, double* sx, double* sy)
 {
+    simd_target_init();
     using namespace tavrosk;
     return HWY_DYNAMIC_DISPATCH(RowPoints)(table, y, count, sx, sy);
 }
 
 void morph_row_points(const MorphTable* table, int y, int count, double* const sx[2], double* const sy[2])
 {
+    simd_target_init();
     using namespace tavrosk;
     HWY_DYNAMIC_DISPATCH(MorphRowPoints)(table, y, count, sx, sy);
 }
 
+void warp_force_quotients(WarpQuotients method)
+{
+    forced_quotients.store(method, std::memory_order_relaxed);
+}
+
+static QuotientChoice quotient_choice()
+{
+    simd_target_init();
+    using namespace tavrosk;
+    return HWY_DYNAMIC_DISPATCH(ChooseQuotients)();
+}
+
 const char* warp_quotient_method()
 {
-    using namespace tavrosk;
-    return HWY_DYNAMIC_DISPATCH(QuotientMethod)();
+    return quotient_names[quotient_choice().method];
 }
 
 // The source points and the row sampler are dispatched from the one target
@@ -241,5 +363,19 @@ const char* warp_quotient_method()
 const char* warp_target_name()
 {
     return sample_row_target_name();
+}
+
+std::string warp_kernel_summary()
+{
+    const QuotientChoice choice = quotient_choice();
+    std::string line = std::string("fast kernel: ") + warp_target_name();
+    if (*simd_target_note())
+        line += std::string(" (") + simd_target_note() + ")";
+    line += std::string(", quotients by ") + quotient_names[choice.method] + " (" + chosen_by[choice.by] + ")";
+    std::string ignored;
+    quotients_from_environment(&ignored);
+    if (!ignored.empty())
+        line += "; TAVROSK_QUOTIENTS=" + ignored + " ignored: not divider or fma";
+    return line;
 }
 #endif

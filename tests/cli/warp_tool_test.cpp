@@ -2,6 +2,7 @@
 // whole-pixel move worked out by hand; every bad input must leave an existing
 // RESULT byte for byte as it was and no temporary file behind.
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
 #include <pty.h>
 #include <sys/stat.h>
@@ -215,7 +216,52 @@ TEST_F(Tool, UsageErrorsExitTwo)
     EXPECT_EQ(help.out.rfind(usage, 0), 0u);
     Outcome version = run("--version");
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "tavrosk-warp 1.0\n");
+    EXPECT_EQ(version.out.substr(0, version.out.find('\n') + 1), "tavrosk-warp 1.0\n");
+}
+
+// The engine reads TAVROSK_TARGET and TAVROSK_QUOTIENTS itself, so they act
+// in every program; --version names the instruction set and the method of
+// quotients the fast kernel runs, and what became of each variable. The
+// parts of a line follow each other in it, the first opening it and the last
+// closing it (one part: the whole line). Rows whose instruction set this
+// processor lacks are passed over.
+TEST_F(Tool, VersionNamesTheKernelUnderTheVariables)
+{
+    const std::string forced = " (forced by TAVROSK_TARGET), quotients by ";
+    const struct {
+        int64_t target;  // 0: any
+        const char* variables;
+        std::vector<std::string> parts;
+    } cases[] = {
+        {HWY_SSE4, "TAVROSK_TARGET=sse4 TAVROSK_QUOTIENTS=fma",
+         {"fast kernel: SSE4" + forced + "divider (no fused multiply-add on this instruction set)\n"}},
+        {HWY_AVX2, "TAVROSK_TARGET=AVX2 TAVROSK_QUOTIENTS=divider",
+         {"fast kernel: AVX2" + forced + "divider (forced by TAVROSK_QUOTIENTS)\n"}},
+        {HWY_AVX2, "TAVROSK_TARGET=AVX2 TAVROSK_QUOTIENTS=FMA",
+         {"fast kernel: AVX2" + forced + "fma (forced by TAVROSK_QUOTIENTS)\n"}},
+        {0, "TAVROSK_TARGET=NONE TAVROSK_QUOTIENTS=slow",
+         {"fast kernel: ",
+          " (TAVROSK_TARGET=NONE ignored: not an instruction set this processor runs), quotients by ",
+          " (measured); TAVROSK_QUOTIENTS=slow ignored: not divider or fma\n"}},
+    };
+    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    for (const auto& c : cases) {
+        if (c.target && std::find(targets.begin(), targets.end(), c.target) == targets.end())
+            continue;
+        const std::string command = std::string("cd '") + dir + "' && " + c.variables + " " TAVROSK_WARP
+                                  + " --version >.stdout";
+        ASSERT_EQ(std::system(command.c_str()), 0) << c.variables;
+        const std::string out = read(".stdout");
+        const std::string line = out.substr(out.find('\n') + 1);
+        size_t at = 0;
+        for (const std::string& part : c.parts) {
+            at = line.find(part, at);
+            ASSERT_NE(at, std::string::npos) << c.variables << ": '" << part << "' in " << line;
+            at += part.size();
+        }
+        EXPECT_EQ(line.rfind(c.parts.front(), 0), 0u) << c.variables << ": " << line;
+        EXPECT_EQ(at, line.size()) << c.variables << ": " << line;
+    }
 }
 
 // GNU option syntax: values glued to short options, '=' after long ones,

@@ -114,7 +114,7 @@ TEST(ExactQuotient, AdmittedSegmentsKeepEveryQuotientInRange)
 // Segment files with coordinates far outside the admitted range (or exactly at
 // its ends) next to ordinary ones: the kernel divides for those pairs and
 // computes the others by fused multiply-adds, and both give the literal
-// kernel's source points on every target and thread count.
+// kernel's source points on every target, method and thread count.
 TEST(ExactQuotient, FastKernelEqualsLiteralOnEdgeSegments)
 {
     const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
@@ -143,17 +143,22 @@ TEST(ExactQuotient, FastKernelEqualsLiteralOnEdgeSegments)
         options.kernel = WARP_KERNEL_FAST;
         options.points_x = actual.data();
         options.points_y = actual.data() + c.w * c.h;
-        for (int64_t target : targets) {
-            hwy::SetSupportedTargetsForTest(target);
-            for (int threads : {1, 3}) {
-                options.threads = threads;
-                warp_run(src.get(), dst.get(), c.table.data(), n, c.params, options);
-                for (size_t k = 0; k < expected.size(); ++k)
-                    ASSERT_TRUE(same_bits(expected[k], actual[k]) || (std::isnan(expected[k]) && std::isnan(actual[k])))
-                        << describe_warp_case(seed + i, c) << "target " << hwy::TargetName(target) << ", point " << k
-                        << ": " << expected[k] << " vs " << actual[k];
+        for (int64_t target : targets)
+            for (WarpQuotients method : {WARP_QUOTIENTS_DIVIDER, WARP_QUOTIENTS_FMA}) {
+                hwy::SetSupportedTargetsForTest(target);
+                warp_force_quotients(method);
+                for (int threads : {1, 3}) {
+                    options.threads = threads;
+                    warp_run(src.get(), dst.get(), c.table.data(), n, c.params, options);
+                    for (size_t k = 0; k < expected.size(); ++k)
+                        ASSERT_TRUE(same_bits(expected[k], actual[k])
+                                    || (std::isnan(expected[k]) && std::isnan(actual[k])))
+                            << describe_warp_case(seed + i, c) << "target " << hwy::TargetName(target)
+                            << ", quotients by " << warp_quotient_method() << ", point " << k << ": " << expected[k]
+                            << " vs " << actual[k];
+                }
             }
-        }
+        warp_force_quotients(WARP_QUOTIENTS_AUTO);
         hwy::SetSupportedTargetsForTest(0);
     }
 }

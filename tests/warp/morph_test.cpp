@@ -169,8 +169,9 @@ TEST(MorphFrames, EqualPlainMorphOnEveryFrame)
 }
 
 // The fast kernel computes both warps of a frame in one pass over the pairs,
-// in SIMD lanes: the same frames on every instruction set this CPU runs,
-// forced in turn, and with pairs that only one of the two warps uses.
+// in SIMD lanes: the same frames on every instruction set this CPU runs and
+// with each method of quotients, forced in turn, and with pairs that only one
+// of the two warps uses.
 TEST(MorphFrames, EqualPlainMorphOnEveryTarget)
 {
     const uint32_t base = base_seed() + 5000;
@@ -185,17 +186,21 @@ TEST(MorphFrames, EqualPlainMorphOnEveryTarget)
         fill_random(second.get(), ~seed);
         for (int i = 1; i + 1 < c.frames; ++i) {
             SurfacePtr expected = plain_morph_frame(first.get(), second.get(), c.pairs, c.params, i, c.frames);
-            for (int64_t target : targets) {
-                hwy::SetSupportedTargetsForTest(target);
-                for (int threads : {1, 3}) {
-                    Job job(first.get(), second.get(), c, WARP_KERNEL_FAST, threads, seed + 3);
-                    SurfacePtr frame = junk_frame(c.w, c.h, seed + 7 * i);
-                    morph_render(&job.job, i, c.frames, frame.get());
-                    ASSERT_EQ(compare_rgb(expected.get(), frame.get()), "")
-                        << describe(seed, c) << "frame " << i << ", target " << hwy::TargetName(target) << ", "
-                        << threads << " threads (expected plain, actual morph)";
+            for (int64_t target : targets)
+                for (WarpQuotients method : {WARP_QUOTIENTS_DIVIDER, WARP_QUOTIENTS_FMA}) {
+                    hwy::SetSupportedTargetsForTest(target);
+                    warp_force_quotients(method);
+                    for (int threads : {1, 3}) {
+                        Job job(first.get(), second.get(), c, WARP_KERNEL_FAST, threads, seed + 3);
+                        SurfacePtr frame = junk_frame(c.w, c.h, seed + 7 * i);
+                        morph_render(&job.job, i, c.frames, frame.get());
+                        ASSERT_EQ(compare_rgb(expected.get(), frame.get()), "")
+                            << describe(seed, c) << "frame " << i << ", target " << hwy::TargetName(target)
+                            << ", quotients by " << warp_quotient_method() << ", " << threads
+                            << " threads (expected plain, actual morph)";
+                    }
                 }
-            }
+            warp_force_quotients(WARP_QUOTIENTS_AUTO);
             hwy::SetSupportedTargetsForTest(0);
         }
     }

@@ -1,6 +1,7 @@
 // The fast kernel against warp_literal, bit for bit, on seeded random tables
-// and sources, on every SIMD target Highway compiled and this CPU runs,
-// forced in turn. TAVROSK_SEED=N reruns a reported seed.
+// and sources, on every SIMD target Highway compiled and this CPU runs and
+// with each method of quotients, forced in turn. TAVROSK_SEED=N reruns a
+// reported seed.
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
@@ -108,24 +109,60 @@ TEST(FastKernel, EqualsLiteralOnEveryTarget)
     ASSERT_FALSE(targets.empty());
     for (size_t t = 0; t < targets.size(); ++t) {
         hwy::SetSupportedTargetsForTest(targets[t]);
-        std::printf("target %s\n", hwy::TargetName(targets[t]));
         ASSERT_STREQ(warp_target_name(), hwy::TargetName(targets[t]));
-        for (int i = 0; i < cases; ++i) {
-            const WarpCase& c = all[i];
-            for (int threads : {1, 3, 0}) {
-                std::vector<double> points;
-                SurfacePtr dst = run(sources[i].get(), c, kernel_options(WARP_KERNEL_FAST, threads), base + i + 77,
-                                     &points);
-                ASSERT_EQ(compare_exact(results[i].literal.get(), dst.get()), "")
-                    << describe_warp_case(base + i, c) << "target " << hwy::TargetName(targets[t]) << ", " << threads
-                    << " threads (expected literal, actual fast)";
-                // The same source points as doubles, not only after sampling.
-                ASSERT_EQ(compare_points(results[i].points, points, c.w), "")
-                    << describe_warp_case(base + i, c) << "target " << hwy::TargetName(targets[t]) << ", " << threads
-                    << " threads (expected literal, actual fast)";
+        for (WarpQuotients method : {WARP_QUOTIENTS_DIVIDER, WARP_QUOTIENTS_FMA}) {
+            warp_force_quotients(method);
+            std::printf("target %s, quotients by %s\n", hwy::TargetName(targets[t]), warp_quotient_method());
+            for (int i = 0; i < cases; ++i) {
+                const WarpCase& c = all[i];
+                for (int threads : {1, 3, 0}) {
+                    std::vector<double> points;
+                    SurfacePtr dst = run(sources[i].get(), c, kernel_options(WARP_KERNEL_FAST, threads),
+                                         base + i + 77, &points);
+                    const std::string where = describe_warp_case(base + i, c) + "target "
+                                            + hwy::TargetName(targets[t]) + ", quotients by "
+                                            + warp_quotient_method() + ", " + std::to_string(threads)
+                                            + " threads (expected literal, actual fast)";
+                    ASSERT_EQ(compare_exact(results[i].literal.get(), dst.get()), "") << where;
+                    // The same source points as doubles, not only after sampling.
+                    ASSERT_EQ(compare_points(results[i].points, points, c.w), "") << where;
+                }
             }
         }
     }
+    warp_force_quotients(WARP_QUOTIENTS_AUTO);
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// The method each instruction set runs: the forced one where the instruction
+// set has fused multiply-adds, the divider where it has none (its MulAdd
+// rounds twice), and one of the two, measured, when none is forced.
+TEST(FastKernel, QuotientMethodFollowsTheInstructionSet)
+{
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        const bool fused = target == HWY_AVX2 || target == HWY_AVX3 || target == HWY_AVX3_DL;
+        const struct {
+            WarpQuotients forced;
+            const char* expected;
+        } cases[] = {
+            {WARP_QUOTIENTS_DIVIDER, "divider"},
+            {WARP_QUOTIENTS_FMA, fused ? "fma" : "divider"},
+            {WARP_QUOTIENTS_AUTO, fused ? nullptr : "divider"},
+        };
+        for (const auto& c : cases) {
+            warp_force_quotients(c.forced);
+            const std::string method = warp_quotient_method();
+            if (c.expected)
+                EXPECT_EQ(method, c.expected) << hwy::TargetName(target);
+            else
+                EXPECT_TRUE(method == "fma" || method == "divider") << hwy::TargetName(target) << ": " << method;
+            EXPECT_NE(warp_kernel_summary().find(std::string(hwy::TargetName(target)) + ", quotients by " + method),
+                      std::string::npos)
+                << warp_kernel_summary();
+        }
+    }
+    warp_force_quotients(WARP_QUOTIENTS_AUTO);
     hwy::SetSupportedTargetsForTest(0);
 }
 

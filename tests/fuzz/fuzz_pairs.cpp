@@ -1,9 +1,9 @@
 // Fuzz target: any bytes as a pairs file, through the reader of
 // io/segment_file.h. A file is either read, giving an even count of at least
-// two segments of finite numbers that are exactly those its lines give one
-// by one (the first line without its byte-order mark), or refused naming the
-// first bad line, or the file as a whole when every line is good, in one line
-// of printable text. Any fault aborts, so that the fuzzer keeps the input.
+// two segments of finite numbers that are exactly those its lines give each
+// read alone, or refused naming the first line that is bad alone, or the
+// file as a whole when every line is good, in one line of printable text.
+// Any fault aborts, so that the fuzzer keeps the input.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +27,7 @@ static bool same(const Segment& a, const Segment& b)
 }
 
 // The lines as the reader sees them: split at each line feed, a last line
-// without one counted, the byte-order mark that opens the file dropped.
+// without one counted.
 static std::vector<std::string> lines_of(const uint8_t* data, size_t size)
 {
     std::vector<std::string> lines;
@@ -39,32 +39,53 @@ static std::vector<std::string> lines_of(const uint8_t* data, size_t size)
         }
     if (start < size)
         lines.emplace_back(reinterpret_cast<const char*>(data) + start, size - start);
-    if (!lines.empty() && lines[0].compare(0, 3, "\xEF\xBB\xBF") == 0)
-        lines[0].erase(0, 3);
     return lines;
+}
+
+static bool read_text(const std::string& text, std::vector<Segment>* segments, long* line, std::string* problem)
+{
+    std::FILE* in = !text.empty() ? fmemopen(const_cast<char*>(text.data()), text.size(), "r")
+                                  : std::fopen("/dev/null", "r");
+    if (!in)
+        fail("cannot open the input", 0);
+    const bool ok = read_segments(in, segments, line, problem);
+    std::fclose(in);
+    return ok;
+}
+
+enum Kind { SKIPPED, READ, BAD };
+
+// Line `number` of a file read alone: after a blank line unless it is the
+// first, where a byte-order mark opens the file.
+static Kind line_alone(const std::string& text, long number, Segment* segment)
+{
+    std::vector<Segment> segments;
+    long line = -1;
+    std::string problem;
+    read_text(number == 1 ? text : "\n" + text, &segments, &line, &problem);
+    if (line > 0)
+        return BAD;
+    if (segments.size() == 1)
+        *segment = segments[0];
+    return segments.size() == 1 ? READ : SKIPPED;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    std::FILE* in = size > 0 ? fmemopen(const_cast<uint8_t*>(data), size, "r") : std::fopen("/dev/null", "r");
-    if (!in)
-        fail("cannot open the input", 0);
     std::vector<Segment> segments;
     long line = -1;
     std::string problem;
-    const bool ok = read_segments(in, &segments, &line, &problem);
-    std::fclose(in);
+    const bool ok = read_text(std::string(reinterpret_cast<const char*>(data), size), &segments, &line, &problem);
 
     const std::vector<std::string> lines = lines_of(data, size);
     std::vector<Segment> expected;
     long first_bad = 0;
     for (size_t i = 0; i < lines.size() && first_bad == 0; ++i) {
         Segment s;
-        std::string why;
-        const SegmentLine kind = parse_segment_line(lines[i], &s, &why);
-        if (kind == SEGMENT_LINE_BAD)
+        const Kind kind = line_alone(lines[i], static_cast<long>(i) + 1, &s);
+        if (kind == BAD)
             first_bad = static_cast<long>(i) + 1;
-        else if (kind == SEGMENT_LINE_READ)
+        else if (kind == READ)
             expected.push_back(s);
     }
 

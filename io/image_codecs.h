@@ -11,6 +11,7 @@
 #include <string>
 
 #include "io/image_io.h"
+#include "raster/image.h"
 
 // 1..16383 a side: SDL 1.2 keeps the pitch in 16 bits, and 16383 * 4 bytes is
 // the widest row that fits. At most 2^27 pixels, so that a few header bytes
@@ -28,9 +29,10 @@ std::string no_memory_problem(int w, int h);
 // every profile read from either format fits the other.
 enum { IMAGE_MAX_ICC = 255 * 65519 };
 
-// True when meta holds an ICC profile for RGB data (colour space "RGB " in
-// its header): the only kind that can describe the 24-bit results.
-bool image_icc_fits(const ImageMeta& meta);
+// True when meta holds an ICC profile for the data of an image of
+// `channels` channels: colour space "GRAY" in its header for 1 or 2, "RGB "
+// for 3 or 4 (the 24-bit results).
+bool image_icc_fits(const ImageMeta& meta, int channels = 3);
 
 SDL_Surface* decode_bmp(const unsigned char* data, size_t size, std::string* problem);
 // PNG and JPEG fill *meta (never NULL; empty on entry) when they succeed.
@@ -41,3 +43,42 @@ SDL_Surface* decode_jpeg(const unsigned char* data, size_t size, std::string* pr
 // on the stream. `meta` may be NULL.
 bool encode_png(SDL_Surface* image, std::FILE* out, std::string* problem, const ImageMeta* meta);
 bool encode_jpeg(SDL_Surface* image, int quality, std::FILE* out, std::string* problem, const ImageMeta* meta);
+
+// The formats of Debian's libtiff, libwebp and libheif decode into *image
+// (an image of any kind: 1 to 4 channels, 8 or 16 bits or float, as the file
+// holds it) and fill *meta; false with *problem set, *image and *meta empty.
+// Each checks the size against image_size_allowed before it allocates. The
+// orientation the file gives is left in meta->orientation for the caller to
+// apply, except HEIF's, which libheif applies (see decode_heif).
+bool decode_tiff(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem, ImageMeta* meta);
+bool decode_webp(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem, ImageMeta* meta);
+
+// HEIF and AVIF are decoded in a child process: libheif itself crashes on
+// some damaged files, and a crash there must be a refusal here. The child
+// sends back the pixels, the ICC profile and the Exif block through a pipe;
+// it is killed once it has run `seconds`, and what it sends is refused when
+// it is not an image the size rule allows. The container's rotation and
+// mirroring are applied unless `as_stored`; its Exif orientation, which
+// describes the same turn for viewers that know no HEIF, is not applied
+// again (meta->orientation is 1).
+enum { HEIF_DECODE_SECONDS = 60 };
+bool decode_heif(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem, ImageMeta* meta,
+                 bool as_stored = false, int seconds = HEIF_DECODE_SECONDS);
+
+// Encoders from a valid view of any kind; write errors are the caller's to
+// find on the stream. TIFF keeps every kind (Deflate). WebP holds 8-bit RGB
+// or RGBA: grey is widened, 16-bit and float samples narrowed to 8 bits;
+// quality 1..100 is lossy, 0 lossless. HEIF (HEVC) and AVIF (AV1) hold 8-bit
+// RGB or RGBA likewise, lossy at quality 1..100; heif_can_write() says
+// whether Debian's libheif was built with the encoder.
+bool encode_tiff(const ImageView& image, std::FILE* out, std::string* problem, const ImageMeta* meta);
+bool encode_webp(const ImageView& image, int quality, std::FILE* out, std::string* problem, const ImageMeta* meta);
+bool heif_can_write(bool avif);
+bool encode_heif(const ImageView& image, bool avif, int quality, std::FILE* out, std::string* problem,
+                 const ImageMeta* meta);
+
+// The view as 8-bit RGB, or RGBA when it has alpha: grey copied into the
+// three channels, 16-bit samples to the nearest of 256 levels (v * 255 /
+// 65535), floats clamped to 0..1 and scaled likewise (NaN as 0). False when
+// memory runs out.
+bool image_to_rgb8(const ImageView& from, ImageBuffer* to);

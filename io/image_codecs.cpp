@@ -1,5 +1,6 @@
 #include "io/image_codecs.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -25,6 +26,26 @@ std::string no_memory_problem(int w, int h)
 bool image_icc_fits(const ImageMeta& meta, int channels)
 {
     return meta.icc.size() >= 20 && std::memcmp(meta.icc.data() + 16, channels >= 3 ? "RGB " : "GRAY", 4) == 0;
+}
+
+LibraryFormat library_format_of(const unsigned char* data, size_t size)
+{
+    if (size >= 4 && (std::memcmp(data, "II*\0", 4) == 0 || std::memcmp(data, "MM\0*", 4) == 0
+                      || std::memcmp(data, "II+\0", 4) == 0 || std::memcmp(data, "MM\0+", 4) == 0))
+        return LIBRARY_TIFF;
+    if (size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0)
+        return LIBRARY_WEBP;
+    if (size < 16 || std::memcmp(data + 4, "ftyp", 4) != 0)
+        return LIBRARY_NONE;
+    // The major brand, the minor version, then compatible brands to the box's end.
+    const size_t box = std::min<size_t>(size, static_cast<size_t>(data[0]) << 24 | data[1] << 16 | data[2] << 8 | data[3]);
+    static const char brands[][5] = {"mif1", "mif2", "msf1", "heic", "heix", "heim", "heis", "hevc",
+                                     "hevx", "hevm", "hevs", "avif", "avis", "miaf"};
+    for (size_t at = 8; at + 4 <= box; at += at == 8 ? 8 : 4)
+        for (const char* brand : brands)
+            if (std::memcmp(data + at, brand, 4) == 0)
+                return LIBRARY_HEIF;
+    return LIBRARY_NONE;
 }
 
 // One sample of any kind as 8 bits, to the nearest level.

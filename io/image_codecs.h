@@ -44,6 +44,13 @@ SDL_Surface* decode_jpeg(const unsigned char* data, size_t size, std::string* pr
 bool encode_png(SDL_Surface* image, std::FILE* out, std::string* problem, const ImageMeta* meta);
 bool encode_jpeg(SDL_Surface* image, int quality, std::FILE* out, std::string* problem, const ImageMeta* meta);
 
+// The formats of Debian's libtiff, libwebp and libheif as their first bytes
+// tell them: TIFF ("II*\0", "MM\0*", or BigTIFF's "II+\0", "MM\0+"), WebP
+// ("RIFF", four bytes, "WEBP"), HEIF or AVIF (an ISO media file whose ftyp
+// box names a brand of either among its major and compatible brands).
+enum LibraryFormat { LIBRARY_NONE, LIBRARY_TIFF, LIBRARY_WEBP, LIBRARY_HEIF };
+LibraryFormat library_format_of(const unsigned char* data, size_t size);
+
 // The formats of Debian's libtiff, libwebp and libheif decode into *image
 // (an image of any kind: 1 to 4 channels, 8 or 16 bits or float, as the file
 // holds it) and fill *meta; false with *problem set, *image and *meta empty.

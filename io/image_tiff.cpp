@@ -93,7 +93,8 @@ int tiff_error(TIFF*, void* user, const char*, const char* format, va_list args)
     if (f->message.empty()) {
         char text[256];
         std::vsnprintf(text, sizeof text, format, args);
-        f->message = text;
+        // Some messages open with the handle's name, which says nothing here.
+        f->message = std::strncmp(text, "memory: ", 8) == 0 ? text + 8 : text;
         std::replace(f->message.begin(), f->message.end(), '\n', ' ');
     }
     return 1;

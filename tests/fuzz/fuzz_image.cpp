@@ -7,7 +7,10 @@
 // must decode back at the same size. A larger one is read sparsely (see
 // read_sparsely). What the file says beside its pixels is written back with
 // them: PNG must give back its colour description, JPEG its ICC profile and
-// an Exif orientation of 1. The bytes also go straight to the Exif parser,
+// an Exif orientation of 1. TIFF, WebP and HEIF go to their own decoders,
+// whose images must be valid views of an allowed size: TIFF must write and
+// read back the same samples, lossless WebP the same 8-bit RGB(A) reduction.
+// The bytes also go straight to the Exif parser,
 // which must read an orientation from 1 to 8 and make a block for a result
 // no longer than the input whose orientation reads 1. Any fault aborts, so
 // that the fuzzer keeps the input.
@@ -132,9 +135,88 @@ static void check_meta_round_trip(SDL_Surface* image, const ImageMeta& meta, Ima
         fail("colour chunks changed in a round trip", "");
 }
 
+static ImageBuffer library_decode_or_fail(LibraryFormat format, const std::vector<uint8_t>& bytes, ImageMeta* meta)
+{
+    ImageBuffer image;
+    std::string problem;
+    const bool ok = format == LIBRARY_TIFF ? decode_tiff(bytes.data(), bytes.size(), &image, &problem, meta)
+                                           : decode_webp(bytes.data(), bytes.size(), &image, &problem, meta);
+    if (!ok)
+        fail("own output refused", problem);
+    return image;
+}
+
+static std::vector<uint8_t> packed(const ImageView& v)
+{
+    std::vector<uint8_t> out;
+    const size_t row = static_cast<size_t>(v.width) * image_pixel_bytes(v);
+    for (int y = 0; y < v.height; ++y)
+        out.insert(out.end(), image_row(v, y), image_row(v, y) + row);
+    return out;
+}
+
+static void check_library_format(const uint8_t* data, size_t size, LibraryFormat format)
+{
+    ImageBuffer image;
+    ImageMeta meta;
+    std::string problem;
+    const bool ok = format == LIBRARY_TIFF ? decode_tiff(data, size, &image, &problem, &meta)
+                  : format == LIBRARY_WEBP ? decode_webp(data, size, &image, &problem, &meta)
+                                           : decode_heif(data, size, &image, &problem, &meta);
+    if (!ok) {
+        if (problem.empty() || problem.find('\n') != std::string::npos || image.data)
+            fail("refused without a one-line reason, or with an image", problem);
+        return;
+    }
+    const ImageView& v = image.view;
+    if (!image_view_valid(v) || !image_size_allowed(v.width, v.height) || meta.orientation < 1 || meta.orientation > 8)
+        fail("decoded image is not a valid view of an allowed size", "");
+    if (static_cast<long>(v.width) * v.height > ENCODE_LIMIT)
+        return;
+    char* buffer = nullptr;
+    size_t length = 0;
+    std::FILE* out = open_memstream(&buffer, &length);
+    if (!out || !encode_tiff(v, out, &problem, &meta))
+        fail("TIFF encoder failed", problem);
+    std::fclose(out);
+    std::vector<uint8_t> tiff(buffer, buffer + length);
+    std::free(buffer);
+    ImageMeta back;
+    const ImageBuffer again = library_decode_or_fail(LIBRARY_TIFF, tiff, &back);
+    if (!image_same_layout(again.view, v) || packed(again.view) != packed(v))
+        fail("TIFF round trip changed the samples", "");
+    if (back.icc != (image_icc_fits(meta, v.channels) ? meta.icc : std::vector<unsigned char>()))
+        fail("TIFF round trip changed the profile", "");
+    out = open_memstream(&buffer, &length);
+    if (!out || !encode_webp(v, 0, out, &problem, &meta))
+        fail("WebP encoder failed", problem);
+    std::fclose(out);
+    std::vector<uint8_t> webp(buffer, buffer + length);
+    std::free(buffer);
+    ImageBuffer rgb8;
+    if (!image_to_rgb8(v, &rgb8))
+        fail("no memory for the 8-bit copy", "");
+    const ImageBuffer lossless = library_decode_or_fail(LIBRARY_WEBP, webp, &back);
+    // An opaque RGBA image comes back RGB.
+    std::vector<uint8_t> want = packed(rgb8.view);
+    if (lossless.view.channels == 3 && rgb8.view.channels == 4) {
+        std::vector<uint8_t> rgb;
+        for (size_t i = 0; i < want.size(); i += 4)
+            rgb.insert(rgb.end(), want.begin() + i, want.begin() + i + 3);
+        want = rgb;
+    }
+    if (packed(lossless.view) != want)
+        fail("lossless WebP round trip changed the pixels", "");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     check_exif(data, size);
+    const LibraryFormat library = library_format_of(data, size);
+    if (library != LIBRARY_NONE) {
+        check_library_format(data, size, library);
+        return 0;
+    }
     std::string problem;
     ImageMeta meta;
     SDL_Surface* image = image_decode(data, size, &problem, &meta);

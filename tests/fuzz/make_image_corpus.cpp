@@ -4,12 +4,21 @@
 // coefficient (64 scans, and 127: over the limit), CMYK and YCCK;
 // RLE8 and RLE4 BMP, valid and broken by hand; oversized headers; JPEG with
 // Exif (every orientation, both byte orders, a thumbnail) and ICC profiles,
-// PNG with gAMA, cHRM, sRGB and iCCP, and bare Exif blocks; and cut copies
-// of each. Pixels come from a seeded generator: the output is
+// PNG with gAMA, cHRM, sRGB and iCCP, and bare Exif blocks; TIFF of every
+// photometric kind the decoder reads as stored or through libtiff's RGBA
+// reader, in strips and tiles, one plane and separate planes, with an ICC
+// profile and an orientation; WebP lossy, lossless, with alpha, with ICCP
+// and EXIF chunks, and animated; HEIF and AVIF with and without alpha; and
+// cut copies of each. Pixels come from a seeded generator: the output is
 // deterministic.
+#include <libheif/heif.h>
 #include <png.h>
+#include <tiffio.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
 
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -239,6 +248,265 @@ bool write_metadata()
     return true;
 }
 
+Bytes file_bytes(const std::string& path)
+{
+    Bytes bytes;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return bytes;
+    unsigned char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    std::fclose(f);
+    return bytes;
+}
+
+struct TiffVariant {
+    const char* name;
+    uint16_t photometric, spp, bits, format, planar, compression;
+    int extra;         // -1 none, else the EXTRASAMPLES value of one extra sample
+    bool tiled, icc;
+    uint16_t orientation;
+};
+
+// Written by libtiff into the corpus folder, then cut.
+bool write_tiff(const TiffVariant& v, std::mt19937& rng)
+{
+    const std::string path = dir + "/tiff-" + v.name + ".tif";
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    if (!tif)
+        return false;
+    const uint32_t w = 13, h = 9;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, v.spp);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, v.bits);
+    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, v.format);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, v.photometric);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, v.planar);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, v.compression);
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, v.orientation);
+    if (v.extra >= 0) {
+        const uint16_t extra = static_cast<uint16_t>(v.extra);
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    if (v.photometric == PHOTOMETRIC_PALETTE) {
+        std::vector<uint16_t> map[3];
+        for (auto& m : map)
+            for (int i = 0; i < 1 << v.bits; ++i)
+                m.push_back(static_cast<uint16_t>(rng()));
+        TIFFSetField(tif, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
+    }
+    if (v.photometric == PHOTOMETRIC_YCBCR)
+        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    if (v.icc) {
+        const Bytes profile = icc_profile(500, 8);
+        TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(profile.size()), profile.data());
+    }
+    // JPEG's strips hold whole rows of blocks: 16 rows for YCbCr.
+    const uint32_t block_w = v.tiled ? 16 : w, block_h = v.tiled || v.compression == COMPRESSION_JPEG ? 16 : 4;
+    if (v.tiled) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, block_w);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, block_h);
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, block_h);
+    }
+    const int planes = v.planar == PLANARCONFIG_SEPARATE ? v.spp : 1;
+    const tmsize_t size = v.tiled ? TIFFTileSize(tif) : TIFFStripSize(tif);
+    std::vector<unsigned char> block(static_cast<size_t>(size));
+    bool ok = size > 0;
+    for (int p = 0; ok && p < planes; ++p)
+        for (uint32_t y = 0; ok && y < h; y += block_h)
+            for (uint32_t x = 0; ok && x < w; x += block_w) {
+                for (unsigned char& b : block)
+                    b = static_cast<unsigned char>(x + y * 7 + rng() % 16);
+                if (v.format == SAMPLEFORMAT_IEEEFP)
+                    for (size_t i = 0; i + v.bits / 8 <= block.size(); i += v.bits / 8) {
+                        const double d = (rng() % 1000) / 999.0;
+                        const float f = static_cast<float>(d);
+                        std::memcpy(&block[i], v.bits == 64 ? static_cast<const void*>(&d) : &f, v.bits / 8);
+                    }
+                const uint16_t plane = static_cast<uint16_t>(p);
+                ok = v.tiled ? TIFFWriteTile(tif, block.data(), x, y, 0, plane) >= 0
+                             : TIFFWriteEncodedStrip(tif, TIFFComputeStrip(tif, y, plane), block.data(), size) >= 0;
+            }
+    TIFFClose(tif);
+    const Bytes bytes = file_bytes(path);
+    return ok && !bytes.empty() && put_with_cuts("tiff-" + std::string(v.name), ".tif", bytes, {8, bytes.size() / 2, bytes.size() - 20});
+}
+
+bool write_tiffs()
+{
+    const uint16_t MB = PHOTOMETRIC_MINISBLACK, RGB = PHOTOMETRIC_RGB, UINT = SAMPLEFORMAT_UINT,
+                   FLOAT = SAMPLEFORMAT_IEEEFP, CONTIG = PLANARCONFIG_CONTIG, SEPARATE = PLANARCONFIG_SEPARATE,
+                   NONE = COMPRESSION_NONE, TOPLEFT = ORIENTATION_TOPLEFT;
+    const TiffVariant variants[] = {
+        {"grey8", MB, 1, 8, UINT, CONTIG, NONE, -1, false, false, TOPLEFT},
+        {"grey16-lzw", MB, 1, 16, UINT, CONTIG, COMPRESSION_LZW, -1, false, false, TOPLEFT},
+        {"greyalpha8-separate", MB, 2, 8, UINT, SEPARATE, COMPRESSION_PACKBITS, EXTRASAMPLE_UNASSALPHA, false, false,
+         TOPLEFT},
+        {"white8", PHOTOMETRIC_MINISWHITE, 1, 8, UINT, CONTIG, NONE, -1, false, false, TOPLEFT},
+        {"rgb8-tiled-deflate", RGB, 3, 8, UINT, CONTIG, COMPRESSION_ADOBE_DEFLATE, -1, true, false, TOPLEFT},
+        {"rgba16-assoc", RGB, 4, 16, UINT, CONTIG, COMPRESSION_ADOBE_DEFLATE, EXTRASAMPLE_ASSOCALPHA, false, false,
+         TOPLEFT},
+        {"rgba8-separate-tiled", RGB, 4, 8, UINT, SEPARATE, NONE, EXTRASAMPLE_UNSPECIFIED, true, false, TOPLEFT},
+        {"rgbf32", RGB, 3, 32, FLOAT, CONTIG, COMPRESSION_ADOBE_DEFLATE, -1, false, false, TOPLEFT},
+        {"greyf64", MB, 1, 64, FLOAT, CONTIG, COMPRESSION_LZW, -1, false, false, TOPLEFT},
+        {"palette4", PHOTOMETRIC_PALETTE, 1, 4, UINT, CONTIG, NONE, -1, false, false, TOPLEFT},
+        {"bilevel-g4", PHOTOMETRIC_MINISWHITE, 1, 1, UINT, CONTIG, COMPRESSION_CCITTFAX4, -1, false, false, TOPLEFT},
+        {"ycbcr-jpeg", PHOTOMETRIC_YCBCR, 3, 8, UINT, CONTIG, COMPRESSION_JPEG, -1, false, false, TOPLEFT},
+        {"cmyk8", PHOTOMETRIC_SEPARATED, 4, 8, UINT, CONTIG, NONE, -1, false, false, TOPLEFT},
+        {"rgb8-icc-rotated", RGB, 3, 8, UINT, CONTIG, NONE, -1, false, true, ORIENTATION_RIGHTTOP},
+        {"rgb8-int16", RGB, 3, 16, SAMPLEFORMAT_INT, CONTIG, NONE, -1, false, false, TOPLEFT},
+    };
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+    std::mt19937 rng(4);
+    for (const TiffVariant& v : variants)
+        if (!write_tiff(v, rng))
+            return false;
+    return true;
+}
+
+// An RGBA picture of w x h from a seeded generator.
+std::vector<uint8_t> rgba_pixels(int w, int h, bool alpha, std::mt19937& rng)
+{
+    std::vector<uint8_t> rgba;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            rgba.insert(rgba.end(), {static_cast<uint8_t>(9 * x + rng() % 8), static_cast<uint8_t>(13 * y),
+                                     static_cast<uint8_t>(x * y), static_cast<uint8_t>(alpha ? 20 * x : 255)});
+    return rgba;
+}
+
+Bytes webp_of(const std::vector<uint8_t>& rgba, int w, int h, bool lossless)
+{
+    WebPConfig config;
+    WebPPicture picture;
+    WebPConfigInit(&config);
+    WebPPictureInit(&picture);
+    config.lossless = lossless;
+    config.quality = 70;
+    picture.use_argb = lossless;
+    picture.width = w;
+    picture.height = h;
+    WebPPictureImportRGBA(&picture, rgba.data(), 4 * w);
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &writer;
+    Bytes out;
+    if (WebPEncode(&config, &picture))
+        out.assign(writer.mem, writer.mem + writer.size);
+    WebPPictureFree(&picture);
+    WebPMemoryWriterClear(&writer);
+    return out;
+}
+
+// The image with ICCP and EXIF chunks, or an animation of two frames.
+Bytes webp_extended(const Bytes& image, const Bytes& second)
+{
+    WebPMux* mux = WebPMuxNew();
+    const Bytes profile = icc_profile(600, 9), exif = exif_block(true, 6, false);
+    const WebPData first = {image.data(), image.size()}, icc = {profile.data(), profile.size()},
+                   block = {exif.data(), exif.size()};
+    if (second.empty()) {
+        WebPMuxSetImage(mux, &first, 0);
+        WebPMuxSetChunk(mux, "ICCP", &icc, 0);
+        WebPMuxSetChunk(mux, "EXIF", &block, 0);
+    } else {
+        WebPMuxFrameInfo frame = {};
+        frame.bitstream = first;
+        frame.duration = 100;
+        frame.id = WEBP_CHUNK_ANMF;
+        WebPMuxPushFrame(mux, &frame, 0);
+        frame.bitstream = {second.data(), second.size()};
+        WebPMuxPushFrame(mux, &frame, 0);
+        WebPMuxAnimParams params = {0, 0};
+        WebPMuxSetAnimationParams(mux, &params);
+    }
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    Bytes out;
+    if (WebPMuxAssemble(mux, &assembled) == WEBP_MUX_OK)
+        out.assign(assembled.bytes, assembled.bytes + assembled.size);
+    WebPDataClear(&assembled);
+    WebPMuxDelete(mux);
+    return out;
+}
+
+bool write_webps()
+{
+    std::mt19937 rng(5);
+    const int w = 19, h = 11;
+    const std::vector<uint8_t> opaque = rgba_pixels(w, h, false, rng), clear = rgba_pixels(w, h, true, rng);
+    const Bytes lossy = webp_of(opaque, w, h, false);
+    const struct {
+        const char* name;
+        Bytes file;
+    } files[] = {
+        {"lossy", lossy},
+        {"lossy-alpha", webp_of(clear, w, h, false)},
+        {"lossless", webp_of(opaque, w, h, true)},
+        {"lossless-alpha", webp_of(clear, w, h, true)},
+        {"icc-exif", webp_extended(lossy, {})},
+        {"animated", webp_extended(lossy, webp_of(clear, w, h, false))},
+    };
+    for (const auto& f : files)
+        if (f.file.empty() || !put_with_cuts(std::string("webp-") + f.name, ".webp", f.file, {12, 30, f.file.size() / 2}))
+            return false;
+    return true;
+}
+
+heif_error heif_append(heif_context*, const void* data, size_t size, void* out)
+{
+    Bytes* bytes = static_cast<Bytes*>(out);
+    bytes->insert(bytes->end(), static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + size);
+    return heif_error{heif_error_Ok, heif_suberror_Unspecified, "Success"};
+}
+
+Bytes heif_of(const std::vector<uint8_t>& rgba, int w, int h, bool avif)
+{
+    heif_context* ctx = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    heif_image* image = nullptr;
+    Bytes out;
+    if (heif_context_get_encoder_for_format(ctx, avif ? heif_compression_AV1 : heif_compression_HEVC, &encoder).code
+            == heif_error_Ok
+        && heif_image_create(w, h, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, &image).code == heif_error_Ok
+        && heif_image_add_plane(image, heif_channel_interleaved, w, h, 8).code == heif_error_Ok) {
+        int stride = 0;
+        uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+        for (int y = 0; y < h; ++y)
+            std::memcpy(plane + y * stride, rgba.data() + 4 * w * y, 4 * w);
+        heif_encoder_set_lossy_quality(encoder, 50);
+        heif_writer writer = {1, heif_append};
+        if (heif_context_encode_image(ctx, image, encoder, nullptr, nullptr).code != heif_error_Ok
+            || heif_context_write(ctx, &writer, &out).code != heif_error_Ok)
+            out.clear();
+    }
+    heif_image_release(image);
+    if (encoder)
+        heif_encoder_release(encoder);
+    heif_context_free(ctx);
+    return out;
+}
+
+bool write_heifs()
+{
+    std::mt19937 rng(6);
+    const int w = 16, h = 8;
+    const std::vector<uint8_t> clear = rgba_pixels(w, h, true, rng);
+    for (bool avif : {false, true}) {
+        const Bytes file = heif_of(clear, w, h, avif);
+        const std::string name = avif ? "avif-alpha" : "heif-alpha";
+        if (file.empty() || !put_with_cuts(name, avif ? ".avif" : ".heic", file, {24, file.size() / 2, file.size() - 8}))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -248,7 +516,8 @@ int main(int argc, char* argv[])
         return 2;
     }
     dir = argv[1];
-    if (!write_pngs() || !write_jpegs() || !write_rle_bmps() || !write_metadata()) {
+    if (!write_pngs() || !write_jpegs() || !write_rle_bmps() || !write_metadata() || !write_tiffs() || !write_webps()
+        || !write_heifs()) {
         std::fprintf(stderr, "make_image_corpus: cannot write into %s\n", dir.c_str());
         return 1;
     }

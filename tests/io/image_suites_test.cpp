@@ -144,8 +144,9 @@ Bytes as_libtiff_gives(const ImageView& v)
             unsigned s[4];
             for (int c = 0; c < v.channels; ++c) {
                 const unsigned char* p = image_row(v, y) + (size_t(x) * v.channels + c) * sample_bytes(v.type);
-                uint16_t wide;
-                std::memcpy(&wide, p, 2);
+                uint16_t wide = 0;
+                if (v.type == SAMPLE_U16)
+                    std::memcpy(&wide, p, 2);
                 s[c] = v.type == SAMPLE_U8 ? *p : v.channels >= 3 ? (wide + 128u) / 257u : wide >> 8u;
             }
             const unsigned a = alpha ? s[v.channels - 1] : 255;

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "edit/overlay.h"
+#include "edit/pairs_file.h"
 #include "edit/preview.h"
-#include "io/image_io.h"
-#include "io/output_file.h"
+#include "edit/view.h"
 #include "raster/pixel.h"
 #include "raster/text.h"
 
@@ -57,6 +57,7 @@ namespace {
 struct Editor {
     EditorSetup setup;
     EditModel model;
+    EditView view;
     SDL_Surface* images[2] = {nullptr, nullptr};
     int panels = 1;
     SDL_Surface* screen = nullptr;
@@ -81,7 +82,6 @@ struct Editor {
     bool panning = false;
     int pan_x = 0, pan_y = 0;
     std::string notice;
-    bool dump_wanted = false;
 };
 
 int panel_w(const Editor& e)
@@ -150,7 +150,7 @@ bool preview_current(const Editor& e)
 void draw_image(Editor* e, SDL_Surface* image, int reduce, int panel)
 {
     SDL_Surface* screen = e->screen;
-    const EditView& v = e->model.view;
+    const EditView& v = e->view;
     const int x0 = panel * panel_w(*e), w = panel_w(*e), h = panel_h(*e);
     const Uint32 background = SDL_MapRGB(screen->format, 48, 48, 48);
     std::vector<int> columns(w);
@@ -193,8 +193,8 @@ void draw_image(Editor* e, SDL_Surface* image, int reduce, int panel)
 void draw_overlays(Editor* e)
 {
     const Segment drawing = {e->draw_from.x, e->draw_from.y, e->draw_to.x, e->draw_to.y};
-    draw_overlays(e->screen, e->model, {e->panels, panel_w(*e), panel_h(*e)}, e->drawing ? &drawing : nullptr,
-                  e->draw_panel);
+    draw_overlays(e->screen, e->model, e->view, {e->panels, panel_w(*e), panel_h(*e)},
+                  e->drawing ? &drawing : nullptr, e->draw_panel);
 }
 
 std::string zoom_text(double zoom)
@@ -210,10 +210,10 @@ void draw_status(Editor* e)
     const int y = panel_h(*e);
     fill_rect(s, 0, y, e->win_w, e->win_h, 24, 24, 24);
     const EditModel& m = e->model;
-    std::string text = "pairs " + std::to_string(pair_count(m)) + "  " + zoom_text(m.view.zoom);
+    std::string text = "pairs " + std::to_string(pair_count(m)) + "  " + zoom_text(e->view.zoom);
     const int panel = panel_at(*e, e->pointer_x, e->pointer_y);
     if (panel >= 0) {
-        Vec2 p = panel_to_image(m.view, e->pointer_x - panel * panel_w(*e), e->pointer_y);
+        Vec2 p = panel_to_image(e->view, e->pointer_x - panel * panel_w(*e), e->pointer_y);
         text += "  x " + format_coordinate(p.x) + " y " + format_coordinate(p.y);
     }
     text += e->file.failed ? "  NOT SAVED" : e->file.saved ? "  saved" : "";
@@ -285,35 +285,6 @@ void draw_all(Editor* e)
     SDL_Flip(e->screen);
 }
 
-// Panel 0 as shown, where it shows the image, written as a BMP (tests).
-void dump_panel(Editor* e)
-{
-    const EditView& v = e->model.view;
-    // Limited in doubles: a far pan leaves no int to convert.
-    const double shown_w = std::floor((e->images[0]->w - v.pan_x) * v.zoom);
-    const double shown_h = std::floor((e->images[0]->h - v.pan_y) * v.zoom);
-    const int w = static_cast<int>(std::max(1.0, std::min<double>(panel_w(*e), shown_w)));
-    const int h = static_cast<int>(std::max(1.0, std::min<double>(panel_h(*e), shown_h)));
-    SurfacePtr out(SDL_CreateRGBSurface(0, w, h, 32, 0, 0, 0, 0));
-    if (!out)
-        return;
-    lock_if_needed(e->screen);
-    for (int y = 0; y < out->h; ++y)
-        for (int x = 0; x < out->w; ++x) {
-            Uint8 r, g, b;
-            get_pixel(e->screen, x, y, &r, &g, &b);
-            put_pixel(out.get(), x, y, r, g, b);
-        }
-    unlock_if_needed(e->screen);
-    OutputTarget target;
-    std::string problem;
-    if (!output_prepare(e->setup.dump_path, &target, &problem)
-        || !output_commit(
-               target, [&](std::FILE* f, std::string* why) { return image_encode(out.get(), IMAGE_BMP, 92, f, why); },
-               &problem))
-        std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, e->setup.dump_path, problem.c_str());
-}
-
 bool set_video_mode(Editor* e, int w, int h)
 {
     SDL_Surface* screen = SDL_SetVideoMode(w, h, 32, SDL_SWSURFACE | SDL_RESIZABLE);
@@ -322,26 +293,26 @@ bool set_video_mode(Editor* e, int w, int h)
     e->screen = screen;
     e->win_w = screen->w;
     e->win_h = screen->h;
-    view_set_fit(&e->model.view, e->images[0]->w, e->images[0]->h, panel_w(*e), panel_h(*e));
+    view_set_fit(&e->view, e->images[0]->w, e->images[0]->h, panel_w(*e), panel_h(*e));
     return true;
 }
 
 void set_zoom(Editor* e, double zoom, int x, int y)
 {
     const int panel = std::max(0, panel_at(*e, x, y));
-    view_zoom_about(&e->model.view, zoom, x - panel * panel_w(*e), std::min(y, panel_h(*e) - 1));
+    view_zoom_about(&e->view, zoom, x - panel * panel_w(*e), std::min(y, panel_h(*e) - 1));
 }
 
 void toggle_fit(Editor* e)
 {
-    EditView& v = e->model.view;
+    EditView& v = e->view;
     v.zoom = v.zoom == 1.0 && v.fit_zoom != 1.0 ? v.fit_zoom : 1.0;
     v.pan_x = v.pan_y = 0;
 }
 
 void pan_by(Editor* e, int dx, int dy)
 {
-    EditView& v = e->model.view;
+    EditView& v = e->view;
     v.pan_x += dx / v.zoom;
     v.pan_y += dy / v.zoom;
     if (v.zoom == 1.0) {
@@ -352,7 +323,7 @@ void pan_by(Editor* e, int dx, int dy)
 
 Vec2 pointer_image(const Editor& e, int x, int y, int panel)
 {
-    return panel_to_image(e.model.view, x - panel * panel_w(e), std::min(y, panel_h(e) - 1));
+    return panel_to_image(e.view, x - panel * panel_w(e), std::min(y, panel_h(e) - 1));
 }
 
 void on_press(Editor* e, int x, int y)
@@ -362,7 +333,7 @@ void on_press(Editor* e, int x, int y)
     if (panel < 0)
         return;
     int segment, end;
-    if (!e->hide_overlays && hit_end_point(e->model, panel, x - panel * panel_w(*e), y, &segment, &end)) {
+    if (!e->hide_overlays && hit_end_point(e->model, e->view, panel, x - panel * panel_w(*e), y, &segment, &end)) {
         drag_begin(&e->model, segment, end);
         e->dragging_point = true;
         return;
@@ -371,7 +342,7 @@ void on_press(Editor* e, int x, int y)
         e->notice = waiting_panel(e->model) ? "this pair waits for its segment on SECOND (right)"
                                             : "a pair begins on FIRST (left)";
         // A click there still selects.
-        const int pair = hit_pair(e->model, panel, x - panel * panel_w(*e), y);
+        const int pair = hit_pair(e->model, e->view, panel, x - panel * panel_w(*e), y);
         if (pair >= 0)
             select_pair(&e->model, pair);
         return;
@@ -415,7 +386,7 @@ void on_release(Editor* e, int x, int y)
     const bool moved = (x != e->press_x || y != e->press_y)
                     && (e->draw_from.x != e->draw_to.x || e->draw_from.y != e->draw_to.y);
     if (!moved) {
-        select_pair(&e->model, hit_pair(e->model, e->draw_panel, x - e->draw_panel * panel_w(*e), y));
+        select_pair(&e->model, hit_pair(e->model, e->view, e->draw_panel, x - e->draw_panel * panel_w(*e), y));
         return;
     }
     add_segment(&e->model, {e->draw_from.x, e->draw_from.y, e->draw_to.x, e->draw_to.y});
@@ -444,9 +415,9 @@ bool on_key(Editor* e, const SDL_keysym& key)
     } else if (key.sym == SDLK_F1 || ch == '?') {
         e->show_help = !e->show_help;
     } else if (ch == '+' || key.sym == SDLK_PLUS || key.sym == SDLK_KP_PLUS || key.sym == SDLK_EQUALS) {
-        set_zoom(e, next_zoom(e->model.view, 1), e->pointer_x, e->pointer_y);
+        set_zoom(e, next_zoom(e->view, 1), e->pointer_x, e->pointer_y);
     } else if (ch == '-' || key.sym == SDLK_MINUS || key.sym == SDLK_KP_MINUS) {
-        set_zoom(e, next_zoom(e->model.view, -1), e->pointer_x, e->pointer_y);
+        set_zoom(e, next_zoom(e->view, -1), e->pointer_x, e->pointer_y);
     } else if (key.sym == SDLK_z) {
         toggle_fit(e);
     } else if (key.sym == SDLK_LEFT || key.sym == SDLK_RIGHT || key.sym == SDLK_UP || key.sym == SDLK_DOWN) {
@@ -460,16 +431,106 @@ bool on_key(Editor* e, const SDL_keysym& key)
         e->show_folds = !e->show_folds;
     } else if (key.sym >= SDLK_0 && key.sym <= SDLK_9) {
         e->frame = key.sym - SDLK_0;
-    } else if (key.sym == SDLK_F12 && e->setup.dump_path) {
-        e->dump_wanted = true;
     }
     return false;
+}
+
+// Opens the window at the size the images want on this screen. False after
+// a message on stderr.
+bool open_window(Editor* e)
+{
+    const EditorSetup& setup = e->setup;
+    const SDL_VideoInfo* info = SDL_GetVideoInfo();
+    int screen_w = info && info->current_w > 0 ? info->current_w : 1024;
+    int screen_h = info && info->current_h > 0 ? info->current_h : 768;
+    int w, h;
+    double zoom;
+    window_size(e->images[0]->w, e->images[0]->h, e->panels, screen_w, screen_h, &w, &h, &zoom);
+    std::string title = std::string(PROGRAM) + " - " + (setup.mode == EDIT_WARP ? setup.first_name : setup.first_name
+                        + std::string(" to ") + setup.second_name) + " - " + setup.pairs_name;
+    SDL_WM_SetCaption(title.c_str(), PROGRAM);
+    if (!set_video_mode(e, w, h)) {
+        std::fprintf(stderr, "%s: cannot open a %d x %d window: %s\n", PROGRAM, w, h, SDL_GetError());
+        return false;
+    }
+    e->view.zoom = zoom;
+    SDL_EnableUNICODE(1);
+    SDL_EnableKeyRepeat(SDL_DEFAULT_REPEAT_DELAY, SDL_DEFAULT_REPEAT_INTERVAL);
+    return true;
+}
+
+// Returns true to quit.
+bool on_event(Editor* e, const SDL_Event& event)
+{
+    switch (event.type) {
+    case SDL_QUIT:
+        return true;
+    case SDL_KEYDOWN:
+        return on_key(e, event.key.keysym);
+    case SDL_MOUSEMOTION:
+        on_motion(e, event.motion.x, event.motion.y);
+        break;
+    case SDL_MOUSEBUTTONDOWN:
+        if (event.button.button == SDL_BUTTON_LEFT)
+            on_press(e, event.button.x, event.button.y);
+        else if (event.button.button == SDL_BUTTON_MIDDLE) {
+            e->panning = true;
+            e->pan_x = event.button.x;
+            e->pan_y = event.button.y;
+        } else if (event.button.button == SDL_BUTTON_WHEELUP || event.button.button == SDL_BUTTON_WHEELDOWN)
+            set_zoom(e, next_zoom(e->view, event.button.button == SDL_BUTTON_WHEELUP ? 1 : -1), event.button.x,
+                     event.button.y);
+        break;
+    case SDL_MOUSEBUTTONUP:
+        if (event.button.button == SDL_BUTTON_LEFT)
+            on_release(e, event.button.x, event.button.y);
+        else if (event.button.button == SDL_BUTTON_MIDDLE)
+            e->panning = false;
+        break;
+    case SDL_VIDEORESIZE:
+        if (!set_video_mode(e, std::max(64, event.resize.w), std::max(STATUS_H + 16, event.resize.h))) {
+            std::fprintf(stderr, "%s: cannot resize the window: %s\n", PROGRAM, SDL_GetError());
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+// Until the user quits: the events as they come, the preview as it is
+// ready, a redraw after either.
+void event_loop(Editor* e)
+{
+    bool done = false, redraw = true;
+    SDL_Event event;
+    while (!done) {
+        bool any = false;
+        while (SDL_PollEvent(&event)) {
+            any = true;
+            done = on_event(e, event) || done;
+        }
+        redraw = redraw || any;
+        request_preview(e);
+        if (preview_take(&e->worker, &e->shown)) {
+            redraw = true;
+            if (e->shown.reduce == 1)
+                e->exact_ms = e->shown.milliseconds;
+        }
+        if (redraw) {
+            draw_all(e);
+            redraw = false;
+        }
+        if (!any)
+            SDL_Delay(5);
+    }
 }
 
 }  // namespace
 
 int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second, std::vector<Segment> segments,
-               std::vector<PairsComment> comments)
+               std::vector<SegmentComment> comments)
 {
     Editor e;
     e.setup = setup;
@@ -477,30 +538,13 @@ int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second
     e.images[1] = second;
     e.panels = second ? 2 : 1;
     e.model.mode = setup.mode;
-    e.model.image_w = first->w;
-    e.model.image_h = first->h;
     e.model.segments = std::move(segments);
     e.model.comments = std::move(comments);
     e.file.name = setup.pairs_name;
     e.file.heading = pairs_heading(setup.mode, setup.first_name, setup.second_name ? setup.second_name : "");
     pairs_file_start(&e.file, setup.pairs_exist ? &e.model : nullptr);
-
-    const SDL_VideoInfo* info = SDL_GetVideoInfo();
-    int screen_w = info && info->current_w > 0 ? info->current_w : 1024;
-    int screen_h = info && info->current_h > 0 ? info->current_h : 768;
-    int w, h;
-    double zoom;
-    window_size(first->w, first->h, e.panels, screen_w, screen_h, &w, &h, &zoom);
-    std::string title = std::string(PROGRAM) + " - " + (setup.mode == EDIT_WARP ? setup.first_name : setup.first_name
-                        + std::string(" to ") + setup.second_name) + " - " + setup.pairs_name;
-    SDL_WM_SetCaption(title.c_str(), PROGRAM);
-    if (!set_video_mode(&e, w, h)) {
-        std::fprintf(stderr, "%s: cannot open a %d x %d window: %s\n", PROGRAM, w, h, SDL_GetError());
+    if (!open_window(&e))
         return 1;
-    }
-    e.model.view.zoom = zoom;
-    SDL_EnableUNICODE(1);
-    SDL_EnableKeyRepeat(SDL_DEFAULT_REPEAT_DELAY, SDL_DEFAULT_REPEAT_INTERVAL);
 
     PreviewSetup preview;
     preview.mode = setup.mode;
@@ -509,68 +553,7 @@ int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second
     preview.params = setup.params;
     preview.threads = setup.threads;
     preview_start(&e.worker, preview);
-
-    bool done = false, redraw = true;
-    SDL_Event event;
-    while (!done) {
-        bool any = false;
-        while (SDL_PollEvent(&event)) {
-            any = true;
-            switch (event.type) {
-            case SDL_QUIT:
-                done = true;
-                break;
-            case SDL_KEYDOWN:
-                done = on_key(&e, event.key.keysym) || done;
-                break;
-            case SDL_MOUSEMOTION:
-                on_motion(&e, event.motion.x, event.motion.y);
-                break;
-            case SDL_MOUSEBUTTONDOWN:
-                if (event.button.button == SDL_BUTTON_LEFT)
-                    on_press(&e, event.button.x, event.button.y);
-                else if (event.button.button == SDL_BUTTON_MIDDLE) {
-                    e.panning = true;
-                    e.pan_x = event.button.x;
-                    e.pan_y = event.button.y;
-                } else if (event.button.button == SDL_BUTTON_WHEELUP || event.button.button == SDL_BUTTON_WHEELDOWN)
-                    set_zoom(&e, next_zoom(e.model.view, event.button.button == SDL_BUTTON_WHEELUP ? 1 : -1),
-                             event.button.x, event.button.y);
-                break;
-            case SDL_MOUSEBUTTONUP:
-                if (event.button.button == SDL_BUTTON_LEFT)
-                    on_release(&e, event.button.x, event.button.y);
-                else if (event.button.button == SDL_BUTTON_MIDDLE)
-                    e.panning = false;
-                break;
-            case SDL_VIDEORESIZE:
-                if (!set_video_mode(&e, std::max(64, event.resize.w), std::max(STATUS_H + 16, event.resize.h))) {
-                    std::fprintf(stderr, "%s: cannot resize the window: %s\n", PROGRAM, SDL_GetError());
-                    done = true;
-                }
-                break;
-            default:
-                break;
-            }
-        }
-        redraw = redraw || any;
-        request_preview(&e);
-        if (preview_take(&e.worker, &e.shown)) {
-            redraw = true;
-            if (e.shown.reduce == 1)
-                e.exact_ms = e.shown.milliseconds;
-        }
-        if (redraw) {
-            draw_all(&e);
-            redraw = false;
-        }
-        if (e.dump_wanted && (!preview_wanted(e) || preview_current(e))) {
-            dump_panel(&e);
-            e.dump_wanted = false;
-        }
-        if (!any)
-            SDL_Delay(5);
-    }
+    event_loop(&e);
     preview_stop(&e.worker);
     return 0;
 }

@@ -1,8 +1,9 @@
-// The editor's window: SDL 1.2 events and drawing over the model of
-// edit/model.h and the preview of edit/preview.h. The window holds one
-// panel (warp mode) or two side by side (morph mode: FIRST, then SECOND)
-// and a status line below them; drawing goes through raster/ (segments,
-// text in the bitmap font). Every change is saved at once.
+// The editor's window: SDL 1.2 events and drawing over the pairs of
+// edit/model.h, the view of edit/view.h, the file of edit/pairs_file.h and
+// the preview of edit/preview.h. The window holds one panel (warp mode) or
+// two side by side (morph mode: FIRST, then SECOND) and a status line below
+// them; drawing goes through raster/ (segments, text in the bitmap font).
+// Every change is saved at once.
 #pragma once
 #include <SDL.h>
 
@@ -22,7 +23,6 @@ struct EditorSetup {
     bool pairs_exist = false;  // loaded from the file (else it is made at the first change)
     WarpParams params;
     int threads = 0;
-    const char* dump_path = nullptr;  // tests: F12 writes panel 0 as shown here (a BMP)
 };
 
 // The window size for images of w x h in `panels` panels on a screen of
@@ -33,4 +33,4 @@ void window_size(int w, int h, int panels, int screen_w, int screen_h, int* win_
 // Opens the window and runs until the user quits or the window closes.
 // Returns the exit status.
 int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second, std::vector<Segment> segments,
-               std::vector<PairsComment> comments);
+               std::vector<SegmentComment> comments);

@@ -16,7 +16,7 @@
 
 #include "cli/cli.h"
 #include "edit/editor.h"
-#include "edit/model.h"
+#include "edit/pairs_file.h"
 #include "io/image_io.h"
 #include "io/output_file.h"
 #include "raster/pixel.h"
@@ -38,54 +38,46 @@ static const ProgramInfo tool = {
     3,
 };
 
-int main(int argc, char** argv)
+// IMAGE, or FIRST and SECOND, which must be of one size.
+static int load_images(const char* first_name, const char* second_name, SurfacePtr* first, SurfacePtr* second)
 {
-    CommonOptions options;
-    std::vector<const char*> operands;
-    // From here SIGINT, SIGTERM and SIGHUP remove a temporary being written
-    // and end the program; every change before it is in the file already.
-    const int status = start_program(
-        tool, argc, argv, &options, [](int, const char*) { return -1; }, &operands);
-    if (status >= 0)
-        return status;
-    const bool morph = operands.size() == 3;
-    const char* first_name = operands[0];
-    const char* second_name = morph ? operands[1] : nullptr;
-    const char* pairs_name = operands.back();
-
-    if (SDL_Init(0) < 0)
-        return input_error(tool, std::string("cannot initialise SDL: ") + SDL_GetError());
-    std::atexit(SDL_Quit);
-
     std::string problem;
-    SurfacePtr first(image_load(first_name, &problem));
-    if (!first)
+    first->reset(image_load(first_name, &problem));
+    if (!*first)
         return input_error(tool, std::string(first_name) + ": " + problem);
-    SurfacePtr second;
-    if (morph) {
-        second.reset(image_load(second_name, &problem));
-        if (!second)
-            return input_error(tool, std::string(second_name) + ": " + problem);
-        if (second->w != first->w || second->h != first->h)
-            return input_error(tool, size_mismatch(first_name, first->w, first->h, second_name, second->w, second->h)
-                                         + "; the images of a morph have one size");
-    }
+    if (!second_name)
+        return -1;
+    second->reset(image_load(second_name, &problem));
+    if (!*second)
+        return input_error(tool, std::string(second_name) + ": " + problem);
+    if ((*second)->w != (*first)->w || (*second)->h != (*first)->h)
+        return input_error(tool, size_mismatch(first_name, (*first)->w, (*first)->h, second_name, (*second)->w,
+                                               (*second)->h)
+                                     + "; the images of a morph have one size");
+    return -1;
+}
 
-    // PAIRS must be writable (as tavrosk-warp judges a result) before
-    // anything is drawn, and readable when it exists.
+// PAIRS must be writable (as tavrosk-warp judges a result) before anything
+// is drawn, and readable when it exists (*exists).
+static int load_pairs(const char* name, std::vector<Segment>* segments, std::vector<SegmentComment>* comments,
+                      bool* exists)
+{
     OutputTarget target;
-    if (!output_prepare(pairs_name, &target, &problem))
-        return input_error(tool, std::string(pairs_name) + ": " + problem);
-    std::vector<Segment> segments;
-    std::vector<PairsComment> comments;
+    std::string problem;
+    if (!output_prepare(name, &target, &problem))
+        return input_error(tool, std::string(name) + ": " + problem);
     struct stat info;
-    const bool exists = stat(pairs_name, &info) == 0;
-    if (exists && !load_pairs_file(pairs_name, &segments, &comments, &problem))
+    *exists = stat(name, &info) == 0;
+    if (*exists && !load_pairs_file(name, segments, comments, &problem))
         return input_error(tool, problem);
+    return -1;
+}
 
-    // Without X, SDL falls back on drawing in the terminal (aalib, libcaca),
-    // where nothing can be drawn with the mouse: X it is, unless a driver is
-    // asked for by name (SDL_VIDEODRIVER).
+// Without X, SDL falls back on drawing in the terminal (aalib, libcaca),
+// where nothing can be drawn with the mouse: X it is, unless a driver is
+// asked for by name (SDL_VIDEODRIVER).
+static int open_display()
+{
     const char* display = std::getenv("DISPLAY");
     if (!std::getenv("SDL_VIDEODRIVER")) {
         if (!display || !*display)
@@ -95,15 +87,37 @@ int main(int argc, char** argv)
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) < 0)
         return input_error(tool, std::string("cannot open the display ") + (display ? display : "") + ": "
                                      + SDL_GetError());
+    return -1;
+}
 
+int main(int argc, char** argv)
+{
+    CommonOptions options;
+    std::vector<const char*> operands;
+    // From here SIGINT, SIGTERM and SIGHUP remove a temporary being written
+    // and end the program; every change before it is in the file already.
+    int status = start_program(
+        tool, argc, argv, &options, [](int, const char*) { return -1; }, &operands);
+    if (status >= 0)
+        return status;
     EditorSetup setup;
-    setup.mode = morph ? EDIT_MORPH : EDIT_WARP;
-    setup.first_name = first_name;
-    setup.second_name = second_name;
-    setup.pairs_name = pairs_name;
-    setup.pairs_exist = exists;
+    setup.mode = operands.size() == 3 ? EDIT_MORPH : EDIT_WARP;
+    setup.first_name = operands[0];
+    setup.second_name = setup.mode == EDIT_MORPH ? operands[1] : nullptr;
+    setup.pairs_name = operands.back();
     setup.params = options.params;
     setup.threads = options.warp.threads;
-    setup.dump_path = std::getenv("TAVROSK_EDIT_DUMP");
+
+    if (SDL_Init(0) < 0)
+        return input_error(tool, std::string("cannot initialise SDL: ") + SDL_GetError());
+    std::atexit(SDL_Quit);
+
+    SurfacePtr first, second;
+    std::vector<Segment> segments;
+    std::vector<SegmentComment> comments;
+    if ((status = load_images(setup.first_name, setup.second_name, &first, &second)) >= 0
+        || (status = load_pairs(setup.pairs_name, &segments, &comments, &setup.pairs_exist)) >= 0
+        || (status = open_display()) >= 0)
+        return status;
     return run_editor(setup, first.get(), second.get(), std::move(segments), std::move(comments));
 }

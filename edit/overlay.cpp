@@ -152,8 +152,8 @@ static void draw_one_segment(SDL_Surface* screen, const EditView& view, const Pa
         shadow_text(screen, label, s.label_x, s.label_y, colour);
 }
 
-void draw_overlays(SDL_Surface* screen, const EditModel& model, const PanelLayout& layout, const Segment* drawing,
-                   int drawing_panel)
+void draw_overlays(SDL_Surface* screen, const EditModel& model, const EditView& view, const PanelLayout& layout,
+                   const Segment* drawing, int drawing_panel)
 {
     for (int panel = 0; panel < layout.count; ++panel) {
         SDL_Rect clip = {static_cast<Sint16>(panel * layout.width), 0, static_cast<Uint16>(layout.width),
@@ -164,12 +164,12 @@ void draw_overlays(SDL_Surface* screen, const EditModel& model, const PanelLayou
                 continue;
             const int pair = i / 2;
             const std::string label = std::to_string(pair + 1) + (model.mode == EDIT_WARP ? (i % 2 ? "B" : "A") : "");
-            draw_one_segment(screen, model.view, layout, panel, model.segments[i],
+            draw_one_segment(screen, view, layout, panel, model.segments[i],
                              PAIR_COLOURS[pair % PAIR_COLOUR_COUNT], label.c_str(), pair == model.selected);
         }
         if (drawing && drawing_panel == panel) {
             static const Uint8 white[3] = {255, 255, 255};
-            draw_one_segment(screen, model.view, layout, panel, *drawing, white, nullptr, false);
+            draw_one_segment(screen, view, layout, panel, *drawing, white, nullptr, false);
         }
     }
     SDL_SetClipRect(screen, nullptr);

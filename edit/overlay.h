@@ -9,6 +9,7 @@
 #include <SDL.h>
 
 #include "edit/model.h"
+#include "edit/view.h"
 
 // A segment whose two ends lie within this many window pixels of the
 // window's origin is drawn whole, as it is; draw_segment skips its pixels
@@ -41,8 +42,8 @@ bool screen_segment(const EditView& view, const PanelLayout& layout, int panel, 
 // Draws the overlays of `model`, each panel clipped to itself; the selected
 // pair thick; `drawing`, when not NULL, in white on `drawing_panel`. The
 // caller locks the screen when it must be locked.
-void draw_overlays(SDL_Surface* screen, const EditModel& model, const PanelLayout& layout, const Segment* drawing,
-                   int drawing_panel);
+void draw_overlays(SDL_Surface* screen, const EditModel& model, const EditView& view, const PanelLayout& layout,
+                   const Segment* drawing, int drawing_panel);
 
 // Fills the rectangle from (x0, y0) up to (x1, y1), cut to the surface first
 // so that no coordinate wraps in SDL's 16-bit rectangle.

@@ -252,7 +252,10 @@ bool output_is_stdout(const std::string& name)
     return name == "-";
 }
 
-bool output_mode_lets_write(mode_t mode, bool caller_owns, bool caller_in_group, bool caller_is_root)
+// Whether permission bits `mode` let the caller replace a file: the owner
+// bits when the caller owns it, the group bits when it is in the file's group,
+// else the other bits; for root, any write bit.
+static bool mode_lets_write(mode_t mode, bool caller_owns, bool caller_in_group, bool caller_is_root)
 {
     if (caller_is_root)
         return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
@@ -263,21 +266,17 @@ bool output_mode_lets_write(mode_t mode, bool caller_owns, bool caller_in_group,
     return (mode & S_IWOTH) != 0;
 }
 
-bool output_prepare(const std::string& name, OutputTarget* target, std::string* problem)
+// Follows the link chain from `name` by hand: the temporary must go beside
+// the final target, so that the rename replaces the file and not the link.
+// *path becomes the final target and *found whether it exists (then *info
+// holds its lstat). False with *problem.
+static bool follow_links(const std::string& name, fs::path* path, struct stat* info, bool* found,
+                         std::string* problem)
 {
-    *target = OutputTarget{name, std::string(), false, 0, 0, 0};
-    if (name.empty()) {
-        *problem = "no file name";
-        return false;
-    }
-
-    // Follow the link chain by hand: the temporary must go beside the final
-    // target, so that the rename replaces the file and not the link.
-    fs::path path = name;
-    struct stat info;
-    bool found = false;
+    *path = name;
+    *found = false;
     for (int links = 0;; ++links) {
-        if (lstat(path.c_str(), &info) != 0) {
+        if (lstat(path->c_str(), info) != 0) {
             if (errno == ELOOP) {
                 *problem = "too many levels of symbolic links";
                 return false;
@@ -287,52 +286,55 @@ bool output_prepare(const std::string& name, OutputTarget* target, std::string* 
                 *problem = std::string("cannot write: ") + std::strerror(errno);
                 return false;
             }
-            break;
+            return true;
         }
-        if (!S_ISLNK(info.st_mode)) {
-            found = true;
-            break;
+        if (!S_ISLNK(info->st_mode)) {
+            *found = true;
+            return true;
         }
         if (links == max_links) {
             *problem = "too many levels of symbolic links";
             return false;
         }
         std::error_code error;
-        fs::path to = fs::read_symlink(path, error);
+        fs::path to = fs::read_symlink(*path, error);
         if (error) {
             *problem = "cannot read the link: " + error.message();
             return false;
         }
         // A relative target is relative to the link's folder; an absolute one
         // replaces the whole path.
-        path = path.parent_path() / to;
+        *path = path->parent_path() / to;
     }
+}
 
-    if (found) {
-        if (S_ISDIR(info.st_mode)) {
-            *problem = "is a directory";
-            return false;
-        }
-        // A rename over a device or a pipe would replace the node, not write to it.
-        if (!S_ISREG(info.st_mode)) {
-            *problem = "is not a regular file; not replaced";
-            return false;
-        }
-        // Decided from the permission bits, not access(): access() says yes
-        // to root for any file, and a file made read-only with chmod a-w is
-        // to be refused for everyone, as cp and ImageMagick refuse it.
-        uid_t uid = geteuid();
-        if (!output_mode_lets_write(info.st_mode, info.st_uid == uid, caller_in_group(info.st_gid), uid == 0)) {
-            *problem = "is read-only; not replaced";
-            return false;
-        }
-    } else if (path.filename().empty()) {
-        *problem = "no file name";
+// An existing file (as lstat describes it) that the caller may replace.
+static bool replaceable(const struct stat& info, std::string* problem)
+{
+    if (S_ISDIR(info.st_mode)) {
+        *problem = "is a directory";
         return false;
     }
+    // A rename over a device or a pipe would replace the node, not write to it.
+    if (!S_ISREG(info.st_mode)) {
+        *problem = "is not a regular file; not replaced";
+        return false;
+    }
+    // Decided from the permission bits, not access(): access() says yes
+    // to root for any file, and a file made read-only with chmod a-w is
+    // to be refused for everyone, as cp and ImageMagick refuse it.
+    uid_t uid = geteuid();
+    if (!mode_lets_write(info.st_mode, info.st_uid == uid, caller_in_group(info.st_gid), uid == 0)) {
+        *problem = "is read-only; not replaced";
+        return false;
+    }
+    return true;
+}
 
-    // The temporary is created and renamed in the final target's folder.
-    // AT_EACCESS: judged for the effective ids, as the file's bits are.
+// The temporary is created and renamed in the final target's folder.
+// AT_EACCESS: judged for the effective ids, as the file's bits are.
+static bool folder_takes_files(const fs::path& path, std::string* problem)
+{
     std::string folder = folder_text(path);
     struct stat folder_info;
     int error = 0;
@@ -342,10 +344,30 @@ bool output_prepare(const std::string& name, OutputTarget* target, std::string* 
         error = ENOTDIR;
     else if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
         error = errno;
-    if (error != 0) {
-        *problem = "cannot write in " + folder + ": " + std::strerror(error);
+    if (error == 0)
+        return true;
+    *problem = "cannot write in " + folder + ": " + std::strerror(error);
+    return false;
+}
+
+bool output_prepare(const std::string& name, OutputTarget* target, std::string* problem)
+{
+    *target = OutputTarget{name, std::string(), false, 0, 0, 0};
+    if (name.empty()) {
+        *problem = "no file name";
         return false;
     }
+    fs::path path;
+    struct stat info;
+    bool found;
+    if (!follow_links(name, &path, &info, &found, problem) || (found && !replaceable(info, problem)))
+        return false;
+    if (!found && path.filename().empty()) {
+        *problem = "no file name";
+        return false;
+    }
+    if (!folder_takes_files(path, problem))
+        return false;
 
     target->path = path.string();
     target->exists = found;

@@ -44,18 +44,16 @@ void output_handle_signals();
 // name, "-" included, as a file name.
 bool output_is_stdout(const std::string& name);
 
-// Whether permission bits `mode` let the caller replace a file: the owner
-// bits when the caller owns it, the group bits when it is in the file's group,
-// else the other bits; for root, any write bit.
-bool output_mode_lets_write(mode_t mode, bool caller_owns, bool caller_in_group, bool caller_is_root);
-
 // Checks, before any expensive work, that `name` can be written, and resolves
 // it. False with *problem: "is a directory", "is not a regular file; not
 // replaced", "is read-only; not replaced", "too many levels of symbolic
 // links", "cannot write in FOLDER: ERROR" (the folder of the final target is
 // missing, not a folder, or not writable), "cannot read the link: ERROR",
 // "no file name" (empty, or ending in '/'), "cannot write: ERROR" (any other
-// failure to look the name up, such as a name too long).
+// failure to look the name up, such as a name too long). An existing file
+// may be replaced when its permission bits let the caller write it: the
+// owner bits when the caller owns it, the group bits when it is in the
+// file's group, else the other bits; for root, any write bit.
 bool output_prepare(const std::string& name, OutputTarget* target, std::string* problem);
 
 // Writes target.path: `write` gets a stream on a fresh temporary beside it

@@ -106,7 +106,28 @@ SegmentLine parse_segment_line(const std::string& line, Segment* segment, std::s
     return SEGMENT_LINE_READ;
 }
 
-bool read_segments(std::FILE* in, std::vector<Segment>* segments, long* line_number, std::string* problem)
+// Pairs need an even count of segments, at least two.
+static SegmentFileStatus check_count(size_t n, std::string* problem)
+{
+    if (n == 0) {
+        *problem = "no segments; a pair needs two lines";
+        return SEGMENT_FILE_EMPTY;
+    }
+    if (n == 1) {
+        *problem = "only one segment; a pair needs two lines";
+        return SEGMENT_FILE_REFUSED;
+    }
+    if (n % 2 != 0) {
+        *problem = std::to_string(n) + " segments, an odd count; every pair needs two lines";
+        return SEGMENT_FILE_REFUSED;
+    }
+    return SEGMENT_FILE_READ;
+}
+
+// read_segments, with the lines without a segment put in *comments when
+// it is not NULL.
+static SegmentFileStatus read_lines(std::FILE* in, std::vector<Segment>* segments,
+                                    std::vector<SegmentComment>* comments, long* line_number, std::string* problem)
 {
     segments->clear();
     char* buffer = nullptr;
@@ -130,6 +151,10 @@ bool read_segments(std::FILE* in, std::vector<Segment>* segments, long* line_num
             ok = false;
             break;
         }
+        if (kind == SEGMENT_LINE_SKIPPED && comments) {
+            line.erase(line.find_last_not_of('\r') + 1);
+            comments->push_back({static_cast<int>(segments->size()), line});
+        }
         if (kind == SEGMENT_LINE_READ) {
             // warp_image counts segments in an int.
             if (segments->size() >= static_cast<size_t>(INT_MAX - 1)) {
@@ -143,43 +168,50 @@ bool read_segments(std::FILE* in, std::vector<Segment>* segments, long* line_num
     }
     std::free(buffer);
     if (!ok)
-        return false;
+        return SEGMENT_FILE_REFUSED;
+    *line_number = 0;
     if (std::ferror(in)) {
-        *line_number = 0;
         *problem = std::string("cannot read: ") + std::strerror(errno ? errno : EIO);
-        return false;
+        return SEGMENT_FILE_REFUSED;
     }
-    size_t n = segments->size();
-    if (n < 2) {
-        *line_number = 0;
-        *problem = n == 0 ? "no segments; a pair needs two lines" : "only one segment; a pair needs two lines";
-        return false;
-    }
-    if (n % 2 != 0) {
-        *line_number = 0;
-        *problem = std::to_string(n) + " segments, an odd count; every pair needs two lines";
-        return false;
-    }
-    return true;
+    return check_count(segments->size(), problem);
 }
 
-bool read_segment_file(const char* name, std::vector<Segment>* segments, std::string* message)
+bool read_segments(std::FILE* in, std::vector<Segment>* segments, long* line_number, std::string* problem)
 {
-    const bool from_stdin = std::strcmp(name, "-") == 0;
+    return read_lines(in, segments, nullptr, line_number, problem) == SEGMENT_FILE_READ;
+}
+
+// Opens, reads and closes `name` (unless from_stdin), with *message ready to print.
+static SegmentFileStatus read_file(const char* name, bool from_stdin, std::vector<Segment>* segments,
+                                   std::vector<SegmentComment>* comments, std::string* message)
+{
     const std::string label = from_stdin ? "standard input" : name;
     std::FILE* in = from_stdin ? stdin : std::fopen(name, "r");
     if (!in) {
         *message = label + ": cannot open: " + std::strerror(errno);
-        return false;
+        return SEGMENT_FILE_REFUSED;
     }
     long line = 0;
     std::string problem;
-    const bool ok = read_segments(in, segments, &line, &problem);
+    const SegmentFileStatus status = read_lines(in, segments, comments, &line, &problem);
     if (!from_stdin)
         std::fclose(in);
-    if (!ok)
+    if (status != SEGMENT_FILE_READ)
         *message = segment_file_message(label, line, problem);
-    return ok;
+    return status;
+}
+
+bool read_segment_file(const char* name, std::vector<Segment>* segments, std::string* message)
+{
+    return read_file(name, std::strcmp(name, "-") == 0, segments, nullptr, message) == SEGMENT_FILE_READ;
+}
+
+SegmentFileStatus read_commented_segment_file(const char* name, std::vector<Segment>* segments,
+                                              std::vector<SegmentComment>* comments, std::string* message)
+{
+    comments->clear();
+    return read_file(name, false, segments, comments, message);
 }
 
 std::string segment_file_message(const std::string& name, long line, const std::string& problem)

@@ -50,3 +50,24 @@ std::string segment_line(const Segment& segment);
 // first, so a read-only file or a missing folder is refused and the old file
 // stays as it was. False with *message "NAME: PROBLEM".
 bool write_segment_file(const std::string& name, const std::string& text, std::string* message);
+
+// A line of a segment file without a segment (a comment or a blank line),
+// to be written again before entry `before` of the table, or after the last
+// entry when there are fewer.
+struct SegmentComment {
+    int before;
+    std::string text;  // without its line end (line feed and carriage returns) or byte-order mark
+};
+
+enum SegmentFileStatus {
+    SEGMENT_FILE_READ,     // as read_segment_file takes it
+    SEGMENT_FILE_EMPTY,    // not one segment: only comments and blank lines, or nothing
+    SEGMENT_FILE_REFUSED,  // refused for any other reason
+};
+
+// read_segment_file for a program that writes the file again, so that
+// "-" is a file name like any other: the lines without a segment also go
+// to *comments, and a file without any segment is told apart from the
+// other faults. *message is set unless SEGMENT_FILE_READ.
+SegmentFileStatus read_commented_segment_file(const char* name, std::vector<Segment>* segments,
+                                              std::vector<SegmentComment>* comments, std::string* message);

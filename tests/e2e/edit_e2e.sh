@@ -4,10 +4,10 @@
 # selected and deleted, undone and redone; SIGKILL after a change and a
 # restart that loads the file; the preview with overlays hidden compared
 # pixel for pixel with tavrosk-warp and frame k of tavrosk-morph --frames 11
-# (the editor's test dump of its panel, F12 with TAVROSK_EDIT_DUMP set); a
-# large image opens within the screen. Also leaves a screenshot of the
-# editor in BUILD_DIR/tavrosk-edit.png for the README (docs/images/). A pairs
-# file of extreme finite numbers (1e300, beyond int, 3.4e38, 1e-300) is drawn,
+# (panel 0 on the screen, waited for until it shows them); a large image
+# opens within the screen. Also leaves a screenshot of the editor in
+# BUILD_DIR/tavrosk-edit.png for the README (docs/images/). A pairs file of
+# extreme finite numbers (1e300, beyond int, 3.4e38, 1e-300) is drawn,
 # zoomed, previewed and left with no message (no sanitizer report).
 # Usage: edit_e2e.sh BUILD_DIR DATA_DIR DISPLAY [SEND_CLOSE]
 set -uo pipefail
@@ -21,7 +21,7 @@ cd "$XH_TMP" || exit 1
 
 # start ARGS...: runs the editor in the background and waits for its window ($wid).
 start() {
-    TAVROSK_EDIT_DUMP=$XH_TMP/dump.bmp "$edit" "$@" >"$XH_TMP/stdout" 2>"$XH_TMP/stderr" &
+    "$edit" "$@" >"$XH_TMP/stdout" 2>"$XH_TMP/stderr" &
     XH_APP_PID=$!
     wid=$(xh_wait_window 20) || exit 1
 }
@@ -48,16 +48,36 @@ holds() {
     echo "--- $file:"; cat "$file"; echo "--- wanted:"; echo "$want"
     xh_fail "$file does not hold what was drawn"
 }
-# dump OUT: the panel as shown, once the preview is up to date.
-dump() {
-    rm -f dump.bmp
-    key F12
+# window_shot OUT: the window as the screen shows it.
+window_shot() {
+    local x y w h
+    read -r x y < <(xdotool getwindowgeometry "$wid" | sed -n 's/.*Position: \([0-9]*\),\([0-9]*\).*/\1 \2/p')
+    read -r w h < <(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\)/\1 \2/p')
+    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$1"
+}
+# shows REF WHY: waits until panel 0, at the window's top-left corner, shows REF pixel for pixel;
+# fails with WHY when it never does.
+shows() {
     local i
     for i in $(seq 200); do
-        [ -s dump.bmp ] && { mv dump.bmp "$1"; return 0; }
-        sleep 0.05
+        window_shot shown.png
+        convert shown.png -crop "$(identify -format '%wx%h' "$1")+0+0" +repage panel.png
+        xh_same panel.png "$1" >/dev/null && return 0
+        xh_running || xh_fail "the editor ended while waiting for $1"
+        sleep 0.1
     done
-    xh_fail "no dump of the panel"
+    xh_same panel.png "$1"
+    xh_fail "$2"
+}
+# changes_from SHOT: waits until the window no longer looks as SHOT, and leaves the new look in SHOT.
+changes_from() {
+    local i
+    for i in $(seq 200); do
+        window_shot now.png
+        xh_same now.png "$1" >/dev/null || { mv now.png "$1"; return 0; }
+        sleep 0.1
+    done
+    xh_fail "the window did not change"
 }
 no_temporaries() {
     [ -z "$(find . -name '.*.??????' -newer "$edit")" ] || xh_fail "temporaries left: $(ls -A)"
@@ -106,9 +126,8 @@ holds pairs.txt "$heading" "100 100 210 165" "120 300 250 280" "400 50 500 200" 
 
 echo "the preview with overlays hidden is tavrosk-warp's result"
 key Tab h
-dump shown.bmp
 "$build/tavrosk-warp" "$data/sample.bmp" pairs.txt warped.bmp || xh_fail "tavrosk-warp"
-xh_same shown.bmp warped.bmp || xh_fail "the preview differs from tavrosk-warp's result"
+shows warped.bmp "the preview differs from tavrosk-warp's result"
 
 echo "SIGKILL after a change: the file holds it, a restart (with other weights) loads it"
 key h
@@ -123,11 +142,10 @@ no_temporaries
 cp pairs.txt before-restart.txt
 start -p 1 -a 0.5 -b 2 "$data/sample.bmp" pairs.txt
 key Tab h
-dump restarted.bmp
 "$build/tavrosk-warp" -p 1 -a 0.5 -b 2 "$data/sample.bmp" pairs.txt warped2.bmp || xh_fail "tavrosk-warp"
 "$build/tavrosk-warp" "$data/sample.bmp" pairs.txt default.bmp || xh_fail "tavrosk-warp"
 xh_same default.bmp warped2.bmp >/dev/null && xh_fail "-p 1 -a 0.5 -b 2 change nothing: the check cannot tell"
-xh_same restarted.bmp warped2.bmp || xh_fail "after a restart the preview is not that of the saved pairs"
+shows warped2.bmp "after a restart the preview is not that of the saved pairs"
 cmp -s pairs.txt before-restart.txt || xh_fail "starting changed the file"
 key Escape
 xh_wait_exit 10 || xh_fail "Esc: status $?"
@@ -144,9 +162,8 @@ drag 50 150 150 200
 drag 370 160 480 210
 holds m.txt "$morph_heading" "20 30 120 40" "150 60 10 50" "50 150 150 200" "50 160 160 210"
 key 3 Tab h
-dump frame.bmp
 "$build/tavrosk-morph" -q --frames 11 --range 3-3 a.bmp b.bmp m.txt f%02d.bmp || xh_fail "tavrosk-morph"
-xh_same frame.bmp f03.bmp || xh_fail "the morph preview differs from frame 3 of tavrosk-morph --frames 11"
+shows f03.bmp "the morph preview differs from frame 3 of tavrosk-morph --frames 11"
 kill -TERM "$XH_APP_PID"
 xh_wait_exit 10
 status=$?
@@ -175,7 +192,11 @@ drag 100 100 200 150
 drag 120 300 250 280
 xdotool mousemove --window "$wid" 300 200 click 4 click 4 click 5
 key Right plus Tab o
-dump hostile.bmp
+# Overlays hidden at 100 %: panel 0 shows the preview, which is tavrosk-warp's result.
+key h z
+for i in $(seq 100); do [ "$(grep -c '^[-0-9]' hostile.txt)" = 8 ] && break; sleep 0.05; done
+"$build/tavrosk-warp" "$data/sample.bmp" hostile.txt hostile-warped.bmp 2>/dev/null || xh_fail "tavrosk-warp"
+shows hostile-warped.bmp "the preview of the extreme pairs differs from tavrosk-warp's result"
 key Escape
 xh_wait_exit 10 || xh_fail "the extreme pairs: status $?"
 ! grep -q 'tavrosk-edit:\|runtime error\|Sanitizer' "$XH_TMP/stderr" || xh_fail "the extreme pairs: a message"
@@ -183,11 +204,21 @@ xh_wait_exit 10 || xh_fail "the extreme pairs: status $?"
 
 echo "the README's screenshot: the sample morph's pairs, the frame at t = 0.5 beside SECOND"
 cp "$data/morph_pairs.txt" shot.txt
+"$build/tavrosk-morph" -q --frames 11 --range 5-5 "$data/sample.bmp" "$data/sample2.bmp" shot.txt mid%02d.bmp \
+    || xh_fail "tavrosk-morph"
 start "$data/sample.bmp" "$data/sample2.bmp" shot.txt
-key Tab
-dump shot.bmp
-import -window root -crop "$(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: //p')+0+0" +repage \
-    "$build/tavrosk-edit.png"
+# The panels are zoomed to fit; at 100 % panel 0 shows the frame's top-left corner, pixel for pixel,
+# up to the line between the panels.
+read -r w h < <(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\)/\1 \2/p')
+convert mid05.bmp -crop "$((w / 2 - 1))x$((h - 12))+0+0" +repage corner.bmp || xh_fail "convert"
+key z Tab h
+shows corner.bmp "the preview never showed the frame at t = 0.5"
+window_shot look.png
+key h
+changes_from look.png
+key z
+changes_from look.png
+cp look.png "$build/tavrosk-edit.png"
 key Escape
 xh_wait_exit 10 || xh_fail "Esc: status $?"
 cmp -s shot.txt "$data/morph_pairs.txt" || xh_fail "looking changed the file"

@@ -1,6 +1,7 @@
-// The editor's model driven directly: hit tests at several zooms, coordinate
-// rounding, undo and redo over every kind of change, what the pairs file
-// holds, and the window's size on a screen.
+// The editor's parts driven directly: the view (hit tests at several zooms,
+// coordinate rounding, zoom steps), the pairs and their undo and redo over
+// every kind of change, what the pairs file holds, and the window's size on
+// a screen.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 
 #include "edit/editor.h"
 #include "edit/model.h"
+#include "edit/pairs_file.h"
+#include "edit/view.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -32,33 +35,35 @@ TEST(EditModel, EndPointHitWithinSixScreenPixelsAtEveryZoom)
     };
     for (const HitCase& c : cases) {
         EditModel m;
-        m.view.zoom = c.zoom;
-        m.view.pan_x = c.pan_x;
-        m.view.pan_y = c.pan_y;
+        EditView v;
+        v.zoom = c.zoom;
+        v.pan_x = c.pan_x;
+        v.pan_y = c.pan_y;
         m.segments = {{100, 50, 140, 50}};
         int segment = -1, end = -1;
-        EXPECT_EQ(hit_end_point(m, 0, c.px, c.py, &segment, &end), c.hit)
+        EXPECT_EQ(hit_end_point(m, v, 0, c.px, c.py, &segment, &end), c.hit)
             << "zoom " << c.zoom << " at " << c.px << "," << c.py;
         if (c.hit) {
             EXPECT_EQ(end, 0);
         }
-        EXPECT_EQ(hit_pair(m, 0, c.px, c.py), c.hit ? 0 : -1) << "zoom " << c.zoom;
+        EXPECT_EQ(hit_pair(m, v, 0, c.px, c.py), c.hit ? 0 : -1) << "zoom " << c.zoom;
     }
 }
 
 TEST(EditModel, MorphPanelsHitOnlyTheirOwnSegments)
 {
     EditModel m;
+    const EditView v;
     m.mode = EDIT_MORPH;
     m.segments = {{10, 10, 50, 10}, {10, 10, 50, 30}, {100, 100, 120, 100}};
     int segment, end;
-    ASSERT_TRUE(hit_end_point(m, 0, 50, 12, &segment, &end));
+    ASSERT_TRUE(hit_end_point(m, v, 0, 50, 12, &segment, &end));
     EXPECT_EQ(segment, 0);
     EXPECT_EQ(end, 1);
-    ASSERT_TRUE(hit_end_point(m, 1, 50, 28, &segment, &end));
+    ASSERT_TRUE(hit_end_point(m, v, 1, 50, 28, &segment, &end));
     EXPECT_EQ(segment, 1);
-    EXPECT_FALSE(hit_end_point(m, 1, 100, 100, &segment, &end));
-    EXPECT_EQ(hit_pair(m, 1, 30, 21), 0);
+    EXPECT_FALSE(hit_end_point(m, v, 1, 100, 100, &segment, &end));
+    EXPECT_EQ(hit_pair(m, v, 1, 30, 21), 0);
     EXPECT_EQ(waiting_panel(m), 1);
     m.segments.pop_back();
     EXPECT_EQ(waiting_panel(m), 0);
@@ -202,8 +207,10 @@ TEST_F(EditFile, OnlyCompletePairsAreSavedWithTheHeadingAndTheCommentsWhereTheyS
     ASSERT_TRUE(load_pairs_file(name.c_str(), &m.segments, &m.comments, &message)) << message;
     ASSERT_EQ(m.comments.size(), 3u);
     add_segment(&m, {9.25, 10, 11, 12.5});  // waits for its second
-    const std::string heading = pairs_heading(EDIT_WARP, "photo.jpg", "");
-    auto save = [&] { ASSERT_TRUE(write_segment_file(name, pairs_file_text(m, heading), &message)) << message; };
+    PairsFile file;
+    file.name = name;
+    file.heading = pairs_heading(EDIT_WARP, "photo.jpg", "");
+    auto save = [&] { ASSERT_TRUE(pairs_file_save(&file, m, true)) << file.problem; };
     save();
     EXPECT_EQ(read_file(name), "# tavrosk-edit: warp pairs for photo.jpg\n# eyes\n1 2 3 4\n5 6 7 8\n\n  # end\n");
     add_segment(&m, {-1.5, 0.01, 100, 200});
@@ -211,7 +218,7 @@ TEST_F(EditFile, OnlyCompletePairsAreSavedWithTheHeadingAndTheCommentsWhereTheyS
     EXPECT_EQ(read_file(name), "# tavrosk-edit: warp pairs for photo.jpg\n# eyes\n1 2 3 4\n5 6 7 8\n\n  # end\n"
                                "9.25 10 11 12.5\n-1.5 0.01 100 200\n");
     std::vector<Segment> back;
-    std::vector<PairsComment> comments;
+    std::vector<SegmentComment> comments;
     ASSERT_TRUE(load_pairs_file(name.c_str(), &back, &comments, &message)) << message;
     ASSERT_EQ(back.size(), 4u);
     EXPECT_EQ(back[2].x1, 9.25);
@@ -242,13 +249,28 @@ TEST_F(EditFile, LoadingTakesAFileWithoutPairsAndRefusesWhatTavroskWarpRefuses)
     for (const Case& c : cases) {
         write_file(name, c.text);
         std::vector<Segment> segments;
-        std::vector<PairsComment> comments;
+        std::vector<SegmentComment> comments;
         std::string message;
         EXPECT_EQ(load_pairs_file(name.c_str(), &segments, &comments, &message), c.ok) << c.text;
         if (!c.ok) {
             EXPECT_EQ(message, name + c.message);
         }
     }
+}
+
+// A byte-order mark before the first pair is no part of it, and no comment
+// to be written again.
+TEST_F(EditFile, AByteOrderMarkOpeningTheFileIsDropped)
+{
+    PairsFile file;
+    file.name = at("bom.txt");
+    file.heading = "# h";
+    write_file(file.name, "\xEF\xBB\xBF" "1 2 3 4\n5 6 7 8\n");
+    EditModel m;
+    ASSERT_TRUE(load_pairs_file(file.name.c_str(), &m.segments, &m.comments, &file.problem)) << file.problem;
+    EXPECT_TRUE(m.comments.empty());
+    ASSERT_TRUE(pairs_file_save(&file, m, true)) << file.problem;
+    EXPECT_EQ(read_file(file.name), "# h\n1 2 3 4\n5 6 7 8\n");
 }
 
 // The file is made at the first complete pair, written again at each change

@@ -72,13 +72,13 @@ TEST(EditOverlay, FarMarksDrawNothingAndAHugePairIsDrawnWhereItCrosses)
     SDL_FillRect(screen.get(), nullptr, 0);
     EditModel m;
     m.segments = {{65546, 20, 65600, 20}, {65546, 40, 65600, 40}};
-    draw_overlays(screen.get(), m, {1, 100, 80}, nullptr, 0);
+    draw_overlays(screen.get(), m, EditView(), {1, 100, 80}, nullptr, 0);
     SurfacePtr blank(make_surface(100, 80, 32));
     SDL_FillRect(blank.get(), nullptr, 0);
     EXPECT_EQ(compare_rgb(screen.get(), blank.get()), "");
 
     m.segments = {{1e300, 1e300, -1e300, -1e300}, {1, 1, 5, 5}};
-    draw_overlays(screen.get(), m, {1, 100, 80}, nullptr, 0);
+    draw_overlays(screen.get(), m, EditView(), {1, 100, 80}, nullptr, 0);
     // On the diagonal, to the pixel that rounding of the cut ends allows.
     int red = 0;
     for (int y = 59; y <= 61; ++y) {

@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <pty.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -265,8 +266,37 @@ TEST_F(OutputFile, ReadOnlyFilesAreRefusedEvenForRoot)
     EXPECT_EQ(folder_entries(dir), (std::vector<std::string>{"link", "locked.bmp"}));
 }
 
-TEST(OutputMode, TheCallersClassOfBitsDecides)
+// Whether output_prepare lets a caller replace `path` when its permission
+// bits are `mode` and the caller owns it or not, is in its group or not, or
+// is root: a child process takes the caller's ids (which only root can
+// hand out).
+static bool prepare_as(const std::string& path, mode_t mode, bool owns, bool in_group, bool root)
 {
+    const uid_t caller = 60001, stranger = 60002;
+    const gid_t caller_group = 60001, shared = 60003, foreign = 60004;
+    write_file(path, "previous result");
+    EXPECT_EQ(chown(path.c_str(), owns ? caller : stranger, in_group ? shared : foreign), 0);
+    EXPECT_EQ(chmod(path.c_str(), mode), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        const gid_t groups[] = {shared};
+        if (!root && (setgroups(1, groups) != 0 || setgid(caller_group) != 0 || setuid(caller) != 0))
+            _exit(2);
+        OutputTarget target;
+        std::string problem;
+        _exit(output_prepare(path, &target, &problem) ? 0 : 1);
+    }
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) < 2) << "the child could not take the caller's ids";
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(OutputFile, TheCallersClassOfBitsDecides)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can make files of other owners and take other ids; run as root to check";
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
     const struct {
         mode_t mode;
         bool owns, in_group, root, writable;
@@ -281,7 +311,7 @@ TEST(OutputMode, TheCallersClassOfBitsDecides)
         {0555, true, false, true, false},   {0000, true, true, true, false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(output_mode_lets_write(c.mode, c.owns, c.in_group, c.root), c.writable)
+        EXPECT_EQ(prepare_as(at("file"), c.mode, c.owns, c.in_group, c.root), c.writable)
             << std::oct << c.mode << " owns " << c.owns << " group " << c.in_group << " root " << c.root;
 }
 

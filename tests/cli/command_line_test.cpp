@@ -21,7 +21,7 @@ struct Outcome {
     int status;
     std::string out, err, colour;
     CommonOptions options;
-    std::vector<const char*> operands;
+    std::vector<std::string> operands;
 };
 
 Outcome run(std::vector<std::string> args)
@@ -32,6 +32,7 @@ Outcome run(std::vector<std::string> args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
     Outcome r;
+    std::vector<const char*> operands;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     r.status = start_program(
@@ -40,7 +41,8 @@ Outcome run(std::vector<std::string> args)
             r.colour = std::to_string(id) + value;
             return -1;
         },
-        &r.operands);
+        &operands);
+    r.operands.assign(operands.begin(), operands.end());
     r.out = testing::internal::GetCapturedStdout();
     r.err = testing::internal::GetCapturedStderr();
     return r;
@@ -71,7 +73,7 @@ TEST(OptionTable, AProgramTakesTheOptionsItListsAndNoOthers)
             EXPECT_EQ(r.colour, std::to_string(OPT_COLOUR) + "red");
             EXPECT_EQ(r.options.warp.threads, 3);
             EXPECT_TRUE(r.options.quiet);
-            EXPECT_EQ(std::string(r.operands[0]), "a");
+            EXPECT_EQ(r.operands.at(0), "a");
         }
     }
 }

@@ -113,7 +113,7 @@ echo "a save that fails is reported and kept in memory; Ctrl+S saves once it can
 chmod a-w pairs.txt
 drag 30 400 60 460
 drag 30 440 70 470
-for i in $(seq 100); do grep -q 'pairs.txt: is read-only; not replaced' "$XH_TMP/stderr" && break; sleep 0.05; done
+for i in $(seq 400); do grep -q 'pairs.txt: is read-only; not replaced' "$XH_TMP/stderr" && break; sleep 0.05; done
 [ "$(tail -n 1 "$XH_TMP/stderr")" = "tavrosk-edit: pairs.txt: is read-only; not replaced" ] \
     || xh_fail "no message for the failed save: $(cat "$XH_TMP/stderr")"
 chmod u+w pairs.txt

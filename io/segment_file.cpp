@@ -56,7 +56,11 @@ static bool is_text_line(const std::string& line)
     return true;
 }
 
-SegmentLine parse_segment_line(const std::string& line, Segment* segment, std::string* problem)
+enum SegmentLine { SEGMENT_LINE_SKIPPED, SEGMENT_LINE_READ, SEGMENT_LINE_BAD };
+
+// Parses one line (without its line feed; a trailing carriage return counts
+// as a blank). On SEGMENT_LINE_BAD, *problem says what is wrong.
+static SegmentLine parse_segment_line(const std::string& line, Segment* segment, std::string* problem)
 {
     if (!is_text_line(line)) {
         *problem = "not a text line";

@@ -16,12 +16,6 @@
 
 #include "warp/segment.h"
 
-enum SegmentLine { SEGMENT_LINE_SKIPPED, SEGMENT_LINE_READ, SEGMENT_LINE_BAD };
-
-// Parses one line (without its line feed; a trailing carriage return counts
-// as a blank). On SEGMENT_LINE_BAD, *problem says what is wrong.
-SegmentLine parse_segment_line(const std::string& line, Segment* segment, std::string* problem);
-
 // Reads every line of `in` and checks the count: even and at least two.
 // On failure returns false with *line_number the 1-based line at fault (0
 // when the fault is the file as a whole) and *problem a short description.

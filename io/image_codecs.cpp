@@ -82,3 +82,30 @@ bool image_to_rgb8(const ImageView& from, ImageBuffer* to)
     }
     return true;
 }
+
+void image_unpremultiply(const ImageView& out)
+{
+    const int n = out.channels;
+    for (int y = 0; y < out.height; ++y) {
+        unsigned char* row = image_row(out, y);
+        for (int x = 0; x < out.width; ++x)
+            for (int c = 0; c < n - 1; ++c) {
+                if (out.type == SAMPLE_U8) {
+                    unsigned char* p = row + x * n;
+                    const unsigned a = p[n - 1];
+                    p[c] = static_cast<unsigned char>(a ? std::min(255u, (p[c] * 255u + a / 2) / a) : 0);
+                } else if (out.type == SAMPLE_U16) {
+                    uint16_t p[4];
+                    std::memcpy(p, row + 2 * x * n, 2 * n);
+                    const unsigned long a = p[n - 1];
+                    p[c] = static_cast<uint16_t>(a ? std::min(65535ul, (p[c] * 65535ul + a / 2) / a) : 0);
+                    std::memcpy(row + 2 * x * n, p, 2 * n);
+                } else {
+                    float p[4];
+                    std::memcpy(p, row + 4 * x * n, 4 * n);
+                    p[c] = p[n - 1] != 0.0f ? p[c] / p[n - 1] : 0.0f;
+                    std::memcpy(row + 4 * x * n, p, 4 * n);
+                }
+            }
+    }
+}

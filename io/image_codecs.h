@@ -89,3 +89,8 @@ bool encode_heif(const ImageView& image, bool avif, int quality, std::FILE* out,
 // 65535), floats clamped to 0..1 and scaled likewise (NaN as 0). False when
 // memory runs out.
 bool image_to_rgb8(const ImageView& from, ImageBuffer* to);
+
+// An image with alpha whose colour was stored multiplied by it, in place
+// with straight alpha: colour divided by alpha to the nearest level (floats
+// divided), 0 where alpha is 0.
+void image_unpremultiply(const ImageView& image);

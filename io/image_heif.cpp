@@ -144,12 +144,20 @@ void decode_and_send(int fd, const unsigned char* data, size_t size, bool as_sto
     reply.exif_size = static_cast<uint32_t>(exif.size());
     if (!write_fully(fd, &reply, sizeof reply))
         return;
+    // libheif hands colour over as stored, multiplied by alpha where the
+    // file says it is; the result's alpha is straight.
+    const bool premultiplied = alpha && heif_image_is_premultiplied_alpha(image);
     const size_t row_bytes = size_t(reply.width) * reply.channels * (deep ? 2 : 1);
     std::vector<unsigned char> row(row_bytes);
     for (int y = 0; y < reply.height; ++y) {
         std::memcpy(row.data(), plane + size_t(y) * stride, row_bytes);
         if (deep)
             widen_to_16(row.data(), row_bytes / 2, bits);
+        if (premultiplied) {
+            const ImageView line = {row.data(), reply.width, 1, static_cast<std::ptrdiff_t>(row_bytes), reply.channels,
+                                    deep ? SAMPLE_U16 : SAMPLE_U8};
+            image_unpremultiply(line);
+        }
         if (!write_fully(fd, row.data(), row_bytes))
             return;
     }

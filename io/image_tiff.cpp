@@ -29,6 +29,7 @@ struct TiffFile {
     std::vector<unsigned char>* out;
     size_t pos;
     std::string message;  // the first error libtiff reported
+    bool icc_lost;        // libtiff could not read the ICC profile's tag
 };
 
 tmsize_t tiff_read(thandle_t handle, void* to, tmsize_t length)
@@ -100,8 +101,14 @@ int tiff_error(TIFF*, void* user, const char*, const char* format, va_list args)
     return 1;
 }
 
-int tiff_ignore_warning(TIFF*, void*, const char*, const char*, va_list)
+// Warnings pass, except one that drops the profile: without it the image
+// would be shown in other colours, so that refuses the file.
+int tiff_warning(TIFF*, void* user, const char*, const char* format, va_list args)
 {
+    char text[256];
+    std::vsnprintf(text, sizeof text, format, args);
+    if (std::strstr(text, "ICC Profile"))
+        static_cast<TiffFile*>(user)->icc_lost = true;
     return 1;
 }
 
@@ -111,7 +118,7 @@ TIFF* tiff_open(TiffFile* f, const char* mode)
     if (!options)
         return nullptr;
     TIFFOpenOptionsSetErrorHandlerExtR(options, tiff_error, f);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, tiff_ignore_warning, f);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, tiff_warning, f);
     // No single buffer libtiff allocates for a readable image is larger
     // than the largest image kept, 2^27 pixels of four 16-bit samples.
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(IMAGE_MAX_PIXELS) * 8);
@@ -219,35 +226,6 @@ void place_block(const Layout& l, const ImageView& out, const unsigned char* blo
     }
 }
 
-// Colour stored multiplied by alpha divided back, to the nearest level;
-// colour where alpha is 0 is 0.
-void unpremultiply(const ImageView& out)
-{
-    const int n = out.channels;
-    for (int y = 0; y < out.height; ++y) {
-        unsigned char* row = image_row(out, y);
-        for (int x = 0; x < out.width; ++x)
-            for (int c = 0; c < n - 1; ++c) {
-                if (out.type == SAMPLE_U8) {
-                    unsigned char* p = row + x * n;
-                    const unsigned a = p[n - 1];
-                    p[c] = static_cast<unsigned char>(a ? std::min(255u, (p[c] * 255u + a / 2) / a) : 0);
-                } else if (out.type == SAMPLE_U16) {
-                    uint16_t p[4];
-                    std::memcpy(p, row + 2 * x * n, 2 * n);
-                    const unsigned long a = p[n - 1];
-                    p[c] = static_cast<uint16_t>(a ? std::min(65535ul, (p[c] * 65535ul + a / 2) / a) : 0);
-                    std::memcpy(row + 2 * x * n, p, 2 * n);
-                } else {
-                    float p[4];
-                    std::memcpy(p, row + 4 * x * n, 4 * n);
-                    p[c] = p[n - 1] != 0.0f ? p[c] / p[n - 1] : 0.0f;
-                    std::memcpy(row + 4 * x * n, p, 4 * n);
-                }
-            }
-    }
-}
-
 // Reads every strip or tile of every plane into the result; false with the
 // library's message kept in the file record.
 bool read_stored(TIFF* tif, const Layout& l, const ImageView& out)
@@ -285,7 +263,7 @@ bool read_stored(TIFF* tif, const Layout& l, const ImageView& out)
                 place_block(l, out, block.get(), pitch, x, y, tile_w, tile_h, planes > 1 ? p : -1);
             }
     if (l.premultiplied)
-        unpremultiply(out);
+        image_unpremultiply(out);
     return true;
 }
 
@@ -335,7 +313,7 @@ bool read_as_rgba(TIFF* tif, ImageBuffer* image, uint16_t orientation, std::stri
         }
     }
     if (img.alpha)
-        unpremultiply(out);
+        image_unpremultiply(out);
     return true;
 }
 
@@ -377,10 +355,14 @@ bool read_first_image(TIFF* tif, ImageBuffer* image, std::string* problem, Image
 
 bool decode_tiff(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem, ImageMeta* meta)
 {
-    TiffFile f = {data, size, nullptr, 0, ""};
+    TiffFile f = {data, size, nullptr, 0, "", false};
     TIFF* tif = tiff_open(&f, "rm");
     problem->clear();
-    const bool ok = tif && read_first_image(tif, image, problem, meta);
+    bool ok = tif && read_first_image(tif, image, problem, meta);
+    if (ok && f.icc_lost) {
+        *problem = "not a TIFF image that can be decoded (its ICC profile cannot be read)";
+        ok = false;
+    }
     if (tif)
         TIFFClose(tif);
     if (ok)
@@ -434,7 +416,7 @@ bool write_all(TIFF* tif, const ImageView& image, const ImageMeta* meta)
 bool encode_tiff(const ImageView& image, std::FILE* out, std::string* problem, const ImageMeta* meta)
 {
     std::vector<unsigned char> bytes;
-    TiffFile f = {nullptr, 0, &bytes, 0, ""};
+    TiffFile f = {nullptr, 0, &bytes, 0, "", false};
     TIFF* tif = tiff_open(&f, "w");
     bool ok = tif && write_all(tif, image, meta);
     if (tif)

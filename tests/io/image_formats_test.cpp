@@ -212,11 +212,24 @@ TEST(NewFormats, CutAndHostileFilesAreRefusedWithOneLine)
     // and height - 1.
     const Bytes webp = {'R', 'I', 'F', 'F', 17, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', 'L', 5, 0, 0, 0,
                         0x2f, 0xfe, 0xbf, 0xff, 0x0f};
+    // A TIFF whose ICC profile lies past the file's end: libtiff drops the
+    // tag with a warning, which must refuse the file.
+    ImageMeta with_icc;
+    with_icc.icc = icc_profile(400, 2);
+    std::string problem;
+    Bytes lost_icc = encode_as(TIFF, make_image(3, 2, 3, SAMPLE_U8, 1).view, &with_icc, &problem);
+    ASSERT_EQ(lost_icc[0], 'I');
+    const size_t ifd = lost_icc[4] | lost_icc[5] << 8 | lost_icc[6] << 16 | size_t(lost_icc[7]) << 24;
+    for (size_t e = ifd + 2; e + 12 <= lost_icc.size() && e < ifd + 2 + 12 * lost_icc[ifd]; e += 12)
+        if ((lost_icc[e] | lost_icc[e + 1] << 8) == 34675)
+            lost_icc[e + 11] = 0x70;  // the profile's offset, now far past the end
     const struct {
         Format f;
         const Bytes& bytes;
         const char* message;
-    } hostile[] = {{TIFF, tiff, "image too large (20000 x 1)"}, {WEBP_LOSSY, webp, "image too large (16383 x 16383)"}};
+    } hostile[] = {{TIFF, tiff, "image too large (20000 x 1)"},
+                   {WEBP_LOSSY, webp, "image too large (16383 x 16383)"},
+                   {TIFF, lost_icc, "not a TIFF image that can be decoded (its ICC profile cannot be read)"}};
     for (const auto& h : hostile) {
         ImageBuffer image;
         ImageMeta meta;

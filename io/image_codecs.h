@@ -12,6 +12,7 @@
 
 #include "io/image_io.h"
 #include "raster/image.h"
+#include "raster/kinds.h"
 
 // 1..16383 a side: SDL 1.2 keeps the pitch in 16 bits, and 16383 * 4 bytes is
 // the widest row that fits. At most 2^27 pixels, so that a few header bytes
@@ -84,10 +85,14 @@ bool heif_can_write(bool avif);
 bool encode_heif(const ImageView& image, bool avif, int quality, std::FILE* out, std::string* problem,
                  const ImageMeta* meta);
 
-// The view as 8-bit RGB, or RGBA when it has alpha: grey copied into the
-// three channels, 16-bit samples to the nearest of 256 levels (v * 255 /
-// 65535), floats clamped to 0..1 and scaled likewise (NaN as 0). False when
-// memory runs out.
+// The view as an image of kind `to`: grey copied into R, G and B where `to`
+// has colour (it must not have fewer colour channels than `from`); alpha
+// kept, added opaque, or dropped; samples scaled from one type's full value
+// to the other's (8-bit v as 257 v in 16 bits), integers to the nearest
+// level, floats clamped to 0 .. 1 (NaN as 0) on their way to integers.
+// False when memory runs out or `to` has fewer colour channels.
+bool image_convert(const ImageView& from, ImageKind to, ImageBuffer* out);
+// The same to 8-bit RGB, or RGBA when `from` has alpha.
 bool image_to_rgb8(const ImageView& from, ImageBuffer* to);
 
 // An image with alpha whose colour was stored multiplied by it, in place

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/state.h"
-#include "raster/surface_check.h"
+#include "io/surface_check.h"
 
 void print_banner()
 {

@@ -4,7 +4,7 @@
 
 #include "app/menu.h"
 #include "app/state.h"
-#include "warp/warp.h"
+#include "app/warp_image.h"
 
 void on_button_down(int x, int y)
 {
@@ -20,7 +20,7 @@ static void warp_all_pairs()
     SDL_FreeSurface(app.result);
     app.result = nullptr;
     if (app.image)
-        warp_image(app.image, &app.result, app.segments, app.segment_count, 0.5, 1.0, 1.0);
+        warp_image(app.image, &app.result, app.segments, app.segment_count, WarpParams());
 }
 
 bool on_button_up(int x, int y)

@@ -1,8 +1,8 @@
 #include "app/frame.h"
 
 #include "app/state.h"
-#include "raster/draw.h"
-#include "raster/pixel.h"
+#include "sdl/draw.h"
+#include "sdl/pixel.h"
 
 // The whole surface onto the screen with its top-left corner at (x, y).
 static void blit_at(SDL_Surface* surface, int x, int y)

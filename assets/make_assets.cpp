@@ -11,8 +11,8 @@
 #include <cstring>
 
 #include "app/menu.h"
-#include "raster/pixel.h"
-#include "raster/text.h"
+#include "sdl/pixel.h"
+#include "sdl/text.h"
 
 static SDL_Surface* new_surface(int w, int h)
 {

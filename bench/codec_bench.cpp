@@ -7,10 +7,9 @@
 //   DIR/warped.bmp, DIR/warped-jpeg.bmp     the pixels that are encoded:
 //       tavrosk-warp's results for a lossless source and for the JPEG one,
 //       which compress differently.
-// The pixels are encoded from a 32-bit surface with SDL's default masks, the
-// surface tavrosk-warp holds its result in ("xrgb32"), and, as PNG and JPEG
-// from warped.bmp, from the decoders' 24-bit R, G, B layout ("rgb24"); the
-// libraries encode from a packed R, G, B buffer, SDL from the 32-bit surface. Benchmark names: decode/FORMAT/SIDE and
+// tavrosk encodes the pixels from the 8-bit R, G, B image view tavrosk-warp
+// holds its result in; the libraries encode from the same packed R, G, B
+// bytes, SDL from a 32-bit surface with its default masks. Benchmark names: decode/FORMAT/SIDE and
 // encode/FORMAT/SIDE/PICTURE. Before timing anything the program checks that
 // both sides do the same work: the same decoded pixels, the same JPEG and BMP
 // bytes, the same compressed PNG data (IDAT); it exits with status 1 if they
@@ -32,7 +31,7 @@
 #include <jpeglib.h>
 #include <png.h>
 
-#include "raster/pixel.h"
+#include "sdl/pixel.h"
 #include "io/image_codecs.h"
 #include "io/image_io.h"
 
@@ -56,23 +55,21 @@ Bytes read_file(const std::string& path)
     return bytes;
 }
 
-// R, G, B of every pixel, top row first, through get_pixel.
-Bytes rgb_of(SDL_Surface* s)
+// R, G, B of every pixel, top row first.
+Bytes rgb_of(const ImageView& image)
 {
-    Bytes rgb(static_cast<size_t>(s->w) * s->h * 3);
-    unsigned char* p = rgb.data();
-    for (int y = 0; y < s->h; ++y)
-        for (int x = 0; x < s->w; ++x, p += 3)
-            get_pixel(s, x, y, &p[0], &p[1], &p[2]);
+    Bytes rgb;
+    for (int y = 0; y < image.height; ++y)
+        rgb.insert(rgb.end(), image_row(image, y), image_row(image, y) + 3 * static_cast<size_t>(image.width));
     return rgb;
 }
 
 // Pixels to encode, in the layouts both sides encode from.
 struct Picture {
     std::string name;
-    SDL_Surface* xrgb32;
-    SDL_Surface* rgb24;
-    Bytes rgb;  // packed R, G, B
+    SDL_Surface* xrgb32;  // for SDL's BMP writer
+    Bytes rgb;            // packed R, G, B
+    ImageView rgb8;       // of rgb
     int w, h;
 };
 
@@ -173,7 +170,12 @@ Bytes bmp_library_decode(const Bytes& file)
     SDL_Surface* s = SDL_LoadBMP_RW(SDL_RWFromConstMem(file.data(), static_cast<int>(file.size())), 1);
     Bytes rgb;
     if (s) {
-        rgb = rgb_of(s);
+        for (int y = 0; y < s->h; ++y)
+            for (int x = 0; x < s->w; ++x) {
+                Uint8 c[3];
+                get_pixel(s, x, y, &c[0], &c[1], &c[2]);
+                rgb.insert(rgb.end(), c, c + 3);
+            }
         SDL_FreeSurface(s);
     }
     return rgb;
@@ -194,7 +196,7 @@ size_t bmp_library_encode(SDL_Surface* image, Bytes* out)
 // --- tavrosk's ------------------------------------------------------------
 
 // Through a stream on a fixed buffer, as large as any result here needs.
-size_t tavrosk_encode(SDL_Surface* image, ImageFormat format, Bytes* out)
+size_t tavrosk_encode(const ImageView& image, ImageFormat format, Bytes* out)
 {
     std::FILE* stream = fmemopen(out->data(), out->size(), "wb");
     if (!stream)
@@ -227,13 +229,8 @@ Bytes png_chunks(const Bytes& png, const char* type)
 Bytes tavrosk_decode_rgb(const Bytes& file)
 {
     std::string problem;
-    SDL_Surface* s = image_decode(file.data(), file.size(), &problem);
-    Bytes rgb;
-    if (s) {
-        rgb = rgb_of(s);
-        SDL_FreeSurface(s);
-    }
-    return rgb;
+    ImageBuffer image;
+    return image_decode(file.data(), file.size(), &image, &problem) ? rgb_of(image.view) : Bytes();
 }
 
 Bytes buffer_for(int w, int h)
@@ -264,7 +261,7 @@ bool same_work()
     for (const Picture& pic : inputs.pictures) {
         const int w = pic.w, h = pic.h;
         Bytes ours = buffer_for(w, h), theirs = buffer_for(w, h);
-        for (SDL_Surface* image : {pic.xrgb32, pic.rgb24}) {
+        for (const ImageView& image : {pic.rgb8}) {
             size_t n = tavrosk_encode(image, IMAGE_BMP, &ours), m = bmp_library_encode(pic.xrgb32, &theirs);
             check(n > 0 && n == m && std::memcmp(ours.data(), theirs.data(), n) == 0, "BMP: encoded bytes differ");
             n = tavrosk_encode(image, IMAGE_JPEG, &ours);
@@ -289,9 +286,8 @@ void BM_DecodeTavrosk(benchmark::State& state, ImageFormat format)
     const Bytes& file = inputs.file[format];
     for (auto _ : state) {
         std::string problem;
-        SDL_Surface* s = image_decode(file.data(), file.size(), &problem);
-        benchmark::DoNotOptimize(s);
-        SDL_FreeSurface(s);
+        ImageBuffer image;
+        benchmark::DoNotOptimize(image_decode(file.data(), file.size(), &image, &problem));
     }
 }
 
@@ -311,12 +307,12 @@ void BM_DecodeLibrary(benchmark::State& state, ImageFormat format)
     }
 }
 
-void BM_EncodeTavrosk(benchmark::State& state, ImageFormat format, const Picture* pic, SDL_Surface* image)
+void BM_EncodeTavrosk(benchmark::State& state, ImageFormat format, const Picture* pic, const ImageView* image)
 {
     Bytes out = buffer_for(pic->w, pic->h);
     size_t size = 0;
     for (auto _ : state) {
-        size = tavrosk_encode(image, format, &out);
+        size = tavrosk_encode(*image, format, &out);
         benchmark::DoNotOptimize(size);
     }
     state.counters["bytes"] = static_cast<double>(size);
@@ -354,25 +350,22 @@ bool load_inputs(const std::string& dir)
         pic.name = pictures[i];
         const std::string path = dir + "/" + pic.name + ".bmp";
         std::string problem;
-        SDL_Surface* warped = image_load(path.c_str(), &problem);
-        if (!warped) {
+        ImageBuffer warped;
+        if (!image_load(path.c_str(), &warped, &problem)) {
             std::fprintf(stderr, "codec_bench: %s: %s\n", path.c_str(), problem.c_str());
             return false;
         }
-        pic.w = warped->w;
-        pic.h = warped->h;
-        pic.rgb = rgb_of(warped);
-        SDL_FreeSurface(warped);
+        pic.w = warped.view.width;
+        pic.h = warped.view.height;
+        pic.rgb = rgb_of(warped.view);
+        pic.rgb8 = image_view_u8(pic.rgb.data(), pic.w, pic.h, 3);
         pic.xrgb32 = SDL_CreateRGBSurface(0, pic.w, pic.h, 32, 0, 0, 0, 0);
-        pic.rgb24 = create_rgb24_surface(pic.w, pic.h);
-        if (!pic.xrgb32 || !pic.rgb24)
+        if (!pic.xrgb32)
             return false;
         const unsigned char* p = pic.rgb.data();
         for (int y = 0; y < pic.h; ++y)
-            for (int x = 0; x < pic.w; ++x, p += 3) {
+            for (int x = 0; x < pic.w; ++x, p += 3)
                 put_pixel(pic.xrgb32, x, y, p[0], p[1], p[2]);
-                put_pixel(pic.rgb24, x, y, p[0], p[1], p[2]);
-            }
     }
     return true;
 }
@@ -398,14 +391,8 @@ int main(int argc, char** argv)
         cases.push_back(benchmark::RegisterBenchmark(("decode/" + n + "/library").c_str(), BM_DecodeLibrary, f));
         for (const Picture& pic : inputs.pictures) {
             const std::string suffix = "/" + pic.name;
-            cases.push_back(benchmark::RegisterBenchmark(("encode/" + n + "/tavrosk-xrgb32" + suffix).c_str(),
-                                                         BM_EncodeTavrosk, f, &pic, pic.xrgb32));
-            // The decoders' layout, for the lossless source's result only; not
-            // for BMP, where SDL converts that layout and the library side
-            // below encodes the 32-bit surface.
-            if (&pic == &inputs.pictures[0] && f != IMAGE_BMP)
-                cases.push_back(benchmark::RegisterBenchmark(("encode/" + n + "/tavrosk-rgb24" + suffix).c_str(),
-                                                             BM_EncodeTavrosk, f, &pic, pic.rgb24));
+            cases.push_back(benchmark::RegisterBenchmark(("encode/" + n + "/tavrosk" + suffix).c_str(),
+                                                         BM_EncodeTavrosk, f, &pic, &pic.rgb8));
             cases.push_back(benchmark::RegisterBenchmark(("encode/" + n + "/library" + suffix).c_str(),
                                                          BM_EncodeLibrary, f, &pic));
         }
@@ -418,9 +405,7 @@ int main(int argc, char** argv)
         });
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    for (Picture& pic : inputs.pictures) {
+    for (Picture& pic : inputs.pictures)
         SDL_FreeSurface(pic.xrgb32);
-        SDL_FreeSurface(pic.rgb24);
-    }
     return 0;
 }

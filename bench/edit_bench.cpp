@@ -4,8 +4,6 @@
 // as a drag does, asks the worker for the preview and waits for it, so the
 // figure is the rate at which the window can show exact previews.
 //   edit_bench [SECONDS_PER_CASE]   (default 3)
-#include <SDL.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,26 +14,28 @@
 #include <vector>
 
 #include "edit/preview.h"
-#include "raster/pixel.h"
+#include "raster/image.h"
 #include "warp/warp.h"
 
-static SDL_Surface* make_image(int w, int h, unsigned seed)
+static ImageBuffer make_image(int w, int h, unsigned seed)
 {
-    SDL_Surface* s = create_rgb24_surface(w, h);
+    ImageBuffer image;
+    if (!image_buffer_make(&image, w, h, 3, SAMPLE_U8))
+        std::abort();
     std::mt19937 rng(seed);
     for (int y = 0; y < h; ++y) {
-        Uint8* row = static_cast<Uint8*>(s->pixels) + static_cast<size_t>(y) * s->pitch;
+        unsigned char* row = image_row(image.view, y);
         for (int x = 0; x < 3 * w; ++x)
-            row[x] = static_cast<Uint8>((x / 3 + y) * (seed + 1) + (rng() & 15));
+            row[x] = static_cast<unsigned char>((x / 3 + y) * (seed + 1) + (rng() & 15));
     }
-    return s;
+    return image;
 }
 
 int main(int argc, char** argv)
 {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
     const int w = 1920, h = 1080, pairs = 20;
-    SurfacePtr first(make_image(w, h, 1)), second(make_image(w, h, 2));
+    const ImageBuffer first = make_image(w, h, 1), second = make_image(w, h, 2);
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> ux(0, w), uy(0, h), d(-40, 40);
     std::vector<Segment> table;
@@ -62,10 +62,11 @@ int main(int argc, char** argv)
     for (const Case& c : cases) {
         PreviewSetup setup;
         setup.mode = c.mode;
-        setup.first = first.get();
-        setup.second = c.mode == EDIT_MORPH ? second.get() : nullptr;
+        setup.first = first.view;
+        if (c.mode == EDIT_MORPH)
+            setup.second = second.view;
         PreviewWorker worker;
-        preview_start(&worker, setup);
+        worker.start(setup);
         double exact_median = 0;
         // The exact preview, then the coarse one the window asks for while
         // dragging, chosen from the exact one's median time as the window does.
@@ -83,8 +84,8 @@ int main(int argc, char** argv)
                 request.generation = generation + 1000000L * coarse;
                 request.pairs[1].x2 = table[1].x2 + generation % 50;  // the drag
                 const auto t0 = std::chrono::steady_clock::now();
-                preview_request(&worker, request);
-                while (!preview_take(&worker, &result))
+                worker.request(request);
+                while (!worker.take(&result))
                     std::this_thread::sleep_for(std::chrono::microseconds(200));
                 const auto t1 = std::chrono::steady_clock::now();
                 times.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
@@ -98,7 +99,7 @@ int main(int argc, char** argv)
             std::printf("%-36s %7zu %8.1f %10.2f %8.2f\n", name.c_str(), times.size(), times.size() / elapsed,
                         sorted[sorted.size() / 2], sorted.back());
         }
-        preview_stop(&worker);
+        worker.stop();
     }
     return 0;
 }

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "io/flo.h"
 #include "raster/simd_target.h"
 #include "warp/warp_views.h"
 #include "warp/warp.h"
@@ -43,16 +44,26 @@ std::vector<Segment> table(int pairs, int w, int h)
     return segments;
 }
 
-SDL_Surface* source(int w, int h)
+ImageBuffer source(int w, int h)
 {
-    SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 24, 0xFF0000, 0x00FF00, 0x0000FF, 0);
+    ImageBuffer s;
+    if (!image_buffer_make(&s, w, h, 3, SAMPLE_U8))
+        std::abort();
     std::mt19937 rng(3);
     for (int y = 0; y < h; ++y) {
-        Uint8* row = static_cast<Uint8*>(s->pixels) + y * s->pitch;
+        unsigned char* row = image_row(s.view, y);
         for (int i = 0; i < w * 3; ++i)
-            row[i] = static_cast<Uint8>(rng());
+            row[i] = static_cast<unsigned char>(rng());
     }
     return s;
+}
+
+ImageBuffer result(int w, int h)
+{
+    ImageBuffer r;
+    if (!image_buffer_make(&r, w, h, 3, SAMPLE_U8))
+        std::abort();
+    return r;
 }
 
 // Arguments: literal (0) or fast (1), width, height, pairs, threads (0: all).
@@ -65,22 +76,19 @@ void BM_Warp(benchmark::State& state)
     const bool fast = state.range(0) != 0;
     const int w = static_cast<int>(state.range(1)), h = static_cast<int>(state.range(2));
     const int pairs = static_cast<int>(state.range(3)), threads = static_cast<int>(state.range(4));
-    SDL_Surface* src = source(w, h);
-    SDL_Surface* dst = SDL_CreateRGBSurface(0, w, h, 32, 0, 0, 0, 0);
+    const ImageBuffer src = source(w, h), dst = result(w, h);
     std::vector<Segment> segments = table(pairs, w, h);
     const int n = static_cast<int>(segments.size());
     WarpOptions options;
     options.kernel = fast ? WARP_KERNEL_FAST : WARP_KERNEL_LITERAL;
     options.threads = threads;
     for (auto _ : state) {
-        warp_run(src, dst, segments.data(), n, WarpParams(), options);
+        warp_run(src.view, dst.view, segments.data(), n, WarpParams(), options);
         benchmark::ClobberMemory();
     }
     state.counters["ns/pixel-pair"] = benchmark::Counter(
         1e-9 * w * h * pairs, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.SetLabel(fast ? std::string(warp_target_name()) + " " + warp_quotient_method() : "literal");
-    SDL_FreeSurface(dst);
-    SDL_FreeSurface(src);
 }
 
 void arguments(benchmark::internal::Benchmark* b)
@@ -109,16 +117,15 @@ enum { VIEW_FOLDS = 1, VIEW_FIELD = 2 };
 // Arguments: width, height, pairs, views (0: the plain warp, VIEW_FOLDS,
 // VIEW_FIELD or both), and how: 0 from w * h points in arrays through
 // analyse_folds, fold_map and write_flo, 1 on the warp's threads through
-// WarpViews. Point and flag arrays and WarpViews' map are allocated once, as
-// the plain warp's result is; fold_map makes a new surface each time. The
-// field goes to /dev/null.
+// WarpViews (with the field written by its ordered sink). Point and flag
+// arrays and WarpViews' map are allocated once, as the plain warp's result
+// is; fold_map makes a new image each time. The field goes to /dev/null.
 void BM_Views(benchmark::State& state)
 {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     const int pairs = static_cast<int>(state.range(2)), views = static_cast<int>(state.range(3));
     const bool on_rows = state.range(4) != 0;
-    SDL_Surface* src = source(w, h);
-    SDL_Surface* dst = SDL_CreateRGBSurface(0, w, h, 32, 0, 0, 0, 0);
+    const ImageBuffer src = source(w, h), dst = result(w, h);
     std::vector<Segment> segments = table(pairs, w, h);
     const int n = static_cast<int>(segments.size());
     std::FILE* null = std::fopen("/dev/null", "wb");
@@ -126,27 +133,34 @@ void BM_Views(benchmark::State& state)
     const size_t pixels = views && !on_rows ? static_cast<size_t>(w) * h : 0;
     std::vector<double> px(pixels), py(pixels);
     std::vector<uint8_t> flags(views & VIEW_FOLDS ? pixels : 0);
-    SDL_Surface* map = views & VIEW_FOLDS && on_rows ? new_fold_map(w, h) : nullptr;
+    const ImageBuffer map = result(w, h);
+    const ImageView* rows_map = views & VIEW_FOLDS && on_rows ? &map.view : nullptr;
     long long folds = 0;
     std::string problem;
     for (auto _ : state) {
         WarpOptions options;
         if (views && on_rows) {
             WarpViews rows;
-            views_start(&rows, src, dst, map, field, &options);
-            warp_run(src, dst, segments.data(), n, WarpParams(), options);
-            if (!views_finish(&rows, segments.data(), n))
-                problem = rows.problem;
-            folds = rows.counts.folds;
+            FieldRows field_rows;
+            if (field)
+                field_rows_start(&field_rows, field, w, h);
+            rows.start(src.view, dst.view, rows_map, field ? &field_rows.sink : nullptr, &options);
+            warp_run(src.view, dst.view, segments.data(), n, WarpParams(), options);
+            if (!rows.finish(segments.data(), n))
+                problem = rows.problem();
+            if (field && !field_rows_finish(&field_rows))
+                problem = field_rows.problem;
+            folds = rows.counts().folds;
         } else {
             if (views) {
                 options.points_x = px.data();
                 options.points_y = py.data();
             }
-            warp_run(src, dst, segments.data(), n, WarpParams(), options);
+            warp_run(src.view, dst.view, segments.data(), n, WarpParams(), options);
             if (views & VIEW_FOLDS) {
                 folds = analyse_folds(px.data(), py.data(), w, h, w, h, flags.data()).folds;
-                SDL_FreeSurface(fold_map(dst, flags.data(), segments.data(), n));
+                ImageBuffer drawn;
+                fold_map(dst.view, flags.data(), segments.data(), n, &drawn);
             }
             if (field)
                 write_flo(field, px.data(), py.data(), w, h, &problem);
@@ -165,9 +179,6 @@ void BM_Views(benchmark::State& state)
         label += " (" + std::to_string(folds) + " folds)";
     state.SetLabel(label);
     std::fclose(null);
-    SDL_FreeSurface(map);
-    SDL_FreeSurface(dst);
-    SDL_FreeSurface(src);
 }
 
 void view_arguments(benchmark::internal::Benchmark* b)

@@ -20,7 +20,6 @@
 #include <thread>
 #include <vector>
 
-#include "raster/pixel.h"
 #include "cli/cli.h"
 #include "io/frame_pattern.h"
 #include "io/image_codecs.h"
@@ -148,11 +147,10 @@ static std::string resized_name(const std::string& name)
     return path.replace_filename(path.stem().string() + "2" + path.extension().string()).string();
 }
 
-static int load_image(const char* path, ImageOrientation orientation, SurfacePtr* image, ImageMeta* meta)
+static int load_image(const char* path, ImageOrientation orientation, ImageBuffer* image, ImageMeta* meta)
 {
     std::string problem;
-    image->reset(image_load(path, &problem, meta, orientation));
-    if (!*image)
+    if (!image_load(path, image, &problem, meta, orientation))
         return input_error(tool, std::string(path) + ": " + problem);
     return -1;
 }
@@ -162,21 +160,21 @@ static int load_image(const char* path, ImageOrientation orientation, SurfacePtr
 // whatever the frame count, and a writer that fails stops the warps.
 struct Frame {
     int number;
-    SDL_Surface* image;
+    ImageBuffer* image;
 };
 
 class FrameQueues {
 public:
-    explicit FrameQueues(std::vector<SDL_Surface*> empty) : empty_(std::move(empty)) {}
+    explicit FrameQueues(std::vector<ImageBuffer*> empty) : empty_(std::move(empty)) {}
 
     // An empty frame to render into; NULL once the writer has stopped.
-    SDL_Surface* take_empty()
+    ImageBuffer* take_empty()
     {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [this] { return stopped_ || !empty_.empty(); });
         if (stopped_)
             return nullptr;
-        SDL_Surface* image = empty_.back();
+        ImageBuffer* image = empty_.back();
         empty_.pop_back();
         return image;
     }
@@ -208,7 +206,7 @@ public:
         return true;
     }
 
-    void give_back(SDL_Surface* image)
+    void give_back(ImageBuffer* image)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         empty_.push_back(image);
@@ -226,7 +224,7 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<SDL_Surface*> empty_;
+    std::vector<ImageBuffer*> empty_;
     std::deque<Frame> rendered_;
     bool finished_ = false;
     bool stopped_ = false;
@@ -258,7 +256,7 @@ static void write_frames(FrameQueues* queues, const Output* output, Progress* pr
             [&](std::FILE* out, std::string* why) {
                 while (queues->take_rendered(&frame)) {
                     number = frame.number;
-                    if (!image_encode(frame.image, output->format, output->quality, out, why, output->meta))
+                    if (!image_encode(frame.image->view, output->format, output->quality, out, why, output->meta))
                         return false;
                     queues->give_back(frame.image);
                 }
@@ -280,7 +278,7 @@ static void write_frames(FrameQueues* queues, const Output* output, Progress* pr
         const bool ok = output_commit(
             target,
             [&](std::FILE* out, std::string* why) {
-                return image_encode(frame.image, output->format, output->quality, out, why, output->meta);
+                return image_encode(frame.image->view, output->format, output->quality, out, why, output->meta);
             },
             &problem);
         if (!ok) {
@@ -337,16 +335,17 @@ static void warn_of_stale_frames(const Options& options, const FramePattern& pat
 }
 
 // FIRST and SECOND, which must be of one size.
-static int load_images(const Options& options, SurfacePtr* first, SurfacePtr* second, ImageMeta* first_meta,
+static int load_images(const Options& options, ImageBuffer* first, ImageBuffer* second, ImageMeta* first_meta,
                        ImageMeta* second_meta)
 {
     int status;
     if ((status = load_image(options.first, options.orientation, first, first_meta)) >= 0
         || (status = load_image(options.second, options.orientation, second, second_meta)) >= 0)
         return status;
-    const int w = (*first)->w, h = (*first)->h;
-    if ((*second)->w != w || (*second)->h != h)
-        return input_error(tool, size_mismatch(options.first, w, h, options.second, (*second)->w, (*second)->h)
+    const int w = first->view.width, h = first->view.height;
+    if (second->view.width != w || second->view.height != h)
+        return input_error(tool, size_mismatch(options.first, w, h, options.second, second->view.width,
+                                               second->view.height)
                                      + "; resize it first (convert " + shell_word(options.second) + " -resize "
                                      + std::to_string(w) + "x" + std::to_string(h) + "! "
                                      + shell_word(resized_name(options.second)) + ")");
@@ -366,12 +365,12 @@ static void warn_of_colours(const Options& options, const Output& output, const 
 // Renders the frames of the range into `frames` in turn while a thread
 // writes them; returns the exit status.
 static int render_frames(const Options& options, MorphJob* job, const Output& output,
-                         const std::vector<SDL_Surface*>& frames)
+                         const std::vector<ImageBuffer*>& frames)
 {
     const int n = static_cast<int>(options.frames);
     const int range_first = static_cast<int>(options.range_first);
     const int range_last = static_cast<int>(options.range_last);
-    const long long pixels = static_cast<long long>(frames[0]->w) * frames[0]->h;
+    const long long pixels = static_cast<long long>(frames[0]->view.width) * frames[0]->view.height;
     long long total = 0;
     for (int i = range_first; i <= range_last; ++i)
         total += morph_warps_for_frame(i, n) * pixels;
@@ -384,11 +383,11 @@ static int render_frames(const Options& options, MorphJob* job, const Output& ou
     std::string failure;
     std::thread writer(write_frames, &queues, &output, &progress, &failure);
     for (int i = range_first; i <= range_last; ++i) {
-        SDL_Surface* image = queues.take_empty();
+        ImageBuffer* image = queues.take_empty();
         if (!image)
             break;
         progress_note(&progress, "frame " + std::to_string(i) + "/" + std::to_string(n));
-        morph_render(job, i, n, image);
+        morph_render(job, i, n, image->view);
         queues.put_rendered({i, image});
     }
     queues.finish();
@@ -423,7 +422,7 @@ int main(int argc, char** argv)
         return input_error(tool, std::string("cannot initialise SDL: ") + SDL_GetError());
     std::atexit(SDL_Quit);
 
-    SurfacePtr first, second;
+    ImageBuffer first, second;
     ImageMeta first_meta, second_meta;
     if ((status = load_images(options, &first, &second, &first_meta, &second_meta)) >= 0)
         return status;
@@ -433,15 +432,15 @@ int main(int argc, char** argv)
         return status;
     warn_of_colours(options, output, first_meta, second_meta);
 
-    const int w = first->w, h = first->h;
-    std::vector<SurfacePtr> owned_frames;
-    std::vector<SDL_Surface*> frames;
-    for (int i = 0; i < FRAMES_IN_FLIGHT; ++i) {
-        owned_frames.emplace_back(create_rgb24_surface(w, h));
-        frames.push_back(owned_frames.back().get());
+    const int w = first.view.width, h = first.view.height;
+    std::vector<ImageBuffer> owned_frames(FRAMES_IN_FLIGHT);
+    std::vector<ImageBuffer*> frames;
+    bool made = morph_job_init(&job, first.view, second.view);
+    for (ImageBuffer& frame : owned_frames) {
+        made = made && image_buffer_make(&frame, w, h, 3, SAMPLE_U8);
+        frames.push_back(&frame);
     }
-    const bool made = morph_job_init(&job, first.get(), second.get());
-    if (!made || std::find(frames.begin(), frames.end(), nullptr) != frames.end())
+    if (!made)
         return input_error(tool, "not enough memory for the " + std::to_string(w) + " x " + std::to_string(h)
                                      + " frames");
     job.params = options.params;

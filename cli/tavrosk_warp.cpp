@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "raster/pixel.h"
 #include "cli/cli.h"
 #include "io/image_io.h"
 #include "io/output_file.h"
 #include "cli/progress.h"
 #include "io/segment_file.h"
+#include "io/flo.h"
 #include "warp/warp_views.h"
 #include "warp/warp.h"
 
@@ -152,7 +152,7 @@ static int prepare_output(const char* name, ImageFormat format, ImageOutput* out
 
 // `meta`: the description the image carries, or NULL. False with *failure,
 // the line to print after "PROGRAM: ".
-static bool write_output(const ImageOutput& out, SDL_Surface* image, int quality, const ImageMeta* meta,
+static bool write_output(const ImageOutput& out, const ImageView& image, int quality, const ImageMeta* meta,
                          std::string* failure)
 {
     std::string problem;
@@ -247,11 +247,11 @@ static void warn_of_nonfinite_points(const Options& options, long long nonfinite
 struct Run {
     Options options;
     std::vector<Segment> segments;
-    SurfacePtr source;
+    ImageBuffer source;
     ImageMeta meta;
     ImageOutput result = {}, folds = {};
     OutputTarget field;
-    SurfacePtr image, map;
+    ImageBuffer image, map;
     WarpReport report;
     WarpViews views;
     bool warped = false;
@@ -262,9 +262,9 @@ static int load_source(Run* run)
     const Options& options = run->options;
     std::string problem;
     const bool from_stdin = std::strcmp(options.source, "-") == 0;
-    run->source.reset(from_stdin ? image_read(stdin, &problem, &run->meta, options.orientation)
-                                 : image_load(options.source, &problem, &run->meta, options.orientation));
-    if (!run->source)
+    const bool loaded = from_stdin ? image_read(stdin, &run->source, &problem, &run->meta, options.orientation)
+                                   : image_load(options.source, &run->source, &problem, &run->meta, options.orientation);
+    if (!loaded)
         return input_error(tool, (from_stdin ? "standard input" : std::string(options.source)) + ": " + problem);
     return -1;
 }
@@ -283,12 +283,11 @@ static int prepare_outputs(Run* run)
 
 static int make_images(Run* run)
 {
-    const SDL_Surface* source = run->source.get();
-    run->image.reset(SDL_CreateRGBSurface(0, source->w, source->h, 32, 0, 0, 0, 0));
-    run->map.reset(run->options.folds ? new_fold_map(source->w, source->h) : nullptr);
-    if (!run->image || (run->options.folds && !run->map))
-        return input_error(tool, std::string("cannot create the ") + std::to_string(source->w) + " x "
-                                     + std::to_string(source->h) + " result image");
+    const ImageView& source = run->source.view;
+    if (!image_buffer_make(&run->image, source.width, source.height, 3, SAMPLE_U8)
+        || (run->options.folds && !image_buffer_make(&run->map, source.width, source.height, 3, SAMPLE_U8)))
+        return input_error(tool, std::string("cannot create the ") + std::to_string(source.width) + " x "
+                                     + std::to_string(source.height) + " result image");
     return -1;
 }
 
@@ -301,20 +300,30 @@ static bool warp_with_views(Run* run, Progress* progress, std::string* failure)
     Options& options = run->options;
     const int count = static_cast<int>(run->segments.size());
     auto warp = [&](std::FILE* field_stream, std::string* why) {
-        const bool viewed = run->map || field_stream;
-        if (viewed
-            && !views_start(&run->views, run->source.get(), run->image.get(), run->map.get(), field_stream,
-                            &options.warp)) {
-            *why = run->views.problem;
+        const bool viewed = options.folds || field_stream;
+        FieldRows field_rows;
+        if (field_stream && !field_rows_start(&field_rows, field_stream, run->image.view.width,
+                                              run->image.view.height)) {
+            *why = field_rows.problem;
             return false;
         }
-        warp_run(run->source.get(), run->image.get(), run->segments.data(), count, options.params, options.warp,
+        if (viewed
+            && !run->views.start(run->source.view, run->image.view, options.folds ? &run->map.view : nullptr,
+                                 field_stream ? &field_rows.sink : nullptr, &options.warp)) {
+            *why = run->views.problem();
+            return false;
+        }
+        warp_run(run->source.view, run->image.view, run->segments.data(), count, options.params, options.warp,
                  &run->report);
         run->warped = true;
         if (field_stream)
             progress_note(progress, std::string("writing ") + options.field);
-        if (viewed && !views_finish(&run->views, run->segments.data(), count)) {
-            *why = run->views.problem;
+        if (viewed && !run->views.finish(run->segments.data(), count)) {
+            *why = run->views.problem();
+            return false;
+        }
+        if (field_stream && !field_rows_finish(&field_rows)) {
+            *why = field_rows.problem;
             return false;
         }
         return true;
@@ -330,7 +339,7 @@ static bool warp_with_views(Run* run, Progress* progress, std::string* failure)
 static int warp_and_write(Run* run)
 {
     Options& options = run->options;
-    const long long pixels = static_cast<long long>(run->source->w) * run->source->h;
+    const long long pixels = static_cast<long long>(run->source.view.width) * run->source.view.height;
     std::atomic<long long> done(0);
     options.warp.pixels_done = &done;
     // The progress line lasts until the last file is written: encoding a
@@ -341,12 +350,12 @@ static int warp_and_write(Run* run)
     std::string failure;
     const bool writing = warp_with_views(run, &progress, &failure);
     const ImageMeta* kept = options.strip ? nullptr : &run->meta;
-    auto write = [&](const ImageOutput& out, SDL_Surface* picture, const ImageMeta* with) {
+    auto write = [&](const ImageOutput& out, const ImageView& picture, const ImageMeta* with) {
         progress_note(&progress, "writing " + (out.to_stdout ? std::string("standard output") : out.name));
         return write_output(out, picture, options.quality, with, &failure);
     };
-    if (writing && write(run->result, run->image.get(), kept) && options.folds)
-        write(run->folds, run->map.get(), nullptr);
+    if (writing && write(run->result, run->image.view, kept) && options.folds)
+        write(run->folds, run->map.view, nullptr);
     progress_finish(&progress);
     if (run->warped)
         warn_of_nonfinite_points(options, run->report.nonfinite_points, pixels);
@@ -356,7 +365,7 @@ static int warp_and_write(Run* run)
     if (!failure.empty())
         return input_error(tool, failure);
     if (options.folds)
-        std::fprintf(stderr, "%s\n", fold_summary(run->views.counts).c_str());
+        std::fprintf(stderr, "%s\n", fold_summary(run->views.counts()).c_str());
     return 0;
 }
 

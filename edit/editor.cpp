@@ -10,8 +10,9 @@
 #include "edit/pairs_file.h"
 #include "edit/preview.h"
 #include "edit/view.h"
-#include "raster/pixel.h"
-#include "raster/text.h"
+#include "sdl/pixel.h"
+#include "sdl/pixel_fast.h"
+#include "sdl/text.h"
 
 static const char* const PROGRAM = "tavrosk-edit";
 
@@ -58,7 +59,7 @@ struct Editor {
     EditorSetup setup;
     EditModel model;
     EditView view;
-    SDL_Surface* images[2] = {nullptr, nullptr};
+    const ImageView* images[2] = {nullptr, nullptr};
     int panels = 1;
     SDL_Surface* screen = nullptr;
     int win_w = 0, win_h = 0;
@@ -136,18 +137,18 @@ void request_preview(Editor* e)
     request.generation = ++e->generation;
     e->last_request = request;
     e->requested = true;
-    preview_request(&e->worker, std::move(request));
+    e->worker.request(std::move(request));
 }
 
 bool preview_current(const Editor& e)
 {
-    return e.shown.image && e.shown.generation == e.generation && e.shown.reduce == 1;
+    return e.shown.image.data && e.shown.generation == e.generation && e.shown.reduce == 1;
 }
 
-// Copies `image` (any depth; image pixel (x, y) at (x / reduce, y / reduce)
-// in it) into the panel's rectangle at the view's zoom, nearest pixel;
-// outside the image, dark grey.
-void draw_image(Editor* e, SDL_Surface* image, int reduce, int panel)
+// Copies `image` (8-bit R, G, B; image pixel (x, y) at (x / reduce, y /
+// reduce) in it) into the panel's rectangle at the view's zoom, nearest
+// pixel; outside the image, dark grey. The screen is locked.
+void draw_image(Editor* e, const ImageView& image, int reduce, int panel)
 {
     SDL_Surface* screen = e->screen;
     const EditView& v = e->view;
@@ -156,38 +157,31 @@ void draw_image(Editor* e, SDL_Surface* image, int reduce, int panel)
     std::vector<int> columns(w);
     for (int px = 0; px < w; ++px) {
         double ix = std::floor(std::floor(v.pan_x + px / v.zoom) / reduce);
-        columns[px] = ix >= 0 && ix < image->w ? static_cast<int>(ix) : -1;
+        columns[px] = ix >= 0 && ix < image.width ? static_cast<int>(ix) : -1;
     }
-    lock_if_needed(image);
-    const bool same_format = image->format->BytesPerPixel == 4 && screen->format->BytesPerPixel == 4
-                          && image->format->Rmask == screen->format->Rmask
-                          && image->format->Gmask == screen->format->Gmask
-                          && image->format->Bmask == screen->format->Bmask;
+    FastFormat format;
+    fast_format_init(&format, screen);
     for (int py = 0; py < h && py < screen->h; ++py) {
         const double iy = std::floor(std::floor(v.pan_y + py / v.zoom) / reduce);
         Uint8* row = static_cast<Uint8*>(screen->pixels) + row_offset(py, screen->pitch, 4);
         Uint32* out = reinterpret_cast<Uint32*>(row) + x0;
-        if (iy < 0 || iy >= image->h) {
+        if (iy < 0 || iy >= image.height) {
             std::fill(out, out + w, background);
             continue;
         }
-        const int y = static_cast<int>(iy);
-        const Uint32* in = reinterpret_cast<const Uint32*>(static_cast<Uint8*>(image->pixels)
-                                                           + row_offset(y, image->pitch, 4));
+        const Uint8* in = image_row(image, static_cast<int>(iy));
         for (int px = 0; px < w; ++px) {
             const int x = columns[px];
             if (x < 0) {
                 out[px] = background;
-            } else if (same_format) {
-                out[px] = in[x];
-            } else {
-                Uint8 r, g, b;
-                get_pixel(image, x, y, &r, &g, &b);
-                out[px] = SDL_MapRGB(screen->format, r, g, b);
+                continue;
             }
+            const Uint8* rgb = in + 3 * static_cast<std::ptrdiff_t>(x);
+            out[px] = format.fast_write ? format.write_table[0][rgb[0]] | format.write_table[1][rgb[1]]
+                                              | format.write_table[2][rgb[2]]
+                                        : SDL_MapRGB(screen->format, rgb[0], rgb[1], rgb[2]);
         }
     }
-    unlock_if_needed(image);
 }
 
 void draw_overlays(Editor* e)
@@ -228,7 +222,7 @@ void draw_status(Editor* e)
         if (!preview_current(*e))
             text += " ...";
     }
-    if (e->show_folds && e->shown.map)
+    if (e->show_folds && e->shown.map.data)
         text += "  " + fold_summary(e->shown.counts);
     if (!e->notice.empty())
         text += "  " + e->notice;
@@ -257,13 +251,13 @@ void draw_help(Editor* e)
 
 // What panel shows: the preview (or its fold map) on panel 0 when asked
 // for and ready, else the panel's image.
-SDL_Surface* panel_image(Editor* e, int panel, int* reduce)
+const ImageView& panel_image(Editor* e, int panel, int* reduce)
 {
     *reduce = 1;
-    if (panel != 0 || !preview_wanted(*e) || !e->shown.image)
-        return e->images[panel];
+    if (panel != 0 || !preview_wanted(*e) || !e->shown.image.data)
+        return *e->images[panel];
     *reduce = e->shown.reduce;
-    return e->show_folds && e->shown.map && !e->hide_overlays ? e->shown.map.get() : e->shown.image.get();
+    return e->show_folds && e->shown.map.data && !e->hide_overlays ? e->shown.map.view : e->shown.image.view;
 }
 
 void draw_all(Editor* e)
@@ -271,7 +265,7 @@ void draw_all(Editor* e)
     lock_if_needed(e->screen);
     for (int panel = 0; panel < e->panels; ++panel) {
         int reduce;
-        SDL_Surface* image = panel_image(e, panel, &reduce);
+        const ImageView& image = panel_image(e, panel, &reduce);
         draw_image(e, image, reduce, panel);
     }
     if (!e->hide_overlays)
@@ -293,7 +287,7 @@ bool set_video_mode(Editor* e, int w, int h)
     e->screen = screen;
     e->win_w = screen->w;
     e->win_h = screen->h;
-    view_set_fit(&e->view, e->images[0]->w, e->images[0]->h, panel_w(*e), panel_h(*e));
+    view_set_fit(&e->view, e->images[0]->width, e->images[0]->height, panel_w(*e), panel_h(*e));
     return true;
 }
 
@@ -445,7 +439,7 @@ bool open_window(Editor* e)
     int screen_h = info && info->current_h > 0 ? info->current_h : 768;
     int w, h;
     double zoom;
-    window_size(e->images[0]->w, e->images[0]->h, e->panels, screen_w, screen_h, &w, &h, &zoom);
+    window_size(e->images[0]->width, e->images[0]->height, e->panels, screen_w, screen_h, &w, &h, &zoom);
     std::string title = std::string(PROGRAM) + " - " + (setup.mode == EDIT_WARP ? setup.first_name : setup.first_name
                         + std::string(" to ") + setup.second_name) + " - " + setup.pairs_name;
     SDL_WM_SetCaption(title.c_str(), PROGRAM);
@@ -513,7 +507,7 @@ void event_loop(Editor* e)
         }
         redraw = redraw || any;
         request_preview(e);
-        if (preview_take(&e->worker, &e->shown)) {
+        if (e->worker.take(&e->shown)) {
             redraw = true;
             if (e->shown.reduce == 1)
                 e->exact_ms = e->shown.milliseconds;
@@ -529,12 +523,12 @@ void event_loop(Editor* e)
 
 }  // namespace
 
-int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second, std::vector<Segment> segments,
+int run_editor(const EditorSetup& setup, const ImageView& first, const ImageView* second, std::vector<Segment> segments,
                std::vector<SegmentComment> comments)
 {
     Editor e;
     e.setup = setup;
-    e.images[0] = first;
+    e.images[0] = &first;
     e.images[1] = second;
     e.panels = second ? 2 : 1;
     e.model.mode = setup.mode;
@@ -549,11 +543,12 @@ int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second
     PreviewSetup preview;
     preview.mode = setup.mode;
     preview.first = first;
-    preview.second = second;
+    if (second)
+        preview.second = *second;
     preview.params = setup.params;
     preview.threads = setup.threads;
-    preview_start(&e.worker, preview);
+    e.worker.start(preview);
     event_loop(&e);
-    preview_stop(&e.worker);
+    e.worker.stop();
     return 0;
 }

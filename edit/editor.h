@@ -2,7 +2,7 @@
 // edit/model.h, the view of edit/view.h, the file of edit/pairs_file.h and
 // the preview of edit/preview.h. The window holds one panel (warp mode) or
 // two side by side (morph mode: FIRST, then SECOND) and a status line below
-// them; drawing goes through raster/ (segments, text in the bitmap font).
+// them; drawing goes through sdl/ (segments, text in the bitmap font).
 // Every change is saved at once.
 #pragma once
 #include <SDL.h>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "edit/model.h"
+#include "raster/image.h"
 #include "warp/warp.h"
 
 enum { STATUS_H = 12 };
@@ -32,5 +33,6 @@ void window_size(int w, int h, int panels, int screen_w, int screen_h, int* win_
 
 // Opens the window and runs until the user quits or the window closes.
 // Returns the exit status.
-int run_editor(const EditorSetup& setup, SDL_Surface* first, SDL_Surface* second, std::vector<Segment> segments,
+// first and second (NULL in warp mode) are 8-bit R, G, B images of one size.
+int run_editor(const EditorSetup& setup, const ImageView& first, const ImageView* second, std::vector<Segment> segments,
                std::vector<SegmentComment> comments);

@@ -19,7 +19,6 @@
 #include "edit/pairs_file.h"
 #include "io/image_io.h"
 #include "io/output_file.h"
-#include "raster/pixel.h"
 
 static const ProgramInfo tool = {
     "tavrosk-edit",
@@ -39,20 +38,18 @@ static const ProgramInfo tool = {
 };
 
 // IMAGE, or FIRST and SECOND, which must be of one size.
-static int load_images(const char* first_name, const char* second_name, SurfacePtr* first, SurfacePtr* second)
+static int load_images(const char* first_name, const char* second_name, ImageBuffer* first, ImageBuffer* second)
 {
     std::string problem;
-    first->reset(image_load(first_name, &problem));
-    if (!*first)
+    if (!image_load(first_name, first, &problem))
         return input_error(tool, std::string(first_name) + ": " + problem);
     if (!second_name)
         return -1;
-    second->reset(image_load(second_name, &problem));
-    if (!*second)
+    if (!image_load(second_name, second, &problem))
         return input_error(tool, std::string(second_name) + ": " + problem);
-    if ((*second)->w != (*first)->w || (*second)->h != (*first)->h)
-        return input_error(tool, size_mismatch(first_name, (*first)->w, (*first)->h, second_name, (*second)->w,
-                                               (*second)->h)
+    const ImageView &a = first->view, &b = second->view;
+    if (b.width != a.width || b.height != a.height)
+        return input_error(tool, size_mismatch(first_name, a.width, a.height, second_name, b.width, b.height)
                                      + "; the images of a morph have one size");
     return -1;
 }
@@ -112,12 +109,13 @@ int main(int argc, char** argv)
         return input_error(tool, std::string("cannot initialise SDL: ") + SDL_GetError());
     std::atexit(SDL_Quit);
 
-    SurfacePtr first, second;
+    ImageBuffer first, second;
     std::vector<Segment> segments;
     std::vector<SegmentComment> comments;
     if ((status = load_images(setup.first_name, setup.second_name, &first, &second)) >= 0
         || (status = load_pairs(setup.pairs_name, &segments, &comments, &setup.pairs_exist)) >= 0
         || (status = open_display()) >= 0)
         return status;
-    return run_editor(setup, first.get(), second.get(), std::move(segments), std::move(comments));
+    return run_editor(setup, first.view, setup.second_name ? &second.view : nullptr, std::move(segments),
+                      std::move(comments));
 }

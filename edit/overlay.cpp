@@ -4,8 +4,8 @@
 #include <cmath>
 #include <string>
 
-#include "raster/draw.h"
-#include "raster/text.h"
+#include "sdl/draw.h"
+#include "sdl/text.h"
 
 static const Uint8 PAIR_COLOURS[][3] = {
     {255, 64, 64}, {64, 224, 64}, {80, 160, 255}, {255, 224, 0},

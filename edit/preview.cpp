@@ -2,7 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
 #include <utility>
+
+#include "warp/morph.h"
 
 int coarse_factor(double exact_ms)
 {
@@ -12,50 +18,64 @@ int coarse_factor(double exact_ms)
     return 8;
 }
 
-SDL_Surface* reduce_image(SDL_Surface* image, int reduce)
+namespace {
+
+// The inputs at one size, with the morph job kept from render to render.
+struct PreviewInputs {
+    int reduce = 1;
+    ImageBuffer first, second;  // the reduced copies (unused at 1)
+    MorphJob job;
+    bool job_ready = false;
+};
+
+struct PreviewRenderer {
+    PreviewSetup setup;
+    PreviewInputs exact;
+    std::unique_ptr<PreviewInputs> coarse;  // the last reduced size asked for
+};
+
+// Every reduce-th pixel of every reduce-th row of image into *out; false
+// when it cannot be allocated.
+bool reduce_image(const ImageView& image, int reduce, ImageBuffer* out)
 {
-    const int w = std::max(1, image->w / reduce), h = std::max(1, image->h / reduce);
-    SDL_Surface* out = create_rgb24_surface(w, h);
-    if (!out)
-        return nullptr;
-    lock_if_needed(image);
+    const int w = std::max(1, image.width / reduce), h = std::max(1, image.height / reduce);
+    if (!image_buffer_make(out, w, h, 3, SAMPLE_U8))
+        return false;
     for (int y = 0; y < h; ++y) {
-        Uint8* row = static_cast<Uint8*>(out->pixels) + row_offset(y, out->pitch, 3);
+        const unsigned char* in = image_row(image, y * reduce);
+        unsigned char* row = image_row(out->view, y);
         for (int x = 0; x < w; ++x)
-            get_pixel(image, x * reduce, y * reduce, &row[3 * x], &row[3 * x + 1], &row[3 * x + 2]);
+            std::memcpy(row + 3 * x, in + 3 * static_cast<std::ptrdiff_t>(x) * reduce, 3);
     }
-    unlock_if_needed(image);
-    return out;
+    return true;
 }
 
-static bool render(const PreviewSetup& setup, PreviewInputs* inputs, const PreviewRequest& request,
-                   const std::vector<Segment>& pairs, PreviewResult* result)
+bool render(const PreviewSetup& setup, PreviewInputs* inputs, const PreviewRequest& request,
+            const std::vector<Segment>& pairs, PreviewResult* result)
 {
-    SDL_Surface* first = inputs->reduce == 1 ? setup.first : inputs->first.get();
-    SDL_Surface* second = inputs->reduce == 1 ? setup.second : inputs->second.get();
-    const int n = static_cast<int>(pairs.size());
+    const ImageView& first = inputs->reduce == 1 ? setup.first : inputs->first.view;
+    const ImageView& second = inputs->reduce == 1 ? setup.second : inputs->second.view;
+    const int w = first.width, h = first.height, n = static_cast<int>(pairs.size());
     WarpOptions options;
     options.threads = setup.threads;
     result->counts = FoldCounts();
-    result->map.reset(request.folds ? new_fold_map(first->w, first->h) : nullptr);
-    if (request.folds && !result->map)
+    if (!request.folds)
+        result->map = ImageBuffer();
+    else if (!image_buffer_fit(&result->map, w, h, 3, SAMPLE_U8))
         return false;
+    if (!image_buffer_fit(&result->image, w, h, 3, SAMPLE_U8))
+        return false;
+    const ImageView* map = request.folds ? &result->map.view : nullptr;
 
     if (setup.mode == EDIT_WARP) {
-        // As tavrosk-warp: a 32-bit surface with SDL's default masks.
-        if (!result->image || result->image->w != first->w || result->image->h != first->h
-            || result->image->format->BytesPerPixel != 4)
-            result->image.reset(SDL_CreateRGBSurface(0, first->w, first->h, 32, 0, 0, 0, 0));
-        if (!result->image)
-            return false;
         WarpViews views;
-        if (request.folds && !views_start(&views, first, result->image.get(), result->map.get(), nullptr, &options))
+        if (request.folds && !views.start(first, result->image.view, map, nullptr, &options))
             return false;
-        warp_run(first, result->image.get(), pairs.data(), n, setup.params, options);
+        warp_run(first, result->image.view, pairs.data(), n, setup.params, options);
         if (request.folds) {
-            if (!views_finish(&views, pairs.data(), n))
+            if (!views.finish(pairs.data(), n))
                 return false;
-            result->counts = views.counts;
+            result->counts = views.counts();
         }
         return true;
     }
@@ -69,12 +89,7 @@ static bool render(const PreviewSetup& setup, PreviewInputs* inputs, const Previ
     job.pairs = pairs;
     job.params = setup.params;
     job.options = options;
-    if (!result->image || result->image->w != first->w || result->image->h != first->h
-        || result->image->format->BytesPerPixel != 3)
-        result->image.reset(create_rgb24_surface(first->w, first->h));
-    if (!result->image)
-        return false;
-    morph_render(&job, request.frame, MORPH_FRAMES, result->image.get());
+    morph_render(&job, request.frame, MORPH_FRAMES, result->image.view);
     if (request.folds) {
         // FIRST warped onto the frame's lines: where that warp folds.
         const double t = morph_time(request.frame, MORPH_FRAMES);
@@ -83,18 +98,20 @@ static bool render(const PreviewSetup& setup, PreviewInputs* inputs, const Previ
             table[k] = pairs[k];
             table[k + 1] = morph_segment(pairs[k], pairs[k + 1], t);
         }
-        SurfacePtr warped(SDL_CreateRGBSurface(0, first->w, first->h, 32, 0, 0, 0, 0));
+        ImageBuffer warped;
         WarpViews views;
-        if (!warped || !views_start(&views, first, warped.get(), result->map.get(), nullptr, &options))
+        if (!image_buffer_make(&warped, w, h, 3, SAMPLE_U8)
+            || !views.start(first, warped.view, map, nullptr, &options))
             return false;
-        warp_run(first, warped.get(), table.data(), n, setup.params, options);
-        if (!views_finish(&views, table.data(), n))
+        warp_run(first, warped.view, table.data(), n, setup.params, options);
+        if (!views.finish(table.data(), n))
             return false;
-        result->counts = views.counts;
+        result->counts = views.counts();
     }
     return true;
 }
 
+// Renders request into *result; false when an image cannot be allocated.
 bool preview_render(PreviewRenderer* renderer, const PreviewRequest& request, PreviewResult* result)
 {
     const auto start = std::chrono::steady_clock::now();
@@ -107,26 +124,42 @@ bool preview_render(PreviewRenderer* renderer, const PreviewRequest& request, Pr
     } else {
         if (!renderer->coarse || renderer->coarse->reduce != result->reduce) {
             renderer->coarse = std::make_unique<PreviewInputs>();
-            renderer->coarse->reduce = result->reduce;
-            renderer->coarse->first.reset(reduce_image(setup.first, result->reduce));
-            if (setup.second)
-                renderer->coarse->second.reset(reduce_image(setup.second, result->reduce));
+            PreviewInputs* coarse = renderer->coarse.get();
+            coarse->reduce = result->reduce;
+            const bool made = reduce_image(setup.first, result->reduce, &coarse->first)
+                           && (!setup.second.pixels || reduce_image(setup.second, result->reduce, &coarse->second));
+            if (!made) {
+                renderer->coarse.reset();
+                return false;
+            }
         }
-        PreviewInputs* inputs = renderer->coarse.get();
-        if (!inputs->first || (setup.second && !inputs->second))
-            return false;
         std::vector<Segment> pairs = request.pairs;
         const double f = result->reduce;
         for (Segment& s : pairs)
             s = {s.x1 / f, s.y1 / f, s.x2 / f, s.y2 / f};
-        ok = render(setup, inputs, request, pairs, result);
+        ok = render(setup, renderer->coarse.get(), request, pairs, result);
     }
     result->milliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     return ok;
 }
 
-static void work(PreviewWorker* worker)
+}  // namespace
+
+struct PreviewWorker::State {
+    PreviewRenderer renderer;
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool quit = false;
+    bool waiting = false;  // `request` is yet to be rendered
+    PreviewRequest request;
+    long newest = -1;    // the newest generation requested
+    bool ready = false;  // `result` is new and not yet taken
+    PreviewResult result;
+};
+
+static void work(PreviewWorker::State* worker)
 {
     std::unique_lock<std::mutex> lock(worker->mutex);
     PreviewResult result;
@@ -137,12 +170,11 @@ static void work(PreviewWorker* worker)
         PreviewRequest request = std::move(worker->request);
         worker->waiting = false;
         lock.unlock();
+        // A render that cannot allocate its images shows nothing new.
         const bool ok = preview_render(&worker->renderer, request, &result);
         lock.lock();
-        if (!ok) {
-            worker->failed = true;
+        if (!ok)
             continue;
-        }
         // A change made while this render ran makes it stale: dropped.
         if (request.generation == worker->newest) {
             std::swap(worker->result, result);
@@ -151,14 +183,22 @@ static void work(PreviewWorker* worker)
     }
 }
 
-void preview_start(PreviewWorker* worker, const PreviewSetup& setup)
+PreviewWorker::PreviewWorker() : state_(new State) {}
+
+PreviewWorker::~PreviewWorker()
 {
-    worker->renderer.setup = setup;
-    worker->thread = std::thread(work, worker);
+    stop();
 }
 
-void preview_request(PreviewWorker* worker, PreviewRequest request)
+void PreviewWorker::start(const PreviewSetup& setup)
 {
+    state_->renderer.setup = setup;
+    state_->thread = std::thread(work, state_.get());
+}
+
+void PreviewWorker::request(PreviewRequest request)
+{
+    State* worker = state_.get();
     {
         std::lock_guard<std::mutex> lock(worker->mutex);
         worker->newest = request.generation;
@@ -168,8 +208,9 @@ void preview_request(PreviewWorker* worker, PreviewRequest request)
     worker->wake.notify_one();
 }
 
-bool preview_take(PreviewWorker* worker, PreviewResult* result)
+bool PreviewWorker::take(PreviewResult* result)
 {
+    State* worker = state_.get();
     std::lock_guard<std::mutex> lock(worker->mutex);
     if (!worker->ready)
         return false;
@@ -178,8 +219,9 @@ bool preview_take(PreviewWorker* worker, PreviewResult* result)
     return true;
 }
 
-void preview_stop(PreviewWorker* worker)
+void PreviewWorker::stop()
 {
+    State* worker = state_.get();
     {
         std::lock_guard<std::mutex> lock(worker->mutex);
         worker->quit = true;

@@ -1,6 +1,6 @@
-// The editor's preview, rendered off the event loop. preview_render is the
-// render itself, the same engine calls as the batch tools: in warp mode
-// warp_run of IMAGE by the pairs into a 32-bit surface, with the weight
+// The editor's preview, rendered off the event loop with the same engine
+// calls as the batch tools: in warp mode
+// warp_run of IMAGE by the pairs into an 8-bit R, G, B image, with the weight
 // parameters and threads tavrosk-warp takes; in morph mode morph_render of
 // frame k of MORPH_FRAMES, as tavrosk-morph --frames 11 makes it. With folds,
 // the fold analysis of that warp (in morph mode, of FIRST's warp onto the
@@ -11,17 +11,11 @@
 // reduced by a whole factor (every factor-th pixel), the pairs scaled to
 // match; the exact one follows when the drag ends.
 #pragma once
-#include <SDL.h>
-
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "edit/model.h"
-#include "raster/pixel.h"
-#include "warp/morph.h"
+#include "raster/image.h"
 #include "warp/warp.h"
 #include "warp/warp_views.h"
 
@@ -37,34 +31,20 @@ struct PreviewRequest {
 
 struct PreviewResult {
     long generation = -1;
-    SurfacePtr image;  // the warp (32-bit) or the morph frame (24-bit RGB)
-    SurfacePtr map;    // the fold map, with folds
+    ImageBuffer image;  // the warp or the morph frame, 8-bit R, G, B
+    ImageBuffer map;    // the fold map, with folds (else no pixels)
     FoldCounts counts;
     int reduce = 1;           // the request's: image pixel (x, y) is at (x / reduce, y / reduce)
     double milliseconds = 0;  // how long the render took
 };
 
-// Inputs and settings; `second` is NULL in warp mode. The caller keeps the images.
+// Inputs and settings: 8-bit R, G, B views of one size; `second` has no
+// pixels in warp mode. The caller keeps the images while the worker runs.
 struct PreviewSetup {
     EditMode mode = EDIT_WARP;
-    SDL_Surface* first = nullptr;
-    SDL_Surface* second = nullptr;
+    ImageView first, second;
     WarpParams params;
     int threads = 0;  // 0: every core
-};
-
-// The inputs at one size, with the morph job kept from render to render.
-struct PreviewInputs {
-    int reduce = 1;
-    SurfacePtr first, second;  // the reduced copies (the setup's own at 1)
-    MorphJob job;
-    bool job_ready = false;
-};
-
-struct PreviewRenderer {
-    PreviewSetup setup;
-    PreviewInputs exact;
-    std::unique_ptr<PreviewInputs> coarse;  // the last reduced size asked for
 };
 
 // The time a coarse preview may take while an end point is dragged: some 20
@@ -76,29 +56,25 @@ inline constexpr double COARSE_BUDGET_MS = 30;
 // or less (each factor f divides the work by f * f).
 int coarse_factor(double exact_ms);
 
-// Every reduce-th pixel of every reduce-th row of image, in a 24-bit RGB surface.
-SDL_Surface* reduce_image(SDL_Surface* image, int reduce);
+// Runs the renders on a thread of its own, from start until stop (or the
+// end of the worker).
+class PreviewWorker {
+public:
+    PreviewWorker();
+    ~PreviewWorker();
+    PreviewWorker(const PreviewWorker&) = delete;
+    PreviewWorker& operator=(const PreviewWorker&) = delete;
 
-// Renders request into *result; false when a surface cannot be allocated.
-bool preview_render(PreviewRenderer* renderer, const PreviewRequest& request, PreviewResult* result);
+    void start(const PreviewSetup& setup);
+    // Replaces any request not yet started; a render in progress is
+    // discarded when it ends.
+    void request(PreviewRequest request);
+    // Takes a finished result of the newest request: true once for each.
+    bool take(PreviewResult* result);
+    void stop();
 
-struct PreviewWorker {
-    PreviewRenderer renderer;
-    std::thread thread;
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool quit = false;
-    bool waiting = false;   // `request` is yet to be rendered
-    PreviewRequest request;
-    long newest = -1;       // the newest generation requested
-    bool ready = false;     // `result` is new and not yet taken
-    PreviewResult result;
-    bool failed = false;    // a render could not allocate its surfaces
+    struct State;  // defined in preview.cpp alone
+
+private:
+    std::unique_ptr<State> state_;
 };
-
-void preview_start(PreviewWorker* worker, const PreviewSetup& setup);
-// Replaces any request not yet started; a render in progress is discarded when it ends.
-void preview_request(PreviewWorker* worker, PreviewRequest request);
-// Takes a finished result of the newest request: true once for each.
-bool preview_take(PreviewWorker* worker, PreviewResult* result);
-void preview_stop(PreviewWorker* worker);

@@ -1,7 +1,5 @@
 #include "io/flo.h"
 
-#include <SDL.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cfloat>
@@ -43,7 +41,7 @@ static bool flush_field(std::FILE* out, FieldBuffer* buffer, std::string* proble
 {
     static_assert(sizeof(float) == 4, "the format's floats are 32-bit");
     float* floats = buffer->floats.data();
-    if (SDL_BYTEORDER == SDL_BIG_ENDIAN)
+    if (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__)
         for (size_t i = 0; i < buffer->used; ++i) {
             uint32_t bits;
             std::memcpy(&bits, &floats[i], sizeof bits);
@@ -96,4 +94,26 @@ bool write_flo(std::FILE* out, const double* sx, const double* sy, int w, int h,
             return false;
     }
     return finish_field(out, &buffer, problem);
+}
+
+static void field_row(void* context, int y, const double* sx, const double* sy)
+{
+    FieldRows* field = static_cast<FieldRows*>(context);
+    if (field->problem.empty())
+        add_field_row(field->out, &field->buffer, sx, sy, field->w, y, &field->problem);
+}
+
+bool field_rows_start(FieldRows* field, std::FILE* out, int w, int h)
+{
+    field->out = out;
+    field->w = w;
+    field->problem.clear();
+    size_field_buffer(&field->buffer, w);
+    field->sink = {field_row, field};
+    return write_flo_header(out, w, h, &field->problem);
+}
+
+bool field_rows_finish(FieldRows* field)
+{
+    return field->problem.empty() && finish_field(field->out, &field->buffer, &field->problem);
 }

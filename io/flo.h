@@ -1,5 +1,6 @@
 // The displacement field of a warp as a Middlebury .flo file, written whole
-// or row by row as a warp delivers its rows. Values are little-endian on
+// or row by row as a warp delivers its rows (through WarpViews, which hands
+// them on in order). Values are little-endian on
 // every host; write errors are reported with errno's text, and the caller
 // removes a partial file.
 #pragma once
@@ -7,6 +8,8 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "warp/warp.h"
 
 // Writes the displacement field as a Middlebury .flo file: the bytes "PIEH",
 // w and h as little-endian 32-bit integers, then for each row from the top
@@ -39,3 +42,20 @@ bool add_field_row(std::FILE* out, FieldBuffer* buffer, const double* px, const 
                    std::string* problem);
 // The rest of the buffer, then a flush of the stream.
 bool finish_field(std::FILE* out, FieldBuffer* buffer, std::string* problem);
+
+// The field of one warp written as its rows come, in order: the header at
+// start, each row as the sink gets it, the rest at finish.
+struct FieldRows {
+    std::FILE* out = nullptr;
+    FieldBuffer buffer;
+    int w = 0;
+    std::string problem;  // the first write error; the rows after it are dropped
+    WarpRowSink sink = {nullptr, nullptr};  // give it to WarpViews::start as the ordered sink
+};
+
+// Writes the header of a w x h field; false with field->problem when it
+// cannot be written.
+bool field_rows_start(FieldRows* field, std::FILE* out, int w, int h);
+// The rest of the buffer and a flush; false with field->problem when a
+// write failed, now or for an earlier row.
+bool field_rows_finish(FieldRows* field);

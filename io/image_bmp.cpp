@@ -1,13 +1,16 @@
 // BMP: SDL's own loader and load check first, so that the batch tools get
 // exactly the pixels the program gets; RLE8 and RLE4 files, which SDL 1.2
 // refuses, are decoded here into the 8-bit palette surface SDL makes for the
-// same image stored uncompressed.
+// same image stored uncompressed. Either surface is then read into 8-bit
+// R, G, B pixels as get_pixel reads it.
 #include <climits>
 #include <cstdint>
 #include <cstring>
 
-#include "raster/surface_check.h"
 #include "io/image_codecs.h"
+#include "io/surface_check.h"
+#include "sdl/pixel.h"
+#include "sdl/surface_image.h"
 
 namespace {
 
@@ -192,9 +195,8 @@ SDL_Surface* decode_rle(const unsigned char* data, size_t size, const BmpHeader&
     return surface;
 }
 
-}  // namespace
-
-SDL_Surface* decode_bmp(const unsigned char* data, size_t size, std::string* problem)
+// The surface as SDL_LoadBMP would give it, or NULL with *problem.
+SDL_Surface* decode_surface(const unsigned char* data, size_t size, std::string* problem)
 {
     BmpHeader header;
     const bool have_header = read_header(data, size, &header);
@@ -221,4 +223,29 @@ SDL_Surface* decode_bmp(const unsigned char* data, size_t size, std::string* pro
     *problem = std::string("not a BMP image that can be loaded")
         + (why && *why ? std::string(" (") + why + ")" : std::string());
     return nullptr;
+}
+
+}  // namespace
+
+SDL_Surface* decode_bmp_surface(const unsigned char* data, size_t size, std::string* problem)
+{
+    SDL_Surface* surface = decode_surface(data, size, problem);
+    if (surface && !surface_usable(surface)) {
+        SDL_FreeSurface(surface);
+        *problem = "not an image that can be used";
+        return nullptr;
+    }
+    return surface;
+}
+
+bool decode_bmp(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem)
+{
+    SurfacePtr surface(decode_bmp_surface(data, size, problem));
+    if (!surface)
+        return false;
+    if (!surface_to_rgb8(surface.get(), image)) {
+        *problem = no_memory_problem(surface->w, surface->h);
+        return false;
+    }
+    return true;
 }

@@ -1,11 +1,9 @@
 // The decoders and encoders behind image_io.h, one file a format, and the
-// size rule they share (image_codecs.cpp). They decode into the 24-bit RGB
-// surface of raster/pixel.h and encode from its row reader; none calls back
-// into image_io. Decoders return a new surface or NULL with *problem set; the
-// caller applies the final surface_usable() check.
+// size rule they share (image_codecs.cpp). They decode into and encode from
+// 8-bit R, G, B image views (raster/image.h); none calls back into image_io.
+// Decoders fill *image and return true, or return false with *problem set
+// and *image empty.
 #pragma once
-#include <SDL.h>
-
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -35,15 +33,15 @@ enum { IMAGE_MAX_ICC = 255 * 65519 };
 // for 3 or 4 (the 24-bit results).
 bool image_icc_fits(const ImageMeta& meta, int channels = 3);
 
-SDL_Surface* decode_bmp(const unsigned char* data, size_t size, std::string* problem);
+bool decode_bmp(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem);
 // PNG and JPEG fill *meta (never NULL; empty on entry) when they succeed.
-SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta);
-SDL_Surface* decode_jpeg(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta);
+bool decode_png(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem, ImageMeta* meta);
+bool decode_jpeg(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem,
+                 ImageMeta* meta);
 
-// The image is locked by the caller; write errors are the caller's to find
-// on the stream. `meta` may be NULL.
-bool encode_png(SDL_Surface* image, std::FILE* out, std::string* problem, const ImageMeta* meta);
-bool encode_jpeg(SDL_Surface* image, int quality, std::FILE* out, std::string* problem, const ImageMeta* meta);
+// Write errors are the caller's to find on the stream. `meta` may be NULL.
+bool encode_png(const ImageView& image, std::FILE* out, std::string* problem, const ImageMeta* meta);
+bool encode_jpeg(const ImageView& image, int quality, std::FILE* out, std::string* problem, const ImageMeta* meta);
 
 // The formats of Debian's libtiff, libwebp and libheif as their first bytes
 // tell them: TIFF ("II*\0", "MM\0*", or BigTIFF's "II+\0", "MM\0+"), WebP

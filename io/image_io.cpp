@@ -6,19 +6,19 @@
 
 #include <sys/stat.h>
 
-#include "raster/pixel.h"
-#include "raster/surface_check.h"
 #include "io/image_codecs.h"
+#include "sdl/pixel.h"
+#include "sdl/surface_image.h"
 
-// A decoded JPEG (24-bit R, G, B) turned as its Exif orientation says it is
+// A decoded JPEG (8-bit R, G, B) turned as its Exif orientation says it is
 // viewed: 2 mirrored left to right, 3 turned half round, 4 mirrored top to
 // bottom, 5 mirrored about the main diagonal, 6 turned a quarter clockwise,
 // 7 mirrored about the other diagonal, 8 turned a quarter anticlockwise.
 // Viewed pixel (x, y) is stored pixel (sx, sy) = (ax x + bx y + cx,
-// ay x + by y + cy). NULL when the new surface cannot be allocated.
-static SDL_Surface* turn_as_viewed(SDL_Surface* stored, int orientation)
+// ay x + by y + cy). False when the new image cannot be allocated.
+static bool turn_as_viewed(const ImageView& stored, int orientation, ImageBuffer* viewed)
 {
-    const int w = stored->w, h = stored->h;
+    const int w = stored.width, h = stored.height;
     const bool swap = orientation >= 5;
     static const struct {
         int ax, bx, ay, by;
@@ -27,24 +27,22 @@ static SDL_Surface* turn_as_viewed(SDL_Surface* stored, int orientation)
                   {1, 0, 0, -1, false, true}, {0, 1, 1, 0, false, false}, {0, 1, -1, 0, false, true},
                   {0, -1, -1, 0, true, true}, {0, -1, 1, 0, true, false}};
     const auto& t = turns[orientation];
-    SDL_Surface* viewed = create_rgb24_surface(swap ? h : w, swap ? w : h);
-    if (!viewed)
-        return nullptr;
-    const Uint8* from = static_cast<const Uint8*>(stored->pixels);
-    Uint8* to = static_cast<Uint8*>(viewed->pixels);
-    for (int y = 0; y < viewed->h; ++y) {
-        Uint8* row = to + row_offset(y, viewed->pitch, 3);
-        for (int x = 0; x < viewed->w; ++x) {
+    if (!image_buffer_make(viewed, swap ? h : w, swap ? w : h, 3, SAMPLE_U8))
+        return false;
+    const ImageView& to = viewed->view;
+    for (int y = 0; y < to.height; ++y) {
+        unsigned char* row = image_row(to, y);
+        for (int x = 0; x < to.width; ++x) {
             const int sx = t.ax * x + t.bx * y + (t.right ? w - 1 : 0);
             const int sy = t.ay * x + t.by * y + (t.bottom ? h - 1 : 0);
-            std::memcpy(row + 3 * x, from + row_offset(sy, stored->pitch, 3) + 3 * sx, 3);
+            std::memcpy(row + 3 * x, image_row(stored, sy) + 3 * sx, 3);
         }
     }
-    return viewed;
+    return true;
 }
 
-SDL_Surface* image_decode(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta,
-                          ImageOrientation orientation)
+bool image_decode(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem, ImageMeta* meta,
+                  ImageOrientation orientation)
 {
     std::string ignored;
     if (!problem)
@@ -53,36 +51,35 @@ SDL_Surface* image_decode(const unsigned char* data, size_t size, std::string* p
     if (!meta)
         meta = &unused;
     *meta = ImageMeta();
+    *image = ImageBuffer();
     static const unsigned char png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    SDL_Surface* image;
+    bool ok;
     if (size >= 2 && data[0] == 'B' && data[1] == 'M')
-        image = decode_bmp(data, size, problem);
+        ok = decode_bmp(data, size, image, problem);
     else if (size >= 8 && std::memcmp(data, png_signature, 8) == 0)
-        image = decode_png(data, size, problem, meta);
+        ok = decode_png(data, size, image, problem, meta);
     else if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
-        image = decode_jpeg(data, size, problem, meta);
+        ok = decode_jpeg(data, size, image, problem, meta);
     else {
         *problem = "not a BMP, PNG or JPEG image";
-        return nullptr;
+        return false;
     }
-    if (image && !surface_usable(image)) {
-        SDL_FreeSurface(image);
-        *problem = "not an image that can be used";
-        image = nullptr;
+    if (ok && orientation == IMAGE_AS_VIEWED && meta->orientation != 1) {
+        ImageBuffer viewed;
+        ok = turn_as_viewed(image->view, meta->orientation, &viewed);
+        if (!ok)
+            *problem = no_memory_problem(image->view.width, image->view.height);
+        *image = std::move(viewed);
     }
-    if (image && orientation == IMAGE_AS_VIEWED && meta->orientation != 1) {
-        SDL_Surface* viewed = turn_as_viewed(image, meta->orientation);
-        if (!viewed)
-            *problem = no_memory_problem(image->w, image->h);
-        SDL_FreeSurface(image);
-        image = viewed;
-    }
-    if (!image)
+    if (!ok) {
         *meta = ImageMeta();
-    return image;
+        *image = ImageBuffer();
+    }
+    return ok;
 }
 
-SDL_Surface* image_load(const char* path, std::string* problem, ImageMeta* meta, ImageOrientation orientation)
+bool image_load(const char* path, ImageBuffer* image, std::string* problem, ImageMeta* meta,
+                ImageOrientation orientation)
 {
     std::string ignored;
     if (!problem)
@@ -90,14 +87,15 @@ SDL_Surface* image_load(const char* path, std::string* problem, ImageMeta* meta,
     std::FILE* in = std::fopen(path, "rb");
     if (!in) {
         *problem = std::string("cannot open: ") + std::strerror(errno);
-        return nullptr;
+        return false;
     }
-    SDL_Surface* image = image_read(in, problem, meta, orientation);
+    const bool ok = image_read(in, image, problem, meta, orientation);
     std::fclose(in);
-    return image;
+    return ok;
 }
 
-SDL_Surface* image_read(std::FILE* in, std::string* problem, ImageMeta* meta, ImageOrientation orientation)
+bool image_read(std::FILE* in, ImageBuffer* image, std::string* problem, ImageMeta* meta,
+                ImageOrientation orientation)
 {
     std::string ignored;
     if (!problem)
@@ -105,7 +103,7 @@ SDL_Surface* image_read(std::FILE* in, std::string* problem, ImageMeta* meta, Im
     struct stat info = {};
     if (fstat(fileno(in), &info) == 0 && S_ISDIR(info.st_mode)) {
         *problem = "is a directory";
-        return nullptr;
+        return false;
     }
     // No image the decoders accept needs more than this many bytes (2^27
     // pixels of 4 bytes, with room to spare). A larger file is refused before
@@ -114,13 +112,13 @@ SDL_Surface* image_read(std::FILE* in, std::string* problem, ImageMeta* meta, Im
     const size_t max_bytes = size_t(1) << 30;
     if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
         *problem = "is a device, not an image file";
-        return nullptr;
+        return false;
     }
     std::vector<unsigned char> bytes;
     if (S_ISREG(info.st_mode)) {
         if (static_cast<unsigned long long>(info.st_size) > max_bytes) {
             *problem = "file too large for an image (over 1 GiB)";
-            return nullptr;
+            return false;
         }
         bytes.reserve(static_cast<size_t>(info.st_size));
     }
@@ -130,65 +128,57 @@ SDL_Surface* image_read(std::FILE* in, std::string* problem, ImageMeta* meta, Im
         bytes.insert(bytes.end(), buffer, buffer + got);
     if (bytes.size() > max_bytes) {
         *problem = "file too large for an image (over 1 GiB)";
-        return nullptr;
+        return false;
     }
     if (std::ferror(in)) {
         *problem = std::string("cannot read: ") + std::strerror(errno);
-        return nullptr;
+        return false;
     }
     static const unsigned char nothing = 0;
-    return image_decode(bytes.empty() ? &nothing : bytes.data(), bytes.size(), problem, meta, orientation);
+    return image_decode(bytes.empty() ? &nothing : bytes.data(), bytes.size(), image, problem, meta, orientation);
 }
 
-// Row y as it lies in memory when that is already what a PPM holds: 3-byte
-// pixels of R, G and B bytes in that order (create_rgb24_surface's layout).
-// NULL for any other layout.
-static const unsigned char* rgb24_row(SDL_Surface* image, int y)
+static bool encode_ppm(const ImageView& image, std::FILE* out)
 {
-    int offsets[3];
-    if (image->format->BytesPerPixel != 3 || !rgb_byte_offsets(image->format, offsets) || offsets[0] != 0
-        || offsets[1] != 1 || offsets[2] != 2)
-        return nullptr;
-    return static_cast<const unsigned char*>(image->pixels) + row_offset(y, image->pitch, 3);
-}
-
-static bool encode_ppm(SDL_Surface* image, std::FILE* out)
-{
-    if (std::fprintf(out, "P6\n%d %d\n255\n", image->w, image->h) < 0)
+    if (std::fprintf(out, "P6\n%d %d\n255\n", image.width, image.height) < 0)
         return false;
-    std::vector<unsigned char> row(3 * static_cast<size_t>(image->w));
-    for (int y = 0; y < image->h; ++y) {
-        const unsigned char* rgb = rgb24_row(image, y);
-        if (!rgb) {
-            read_rgb_row(image, y, row.data());
-            rgb = row.data();
-        }
-        if (std::fwrite(rgb, 1, row.size(), out) != row.size())
+    const size_t row = 3 * static_cast<size_t>(image.width);
+    for (int y = 0; y < image.height; ++y)
+        if (std::fwrite(image_row(image, y), 1, row, out) != row)
             return false;
-    }
     return true;
 }
 
-// SDL_SaveBMP_RW converts any surface that is not 8-bit or 24-bit BGR by a
-// blit of its own; the stream stays open (autoclose 0) for the flush below.
-static bool encode_bmp(SDL_Surface* image, std::FILE* out, std::string* problem)
+// SDL_SaveBMP_RW of the image in a 24-bit surface, which it converts to
+// B, G, R rows by a blit of its own; the stream stays open (autoclose 0)
+// for the flush below. The surface shares the view's pixels where SDL's
+// 16-bit pitch can hold its stride.
+static bool encode_bmp(const ImageView& image, std::FILE* out, std::string* problem)
 {
+    SurfacePtr surface(image.stride > 0 && image.stride <= 0xFFFF
+                           ? create_rgb24_surface_from(image.pixels, image.width, image.height,
+                                                       static_cast<int>(image.stride))
+                           : surface_from_rgb8(image));
+    if (!surface) {
+        *problem = no_memory_problem(image.width, image.height);
+        return false;
+    }
     SDL_ClearError();
     SDL_RWops* rw = SDL_RWFromFP(out, 0);
-    if (rw && SDL_SaveBMP_RW(image, rw, 1) == 0)
+    if (rw && SDL_SaveBMP_RW(surface.get(), rw, 1) == 0)
         return true;
     const char* why = SDL_GetError();
     *problem = std::string("BMP encoder error") + (why && *why ? std::string(" (") + why + ")" : std::string());
     return false;
 }
 
-bool image_encode(SDL_Surface* image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
+bool image_encode(const ImageView& image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
                   const ImageMeta* meta)
 {
     std::string ignored;
     if (!problem)
         problem = &ignored;
-    if (!surface_usable(image)) {
+    if (!image_view_valid(image) || !image_is_rgb8(image)) {
         *problem = "not an image that can be used";
         return false;
     }
@@ -199,18 +189,14 @@ bool image_encode(SDL_Surface* image, ImageFormat format, int quality, std::FILE
     problem->clear();
     errno = 0;
     bool ok;
-    if (format == IMAGE_BMP) {
+    if (format == IMAGE_BMP)
         ok = encode_bmp(image, out, problem);
-    } else {
-        lock_if_needed(image);
-        if (format == IMAGE_PNG)
-            ok = encode_png(image, out, problem, meta);
-        else if (format == IMAGE_JPEG)
-            ok = encode_jpeg(image, quality, out, problem, meta);
-        else
-            ok = encode_ppm(image, out);
-        unlock_if_needed(image);
-    }
+    else if (format == IMAGE_PNG)
+        ok = encode_png(image, out, problem, meta);
+    else if (format == IMAGE_JPEG)
+        ok = encode_jpeg(image, quality, out, problem, meta);
+    else
+        ok = encode_ppm(image, out);
     // A full disk may show only when the buffered bytes go out; the stream's
     // error flag is the one place that sees every failed write.
     if (std::fflush(out) != 0 || std::ferror(out) || (!ok && problem->empty())) {

@@ -1,7 +1,6 @@
 // Image files for the batch tools: BMP, PNG and JPEG decoded from memory or a
-// file into a new SDL surface (the caller frees it with SDL_FreeSurface) that
-// passes surface_usable(); BMP, PNG, JPEG and binary PPM encoded from any
-// surface get_pixel can read. Images are 1 to 16383 pixels wide and high and
+// file into an 8-bit R, G, B image buffer (raster/image.h); BMP, PNG, JPEG
+// and binary PPM encoded from such an image view. Images are 1 to 16383 pixels wide and high and
 // at most 2^27 pixels in all: larger ones are refused before any allocation.
 // Beside the pixels a file may describe them (ICC profile, PNG sRGB, gAMA
 // and cHRM, JPEG Exif): the decoders return that in an ImageMeta and the
@@ -9,12 +8,12 @@
 // never converted by it; only a JPEG's Exif orientation turns them, by
 // default, into the image as it is meant to be viewed.
 #pragma once
-#include <SDL.h>
-
 #include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "raster/image.h"
 
 enum ImageFormat { IMAGE_BMP, IMAGE_PNG, IMAGE_JPEG, IMAGE_PPM };
 
@@ -35,40 +34,40 @@ struct ImageMeta {
 enum ImageOrientation { IMAGE_AS_VIEWED, IMAGE_AS_STORED };
 
 // Decodes an image held in memory. The format is told by the first bytes, never by a name:
-// BMP ("BM"), PNG (8-byte signature), JPEG (FF D8 FF). Returns a new surface (caller frees it)
-// that passes surface_usable(), or NULL with *problem set to a short lower-case message
-// without the file name, e.g. "not a BMP, PNG or JPEG image", "truncated PNG data",
-// "CMYK JPEG images are not supported", "not a BMP image that can be loaded (...)".
-// A BMP gives what SDL_LoadBMP gives (8-bit with the file's palette for 1 to 8
-// bits a pixel, the file's own masks otherwise); an RLE4 or RLE8 BMP, which
-// SDL cannot read, an 8-bit surface as SDL gives for the same image stored
-// uncompressed. PNG and JPEG give 24-bit surfaces whose bytes are R, G, B in
-// memory order; PNG alpha is dropped. With `meta`, the file's description
+// BMP ("BM"), PNG (8-byte signature), JPEG (FF D8 FF). Fills *image (8-bit R, G, B, rows
+// packed) and returns true, or returns false with *image empty and *problem set to a short
+// lower-case message without the file name, e.g. "not a BMP, PNG or JPEG image", "truncated
+// PNG data", "CMYK JPEG images are not supported", "not a BMP image that can be loaded (...)".
+// A BMP gives the colours of what SDL_LoadBMP gives (the file's palette for 1
+// to 8 bits a pixel, the file's own masks otherwise), as get_pixel reads
+// them; an RLE4 or RLE8 BMP, which SDL cannot read, the colours of the same
+// image stored uncompressed. PNG alpha is dropped. With `meta`, the file's description
 // goes there; a colour chunk or ICC profile that cannot be read refuses the
 // file rather than being dropped. A JPEG whose Exif orientation is not 1
 // comes out turned as viewed (its sides swapped for 5 to 8) unless
 // IMAGE_AS_STORED is given.
-SDL_Surface* image_decode(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta = nullptr,
-                          ImageOrientation orientation = IMAGE_AS_VIEWED);
+bool image_decode(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem,
+                  ImageMeta* meta = nullptr, ImageOrientation orientation = IMAGE_AS_VIEWED);
 
 // Reads the whole file at path and decodes it; *problem as above, or "cannot open: <strerror>",
 // "is a directory", "is a device, not an image file", "file too large for an image (over 1 GiB)"
 // (a regular file before it is read, a pipe once it has given that much), "cannot read: <strerror>".
-SDL_Surface* image_load(const char* path, std::string* problem, ImageMeta* meta = nullptr,
-                        ImageOrientation orientation = IMAGE_AS_VIEWED);
+bool image_load(const char* path, ImageBuffer* image, std::string* problem, ImageMeta* meta = nullptr,
+                ImageOrientation orientation = IMAGE_AS_VIEWED);
 
 // The same from a stream open for reading (standard input, for "-"), read to
 // its end; the caller closes it. The same messages but "cannot open".
-SDL_Surface* image_read(std::FILE* in, std::string* problem, ImageMeta* meta = nullptr,
-                        ImageOrientation orientation = IMAGE_AS_VIEWED);
+bool image_read(std::FILE* in, ImageBuffer* image, std::string* problem, ImageMeta* meta = nullptr,
+                ImageOrientation orientation = IMAGE_AS_VIEWED);
 
-// Writes the whole image to out: BMP (exactly what SDL_SaveBMP_RW writes), PNG (8-bit RGB, no
-// alpha), JPEG (quality 1..100, 4:2:0), PPM (binary P6, maxval 255). Reads the colours get_pixel
-// reads, so any depth works. The stream is flushed. False with *problem on a write or
+// Writes the whole image (8-bit R, G, B; any other kind is refused as "not an
+// image that can be used") to out: BMP (exactly what SDL_SaveBMP_RW writes of
+// it), PNG (8-bit RGB, no alpha), JPEG (quality 1..100, 4:2:0), PPM (binary
+// P6, maxval 255). The stream is flushed. False with *problem on a write or
 // encoder error (the caller removes a partial file). With `meta`: PNG gets
 // its iCCP, sRGB, gAMA and cHRM chunks, JPEG its ICC profile (APP2) and Exif
 // (APP1); BMP and PPM get none of it (see image_meta_lost).
-bool image_encode(SDL_Surface* image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
+bool image_encode(const ImageView& image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
                   const ImageMeta* meta = nullptr);
 
 // The colour description in `meta` that a file of `format` cannot carry, in

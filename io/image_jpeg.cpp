@@ -15,7 +15,6 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "raster/pixel.h"
 #include "io/exif.h"
 #include "io/image_codecs.h"
 
@@ -92,7 +91,7 @@ struct JpegRead {
     jpeg_progress_mgr progress;
     const unsigned char* data;
     size_t size;
-    SDL_Surface* surface;
+    ImageBuffer* image;  // the caller's, filled here
     JDIMENSION w, h;
     // malloc'd copies, freed by the caller: the first Exif block (without
     // its six-byte head) and the ICC profile.
@@ -154,14 +153,12 @@ void jpeg_read_all(JpegRead* r)
         std::snprintf(r->errors.text, sizeof r->errors.text, "unexpected output layout");
         return;
     }
-    r->surface = create_rgb24_surface(static_cast<int>(r->w), static_cast<int>(r->h));
-    if (!r->surface) {
+    if (!image_buffer_make(r->image, static_cast<int>(r->w), static_cast<int>(r->h), 3, SAMPLE_U8)) {
         r->errors.outcome = JPEG_NO_MEMORY;
         return;
     }
-    Uint8* pixels = static_cast<Uint8*>(r->surface->pixels);
     while (c->output_scanline < c->output_height) {
-        JSAMPROW row = pixels + static_cast<size_t>(c->output_scanline) * r->surface->pitch;
+        JSAMPROW row = image_row(r->image->view, static_cast<int>(c->output_scanline));
         jpeg_read_scanlines(c, &row, 1);
     }
     // Reads on to the end marker, so that a cut after the last scan shows.
@@ -180,36 +177,10 @@ void jpeg_read_guarded(JpegRead* r)
     jpeg_read_all(r);
 }
 
-// libjpeg-turbo reads the common 3- and 4-byte pixel orders itself (its
-// extended colour spaces) and converts them exactly as it converts R, G, B
-// rows, so a surface in one of those orders is handed over as it lies, with
-// no copy; JCS_UNKNOWN for the others, whose rows go through read_rgb_row.
-J_COLOR_SPACE surface_color_space(const SDL_Surface* image)
-{
-    int at[3];
-    if (!rgb_byte_offsets(image->format, at))
-        return JCS_UNKNOWN;
-    const int order = at[0] * 100 + at[1] * 10 + at[2];
-    if (image->format->BytesPerPixel == 3)
-        return order == 12 ? JCS_EXT_RGB : order == 210 ? JCS_EXT_BGR : JCS_UNKNOWN;
-    switch (order) {
-    case 12:
-        return JCS_EXT_RGBX;
-    case 210:
-        return JCS_EXT_BGRX;
-    case 123:
-        return JCS_EXT_XRGB;
-    case 321:
-        return JCS_EXT_XBGR;
-    }
-    return JCS_UNKNOWN;
-}
-
 struct JpegWrite {
     JpegErrors errors;
     jpeg_compress_struct cinfo;
-    SDL_Surface* image;
-    unsigned char* row;  // 3 * w bytes, owned by the caller
+    const ImageView* image;  // 8-bit R, G, B
     std::FILE* out;
     int quality;
     // Written after the header, owned by the caller: the APP1 Exif marker's
@@ -224,12 +195,11 @@ void jpeg_write_all(JpegWrite* wr)
 {
     j_compress_ptr c = &wr->cinfo;
     jpeg_stdio_dest(c, wr->out);
-    SDL_Surface* image = wr->image;
-    c->image_width = static_cast<JDIMENSION>(image->w);
-    c->image_height = static_cast<JDIMENSION>(image->h);
-    const J_COLOR_SPACE as_it_lies = surface_color_space(image);
-    c->in_color_space = as_it_lies == JCS_UNKNOWN ? JCS_RGB : as_it_lies;
-    c->input_components = as_it_lies == JCS_UNKNOWN ? 3 : image->format->BytesPerPixel;
+    const ImageView& image = *wr->image;
+    c->image_width = static_cast<JDIMENSION>(image.width);
+    c->image_height = static_cast<JDIMENSION>(image.height);
+    c->in_color_space = JCS_RGB;
+    c->input_components = 3;
     // Defaults: YCbCr with 2 x 2 chroma subsampling (4:2:0), baseline.
     jpeg_set_defaults(c);
     jpeg_set_quality(c, wr->quality, TRUE);
@@ -238,14 +208,8 @@ void jpeg_write_all(JpegWrite* wr)
         jpeg_write_marker(c, JPEG_APP0 + 1, wr->exif, wr->exif_size);
     if (wr->icc_size > 0)
         jpeg_write_icc_profile(c, wr->icc, wr->icc_size);
-    Uint8* pixels = static_cast<Uint8*>(image->pixels);
     while (c->next_scanline < c->image_height) {
-        const int y = static_cast<int>(c->next_scanline);
-        JSAMPROW row = wr->row;
-        if (as_it_lies == JCS_UNKNOWN)
-            read_rgb_row(image, y, wr->row);
-        else
-            row = pixels + row_offset(y, image->pitch, image->format->BytesPerPixel);
+        JSAMPROW row = image_row(image, static_cast<int>(c->next_scanline));
         jpeg_write_scanlines(c, &row, 1);
     }
     jpeg_finish_compress(c);
@@ -263,11 +227,13 @@ void jpeg_write_guarded(JpegWrite* wr)
 
 }  // namespace
 
-SDL_Surface* decode_jpeg(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta)
+bool decode_jpeg(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem,
+                 ImageMeta* meta)
 {
     JpegRead r = {};
     r.data = data;
     r.size = size;
+    r.image = image;
     r.errors.outcome = JPEG_FAILED;
     jpeg_read_guarded(&r);
     jpeg_destroy_decompress(&r.cinfo);
@@ -283,7 +249,7 @@ SDL_Surface* decode_jpeg(const unsigned char* data, size_t size, std::string* pr
     std::free(r.icc);
     switch (r.errors.outcome) {
     case JPEG_DONE:
-        return r.surface;
+        return true;
     case JPEG_BAD_ICC:
         *problem = "not a JPEG image that can be decoded (its ICC profile markers are broken)";
         break;
@@ -306,13 +272,12 @@ SDL_Surface* decode_jpeg(const unsigned char* data, size_t size, std::string* pr
         *problem = std::string("not a JPEG image that can be decoded (") + r.errors.text + ")";
         break;
     }
-    SDL_FreeSurface(r.surface);
-    return nullptr;
+    *image = ImageBuffer();
+    return false;
 }
 
-bool encode_jpeg(SDL_Surface* image, int quality, std::FILE* out, std::string* problem, const ImageMeta* meta)
+bool encode_jpeg(const ImageView& image, int quality, std::FILE* out, std::string* problem, const ImageMeta* meta)
 {
-    std::vector<unsigned char> row(3 * static_cast<size_t>(image->w));
     std::vector<unsigned char> exif;
     JpegWrite wr = {};
     if (meta && !meta->exif.empty() && meta->exif.size() <= MAX_MARKER_DATA - EXIF_HEAD) {
@@ -326,8 +291,7 @@ bool encode_jpeg(SDL_Surface* image, int quality, std::FILE* out, std::string* p
         wr.icc = meta->icc.data();
         wr.icc_size = static_cast<unsigned int>(meta->icc.size());
     }
-    wr.image = image;
-    wr.row = row.data();
+    wr.image = &image;
     wr.out = out;
     wr.quality = quality;
     wr.errors.outcome = JPEG_FAILED;

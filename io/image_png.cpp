@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "io/image_codecs.h"
-#include "raster/pixel.h"
 
 namespace {
 
@@ -40,9 +39,9 @@ struct PngRead {
     size_t size, pos;
     png_structp png;
     png_infop info;
-    SDL_Surface* surface;
+    ImageBuffer* image;  // the caller's, filled here
     png_uint_32 w, h;
-    bool no_memory;  // SDL could not allocate the w x h surface
+    bool no_memory;  // the w x h image could not be allocated
 };
 
 void png_read_memory(png_structp png, png_bytep out, size_t length)
@@ -76,16 +75,14 @@ void png_read_all(PngRead* r)
     const png_uint_32 w = r->w = png_get_image_width(png, info), h = r->h = png_get_image_height(png, info);
     if (png_get_channels(png, info) != 3 || png_get_bit_depth(png, info) != 8 || png_get_rowbytes(png, info) != 3 * w)
         png_error(png, "unexpected row layout after the transformations");
-    r->surface = create_rgb24_surface(static_cast<int>(w), static_cast<int>(h));
-    if (!r->surface) {
+    if (!image_buffer_make(r->image, static_cast<int>(w), static_cast<int>(h), 3, SAMPLE_U8)) {
         r->no_memory = true;
         png_error(png, "no memory");
     }
     // Each interlace pass fills in the rows the earlier passes left, in place.
-    Uint8* pixels = static_cast<Uint8*>(r->surface->pixels);
     for (int pass = 0; pass < passes; ++pass)
         for (png_uint_32 y = 0; y < h; ++y)
-            png_read_row(png, pixels + static_cast<size_t>(y) * r->surface->pitch, nullptr);
+            png_read_row(png, image_row(r->image->view, static_cast<int>(y)), nullptr);
     // The chunks after the pixels, up to IEND, must be there as well.
     png_read_end(png, nullptr);
 }
@@ -204,8 +201,7 @@ struct PngWrite {
     PngMessage message;
     png_structp png;
     png_infop info;
-    SDL_Surface* image;
-    unsigned char* row;  // 3 * w bytes, owned by the caller
+    const ImageView* image;  // 8-bit R, G, B
     std::FILE* out;
     const PngChunk* chunks;  // written after IHDR, owned by the caller
     int chunk_count;
@@ -213,19 +209,17 @@ struct PngWrite {
 
 void png_write_all(PngWrite* wr)
 {
-    SDL_Surface* image = wr->image;
+    const ImageView& image = *wr->image;
     png_init_io(wr->png, wr->out);
-    png_set_IHDR(wr->png, wr->info, image->w, image->h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+    png_set_IHDR(wr->png, wr->info, image.width, image.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(wr->png, wr->info);
     for (int i = 0; i < wr->chunk_count; ++i) {
         const PngChunk& c = wr->chunks[i];
         png_write_chunk(wr->png, reinterpret_cast<png_const_bytep>(c.type), c.data, c.size);
     }
-    for (int y = 0; y < image->h; ++y) {
-        read_rgb_row(image, y, wr->row);
-        png_write_row(wr->png, wr->row);
-    }
+    for (int y = 0; y < image.height; ++y)
+        png_write_row(wr->png, image_row(image, y));
     png_write_end(wr->png, nullptr);
 }
 
@@ -245,7 +239,7 @@ bool png_write_guarded(PngWrite* wr)
 
 }  // namespace
 
-SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta)
+bool decode_png(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem, ImageMeta* meta)
 {
     // The size from IHDR, read before libpng, so that the refusal names it;
     // libpng's user limits above are a second guard.
@@ -253,7 +247,7 @@ SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* pro
         uint32_t w = be32(data + 16), h = be32(data + 20);
         if (!image_size_allowed(w, h)) {
             *problem = image_size_problem(w, h);
-            return nullptr;
+            return false;
         }
     }
     // A chunk that claims more bytes than the file holds would have libpng
@@ -261,7 +255,7 @@ SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* pro
     for (size_t pos = 8; pos < size;) {
         if (size - pos < 12 || be32(data + pos) > size - pos - 12) {
             *problem = "truncated PNG data";
-            return nullptr;
+            return false;
         }
         const bool end = std::memcmp(data + pos + 4, "IEND", 4) == 0;
         pos += 12 + static_cast<size_t>(be32(data + pos));
@@ -271,13 +265,14 @@ SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* pro
     PngRead r = {};
     r.data = data;
     r.size = size;
+    r.image = image;
     bool ok = png_read_guarded(&r);
     // Destroying clears the pointers: take what they say first.
     const bool created = r.png && r.info;
     png_destroy_read_struct(r.png ? &r.png : nullptr, r.info ? &r.info : nullptr, nullptr);
     if (ok && read_colour_chunks(data, size, meta, problem))
-        return r.surface;
-    SDL_FreeSurface(r.surface);
+        return true;
+    *image = ImageBuffer();
     if (ok)
         *meta = ImageMeta();
     else if (r.message.truncated)
@@ -288,12 +283,11 @@ SDL_Surface* decode_png(const unsigned char* data, size_t size, std::string* pro
         *problem = "not enough memory to decode a PNG image";
     else
         *problem = std::string("not a PNG image that can be decoded (") + r.message.text + ")";
-    return nullptr;
+    return false;
 }
 
-bool encode_png(SDL_Surface* image, std::FILE* out, std::string* problem, const ImageMeta* meta)
+bool encode_png(const ImageView& image, std::FILE* out, std::string* problem, const ImageMeta* meta)
 {
-    std::vector<unsigned char> row(3 * static_cast<size_t>(image->w));
     // iCCP: the profile's name (ours when it came from a JPEG), a NUL,
     // method 0 and the zlib data.
     std::vector<unsigned char> iccp;
@@ -322,8 +316,7 @@ bool encode_png(SDL_Surface* image, std::FILE* out, std::string* problem, const 
                 chunks.push_back({k.type, k.body.data(), k.body.size()});
     }
     PngWrite wr = {};
-    wr.image = image;
-    wr.row = row.data();
+    wr.image = &image;
     wr.out = out;
     wr.chunks = chunks.data();
     wr.chunk_count = static_cast<int>(chunks.size());

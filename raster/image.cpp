@@ -47,3 +47,11 @@ bool image_buffer_make(ImageBuffer* buffer, int width, int height, int channels,
     buffer->view = view;
     return true;
 }
+
+bool image_buffer_fit(ImageBuffer* buffer, int width, int height, int channels, SampleType type)
+{
+    const ImageView& v = buffer->view;
+    if (buffer->data && v.width == width && v.height == height && v.channels == channels && v.type == type)
+        return true;
+    return image_buffer_make(buffer, width, height, channels, type);
+}

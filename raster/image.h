@@ -56,6 +56,26 @@ bool image_view_valid(const ImageView& view);
 // True when a and b have the same width, height, channels and sample type.
 bool image_same_layout(const ImageView& a, const ImageView& b);
 
+// Whether the view holds 8-bit R, G, B pixels: the one kind the warp, the
+// morph and the files handle so far.
+inline bool image_is_rgb8(const ImageView& view)
+{
+    return view.channels == 3 && view.type == SAMPLE_U8;
+}
+
+// A view of packed rows of `channels` 8-bit samples at pixels.
+inline ImageView image_view_u8(unsigned char* pixels, int width, int height, int channels)
+{
+    ImageView view;
+    view.pixels = pixels;
+    view.width = width;
+    view.height = height;
+    view.stride = static_cast<std::ptrdiff_t>(width) * channels;
+    view.channels = channels;
+    view.type = SAMPLE_U8;
+    return view;
+}
+
 // An image that owns its pixels: rows packed (stride = width * pixel bytes),
 // zero-filled.
 struct ImageBuffer {
@@ -67,3 +87,7 @@ struct ImageBuffer {
 // when the sizes are not positive, the byte count overflows, or memory runs
 // out.
 bool image_buffer_make(ImageBuffer* buffer, int width, int height, int channels, SampleType type);
+
+// Makes `buffer` a width x height image of that kind unless it already is
+// one (its pixels are then kept, not cleared); false as image_buffer_make.
+bool image_buffer_fit(ImageBuffer* buffer, int width, int height, int channels, SampleType type);

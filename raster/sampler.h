@@ -1,12 +1,16 @@
-// Bilinear sampling of a surface at a real-valued point. Pixel (i, j) sits at
-// the integer point (i, j); points outside [0, w] x [0, h] or not a number
-// give black. Both interpolation stages truncate to 8 bits (see
-// docs/numerics.md). The surface must not need locking; nothing outside it is
+// Bilinear sampling of an 8-bit image view at a real-valued point. Pixel
+// (i, j) sits at the integer point (i, j); points outside [0, w] x [0, h] or
+// not a number give black (every channel 0). Both interpolation stages
+// truncate to 8 bits (see docs/numerics.md). Nothing outside the image is
 // ever read.
 #pragma once
-#include <SDL.h>
+#include <cstdint>
 
-void sample_bilinear(SDL_Surface* surface, double x, double y, Uint8* r, Uint8* g, Uint8* b);
+#include "raster/image.h"
+
+// Channel c of the result is out[c], for the view's channels (1 to 4,
+// 8-bit samples).
+void sample_bilinear(const ImageView& image, double x, double y, uint8_t* out);
 
 // The four neighbours' columns and rows (clamped to the last column and row)
 // and the weights of the unclamped neighbours, shared by every sampler so that
@@ -45,7 +49,7 @@ inline bool bilinear_taps(int w, int h, double x, double y, BilinearTaps* t)
 }
 
 // One interpolation stage, truncated to 8 bits.
-inline Uint8 lerp_trunc(double w0, Uint8 c0, double w1, Uint8 c1)
+inline uint8_t lerp_trunc(double w0, uint8_t c0, double w1, uint8_t c1)
 {
-    return static_cast<Uint8>(static_cast<int>(w0 * c0 + w1 * c1));
+    return static_cast<uint8_t>(static_cast<int>(w0 * c0 + w1 * c1));
 }

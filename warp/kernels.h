@@ -1,10 +1,9 @@
 // The two kernels behind warp_run, for warp.cpp and their own files only,
 // and the fast kernel's lanes for the morph's frames.
-// Both write every pixel of dst (src's size) and, when asked, the source
+// Both write every pixel of dst (8-bit R, G, B views of one size, checked
+// by warp_run) and, when asked, the source
 // points, progress and the count of non-finite points (see warp.h).
 #pragma once
-#include <SDL.h>
-
 #include <cstdint>
 #include <vector>
 
@@ -12,13 +11,13 @@
 #include "warp/warp.h"
 
 // The reference: the arithmetic in its literal order, column by column.
-void warp_literal(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, const WarpParams& params,
+void warp_literal(const ImageView& src, const ImageView& dst, const Segment* segments, int n, const WarpParams& params,
                   const WarpOptions& options, WarpReport* report);
 
 // The same doubles with the values that depend only on a pair computed once
 // per warp, neighbouring pixels of a row in SIMD lanes and whole rows shared
 // out to threads.
-void warp_fast(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, const WarpParams& params,
+void warp_fast(const ImageView& src, const ImageView& dst, const Segment* segments, int n, const WarpParams& params,
                const WarpOptions& options, WarpReport* report);
 
 // One pair that is not left out, with the doubles the literal kernel

@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "raster/pixel.h"
 #include "raster/sample_row.h"
 #include "warp/kernels.h"
 #include "warp/workers.h"
@@ -18,24 +17,20 @@ Segment morph_segment(const Segment& first, const Segment& second, double t)
             first.x2 + t * (second.x2 - first.x2), first.y2 + t * (second.y2 - first.y2)};
 }
 
-Uint8 morph_blend_channel(double t, Uint8 f, Uint8 s)
+uint8_t morph_blend_channel(double t, uint8_t f, uint8_t s)
 {
-    return static_cast<Uint8>((1 - t) * f + t * s + 0.5);
+    return static_cast<uint8_t>((1 - t) * f + t * s + 0.5);
 }
 
-MorphJob::~MorphJob()
-{
-    SDL_FreeSurface(warped_first);
-    SDL_FreeSurface(warped_second);
-}
-
-bool morph_job_init(MorphJob* job, SDL_Surface* first, SDL_Surface* second)
+bool morph_job_init(MorphJob* job, const ImageView& first, const ImageView& second)
 {
     job->first = first;
     job->second = second;
-    job->warped_first = SDL_CreateRGBSurface(SDL_SWSURFACE, first->w, first->h, 32, 0, 0, 0, 0);
-    job->warped_second = SDL_CreateRGBSurface(SDL_SWSURFACE, first->w, first->h, 32, 0, 0, 0, 0);
-    return job->warped_first && job->warped_second;
+    if (!image_view_valid(first) || !image_view_valid(second) || !image_same_layout(first, second)
+        || !image_is_rgb8(first))
+        return false;
+    return image_buffer_make(&job->warped_first, first.width, first.height, 3, SAMPLE_U8)
+        && image_buffer_make(&job->warped_second, first.width, first.height, 3, SAMPLE_U8);
 }
 
 int morph_warps_for_frame(int frame, int frames)
@@ -45,54 +40,42 @@ int morph_warps_for_frame(int frame, int frames)
 
 namespace {
 
-Uint8* row_of(SDL_Surface* surface, int y)
-{
-    return static_cast<Uint8*>(surface->pixels) + row_offset(y, surface->pitch, surface->format->BytesPerPixel);
-}
-
 struct Blend {
-    SDL_Surface* first;
-    SDL_Surface* second;
-    SDL_Surface* frame;
+    ImageView first, second, frame;
     // mixed[f * 256 + s]: the blended channel for channel values f and s.
     // Each entry is morph_blend_channel itself, so looking it up changes no bit.
-    const Uint8* mixed;
+    const uint8_t* mixed;
     std::atomic<int> next_row;
 };
 
-// first and second are the job's 32-bit warp results, whose channels are
-// bytes of the packed value at the format's shifts (what get_pixel reads);
-// the frame takes red, green and blue bytes in that order.
+// The samples of a row are read and written here, and only here.
 void blend_row(const Blend* blend, int y)
 {
-    const SDL_PixelFormat* f = blend->first->format;
-    const int shifts[3] = {f->Rshift, f->Gshift, f->Bshift};
-    const int w = blend->frame->w;
-    const Uint32* a = reinterpret_cast<const Uint32*>(row_of(blend->first, y));
-    const Uint32* b = reinterpret_cast<const Uint32*>(row_of(blend->second, y));
-    Uint8* out = row_of(blend->frame, y);
-    for (int x = 0; x < w; ++x)
-        for (int c = 0; c < 3; ++c)
-            *out++ = blend->mixed[(a[x] >> shifts[c] & 0xFF) << 8 | (b[x] >> shifts[c] & 0xFF)];
+    const int samples = blend->frame.width * blend->frame.channels;
+    const uint8_t* a = image_row(blend->first, y);
+    const uint8_t* b = image_row(blend->second, y);
+    uint8_t* out = image_row(blend->frame, y);
+    for (int i = 0; i < samples; ++i)
+        out[i] = blend->mixed[a[i] << 8 | b[i]];
 }
 
 void blend_rows(Blend* blend)
 {
-    for (int y = blend->next_row.fetch_add(1); y < blend->frame->h; y = blend->next_row.fetch_add(1))
+    for (int y = blend->next_row.fetch_add(1); y < blend->frame.height; y = blend->next_row.fetch_add(1))
         blend_row(blend, y);
 }
 
-void blend_table(double t, std::vector<Uint8>* mixed)
+void blend_table(double t, std::vector<uint8_t>* mixed)
 {
     mixed->resize(256 * 256);
     for (int f = 0; f < 256; ++f)
         for (int s = 0; s < 256; ++s)
-            (*mixed)[f << 8 | s] = morph_blend_channel(t, static_cast<Uint8>(f), static_cast<Uint8>(s));
+            (*mixed)[f << 8 | s] = morph_blend_channel(t, static_cast<uint8_t>(f), static_cast<uint8_t>(s));
 }
 
 // Rows are shared out as the fast kernel shares them.
-void blend(SDL_Surface* first, SDL_Surface* second, double t, int threads, std::vector<Uint8>* mixed,
-           SDL_Surface* frame)
+void blend(const ImageView& first, const ImageView& second, double t, int threads, std::vector<uint8_t>* mixed,
+           const ImageView& frame)
 {
     blend_table(t, mixed);
     Blend job;
@@ -101,7 +84,7 @@ void blend(SDL_Surface* first, SDL_Surface* second, double t, int threads, std::
     job.frame = frame;
     job.mixed = mixed->data();
     job.next_row = 0;
-    run_workers(threads, frame->h, [&job] { blend_rows(&job); });
+    run_workers(threads, frame.height, [&job] { blend_rows(&job); });
 }
 
 // Both warps and the blend of a frame, row by row: each row's source points
@@ -118,7 +101,7 @@ struct FrameRows {
 
 void frame_rows(FrameRows* job)
 {
-    const int w = job->blend->frame->w, h = job->blend->frame->h;
+    const int w = job->blend->frame.width, h = job->blend->frame.height;
     // Zero-filled, so that the padding past the row holds finite points.
     std::vector<double> points(4 * static_cast<size_t>(w + SAMPLE_ROW_PAD));
     double* const sx[2] = {points.data(), points.data() + (w + SAMPLE_ROW_PAD)};
@@ -136,8 +119,10 @@ void frame_rows(FrameRows* job)
 
 }  // namespace
 
-void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame)
+bool morph_render(MorphJob* job, int frame_index, int frames, const ImageView& frame)
 {
+    if (!image_view_valid(frame) || !image_same_layout(frame, job->warped_first.view))
+        return false;
     // At the ends the input itself is blended with weight 1 (and again with
     // weight 0), which gives its channels unchanged. warp_run with no pair
     // copies it into the 32-bit layout exactly, since each pixel's source
@@ -145,11 +130,12 @@ void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame
     // progress count.
     if (frame_index == 0 || frame_index == frames - 1) {
         const bool last = frame_index != 0;
-        SDL_Surface* copy = last ? job->warped_second : job->warped_first;
+        const ImageView& copy = (last ? job->warped_second : job->warped_first).view;
         WarpOptions options;
         options.threads = job->options.threads;
         warp_run(last ? job->second : job->first, copy, nullptr, 0, WarpParams(), options);
-        return blend(copy, copy, last ? 1.0 : 0.0, job->options.threads, &job->mixed, frame);
+        blend(copy, copy, last ? 1.0 : 0.0, job->options.threads, &job->mixed, frame);
+        return true;
     }
 
     const double t = morph_time(frame_index, frames);
@@ -164,18 +150,18 @@ void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame
         MorphTable table;
         morph_table_build(&table, first.data(), second.data(), lines.data(), static_cast<int>(pairs), job->params);
         RowSampler samplers[2];
-        row_sampler_init(&samplers[0], job->first, job->warped_first);
-        row_sampler_init(&samplers[1], job->second, job->warped_second);
+        row_sampler_init(&samplers[0], job->first, job->warped_first.view);
+        row_sampler_init(&samplers[1], job->second, job->warped_second.view);
         blend_table(t, &job->mixed);
         Blend rows;
-        rows.first = job->warped_first;
-        rows.second = job->warped_second;
+        rows.first = job->warped_first.view;
+        rows.second = job->warped_second.view;
         rows.frame = frame;
         rows.mixed = job->mixed.data();
         rows.next_row = 0;
         FrameRows work = {&table, {&samplers[0], &samplers[1]}, &rows, job->options.pixels_done};
-        run_workers(job->options.threads, frame->h, [&work] { frame_rows(&work); });
-        return;
+        run_workers(job->options.threads, frame.height, [&work] { frame_rows(&work); });
+        return true;
     }
     // The literal kernel: two whole warps by the tables (first segment, the
     // frame's line) and (second segment, the frame's line), then the blend.
@@ -191,7 +177,8 @@ void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame
         job->second_table[2 * k + 1] = between;
     }
     const int n = static_cast<int>(2 * pairs);
-    warp_run(job->first, job->warped_first, job->first_table.data(), n, job->params, job->options);
-    warp_run(job->second, job->warped_second, job->second_table.data(), n, job->params, job->options);
-    blend(job->warped_first, job->warped_second, t, job->options.threads, &job->mixed, frame);
+    warp_run(job->first, job->warped_first.view, job->first_table.data(), n, job->params, job->options);
+    warp_run(job->second, job->warped_second.view, job->second_table.data(), n, job->params, job->options);
+    blend(job->warped_first.view, job->warped_second.view, t, job->options.threads, &job->mixed, frame);
+    return true;
 }

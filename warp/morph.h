@@ -6,10 +6,10 @@
 // warps are blended with weights 1 - t and t. Frame 0 is FIRST and frame
 // n - 1 is SECOND, pixel for pixel.
 #pragma once
-#include <SDL.h>
-
+#include <cstdint>
 #include <vector>
 
+#include "raster/image.h"
 #include "warp/segment.h"
 #include "warp/warp.h"
 
@@ -21,44 +21,36 @@ double morph_time(int frame, int frames);
 Segment morph_segment(const Segment& first, const Segment& second, double t);
 
 // One channel of the blend: trunc((1 - t) * f + t * s + 0.5).
-Uint8 morph_blend_channel(double t, Uint8 f, Uint8 s);
+uint8_t morph_blend_channel(double t, uint8_t f, uint8_t s);
 
 // Inputs, scratch and settings of one morph. first and second are the
-// inputs, of the same size and any depth get_pixel reads; the caller keeps
-// them. The job makes and frees warped_first and warped_second, 32-bit
-// surfaces (8 bits a channel) of that size that the warps fill.
+// inputs, 8-bit R, G, B views of one size; the caller keeps their pixels.
+// warped_first and warped_second, of the same size and kind, are the job's
+// own: the warps fill them.
 struct MorphJob {
-    SDL_Surface* first = nullptr;
-    SDL_Surface* second = nullptr;
-    SDL_Surface* warped_first = nullptr;
-    SDL_Surface* warped_second = nullptr;
+    ImageView first, second;
+    ImageBuffer warped_first, warped_second;
     std::vector<Segment> pairs;  // an even count
     WarpParams params;
     WarpOptions options;  // kernel, threads and progress count of every warp
     // Reused from frame to frame.
     std::vector<Segment> first_table;
     std::vector<Segment> second_table;
-    std::vector<Uint8> mixed;  // the blend of every pair of channel values
-
-    MorphJob() = default;
-    MorphJob(const MorphJob&) = delete;
-    MorphJob& operator=(const MorphJob&) = delete;
-    ~MorphJob();
+    std::vector<uint8_t> mixed;  // the blend of every pair of channel values
 };
 
-// Sets the inputs and makes the warp results; false when they cannot be
-// allocated.
-bool morph_job_init(MorphJob* job, SDL_Surface* first, SDL_Surface* second);
+// Sets the inputs and makes the warp results; false when the inputs are not
+// valid 8-bit R, G, B views of one size or the results cannot be allocated.
+bool morph_job_init(MorphJob* job, const ImageView& first, const ImageView& second);
 
 // How many warps frame i of n takes: two, or none for the first and last
 // frames, which are copies of the inputs.
 int morph_warps_for_frame(int frame, int frames);
 
-// Renders frame i of n into `frame`, a surface of the inputs' size made by
-// create_rgb24_surface (raster/pixel.h): red, green and blue bytes in
-// that order in memory. Runs the warps with job->options: with the fast
-// kernel, both warps and the blend of a row in one pass, rows shared out to
-// job->options.threads threads (all cores for 0), each row counted twice in
-// the progress count (a row of each warp); with the literal kernel, two
-// whole warps and then the blend.
-void morph_render(MorphJob* job, int frame_index, int frames, SDL_Surface* frame);
+// Renders frame i of n into `frame`, a view of the inputs' size and kind;
+// false, with nothing written, when it is not one. Runs the warps with
+// job->options: with the fast kernel, both warps and the blend of a row in
+// one pass, rows shared out to job->options.threads threads (all cores for
+// 0), each row counted twice in the progress count (a row of each warp);
+// with the literal kernel, two whole warps and then the blend.
+bool morph_render(MorphJob* job, int frame_index, int frames, const ImageView& frame);

@@ -1,19 +1,20 @@
 #include "warp/warp.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "warp/kernels.h"
 
-WarpStatus warp_run(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, const WarpParams& params,
-                    const WarpOptions& options, WarpReport* report)
+WarpStatus warp_run(const ImageView& src, const ImageView& dst, const Segment* segments, int n,
+                    const WarpParams& params, const WarpOptions& options, WarpReport* report)
 {
-    if (!src)
-        return WARP_NO_SOURCE;
-    if (!dst)
-        return WARP_NO_RESULT;
-    if (dst->w != src->w || dst->h != src->h)
-        return WARP_SIZE_MISMATCH;
+    if (!image_view_valid(src))
+        return WARP_INVALID_SOURCE;
+    if (!image_view_valid(dst))
+        return WARP_INVALID_RESULT;
+    if (!image_same_layout(src, dst))
+        return WARP_LAYOUT_MISMATCH;
+    if (!image_is_rgb8(src))
+        return WARP_KIND_UNSUPPORTED;
     if (!segments || n < 0)
         n = 0;
     // Source points are written only where both rows were given.
@@ -32,7 +33,7 @@ WarpStatus warp_run(SDL_Surface* src, SDL_Surface* dst, const Segment* segments,
     // kept here when the caller keeps none.
     std::vector<double> own_x, own_y;
     if (checked.rows && !checked.points_x) {
-        const size_t pixels = static_cast<size_t>(src->w) * src->h;
+        const size_t pixels = static_cast<size_t>(src.width) * src.height;
         own_x.resize(pixels);
         own_y.resize(pixels);
         checked.points_x = own_x.data();
@@ -40,29 +41,9 @@ WarpStatus warp_run(SDL_Surface* src, SDL_Surface* dst, const Segment* segments,
     }
     warp_literal(src, dst, segments, n, params, checked, out);
     if (checked.rows)
-        for (int y = 0; y < src->h; ++y) {
-            const std::ptrdiff_t start = static_cast<std::ptrdiff_t>(y) * src->w;
+        for (int y = 0; y < src.height; ++y) {
+            const std::ptrdiff_t start = static_cast<std::ptrdiff_t>(y) * src.width;
             checked.rows->row(checked.rows->context, y, checked.points_x + start, checked.points_y + start);
         }
     return WARP_OK;
-}
-
-void warp_image(SDL_Surface* src, SDL_Surface** dst, const Segment* segments, int n, double p, double b,
-                double a)
-{
-    *dst = nullptr;
-    if (!src)
-        return;
-    SDL_Surface* out = SDL_CreateRGBSurface(0, src->w, src->h, 32, 0, 0, 0, 0);
-    if (!out) {
-        std::printf("error");
-        std::fflush(stdout);
-        return;
-    }
-    WarpParams params;
-    params.p = p;
-    params.a = a;
-    params.b = b;
-    warp_run(src, out, segments, n, params, WarpOptions());
-    *dst = out;
 }

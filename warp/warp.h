@@ -1,14 +1,14 @@
 // The line-pair field warp (reverse mapping, bilinear sampling). warp_run is
-// the engine: it fills every pixel of a result surface the caller made (src's
-// size, any depth) from src and the segment table, and prints nothing. Pairs
+// the engine: it fills every pixel of a result image the caller made (src's
+// size and kind) from src and the segment table, and prints nothing. Pairs
 // with a first or second segment of computed length <= 0 are left out
-// (docs/numerics.md). Neither surface may need locking; the caller owns both.
+// (docs/numerics.md). Images are the plain views of raster/image.h; the
+// caller owns both.
 #pragma once
-#include <SDL.h>
-
 #include <atomic>
 #include <string>
 
+#include "raster/image.h"
 #include "warp/segment.h"
 
 // The weight of a pair at a pixel: pow(pow(|PQ|, p) / (a + dist), b).
@@ -55,19 +55,19 @@ struct WarpReport {
     long long nonfinite_points = 0;  // pixels whose source point is not finite
 };
 
-enum WarpStatus { WARP_OK, WARP_NO_SOURCE, WARP_NO_RESULT, WARP_SIZE_MISMATCH };
+enum WarpStatus {
+    WARP_OK,
+    WARP_INVALID_SOURCE,    // src is not a valid view (image_view_valid)
+    WARP_INVALID_RESULT,    // dst is not a valid view
+    WARP_LAYOUT_MISMATCH,   // dst differs from src in size, channels or sample type
+    WARP_KIND_UNSUPPORTED,  // a kind the warp does not handle (it handles 8-bit R, G, B)
+};
 
 // Both kernels give the same source points and the same pixels, bit for bit,
-// on every instruction set and thread count. report may be NULL.
-WarpStatus warp_run(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, const WarpParams& params,
-                    const WarpOptions& options, WarpReport* report = nullptr);
-
-// The program's entry: creates a new 32-bit software surface of src's size in
-// *dst (the old handle is overwritten, not freed) and warps into it with the
-// default options. On a failed creation it prints "error" and leaves *dst
-// NULL; an empty src gives a NULL *dst.
-void warp_image(SDL_Surface* src, SDL_Surface** dst, const Segment* segments, int n, double p, double b,
-                double a);
+// on every instruction set and thread count. report may be NULL. Nothing is
+// written unless WARP_OK comes back.
+WarpStatus warp_run(const ImageView& src, const ImageView& dst, const Segment* segments, int n,
+                    const WarpParams& params, const WarpOptions& options, WarpReport* report = nullptr);
 
 // How the fast kernel computes the quotients by a pair's divisors
 // (docs/numerics.md, "Exact quotients"). Every method gives the same doubles,

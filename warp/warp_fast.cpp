@@ -127,8 +127,8 @@ static void run_rows(RowJob* job)
     job->nonfinite_points += nonfinite;
 }
 
-void warp_fast(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, const WarpParams& params,
-               const WarpOptions& options, WarpReport* report)
+void warp_fast(const ImageView& src, const ImageView& dst, const Segment* segments, int n,
+               const WarpParams& params, const WarpOptions& options, WarpReport* report)
 {
     FastTable table;
     fast_table_build(&table, segments, n, params);
@@ -139,11 +139,11 @@ void warp_fast(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int 
     job.table = &table;
     job.sampler = &sampler;
     job.options = &options;
-    job.w = dst->w;
-    job.h = dst->h;
+    job.w = dst.width;
+    job.h = dst.height;
     job.next_row = 0;
     job.nonfinite_points = 0;
 
-    run_workers(options.threads, dst->h, [&job] { run_rows(&job); });
+    run_workers(options.threads, dst.height, [&job] { run_rows(&job); });
     report->nonfinite_points = job.nonfinite_points;
 }

@@ -1,6 +1,5 @@
 #include <cmath>
 
-#include "raster/pixel.h"
 #include "raster/sampler.h"
 #include "warp/kernels.h"
 
@@ -14,16 +13,17 @@ static double dot(Vec2 a, Vec2 b)
     return a.x * b.x + a.y * b.y;
 }
 
-void warp_literal(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, const WarpParams& params,
+void warp_literal(const ImageView& src, const ImageView& dst, const Segment* segments, int n, const WarpParams& params,
                   const WarpOptions& options, WarpReport* report)
 {
     const double p = params.p, a = params.a, b = params.b;
-    const long long w = src->w;
+    const long long w = src.width;
+    const int channels = src.channels;
     double* const points_x = options.points_x;
     double* const points_y = options.points_y;
     long long nonfinite = 0;
-    for (int x = 0; x < src->w; ++x) {
-        for (int y = 0; y < src->h; ++y) {
+    for (int x = 0; x < src.width; ++x) {
+        for (int y = 0; y < src.height; ++y) {
             Vec2 X = {static_cast<double>(x), static_cast<double>(y)};
             double sum_x = 0, sum_y = 0, sum_w = 0;
             int used = 0;
@@ -79,12 +79,11 @@ void warp_literal(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, i
                 points_y[y * w + x] = sy;
             }
             nonfinite += !std::isfinite(sx) || !std::isfinite(sy);
-            Uint8 r, g, bl;
-            sample_bilinear(src, sx, sy, &r, &g, &bl);
-            put_pixel(dst, x, y, r, g, bl);
+            // The samples are written here, and only here.
+            sample_bilinear(src, sx, sy, image_row(dst, y) + static_cast<std::ptrdiff_t>(x) * channels);
         }
         if (options.pixels_done)
-            *options.pixels_done += src->h;
+            *options.pixels_done += src.height;
     }
     report->nonfinite_points = nonfinite;
 }

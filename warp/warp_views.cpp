@@ -2,8 +2,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
-#include "raster/pixel.h"
 #include "raster/sampler.h"
 
 // 1 when the determinant of [[xx, xy], [yx, yy]] is <= 0 or not finite.
@@ -96,25 +97,49 @@ std::string fold_summary(const FoldCounts& counts)
            + ")";
 }
 
-// Row y's counts, map row and field row, from buffers of x then y points
-// (upper and lower as in fold_row, NULL for an image one row high).
-static void finish_row(WarpViews* v, int y, const double* row, const double* upper, const double* lower)
+struct WarpViews::State {
+    FoldCounts counts;    // when a map was given
+    std::string problem;  // why start or finish failed
+
+    // Set by start.
+    int w = 0, h = 0, src_w = 0, src_h = 0;
+    ImageView result;                    // read row by row for the map
+    ImageView map;                       // the caller's; no pixels: no map
+    const WarpRowSink* ordered = nullptr;
+    WarpRowSink sink = {nullptr, nullptr};
+
+    // Under mutex: rows[y] holds row y's points (x, then y) from its arrival
+    // until row y + 1 is finished; spare holds buffers for reuse.
+    std::mutex mutex;
+    std::vector<double*> rows;
+    std::vector<std::unique_ptr<double[]>> buffers;
+    std::vector<double*> spare;
+    int next = 0;           // the next row to finish
+    bool draining = false;  // a thread is finishing rows
+
+    // The finishing thread's own.
+    std::vector<uint8_t> flags_row;
+};
+
+// Row y's counts and map row, then the caller's sink, from buffers of x then
+// y points (upper and lower as in fold_row, NULL for an image one row high).
+static void finish_row(WarpViews::State* v, int y, const double* row, const double* upper, const double* lower)
 {
     const int w = v->w;
-    if (v->map) {
+    if (v->map.pixels) {
         auto split = [w](const double* points) { return PointRow{points, points ? points + w : nullptr}; };
         fold_row(split(row), split(upper), split(lower), w, v->src_w, v->src_h, v->flags_row.data(), &v->counts);
-        fold_map_row(v->result, v->format, y, v->flags_row.data(), v->map);
+        fold_map_row(v->result, y, v->flags_row.data(), v->map);
     }
-    if (v->field && v->problem.empty())
-        add_field_row(v->field, &v->field_buffer, row, row + w, w, y, &v->problem);
+    if (v->ordered)
+        v->ordered->row(v->ordered->context, y, row, row + w);
 }
 
 // The row sink: keeps a copy of the row, then, unless another thread is at
 // it, finishes every row that has its neighbour below, in order.
 static void views_row(void* context, int y, const double* sx, const double* sy)
 {
-    WarpViews* v = static_cast<WarpViews*>(context);
+    WarpViews::State* v = static_cast<WarpViews::State*>(context);
     const size_t w = static_cast<size_t>(v->w);
     std::unique_lock<std::mutex> lock(v->mutex);
     if (v->spare.empty()) {
@@ -147,31 +172,31 @@ static void views_row(void* context, int y, const double* sx, const double* sy)
     v->draining = false;
 }
 
-bool views_start(WarpViews* views, SDL_Surface* src, SDL_Surface* result, SDL_Surface* map, std::FILE* field,
-                 WarpOptions* options)
+WarpViews::WarpViews() : state_(new State) {}
+
+WarpViews::~WarpViews() = default;
+
+bool WarpViews::start(const ImageView& src, const ImageView& result, const ImageView* map,
+                      const WarpRowSink* ordered, WarpOptions* options)
 {
-    WarpViews* v = views;
-    v->w = result->w;
-    v->h = result->h;
-    v->src_w = src->w;
-    v->src_h = src->h;
+    State* v = state_.get();
+    v->w = result.width;
+    v->h = result.height;
+    v->src_w = src.width;
+    v->src_h = src.height;
     v->result = result;
-    v->map = map;
-    v->field = field;
+    v->map = ImageView();
+    v->ordered = ordered;
+    v->problem.clear();
     v->counts = FoldCounts();
     v->counts.pixels = static_cast<long long>(v->w) * v->h;
     if (map) {
-        if (!is_fold_map(map, v->w, v->h)) {
-            v->problem = "the fold map is not a surface from new_fold_map of the result's size";
+        if (!image_view_valid(*map) || !image_is_rgb8(*map) || !image_same_layout(*map, result)) {
+            v->problem = "the fold map is not an 8-bit RGB image of the result's size and kind";
             return false;
         }
-        fast_format_init(&v->format, result);
+        v->map = *map;
         v->flags_row.resize(v->w);
-    }
-    if (field) {
-        size_field_buffer(&v->field_buffer, v->w);
-        if (!write_flo_header(field, v->w, v->h, &v->problem))
-            return false;
     }
     v->rows.assign(v->h, nullptr);
     v->next = 0;
@@ -180,13 +205,22 @@ bool views_start(WarpViews* views, SDL_Surface* src, SDL_Surface* result, SDL_Su
     return true;
 }
 
-bool views_finish(WarpViews* views, const Segment* segments, int n)
+bool WarpViews::finish(const Segment* segments, int n)
 {
-    if (views->next != views->h && views->problem.empty())
-        views->problem = "the warp did not deliver every row";
-    if (views->map)
-        fold_map_segments(views->map, segments, n);
-    if (views->field && views->problem.empty())
-        finish_field(views->field, &views->field_buffer, &views->problem);
-    return views->problem.empty();
+    State* v = state_.get();
+    if (v->next != v->h && v->problem.empty())
+        v->problem = "the warp did not deliver every row";
+    if (v->map.pixels)
+        fold_map_segments(v->map, segments, n);
+    return v->problem.empty();
+}
+
+const FoldCounts& WarpViews::counts() const
+{
+    return state_->counts;
+}
+
+const std::string& WarpViews::problem() const
+{
+    return state_->problem;
 }

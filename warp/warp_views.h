@@ -1,24 +1,19 @@
 // Views of the warp itself, made from its source points S(x, y): where the
 // mapping folds over or leaves the source, as counts and per-pixel flags,
-// drawn as the fold map of raster/fold_map.h, and the displacement field
-// S(x, y) - (x, y) as the .flo file of io/flo.h (the rules are in
-// docs/numerics.md, "Fold map and field"). Each comes in two forms: functions of w * h points in arrays
-// ([y * w + x], as WarpOptions.points_x/points_y receive them), and
-// WarpViews, which makes the same counts, map and file bytes on the warp's
-// own threads from its rows as they are finished, without storing the points.
+// drawn as the fold map of warp/fold_map.h (the rules are in
+// docs/numerics.md, "Fold map and field"). Each comes in two forms:
+// functions of w * h points in arrays ([y * w + x], as
+// WarpOptions.points_x/points_y receive them), and WarpViews, which makes the
+// same counts and map on the warp's own threads from its rows as they are
+// finished, without storing the points, and hands the rows on in order to a
+// sink of the caller's (the .flo writer of io/flo.h, for one).
 #pragma once
-#include <SDL.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
-#include "io/flo.h"
-#include "raster/fold_map.h"
-#include "raster/pixel_fast.h"
+#include "raster/image.h"
+#include "warp/fold_map.h"
 #include "warp/segment.h"
 #include "warp/warp.h"
 
@@ -41,49 +36,39 @@ FoldCounts analyse_folds(const double* sx, const double* sy, int w, int h, int s
 // pixels.
 std::string fold_summary(const FoldCounts& counts);
 
-// The counts, fold map and field of one warp, made on the warp's threads
-// while each row of points is in cache: views_start points options->rows at
-// `views`, warp_run hands it the rows, views_finish completes the results.
-// A row is finished as soon as it and the row below it have come, by one
-// thread at a time, in order, so the field is written as it goes; only the
-// rows waiting for a neighbour are kept.
-struct WarpViews {
-    // The results, complete after views_finish.
-    FoldCounts counts;    // when a map was given
-    std::string problem;  // why views_start or views_finish failed
+// The counts and fold map of one warp, made on the warp's threads while each
+// row of points is in cache: start points options->rows at the views,
+// warp_run hands them the rows, finish completes the results. A row is
+// finished as soon as it and the row below it have come, by one thread at a
+// time, in order; only the rows waiting for a neighbour are kept.
+class WarpViews {
+public:
+    WarpViews();
+    ~WarpViews();
+    WarpViews(const WarpViews&) = delete;
+    WarpViews& operator=(const WarpViews&) = delete;
 
-    // Set by views_start.
-    int w = 0, h = 0, src_w = 0, src_h = 0;
-    SDL_Surface* result = nullptr;  // read row by row for the map
-    FastFormat format;              // result's
-    SDL_Surface* map = nullptr;     // the caller's
-    std::FILE* field = nullptr;
-    WarpRowSink sink = {nullptr, nullptr};
+    // Prepares the views of a warp of src into result (8-bit R, G, B
+    // views). With map (the caller's, result's size and kind, which it may
+    // reuse), the counts and the fold map, as analyse_folds and fold_map make
+    // them. With `ordered`, that sink gets every row of points as it is
+    // finished: rows 0 to h - 1 in order, one call at a time, from whichever
+    // warp thread finishes them. False with problem() when the map does not
+    // fit.
+    bool start(const ImageView& src, const ImageView& result, const ImageView* map, const WarpRowSink* ordered,
+               WarpOptions* options);
 
-    // Under mutex: rows[y] holds row y's points (x, then y) from its arrival
-    // until row y + 1 is finished; spare holds buffers for reuse.
-    std::mutex mutex;
-    std::vector<double*> rows;
-    std::vector<std::unique_ptr<double[]>> buffers;
-    std::vector<double*> spare;
-    int next = 0;           // the next row to finish
-    bool draining = false;  // a thread is finishing rows
+    // After warp_run: draws the second segments on the map. False with
+    // problem() when the warp did not deliver every row.
+    bool finish(const Segment* segments, int n);
 
-    // The finishing thread's own.
-    std::vector<uint8_t> flags_row;
-    FieldBuffer field_buffer;
+    // Complete after finish, when a map was given.
+    const FoldCounts& counts() const;
+    // Why start or finish failed.
+    const std::string& problem() const;
+
+    struct State;  // defined in warp_views.cpp alone
+
+private:
+    std::unique_ptr<State> state_;
 };
-
-// Prepares the views of a warp of src into result: with map (from
-// new_fold_map, result's size; the caller's, which it may reuse), the counts
-// and the fold map, as analyse_folds and fold_map make them; with field, the
-// .flo file on that stream (its header at once), as write_flo writes it.
-// False with views->problem when the map does not fit or the header cannot
-// be written.
-bool views_start(WarpViews* views, SDL_Surface* src, SDL_Surface* result, SDL_Surface* map, std::FILE* field,
-                 WarpOptions* options);
-
-// After warp_run: draws the second segments on the map and flushes the
-// field. False with views->problem when the field could not be written or
-// the warp did not deliver every row.
-bool views_finish(WarpViews* views, const Segment* segments, int n);

@@ -9,7 +9,8 @@
 #include "app/entry.h"
 #include "app/menu.h"
 #include "app/state.h"
-#include "raster/pixel.h"
+#include "app/warp_image.h"
+#include "sdl/pixel.h"
 #include "tests/support/test_support.h"
 #include "warp/warp.h"
 
@@ -41,7 +42,7 @@ bool drag(int x1, int y1, int x2, int y2)
 SurfacePtr warp_of(SDL_Surface* src, const std::vector<Segment>& table)
 {
     SDL_Surface* out = nullptr;
-    warp_image(src, &out, table.data(), static_cast<int>(table.size()), 0.5, 1.0, 1.0);
+    warp_image(src, &out, table.data(), static_cast<int>(table.size()), WarpParams());
     return SurfacePtr(out);
 }
 

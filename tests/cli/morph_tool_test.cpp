@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "raster/pixel.h"
+#include "sdl/pixel.h"
 #include "io/image_io.h"
 #include "tests/support/sample_images.h"
 #include "tests/support/test_support.h"
@@ -464,7 +464,7 @@ TEST_F(MorphTool, FramesCarryFirstsColourDescription)
     ImageMeta meta;
     meta.icc = profile;
     std::FILE* out = std::fopen(at("a.png").c_str(), "wb");
-    ASSERT_TRUE(out && image_encode(first.get(), IMAGE_PNG, 90, out, nullptr, &meta));
+    ASSERT_TRUE(out && encode_surface(first.get(), IMAGE_PNG, 90, out, nullptr, &meta));
     std::fclose(out);
     const std::string differs = "tavrosk-morph: warning: b.bmp describes its colours otherwise than a.png; the "
                                 "frames carry a.png's\n";
@@ -487,7 +487,7 @@ TEST_F(MorphTool, FramesCarryFirstsColourDescription)
         EXPECT_EQ(r.err, c.err);
         ImageMeta got;
         std::string problem;
-        SurfacePtr frame(image_load(at(c.frame).c_str(), &problem, &got));
+        SurfacePtr frame(load_surface(at(c.frame).c_str(), &problem, &got));
         ASSERT_TRUE(frame) << problem;
         EXPECT_EQ(got.icc == profile, c.icc);
         EXPECT_EQ(got.icc.empty(), !c.icc);

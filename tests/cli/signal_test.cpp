@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "raster/pixel.h"
+#include "sdl/pixel.h"
 #include "tests/support/test_support.h"
 #include "io/image_io.h"
 
@@ -145,7 +145,7 @@ protected:
             if (name[0] == '.' || name == old_name)
                 continue;
             std::string problem;
-            SurfacePtr frame(image_load(at("out/" + name).c_str(), &problem));
+            SurfacePtr frame(load_surface(at("out/" + name).c_str(), &problem));
             EXPECT_NE(frame, nullptr) << name << ": " << problem;
             EXPECT_TRUE(frame && frame->w == side && frame->h == side) << name;
         }
@@ -183,7 +183,7 @@ TEST_F(SignalRun, AnIgnoredSignalStaysIgnored)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
         EXPECT_EQ(folder_entries(at("out")), std::vector<std::string>{"old.png"});
         std::string problem;
-        EXPECT_NE(SurfacePtr(image_load(at("out/old.png").c_str(), &problem)), nullptr) << problem;
+        EXPECT_NE(SurfacePtr(load_surface(at("out/old.png").c_str(), &problem)), nullptr) << problem;
         if (sent)
             return;
         clear_out();

@@ -15,10 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "raster/pixel.h"
+#include "sdl/pixel.h"
 #include "tests/support/test_support.h"
 #include "tests/io/image_test.h"
 #include "tests/support/png_reference.h"
+#include "io/flo.h"
 #include "warp/warp_views.h"
 #include "warp/warp.h"
 
@@ -310,7 +311,7 @@ TEST_F(Tool, WeightParametersReachTheWarpInTheirPlaces)
         WarpOptions options;
         options.kernel = WARP_KERNEL_LITERAL;
         SurfacePtr dst(SDL_CreateRGBSurface(0, 40, 30, 32, 0, 0, 0, 0));
-        warp_run(src.get(), dst.get(), table.data(), static_cast<int>(table.size()), params, options);
+        warp_surfaces(src.get(), dst.get(), table.data(), static_cast<int>(table.size()), params, options);
         return dst;
     };
     ASSERT_EQ(run("-p 1.3 -a 0.4 -b 2.2 rand.bmp three.txt got.bmp").status, 0);
@@ -377,7 +378,7 @@ TEST_F(Tool, EveryInputFormatGivesTheWarpOfItsPixels)
     const Bytes jpeg = encode(image.get(), IMAGE_JPEG);
     write("photo.jpg", as_string(jpeg));
     std::string problem;
-    SurfacePtr decoded(image_decode(jpeg.data(), jpeg.size(), &problem));
+    SurfacePtr decoded(decode_surface(jpeg.data(), jpeg.size(), &problem));
     ASSERT_NE(decoded, nullptr) << problem;
     ASSERT_EQ(SDL_SaveBMP(decoded.get(), at("photo.bmp").c_str()), 0);
 
@@ -399,7 +400,7 @@ TEST_F(Tool, ResultFormatsFromExtensionOrOption)
 {
     write("pairs.txt", "1 1 5 1\n3 2 7 2\n");
     ASSERT_EQ(run("in.bmp pairs.txt want.bmp").status, 0);
-    SurfacePtr want(image_load(at("want.bmp").c_str(), nullptr));
+    SurfacePtr want(load_surface(at("want.bmp").c_str(), nullptr));
     ASSERT_NE(want, nullptr);
     const struct {
         std::string args, file, magic;
@@ -419,7 +420,7 @@ TEST_F(Tool, ResultFormatsFromExtensionOrOption)
         EXPECT_EQ(read("err.txt"), "") << c.args;
         const std::string bytes = read(c.file);
         EXPECT_EQ(bytes.compare(0, c.magic.size(), c.magic), 0) << c.args;
-        SurfacePtr got(image_load(at(c.file).c_str(), nullptr));
+        SurfacePtr got(load_surface(at(c.file).c_str(), nullptr));
         ASSERT_NE(got, nullptr) << c.args;
         if (c.magic == "\xFF\xD8\xFF")
             EXPECT_EQ(got->w * got->h, want->w * want->h) << c.args;
@@ -610,11 +611,11 @@ TEST_F(Tool, FoldMapAndFieldAreTheWarpsOwn)
     literal.points_x = px.data();
     literal.points_y = py.data();
     SurfacePtr want(SDL_CreateRGBSurface(0, w, h, 32, 0, 0, 0, 0));
-    warp_run(src.get(), want.get(), table.data(), 4, WarpParams(), literal);
+    warp_surfaces(src.get(), want.get(), table.data(), 4, WarpParams(), literal);
     std::vector<uint8_t> flags(w * h);
     const FoldCounts counts = analyse_folds(px.data(), py.data(), w, h, w, h, flags.data());
     ASSERT_GT(counts.folds, 0) << "the crossing pairs should fold";
-    SurfacePtr want_map(fold_map(want.get(), flags.data(), table.data(), 4));
+    SurfacePtr want_map = fold_map_surface(want.get(), flags.data(), table.data(), 4);
     char* flo = nullptr;
     size_t flo_size = 0;
     std::FILE* memory = open_memstream(&flo, &flo_size);
@@ -630,10 +631,10 @@ TEST_F(Tool, FoldMapAndFieldAreTheWarpsOwn)
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, fold_summary(counts) + "\n");
         EXPECT_TRUE(read("f.flo") == want_flo) << "the field differs";
-        SurfacePtr map(image_load(at("map.png").c_str(), nullptr));
+        SurfacePtr map(load_surface(at("map.png").c_str(), nullptr));
         ASSERT_NE(map, nullptr);
         EXPECT_EQ(compare_rgb(want_map.get(), map.get()), "");
-        SurfacePtr out(image_load(at("out.bmp").c_str(), nullptr));
+        SurfacePtr out(load_surface(at("out.bmp").c_str(), nullptr));
         ASSERT_NE(out, nullptr);
         EXPECT_EQ(compare_rgb(want.get(), out.get()), "");
     }
@@ -642,7 +643,7 @@ TEST_F(Tool, FoldMapAndFieldAreTheWarpsOwn)
                                 " --field g.flo --folds m.bmp src.bmp cross.txt - >stdout.png 2>err.txt";
     EXPECT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(read("err.txt"), fold_summary(counts) + "\n");
-    SurfacePtr piped(image_load(at("stdout.png").c_str(), nullptr));
+    SurfacePtr piped(load_surface(at("stdout.png").c_str(), nullptr));
     ASSERT_NE(piped, nullptr);
     EXPECT_EQ(compare_rgb(want.get(), piped.get()), "");
     EXPECT_TRUE(read("g.flo") == want_flo);
@@ -735,7 +736,7 @@ TEST_F(Tool, MetadataTravelsWithThePixels)
         EXPECT_EQ(r.err, c.err);
         ImageMeta meta;
         std::string problem;
-        SurfacePtr got(image_load(at(c.result).c_str(), &problem, &meta, IMAGE_AS_STORED));
+        SurfacePtr got(load_surface(at(c.result).c_str(), &problem, &meta, IMAGE_AS_STORED));
         ASSERT_TRUE(got) << problem;
         EXPECT_EQ(got->w, c.w);
         EXPECT_EQ(got->h, c.h);
@@ -776,7 +777,7 @@ TEST_F(Tool, PngSuiteKeepsItsColourChunks)
             EXPECT_TRUE(got[i].body == want[i].body) << want[i].type;
         }
         with_chunks += !want.empty();
-        SurfacePtr a(image_load(source.c_str(), nullptr)), b(image_load(at("out.png").c_str(), nullptr));
+        SurfacePtr a(load_surface(source.c_str(), nullptr)), b(load_surface(at("out.png").c_str(), nullptr));
         ASSERT_TRUE(a && b);
         EXPECT_EQ(compare_rgb(a.get(), b.get()), "");
     }

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "raster/draw.h"
+#include "sdl/draw.h"
 
 int main(int argc, char* argv[])
 {

@@ -1,8 +1,9 @@
 // Fuzz target: any bytes go through SDL's BMP loader and the load check; a
-// surface that passes is read whole with get_pixel, sampled at its edges,
-// corners, outside it, at NaN and at points taken from the input, warped by
-// both kernels (which must agree to the last bit) and drawn on along lines
-// taken from the input. Any fault aborts, so that the fuzzer keeps the input.
+// surface that passes is read whole with get_pixel, read into an 8-bit RGB
+// image that is sampled at its edges, corners, outside it, at NaN and at
+// points taken from the input and warped by both kernels (which must agree
+// to the last bit), and the surface is drawn on along lines taken from the
+// input. Any fault aborts, so that the fuzzer keeps the input.
 #include <SDL.h>
 
 #include <cmath>
@@ -16,10 +17,11 @@
 
 #include <hwy/targets.h>
 
-#include "raster/draw.h"
-#include "raster/pixel.h"
 #include "raster/sampler.h"
-#include "raster/surface_check.h"
+#include "sdl/draw.h"
+#include "sdl/pixel.h"
+#include "sdl/surface_image.h"
+#include "io/surface_check.h"
 #include "warp/warp.h"
 
 // The warp runs over a crop of at most this size, so that one execution stays
@@ -70,26 +72,26 @@ static void check_get_pixel_everywhere(SDL_Surface* s)
 
 // At a whole-numbered point the weights are 1 and 0, so the sampler gives the
 // pixel itself; on the far edges it reads the last column or row.
-static void check_sample_at_pixel(SDL_Surface* s, int x, int y)
+static void check_sample_at_pixel(const ImageView& s, int x, int y)
 {
-    Uint8 r, g, b, pr, pg, pb;
-    sample_bilinear(s, x, y, &r, &g, &b);
-    get_pixel(s, x < s->w ? x : s->w - 1, y < s->h ? y : s->h - 1, &pr, &pg, &pb);
-    if (r != pr || g != pg || b != pb)
+    Uint8 c[3];
+    sample_bilinear(s, x, y, c);
+    const Uint8* p = image_row(s, y < s.height ? y : s.height - 1) + 3 * (x < s.width ? x : s.width - 1);
+    if (c[0] != p[0] || c[1] != p[1] || c[2] != p[2])
         fail("sample at a whole point differs from the pixel", x, y);
 }
 
-static void check_black(SDL_Surface* s, double x, double y)
+static void check_black(const ImageView& s, double x, double y)
 {
-    Uint8 r = 1, g = 1, b = 1;
-    sample_bilinear(s, x, y, &r, &g, &b);
-    if (r || g || b)
+    Uint8 c[3] = {1, 1, 1};
+    sample_bilinear(s, x, y, c);
+    if (c[0] || c[1] || c[2])
         fail("sample outside the image is not black", x, y);
 }
 
-static void check_sampler(SDL_Surface* s, Tail* tail)
+static void check_sampler(const ImageView& s, Tail* tail)
 {
-    const int w = s->w, h = s->h;
+    const int w = s.width, h = s.height;
     const int corners[][2] = {{0, 0}, {w, 0}, {0, h}, {w, h}, {w - 1, h - 1}, {w, h - 1}, {w - 1, h}};
     for (const auto& c : corners)
         check_sample_at_pixel(s, c[0], c[1]);
@@ -111,41 +113,29 @@ static void check_sampler(SDL_Surface* s, Tail* tail)
         check_black(s, p[0], p[1]);
 
     // Just inside the far edges and at points from the input: only that
-    // nothing outside the surface is read.
-    Uint8 r, g, b;
-    sample_bilinear(s, std::nextafter(double(w), 0.0), std::nextafter(double(h), 0.0), &r, &g, &b);
+    // nothing outside the image is read.
+    Uint8 c[3];
+    sample_bilinear(s, std::nextafter(double(w), 0.0), std::nextafter(double(h), 0.0), c);
     for (int i = 0; i < 8; ++i) {
         double x = next_coordinate(tail, w) + next_byte(tail) / 256.0;
         double y = next_coordinate(tail, h) + next_byte(tail) / 256.0;
-        sample_bilinear(s, x, y, &r, &g, &b);
+        sample_bilinear(s, x, y, c);
     }
 }
 
-// A view of the top-left corner of s sharing its pixels and palette colours.
-static SDL_Surface* make_crop(SDL_Surface* s)
+// The top-left corner of s, at most WARP_CROP a side, sharing its pixels.
+static void check_kernels_agree(const ImageView& s, Tail* tail)
 {
-    int w = s->w < WARP_CROP ? s->w : WARP_CROP;
-    int h = s->h < WARP_CROP ? s->h : WARP_CROP;
-    const SDL_PixelFormat* f = s->format;
-    SDL_Surface* crop = SDL_CreateRGBSurfaceFrom(s->pixels, w, h, f->BitsPerPixel, s->pitch, f->Rmask,
-                                                 f->Gmask, f->Bmask, f->Amask);
-    if (crop && f->palette)
-        SDL_SetColors(crop, f->palette->colors, 0, f->palette->ncolors);
-    return crop;
-}
-
-static void check_kernels_agree(SDL_Surface* s, Tail* tail)
-{
-    SDL_Surface* crop = make_crop(s);
-    if (!crop)
-        return;
+    ImageView crop = s;
+    crop.width = s.width < WARP_CROP ? s.width : WARP_CROP;
+    crop.height = s.height < WARP_CROP ? s.height : WARP_CROP;
     Segment segments[2 * MAX_PAIRS];
     int n = 2 * (1 + next_byte(tail) % MAX_PAIRS);
     for (int i = 0; i < n; ++i) {
-        segments[i].x1 = next_coordinate(tail, crop->w);
-        segments[i].y1 = next_coordinate(tail, crop->h);
-        segments[i].x2 = next_coordinate(tail, crop->w);
-        segments[i].y2 = next_coordinate(tail, crop->h);
+        segments[i].x1 = next_coordinate(tail, crop.width);
+        segments[i].y1 = next_coordinate(tail, crop.height);
+        segments[i].x2 = next_coordinate(tail, crop.width);
+        segments[i].y2 = next_coordinate(tail, crop.height);
     }
     static const double ps[] = {0.5, 0.0, 1.0, 2.0};
     static const double bs[] = {1.0, 2.0, 0.5, 0.0};
@@ -166,27 +156,21 @@ static void check_kernels_agree(SDL_Surface* s, Tail* tail)
     WarpOptions literal_kernel, fast_kernel;
     literal_kernel.kernel = WARP_KERNEL_LITERAL;
     fast_kernel.threads = threads;
-    SDL_Surface* literal = SDL_CreateRGBSurface(0, crop->w, crop->h, 32, 0, 0, 0, 0);
-    SDL_Surface* fast = SDL_CreateRGBSurface(0, crop->w, crop->h, 32, 0, 0, 0, 0);
-    if (!literal || !fast)
-        fail("no result surface", crop->w, crop->h);
-    warp_run(crop, literal, segments, n, params, literal_kernel);
+    ImageBuffer literal, fast;
+    if (!image_buffer_make(&literal, crop.width, crop.height, 3, SAMPLE_U8)
+        || !image_buffer_make(&fast, crop.width, crop.height, 3, SAMPLE_U8))
+        fail("no result image", crop.width, crop.height);
+    if (warp_run(crop, literal.view, segments, n, params, literal_kernel) != WARP_OK)
+        fail("the literal kernel refused the image", crop.width, crop.height);
     hwy::SetSupportedTargetsForTest(target);
-    warp_run(crop, fast, segments, n, params, fast_kernel);
+    const WarpStatus status = warp_run(crop, fast.view, segments, n, params, fast_kernel);
     hwy::SetSupportedTargetsForTest(0);
-    if (literal->w != crop->w || literal->h != crop->h || fast->w != crop->w || fast->h != crop->h)
-        fail("warp result has another size", fast->w, fast->h);
-    for (int y = 0; y < crop->h; ++y)
-        for (int x = 0; x < crop->w; ++x) {
-            Uint8 r1, g1, b1, r2, g2, b2;
-            get_pixel(literal, x, y, &r1, &g1, &b1);
-            get_pixel(fast, x, y, &r2, &g2, &b2);
-            if (r1 != r2 || g1 != g2 || b1 != b2)
+    if (status != WARP_OK)
+        fail("the fast kernel refused the image", crop.width, crop.height);
+    for (int y = 0; y < crop.height; ++y)
+        for (int x = 0; x < crop.width; ++x)
+            if (std::memcmp(image_row(literal.view, y) + 3 * x, image_row(fast.view, y) + 3 * x, 3) != 0)
                 fail("fast and literal kernels differ", x, y);
-        }
-    SDL_FreeSurface(literal);
-    SDL_FreeSurface(fast);
-    SDL_FreeSurface(crop);
 }
 
 static void draw_lines(SDL_Surface* s, Tail* tail)
@@ -215,9 +199,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Tail tail = {data, size};
     lock_if_needed(s);
     check_get_pixel_everywhere(s);
-    check_sampler(s, &tail);
     unlock_if_needed(s);
-    check_kernels_agree(s, &tail);
+    ImageBuffer image;
+    if (!surface_to_rgb8(s, &image))
+        fail("no image for the surface", s->w, s->h);
+    check_sampler(image.view, &tail);
+    check_kernels_agree(image.view, &tail);
     lock_if_needed(s);
     draw_lines(s, &tail);
     unlock_if_needed(s);

@@ -1,9 +1,8 @@
 // Fuzz target of the image codecs: any bytes go through image_decode. A
-// refusal must say why; a surface that comes back must pass the load check
-// and is read with get_pixel. An image of at most ENCODE_LIMIT pixels is read
+// refusal must say why; an image that comes back must be a valid 8-bit
+// R, G, B view and is read. An image of at most ENCODE_LIMIT pixels is read
 // whole and then written as PNG, PPM, BMP and JPEG into memory streams: PNG
-// must decode back to the same triples, PPM must hold them, BMP must too when
-// SDL's writer converts without loss (8-bit channels or a palette), and JPEG
+// and BMP must decode back to the same triples, PPM must hold them, and JPEG
 // must decode back at the same size. A larger one is read sparsely (see
 // read_sparsely). What the file says beside its pixels is written back with
 // them: PNG must give back its colour description, JPEG its ICC profile and
@@ -14,8 +13,6 @@
 // which must read an orientation from 1 to 8 and make a block for a result
 // no longer than the input whose orientation reads 1. Any fault aborts, so
 // that the fuzzer keeps the input.
-#include <SDL.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,8 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "raster/pixel.h"
-#include "raster/surface_check.h"
 #include "io/exif.h"
 #include "io/image_codecs.h"
 #include "io/image_io.h"
@@ -40,42 +35,33 @@ static void fail(const char* what, const std::string& detail)
     std::abort();
 }
 
-static std::vector<uint8_t> rgb_of(SDL_Surface* s)
+static std::vector<uint8_t> rgb_of(const ImageView& image)
 {
     std::vector<uint8_t> rgb;
-    rgb.reserve(3 * static_cast<size_t>(s->w) * s->h);
-    lock_if_needed(s);
-    for (int y = 0; y < s->h; ++y)
-        for (int x = 0; x < s->w; ++x) {
-            Uint8 c[3];
-            get_pixel(s, x, y, &c[0], &c[1], &c[2]);
-            rgb.insert(rgb.end(), c, c + 3);
-        }
-    unlock_if_needed(s);
+    rgb.reserve(3 * static_cast<size_t>(image.width) * image.height);
+    for (int y = 0; y < image.height; ++y)
+        rgb.insert(rgb.end(), image_row(image, y), image_row(image, y) + 3 * static_cast<size_t>(image.width));
     return rgb;
 }
 
 // Reads the pixels of every row whose number is 0, h - 1 or a multiple of 64,
 // and the first and last pixel of every other row.
-static void read_sparsely(SDL_Surface* s)
+static void read_sparsely(const ImageView& image)
 {
     unsigned sum = 0;
-    lock_if_needed(s);
-    for (int y = 0; y < s->h; ++y) {
-        const bool whole = y % 64 == 0 || y == s->h - 1;
-        for (int x = 0; x < s->w; x = whole || x == s->w - 1 ? x + 1 : s->w - 1) {
-            Uint8 r, g, b;
-            get_pixel(s, x, y, &r, &g, &b);
-            sum += r + g + b;
+    for (int y = 0; y < image.height; ++y) {
+        const bool whole = y % 64 == 0 || y == image.height - 1;
+        for (int x = 0; x < image.width; x = whole || x == image.width - 1 ? x + 1 : image.width - 1) {
+            const uint8_t* p = image_row(image, y) + 3 * static_cast<size_t>(x);
+            sum += p[0] + p[1] + p[2];
         }
     }
-    unlock_if_needed(s);
     // Keeps the reads from being optimised away.
     volatile unsigned sink = sum;
     (void)sink;
 }
 
-static std::vector<uint8_t> encode_to_memory(SDL_Surface* s, ImageFormat format, int quality,
+static std::vector<uint8_t> encode_to_memory(const ImageView& image, ImageFormat format, int quality,
                                              const ImageMeta* meta = nullptr)
 {
     char* buffer = nullptr;
@@ -84,7 +70,7 @@ static std::vector<uint8_t> encode_to_memory(SDL_Surface* s, ImageFormat format,
     if (!out)
         fail("open_memstream failed", "");
     std::string problem;
-    bool ok = image_encode(s, format, quality, out, &problem, meta);
+    bool ok = image_encode(image, format, quality, out, &problem, meta);
     std::fclose(out);
     std::vector<uint8_t> bytes(buffer, buffer + size);
     std::free(buffer);
@@ -93,21 +79,20 @@ static std::vector<uint8_t> encode_to_memory(SDL_Surface* s, ImageFormat format,
     return bytes;
 }
 
-static SDL_Surface* decode_or_fail(const std::vector<uint8_t>& bytes, ImageFormat format, ImageMeta* meta = nullptr)
+static ImageBuffer decode_or_fail(const std::vector<uint8_t>& bytes, ImageFormat format, ImageMeta* meta = nullptr)
 {
     std::string problem;
-    SDL_Surface* s = image_decode(bytes.data(), bytes.size(), &problem, meta);
-    if (!s)
+    ImageBuffer image;
+    if (!image_decode(bytes.data(), bytes.size(), &image, &problem, meta))
         fail("own output refused", std::string(image_format_name(format)) + ": " + problem);
-    return s;
+    return image;
 }
 
-static void check_round_trip(SDL_Surface* image, const std::vector<uint8_t>& rgb, ImageFormat format)
+static void check_round_trip(const ImageView& image, const std::vector<uint8_t>& rgb, ImageFormat format)
 {
-    SDL_Surface* back = decode_or_fail(encode_to_memory(image, format, 90), format);
-    if (back->w != image->w || back->h != image->h || rgb_of(back) != rgb)
+    const ImageBuffer back = decode_or_fail(encode_to_memory(image, format, 90), format);
+    if (back.view.width != image.width || back.view.height != image.height || rgb_of(back.view) != rgb)
         fail("round trip changed the pixels", image_format_name(format));
-    SDL_FreeSurface(back);
 }
 
 static void check_exif(const uint8_t* data, size_t size)
@@ -123,11 +108,10 @@ static void check_exif(const uint8_t* data, size_t size)
 
 // The description written with the image and read back: PNG keeps all of
 // it (a profile for other than RGB data is dropped), JPEG the profile.
-static void check_meta_round_trip(SDL_Surface* image, const ImageMeta& meta, ImageFormat format)
+static void check_meta_round_trip(const ImageView& image, const ImageMeta& meta, ImageFormat format)
 {
     ImageMeta back;
-    SDL_Surface* s = decode_or_fail(encode_to_memory(image, format, 90, &meta), format, &back);
-    SDL_FreeSurface(s);
+    decode_or_fail(encode_to_memory(image, format, 90, &meta), format, &back);
     const std::vector<unsigned char> icc = image_icc_fits(meta) ? meta.icc : std::vector<unsigned char>();
     if (back.icc != icc || back.orientation != 1)
         fail("profile or orientation changed in a round trip", image_format_name(format));
@@ -219,40 +203,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     std::string problem;
     ImageMeta meta;
-    SDL_Surface* image = image_decode(data, size, &problem, &meta);
-    if (!image) {
+    ImageBuffer decoded;
+    if (!image_decode(data, size, &decoded, &problem, &meta)) {
         if (problem.empty())
             fail("refused without a reason", "");
         return 0;
     }
-    if (!surface_usable(image))
-        fail("decoded surface fails the load check", "");
-    if (static_cast<long>(image->w) * image->h > ENCODE_LIMIT) {
+    const ImageView& image = decoded.view;
+    if (!image_view_valid(image) || !image_is_rgb8(image))
+        fail("decoded image is not a valid 8-bit RGB view", "");
+    if (static_cast<long>(image.width) * image.height > ENCODE_LIMIT) {
         read_sparsely(image);
-    } else {
-        const std::vector<uint8_t> rgb = rgb_of(image);
-        check_round_trip(image, rgb, IMAGE_PNG);
-
-        std::vector<uint8_t> ppm = encode_to_memory(image, IMAGE_PPM, 0);
-        std::string header = "P6\n" + std::to_string(image->w) + " " + std::to_string(image->h) + "\n255\n";
-        if (ppm.size() != header.size() + rgb.size() || std::memcmp(ppm.data(), header.data(), header.size()) != 0
-            || std::memcmp(ppm.data() + header.size(), rgb.data(), rgb.size()) != 0)
-            fail("PPM does not hold the pixels", "");
-
-        const SDL_PixelFormat* f = image->format;
-        if (f->palette || (f->Rloss == 0 && f->Gloss == 0 && f->Bloss == 0))
-            check_round_trip(image, rgb, IMAGE_BMP);
-        else
-            SDL_FreeSurface(decode_or_fail(encode_to_memory(image, IMAGE_BMP, 0), IMAGE_BMP));
-
-        const int quality = 1 + data[size - 1] % 100;
-        SDL_Surface* jpeg = decode_or_fail(encode_to_memory(image, IMAGE_JPEG, quality), IMAGE_JPEG);
-        if (jpeg->w != image->w || jpeg->h != image->h)
-            fail("JPEG round trip changed the size", "");
-        SDL_FreeSurface(jpeg);
-        check_meta_round_trip(image, meta, IMAGE_PNG);
-        check_meta_round_trip(image, meta, IMAGE_JPEG);
+        return 0;
     }
-    SDL_FreeSurface(image);
+    const std::vector<uint8_t> rgb = rgb_of(image);
+    check_round_trip(image, rgb, IMAGE_PNG);
+
+    std::vector<uint8_t> ppm = encode_to_memory(image, IMAGE_PPM, 0);
+    std::string header = "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
+    if (ppm.size() != header.size() + rgb.size() || std::memcmp(ppm.data(), header.data(), header.size()) != 0
+        || std::memcmp(ppm.data() + header.size(), rgb.data(), rgb.size()) != 0)
+        fail("PPM does not hold the pixels", "");
+
+    check_round_trip(image, rgb, IMAGE_BMP);
+
+    const int quality = 1 + data[size - 1] % 100;
+    const ImageBuffer jpeg = decode_or_fail(encode_to_memory(image, IMAGE_JPEG, quality), IMAGE_JPEG);
+    if (jpeg.view.width != image.width || jpeg.view.height != image.height)
+        fail("JPEG round trip changed the size", "");
+    check_meta_round_trip(image, meta, IMAGE_PNG);
+    check_meta_round_trip(image, meta, IMAGE_JPEG);
     return 0;
 }

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <random>
 
-#include "raster/surface_check.h"
+#include "io/surface_check.h"
 #include "tests/support/test_support.h"
 #include "tests/io/image_test.h"
 
@@ -35,6 +35,12 @@ void expect_palette(SDL_Surface* s, const std::vector<uint8_t>& rgb)
     for (int i = 0; i < p->ncolors; ++i)
         EXPECT_TRUE(p->colors[i].r == rgb[3 * i] && p->colors[i].g == rgb[3 * i + 1] && p->colors[i].b == rgb[3 * i + 2])
             << "palette entry " << i;
+}
+
+// The BMP decoder's surface, before its colours are read.
+SurfacePtr decode_rle(const Bytes& bytes, std::string* problem)
+{
+    return SurfacePtr(decode_bmp_surface(bytes.data(), bytes.size(), problem));
 }
 
 Bytes read_bytes(const fs::path& path)
@@ -85,7 +91,7 @@ TEST(BmpRle, HandMadeStreams)
             SCOPED_TRACE(std::string(c.name) + ", header of " + std::to_string(info_size));
             std::vector<uint8_t> palette = palette_of(c.colors);
             std::string problem;
-            SurfacePtr s = decode(write_rle_bmp(c.w, c.h, c.bits, palette, c.stream, info_size), &problem);
+            SurfacePtr s = decode_rle(write_rle_bmp(c.w, c.h, c.bits, palette, c.stream, info_size), &problem);
             if (c.top_first.empty()) {
                 EXPECT_FALSE(s);
                 EXPECT_EQ(problem, c.problem);
@@ -106,17 +112,17 @@ TEST(BmpRle, BrokenFileFields)
 
     Bytes far = good;
     far[11] = 0x7F;  // pixel offset past the end: no stream, every pixel index 0
-    SurfacePtr s = decode(far, &problem);
+    SurfacePtr s = decode_rle(far, &problem);
     ASSERT_TRUE(s) << problem;
     EXPECT_EQ(memory_of(s.get()), std::vector<uint8_t>(3, 0));
 
     Bytes cut(good.begin(), good.begin() + 14 + 40 + 6);  // inside the palette
-    EXPECT_FALSE(decode(cut, &problem));
+    EXPECT_FALSE(decode_rle(cut, &problem));
     EXPECT_EQ(problem, "truncated BMP data");
 
     Bytes rle24 = good;
     rle24[28] = 24;  // RLE8 with 24 bits a pixel: SDL's refusal stands
-    EXPECT_FALSE(decode(rle24, &problem));
+    EXPECT_FALSE(decode_rle(rle24, &problem));
     EXPECT_EQ(problem, "not a BMP image that can be loaded (Compressed BMP files not supported)");
 }
 
@@ -138,7 +144,7 @@ TEST(BmpRle, EncodedRandomImagesDecodeToTheirIndices)
             SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(w) + " x " + std::to_string(h));
             std::vector<uint8_t> palette = palette_of(colors);
             std::string problem;
-            SurfacePtr s = decode(write_rle_bmp(w, h, bits, palette, rle_encode(indices, w, h, bits)), &problem);
+            SurfacePtr s = decode_rle(write_rle_bmp(w, h, bits, palette, rle_encode(indices, w, h, bits)), &problem);
             ASSERT_TRUE(s) << problem;
             expect_palette(s.get(), palette);
             EXPECT_EQ(memory_of(s.get()), indices);
@@ -165,7 +171,7 @@ TEST(BmpRle, ImageMagickRle8DecodesToItsSource)
     ASSERT_EQ(rle[30], 1) << "ImageMagick did not write RLE8";
     ASSERT_EQ(rle[28], 8);
     std::string problem;
-    SurfacePtr s = decode(rle, &problem);
+    SurfacePtr s = decode_rle(rle, &problem);
     ASSERT_TRUE(s) << problem;
     EXPECT_EQ(compare_rgb(source.get(), s.get()), "");
 }
@@ -176,7 +182,7 @@ TEST(BmpRle, SuiteFilesMatchTheirUncompressedTwins)
     for (auto pair : {std::make_pair("g/pal8rle.bmp", "g/pal8.bmp"), std::make_pair("g/pal4rle.bmp", "g/pal4.bmp")}) {
         SCOPED_TRACE(pair.first);
         std::string problem;
-        SurfacePtr rle = decode(read_bytes(suite / pair.first), &problem);
+        SurfacePtr rle = decode_rle(read_bytes(suite / pair.first), &problem);
         SurfacePtr plain(load_bmp_checked((suite / pair.second).c_str()));
         ASSERT_TRUE(rle) << problem;
         ASSERT_TRUE(plain);
@@ -190,7 +196,7 @@ TEST(BmpRle, SuiteFilesMatchTheirUncompressedTwins)
     }
     for (const char* name : {"q/pal8rlecut.bmp", "q/pal4rlecut.bmp", "q/pal8rletrns.bmp", "q/pal4rletrns.bmp"}) {
         std::string problem;
-        SurfacePtr s = decode(read_bytes(suite / name), &problem);
+        SurfacePtr s = decode_rle(read_bytes(suite / name), &problem);
         EXPECT_TRUE(s) << name << ": " << problem;
         if (s)
             rgb_of(s.get());
@@ -200,7 +206,7 @@ TEST(BmpRle, SuiteFilesMatchTheirUncompressedTwins)
     int files = 0;
     for (const auto& entry : fs::directory_iterator(suite / "b")) {
         std::string problem;
-        SurfacePtr s = decode(read_bytes(entry.path()), &problem);
+        SurfacePtr s = decode_rle(read_bytes(entry.path()), &problem);
         if (s)
             rgb_of(s.get());
         else

@@ -9,13 +9,23 @@
 #include <string>
 #include <vector>
 
-#include "raster/pixel.h"
-#include "raster/surface_check.h"
+#include "sdl/pixel.h"
+#include "io/surface_check.h"
 #include "io/segment_file.h"
 #include "warp/warp_views.h"
+#include "tests/support/test_support.h"
 #include "warp/warp.h"
 
 namespace {
+
+// The source warped by the pairs into a new 32-bit surface.
+SurfacePtr warped_by(SDL_Surface* source, const std::vector<Segment>& pairs, const WarpParams& params)
+{
+    SurfacePtr warped(make_surface(source->w, source->h, 32));
+    EXPECT_EQ(warp_surfaces(source, warped.get(), pairs.data(), static_cast<int>(pairs.size()), params, WarpOptions()),
+              WARP_OK);
+    return warped;
+}
 
 const std::string data = TAVROSK_DATA;
 
@@ -93,10 +103,8 @@ TEST(DataFiles, SamplePairsLieOnTheSampleAndTakeNothingFromOutside)
     SDL_Surface* white = white_owner.get();
     ASSERT_NE(white, nullptr);
     SDL_FillRect(white, nullptr, SDL_MapRGB(white->format, 255, 255, 255));
-    SDL_Surface* warped = nullptr;
-    warp_image(white, &warped, pairs.data(), static_cast<int>(pairs.size()), 0.5, 1.0, 1.0);
-    SurfacePtr warped_owner(warped);
-    ASSERT_NE(warped, nullptr);
+    SurfacePtr warped_owner = warped_by(white, pairs, WarpParams());
+    SDL_Surface* warped = warped_owner.get();
     int dark = 0;
     for (int y = 0; y < warped->h; ++y)
         for (int x = 0; x < warped->w; ++x) {
@@ -137,10 +145,10 @@ TEST(DataFiles, MorphPairsCarryFeaturesOfTheFirstSampleOntoTheSecond)
         {"blue disc", {30, 60, 200}, {30, 60, 200}},
         {"block", {20, 160, 70}, {230, 120, 30}},
     };
-    SDL_Surface* warped = nullptr;
-    warp_image(first, &warped, pairs.data(), static_cast<int>(pairs.size()), 0.5, 2.0, 1.0);
-    SurfacePtr warped_owner(warped);
-    ASSERT_NE(warped, nullptr);
+    WarpParams falloff;
+    falloff.b = 2.0;
+    SurfacePtr warped_owner = warped_by(first, pairs, falloff);
+    SDL_Surface* warped = warped_owner.get();
     for (const Shape& shape : shapes) {
         double before = overlap(first, shape.first, second, shape.second);
         double after = overlap(warped, shape.first, second, shape.second);
@@ -160,7 +168,7 @@ TEST(DataFiles, FoldPairsFoldWhereTheyCrossAndPullInBlackAtTheCorner)
     options.points_x = px.data();
     options.points_y = py.data();
     SurfacePtr warped(SDL_CreateRGBSurface(0, w, h, 32, 0, 0, 0, 0));
-    warp_run(sample.get(), warped.get(), pairs.data(), static_cast<int>(pairs.size()), WarpParams(), options);
+    warp_surfaces(sample.get(), warped.get(), pairs.data(), static_cast<int>(pairs.size()), WarpParams(), options);
     std::vector<uint8_t> flags(w * h);
     analyse_folds(px.data(), py.data(), w, h, w, h, flags.data());
     // The second segments of the first two pairs cross at (320, 240).

@@ -227,15 +227,15 @@ TEST(Decode, FormatIsToldByTheBytes)
     ASSERT_FALSE(dir.empty());
     PngSample p = random_png(5, 4, PNG_COLOR_TYPE_RGB, 8, false, 5);
     write_file(dir + "/really-a-png.bmp", write_png(p));
-    SurfacePtr s(image_load((dir + "/really-a-png.bmp").c_str(), &problem));
+    SurfacePtr s(load_surface((dir + "/really-a-png.bmp").c_str(), &problem));
     ASSERT_TRUE(s) << problem;
     EXPECT_EQ(rgb_of(s.get()), expected_rgb(p));
     write_file(dir + "/text.png", Bytes{'h', 'i', '\n'});
-    EXPECT_FALSE(image_load((dir + "/text.png").c_str(), &problem));
+    EXPECT_FALSE(load_surface((dir + "/text.png").c_str(), &problem));
     EXPECT_EQ(problem, "not a BMP, PNG or JPEG image");
-    EXPECT_FALSE(image_load((dir + "/missing.png").c_str(), &problem));
+    EXPECT_FALSE(load_surface((dir + "/missing.png").c_str(), &problem));
     EXPECT_EQ(problem, "cannot open: No such file or directory");
-    EXPECT_FALSE(image_load(dir.c_str(), &problem));
+    EXPECT_FALSE(load_surface(dir.c_str(), &problem));
     EXPECT_EQ(problem, "is a directory");
     std::system(("rm -rf '" + dir + "'").c_str());
 }

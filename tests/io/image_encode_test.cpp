@@ -112,14 +112,22 @@ TEST(ImageEncode, EveryChannelLayoutEncodesWhatGetPixelReads)
     }
 }
 
+// What SDL writes of a 32-bit surface of the image's colours, the surface the
+// batch tools held their results in.
 TEST(ImageEncode, BmpIsWhatSdlWrites)
 {
     for (int depth : depths) {
-        SurfacePtr source(make_surface(9, 4, depth));
+        SurfacePtr source(make_surface(9, 4, depth)), colours(make_surface(9, 4, 32));
         fill_random(source.get(), depth);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 9; ++x) {
+                Uint8 c[3];
+                get_pixel(source.get(), x, y, &c[0], &c[1], &c[2]);
+                put_pixel(colours.get(), x, y, c[0], c[1], c[2]);
+            }
         std::vector<uint8_t> buffer(4096);
         SDL_RWops* rw = SDL_RWFromMem(buffer.data(), static_cast<int>(buffer.size()));
-        ASSERT_EQ(SDL_SaveBMP_RW(source.get(), rw, 0), 0);
+        ASSERT_EQ(SDL_SaveBMP_RW(colours.get(), rw, 0), 0);
         buffer.resize(SDL_RWtell(rw));
         SDL_RWclose(rw);
         EXPECT_EQ(encode(source.get(), IMAGE_BMP), buffer) << "depth " << depth;
@@ -165,7 +173,7 @@ TEST(ImageEncode, FailingStreamIsReported)
         std::FILE* full = std::fopen("/dev/full", "wb");
         ASSERT_NE(full, nullptr);
         std::string problem;
-        EXPECT_FALSE(image_encode(source.get(), format, 90, full, &problem)) << image_format_name(format);
+        EXPECT_FALSE(encode_surface(source.get(), format, 90, full, &problem)) << image_format_name(format);
         EXPECT_EQ(problem, "cannot write: No space left on device") << image_format_name(format);
         std::fclose(full);
     }

@@ -19,7 +19,7 @@ Bytes encode_meta(SDL_Surface* image, ImageFormat format, const ImageMeta& meta)
     size_t size = 0;
     std::FILE* out = open_memstream(&buffer, &size);
     std::string problem;
-    const bool ok = image_encode(image, format, 95, out, &problem, &meta);
+    const bool ok = encode_surface(image, format, 95, out, &problem, &meta);
     std::fclose(out);
     Bytes bytes(buffer, buffer + size);
     std::free(buffer);
@@ -30,7 +30,7 @@ Bytes encode_meta(SDL_Surface* image, ImageFormat format, const ImageMeta& meta)
 SurfacePtr decode_meta(const Bytes& bytes, ImageMeta* meta, ImageOrientation orientation = IMAGE_AS_VIEWED)
 {
     std::string problem;
-    SurfacePtr s(image_decode(bytes.data(), bytes.size(), &problem, meta, orientation));
+    SurfacePtr s(decode_surface(bytes.data(), bytes.size(), &problem, meta, orientation));
     EXPECT_TRUE(s) << problem;
     return s;
 }
@@ -238,7 +238,7 @@ TEST(ColourData, UnreadableDescriptionsAreRefused)
     for (const auto& c : cases) {
         std::string problem;
         ImageMeta meta;
-        EXPECT_FALSE(image_decode(c.file.data(), c.file.size(), &problem, &meta)) << c.name;
+        EXPECT_FALSE(decode_surface(c.file.data(), c.file.size(), &problem, &meta)) << c.name;
         EXPECT_EQ(problem, c.problem) << c.name;
     }
 }

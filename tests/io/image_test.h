@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "raster/pixel.h"
+#include "sdl/pixel.h"
 #include "io/image_io.h"
 #include "tests/support/test_support.h"
 #include "tests/support/sample_images.h"
@@ -18,7 +18,7 @@
 inline SurfacePtr decode(const Bytes& bytes, std::string* problem = nullptr)
 {
     std::string ignored;
-    return SurfacePtr(image_decode(bytes.data(), bytes.size(), problem ? problem : &ignored));
+    return SurfacePtr(decode_surface(bytes.data(), bytes.size(), problem ? problem : &ignored));
 }
 
 // Empty, with *problem set, when the encoder fails.
@@ -28,7 +28,7 @@ inline Bytes encode(SDL_Surface* image, ImageFormat format, int quality = 90, st
     size_t size = 0;
     std::FILE* out = open_memstream(&buffer, &size);
     std::string ignored;
-    bool ok = out && image_encode(image, format, quality, out, problem ? problem : &ignored);
+    bool ok = out && encode_surface(image, format, quality, out, problem ? problem : &ignored);
     if (out)
         std::fclose(out);
     Bytes bytes;

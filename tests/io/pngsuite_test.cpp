@@ -42,7 +42,7 @@ TEST(PngSuite, EveryImageDecodesToItsStoredValues)
         ASSERT_TRUE(png_reference_rgb(png, &w, &h, &want, &why)) << why;
         std::string problem;
         ImageMeta meta;
-        SurfacePtr s(image_decode(png.data(), png.size(), &problem, &meta));
+        SurfacePtr s(decode_surface(png.data(), png.size(), &problem, &meta));
         ASSERT_TRUE(s) << problem;
         EXPECT_EQ(s->w, w);
         EXPECT_EQ(s->h, h);
@@ -62,7 +62,7 @@ TEST(PngSuite, CrashersAreRefusedWithOneLine)
     EXPECT_GE(files.size(), 20u);
     for (const fs::path& file : files) {
         std::string problem;
-        SurfacePtr s(image_load(file.c_str(), &problem));
+        SurfacePtr s(load_surface(file.c_str(), &problem));
         EXPECT_FALSE(s) << file.filename();
         EXPECT_FALSE(problem.empty()) << file.filename();
         EXPECT_EQ(problem.find('\n'), std::string::npos) << file.filename();

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "raster/draw.h"
-#include "raster/pixel.h"
+#include "sdl/draw.h"
+#include "sdl/pixel.h"
 #include "tests/support/test_support.h"
 
 namespace {

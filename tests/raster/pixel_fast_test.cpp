@@ -1,14 +1,14 @@
 // The table-driven pixel paths against SDL_GetRGB/SDL_MapRGB: every packed
 // value of 8- and 16-bit formats, random values at 24 and 32 bits, and the
-// fast bilinear sampler against sample_bilinear.
+// conversions between surfaces and image views that use them.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <random>
 
-#include "raster/pixel_fast.h"
-#include "raster/sampler.h"
+#include "sdl/pixel_fast.h"
+#include "sdl/surface_image.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -57,9 +57,7 @@ void check_format(SDL_Surface* s, uint64_t count, bool exhaustive, bool expect_t
         Uint32 packed = exhaustive ? static_cast<Uint32>(i) : rng() & value_mask;
         store(s, packed);
         Uint8 r, g, b, er, eg, eb;
-        // On a 1 x 1 surface the point (0, 0) samples its one pixel with
-        // weight 1: exactly the table-driven read.
-        fast_sample_bilinear(&f, 0, 0, &r, &g, &b);
+        fast_get_pixel(&f, 0, 0, &r, &g, &b);
         SDL_GetRGB(packed, s->format, &er, &eg, &eb);
         ASSERT_TRUE(r == er && g == eg && b == eb) << "read of packed " << packed << ": " << int(r) << " " << int(g)
                                                    << " " << int(b) << " vs SDL " << int(er) << " " << int(eg)
@@ -120,28 +118,32 @@ TEST(FastPixel, TwentyFourAndThirtyTwoBitRandomValues)
     }
 }
 
-TEST(FastPixel, BilinearEqualsSampler)
+// Every pixel of surfaces of each depth goes to an image view and back
+// with get_pixel's colours and put_pixel's packed values.
+TEST(FastPixel, SurfacesToImagesAndBack)
 {
-    std::mt19937 rng(99);
     for (int depth : {8, 15, 16, 24, 32}) {
-        SurfacePtr owner(make_surface(7, 5, depth));
-        SDL_Surface* s = owner.get();
-        fill_random(s, depth);
-        FastFormat f;
-        fast_format_init(&f, s);
-        std::uniform_real_distribution<double> dx(-1.5, 8.5), dy(-1.5, 6.5);
-        for (int i = 0; i < 20000; ++i) {
-            double x = dx(rng), y = dy(rng);
-            // Whole coordinates, including the far edges x = w and y = h.
-            if (i % 4 == 0) {
-                x = std::floor(x);
-                y = std::floor(y);
+        SurfacePtr s(make_surface(7, 5, depth)), back(make_surface(7, 5, depth)), want(make_surface(7, 5, depth));
+        fill_random(s.get(), depth);
+        ImageBuffer image;
+        ASSERT_TRUE(surface_to_rgb8(s.get(), &image));
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 7; ++x) {
+                Uint8 rgb[3];
+                get_pixel(s.get(), x, y, &rgb[0], &rgb[1], &rgb[2]);
+                ASSERT_EQ(std::memcmp(image_row(image.view, y) + 3 * x, rgb, 3), 0)
+                    << "depth " << depth << " at (" << x << ", " << y << ")";
+                put_pixel(want.get(), x, y, rgb[0], rgb[1], rgb[2]);
             }
-            Uint8 r, g, b, er, eg, eb;
-            fast_sample_bilinear(&f, x, y, &r, &g, &b);
-            sample_bilinear(s, x, y, &er, &eg, &eb);
-            ASSERT_TRUE(r == er && g == eg && b == eb) << "depth " << depth << " at (" << x << ", " << y << ")";
-        }
+        rgb8_to_surface(image.view, back.get());
+        for (int y = 0; y < 5; ++y)
+            ASSERT_EQ(std::memcmp(static_cast<Uint8*>(back->pixels) + y * back->pitch,
+                                  static_cast<Uint8*>(want->pixels) + y * want->pitch,
+                                  7 * back->format->BytesPerPixel),
+                      0)
+                << "depth " << depth << " row " << y;
+        SurfacePtr copy(surface_from_rgb8(image.view));
+        EXPECT_EQ(compare_rgb(s.get(), copy.get()), "") << "depth " << depth;
     }
 }
 

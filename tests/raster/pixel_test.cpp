@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "raster/pixel.h"
+#include "sdl/pixel.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -1,10 +1,9 @@
-// The row sampler against sample_bilinear and put_pixel, byte for byte: on
-// every SIMD target Highway compiled and this CPU runs (forced in turn) and
-// with the lanes switched off; sources of every depth, some with pixels that
-// end exactly at their last byte (AddressSanitizer sees any read past them on
-// the targets that gather lane by lane) or with pitches that are not whole
-// pixels; results the lanes pack and results they leave to the tables.
-// TAVROSK_SEED=N reruns a reported seed.
+// The row sampler against sample_bilinear, byte for byte: on every SIMD
+// target Highway compiled and this CPU runs (forced in turn) and with the
+// lanes switched off; sources whose pixels end exactly at their last byte
+// (AddressSanitizer sees any read past them on the targets that gather lane
+// by lane), with rows padded or stored bottom-up, and results with padded
+// rows. TAVROSK_SEED=N reruns a reported seed.
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
@@ -17,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "raster/pixel.h"
 #include "raster/sample_row.h"
 #include "raster/sampler.h"
 #include "tests/support/test_support.h"
@@ -29,27 +27,25 @@ uint32_t base_seed()
     return test_seed(20261208u);
 }
 
-// A source whose pixel rows are `pitch` bytes apart and whose buffer ends
-// right after its last pixel. The buffer lives as long as the surface.
-struct TightSource {
-    std::vector<Uint8> pixels;
-    SurfacePtr surface;
+// An 8-bit R, G, B image of random pixels whose rows are `stride` bytes
+// apart (3 * w + padding; negative: bottom-up) and whose buffer ends right
+// after its last pixel. The buffer lives as long as the image.
+struct TightImage {
+    std::vector<unsigned char> bytes;
+    ImageView view;
 };
 
-void make_tight(TightSource* t, int w, int h, int depth, int extra, uint32_t seed)
+void make_tight(TightImage* t, int w, int h, int padding, bool bottom_up, uint32_t seed)
 {
-    SurfacePtr model(make_surface(w, h, depth));
-    fill_random(model.get(), seed);
-    const SDL_PixelFormat* f = model->format;
-    const int pitch = w * f->BytesPerPixel + extra;
-    t->pixels.assign(static_cast<size_t>(h - 1) * pitch + w * f->BytesPerPixel, 0);
-    for (int y = 0; y < h; ++y)
-        std::memcpy(&t->pixels[y * pitch], static_cast<Uint8*>(model->pixels) + y * model->pitch,
-                    w * f->BytesPerPixel);
-    t->surface.reset(SDL_CreateRGBSurfaceFrom(t->pixels.data(), w, h, f->BitsPerPixel, pitch, f->Rmask, f->Gmask,
-                                              f->Bmask, f->Amask));
-    if (f->palette)
-        SDL_SetColors(t->surface.get(), f->palette->colors, 0, f->palette->ncolors);
+    const std::ptrdiff_t pitch = 3 * w + padding;
+    t->bytes.assign(static_cast<size_t>(h - 1) * pitch + 3 * w, 0);
+    std::mt19937 rng(seed);
+    for (unsigned char& b : t->bytes)
+        b = static_cast<unsigned char>(rng());
+    t->view.pixels = t->bytes.data() + (bottom_up ? (h - 1) * pitch : 0);
+    t->view.width = w;
+    t->view.height = h;
+    t->view.stride = bottom_up ? -pitch : pitch;
 }
 
 // Points that hit every branch of the sampler: inside, on whole coordinates,
@@ -69,35 +65,13 @@ double coordinate(std::mt19937& rng, int size)
     }
 }
 
-// Results: 32 bits in the two channel orders the lanes pack, SDL's default
-// 32-bit masks, and 24-, 16- and 8-bit results the tables fill.
-SDL_Surface* make_result(int kind, int w, int h)
+// The first differing pixel of two images of one size, or "".
+std::string compare_pixels(const ImageView& expected, const ImageView& actual)
 {
-    switch (kind) {
-    case 0: return SDL_CreateRGBSurface(0, w, h, 32, 0xFF0000, 0x00FF00, 0x0000FF, 0);
-    case 1: return SDL_CreateRGBSurface(0, w, h, 32, 0x0000FF, 0x00FF00, 0xFF0000, 0);
-    case 2: return SDL_CreateRGBSurface(0, w, h, 32, 0, 0, 0, 0);
-    case 3: return make_surface(w, h, 24);
-    case 4: return make_surface(w, h, 16);
-    default: return make_surface(w, h, 8);
-    }
-}
-const int result_kinds = 6;
-
-// The first differing byte of two results of the same format, by pixel.
-std::string compare_bytes(SDL_Surface* expected, SDL_Surface* actual)
-{
-    const int bytes = expected->format->BytesPerPixel;
-    for (int y = 0; y < expected->h; ++y)
-        for (int x = 0; x < expected->w; ++x) {
-            const Uint8* e = static_cast<Uint8*>(expected->pixels) + y * expected->pitch + x * bytes;
-            const Uint8* a = static_cast<Uint8*>(actual->pixels) + y * actual->pitch + x * bytes;
-            if (std::memcmp(e, a, bytes) != 0) {
-                std::string report = compare_rgb(expected, actual);
-                return report.empty() ? "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") bytes differ\n"
-                                      : report;
-            }
-        }
+    for (int y = 0; y < expected.height; ++y)
+        for (int x = 0; x < expected.width; ++x)
+            if (std::memcmp(image_row(expected, y) + 3 * x, image_row(actual, y) + 3 * x, 3) != 0)
+                return "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") differs\n";
     return "";
 }
 
@@ -111,12 +85,11 @@ TEST(SampleRow, EqualsTheSamplerOnEveryTargetWithAndWithoutLanes)
     for (int i = 0; i < cases; ++i) {
         const uint32_t seed = base + i;
         std::mt19937 rng(seed);
-        static const int depths[] = {8, 15, 16, 24, 32};
         const int w = 1 + static_cast<int>(rng() % 19), h = 1 + static_cast<int>(rng() % 6);
-        const int depth = depths[rng() % 5], extra = static_cast<int>(rng() % 4), kind = i % result_kinds;
-        TightSource src;
-        make_tight(&src, w, h, depth, extra, seed);
-        ASSERT_NE(src.surface, nullptr);
+        const int extra = static_cast<int>(rng() % 4), result_extra = i % 3;
+        const bool bottom_up = i % 5 == 4;
+        TightImage src;
+        make_tight(&src, w, h, extra, bottom_up, seed);
 
         // Each result row from its own points; the padding holds finite junk.
         std::vector<std::vector<double>> sx(h), sy(h);
@@ -125,26 +98,23 @@ TEST(SampleRow, EqualsTheSamplerOnEveryTargetWithAndWithoutLanes)
                 sx[y].push_back(x < w ? coordinate(rng, w) : 1e6 * x);
                 sy[y].push_back(x < w ? coordinate(rng, h) : -3.5);
             }
-        SurfacePtr expected(make_result(kind, w, h));
-        ASSERT_NE(expected, nullptr);
+        ImageBuffer expected;
+        ASSERT_TRUE(image_buffer_make(&expected, w, h, 3, SAMPLE_U8));
         for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                Uint8 r, g, b;
-                sample_bilinear(src.surface.get(), sx[y][x], sy[y][x], &r, &g, &b);
-                put_pixel(expected.get(), x, y, r, g, b);
-            }
+            for (int x = 0; x < w; ++x)
+                sample_bilinear(src.view, sx[y][x], sy[y][x], image_row(expected.view, y) + 3 * x);
         const std::string what = "seed " + std::to_string(seed) + " (TAVROSK_SEED=" + std::to_string(seed) + "): " +
-                                  std::to_string(w) + "x" + std::to_string(h) + " depth " + std::to_string(depth) +
-                                  ", pitch +" + std::to_string(extra) + ", result kind " + std::to_string(kind);
+                                  std::to_string(w) + "x" + std::to_string(h) + ", stride +" + std::to_string(extra) +
+                                  (bottom_up ? " bottom-up" : "") + ", result stride +" + std::to_string(result_extra);
 
         for (int64_t target : targets) {
             hwy::SetSupportedTargetsForTest(target);
             ASSERT_STREQ(sample_row_target_name(), hwy::TargetName(target));
             for (bool lanes : {true, false}) {
-                SurfacePtr actual(make_result(kind, w, h));
-                fill_random(actual.get(), seed + 99);
+                TightImage actual;
+                make_tight(&actual, w, h, result_extra, false, seed + 99);
                 RowSampler sampler;
-                row_sampler_init(&sampler, src.surface.get(), actual.get(), lanes);
+                row_sampler_init(&sampler, src.view, actual.view, lanes);
                 lane_rows += sampler.lanes ? h : 0;
                 std::vector<uint32_t> scratch(w + SAMPLE_ROW_PAD);
                 // Rows in an order of their own: each call writes its row only.
@@ -152,39 +122,36 @@ TEST(SampleRow, EqualsTheSamplerOnEveryTargetWithAndWithoutLanes)
                     const int y = (k * 7 + 3) % h;  // 7 is prime to every h used
                     sample_row(&sampler, y, sx[y].data(), sy[y].data(), scratch.data());
                 }
-                ASSERT_EQ(compare_bytes(expected.get(), actual.get()), "")
-                    << what << ", target " << hwy::TargetName(target) << (lanes ? ", lanes" : ", tables");
+                ASSERT_EQ(compare_pixels(expected.view, actual.view), "")
+                    << what << ", target " << hwy::TargetName(target) << (lanes ? ", lanes" : ", sampler");
             }
         }
         hwy::SetSupportedTargetsForTest(0);
     }
-    // The lanes must really have run, not only the tables.
+    // The lanes must really have run, not only the sampler.
     EXPECT_GT(lane_rows, 0);
 }
 
-// A row leaves every other row of the result as it was.
+// A row leaves every other row of the result, and the padding of its own, as
+// it was.
 TEST(SampleRow, WritesOnlyItsRow)
 {
-    SurfacePtr src(make_surface(9, 4, 24)), dst(make_surface(9, 4, 32)), before(make_surface(9, 4, 32));
-    fill_random(src.get(), 1);
-    fill_random(dst.get(), 2);
-    SDL_BlitSurface(dst.get(), nullptr, before.get(), nullptr);
+    TightImage src, dst, before;
+    make_tight(&src, 9, 4, 0, false, 1);
+    make_tight(&dst, 9, 4, 5, false, 2);
+    make_tight(&before, 9, 4, 5, false, 2);
     std::vector<double> sx(9 + SAMPLE_ROW_PAD, 1.5), sy(9 + SAMPLE_ROW_PAD, 2.5);
     std::vector<uint32_t> scratch(9 + SAMPLE_ROW_PAD);
     RowSampler sampler;
-    row_sampler_init(&sampler, src.get(), dst.get());
+    row_sampler_init(&sampler, src.view, dst.view);
     EXPECT_TRUE(sampler.lanes);
     sample_row(&sampler, 2, sx.data(), sy.data(), scratch.data());
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 9; ++x) {
-            Uint8 a[3], b[3];
-            get_pixel(dst.get(), x, y, &a[0], &a[1], &a[2]);
-            if (y == 2)
-                sample_bilinear(src.get(), 1.5, 2.5, &b[0], &b[1], &b[2]);
-            else
-                get_pixel(before.get(), x, y, &b[0], &b[1], &b[2]);
-            EXPECT_TRUE(a[0] == b[0] && a[1] == b[1] && a[2] == b[2]) << "pixel (" << x << ", " << y << ")";
-        }
+    Uint8 sample[3];
+    sample_bilinear(src.view, 1.5, 2.5, sample);
+    for (size_t i = 0; i < dst.bytes.size(); ++i) {
+        const bool in_row = i >= 2 * 32 && i < 2 * 32 + 27;
+        EXPECT_EQ(dst.bytes[i], in_row ? sample[(i - 2 * 32) % 3] : before.bytes[i]) << "byte " << i;
+    }
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "raster/pixel.h"
+#include "sdl/pixel.h"
 #include "raster/sampler.h"
 #include "tests/support/test_support.h"
 
@@ -23,11 +23,18 @@ std::ostream& operator<<(std::ostream& os, const Rgb& c)
     return os << "(" << c.r << ", " << c.g << ", " << c.b << ")";
 }
 
+Rgb sample(const ImageView& image, double x, double y)
+{
+    Uint8 rgb[3] = {1, 1, 1};
+    sample_bilinear(image, x, y, rgb);
+    return {rgb[0], rgb[1], rgb[2]};
+}
+
+// The surface's colours in an 8-bit R, G, B image, whose buffer is exactly
+// w * h * 3 bytes, sampled there.
 Rgb sample(SDL_Surface* s, double x, double y)
 {
-    Uint8 r = 1, g = 1, b = 1;
-    sample_bilinear(s, x, y, &r, &g, &b);
-    return {r, g, b};
+    return sample(rgb8_of(s).view, x, y);
 }
 
 Rgb pixel(SDL_Surface* s, int x, int y)
@@ -63,15 +70,15 @@ TEST(Sampler, OutsideAndNaNAreBlackAndReadNothing)
     EXPECT_EQ(sample(s, 2, 0), (Rgb{200, 150, 100}));
 
     // With the pixels gone, any read would crash: these points must not read.
-    void* pixels = s->pixels;
-    s->pixels = nullptr;
+    const ImageBuffer image = rgb8_of(s);
+    ImageView gone = image.view;
+    gone.pixels = nullptr;
     const double nan = std::nan("");
     const double points[][2] = {{-0.000001, 1}, {1, -0.000001}, {4.000001, 1}, {1, 3.000001},
                                 {nan, 5.0},     {1, nan},       {nan, nan},    {-INFINITY, 1},
                                 {1, INFINITY},  {1e300, 1}};
     for (const auto& p : points)
-        EXPECT_EQ(sample(s, p[0], p[1]), black) << p[0] << ", " << p[1];
-    s->pixels = pixels;
+        EXPECT_EQ(sample(gone, p[0], p[1]), black) << p[0] << ", " << p[1];
 }
 
 TEST(Sampler, InteriorBlendTruncatesAtBothStages)
@@ -123,7 +130,7 @@ TEST(Sampler, LastStripsBlendTowardLastColumnAndRow)
     EXPECT_EQ(sample(s, 3, 2), (Rgb{120, 0, 10}));
 }
 
-// A 32-bit surface's buffer is exactly w * h * 4 bytes, so on these thin
+// The sampled image's buffer is exactly w * h * 3 bytes, so on these thin
 // images a read of a column or row outside lands outside the allocation
 // (caught under AddressSanitizer) or shows in the value.
 TEST(Sampler, ThinImagesReadNothingOutside)

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "raster/pixel.h"
-#include "raster/surface_check.h"
+#include "sdl/pixel.h"
+#include "io/surface_check.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;

@@ -12,7 +12,8 @@
 #include <random>
 #include <sstream>
 
-#include "raster/pixel.h"
+#include "sdl/pixel.h"
+#include "sdl/surface_image.h"
 
 SDL_Surface* make_surface(int w, int h, int depth)
 {
@@ -57,6 +58,15 @@ void fill_random(SDL_Surface* surface, uint32_t seed)
         }
 }
 
+void fill_random(const ImageView& image, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    const int samples = image.width * image_pixel_bytes(image);
+    for (int y = 0; y < image.height; ++y)
+        for (int i = 0; i < samples; ++i)
+            image_row(image, y)[i] = static_cast<unsigned char>(rng());
+}
+
 std::string compare_rgb(SDL_Surface* a, SDL_Surface* b, int max_reports)
 {
     char line[160];
@@ -82,6 +92,76 @@ std::string compare_rgb(SDL_Surface* a, SDL_Surface* b, int max_reports)
     if (differing > 0)
         report += std::to_string(differing) + " pixels differ\n";
     return report;
+}
+
+std::string compare_rgb(const ImageView& a, const ImageView& b, int max_reports)
+{
+    SurfacePtr sa(surface_from_rgb8(a)), sb(surface_from_rgb8(b));
+    return compare_rgb(sa.get(), sb.get(), max_reports);
+}
+
+std::string compare_rgb(SDL_Surface* a, const ImageView& b, int max_reports)
+{
+    SurfacePtr sb(surface_from_rgb8(b));
+    return compare_rgb(a, sb.get(), max_reports);
+}
+
+ImageBuffer rgb8_of(SDL_Surface* surface)
+{
+    ImageBuffer image;
+    EXPECT_TRUE(surface_to_rgb8(surface, &image));
+    return image;
+}
+
+WarpStatus warp_surfaces(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, const WarpParams& params,
+                         const WarpOptions& options, WarpReport* report)
+{
+    ImageBuffer source, result;
+    if (src)
+        source = rgb8_of(src);
+    if (dst && image_buffer_make(&result, dst->w, dst->h, 3, SAMPLE_U8))
+        fill_random(result.view, 4242);
+    const WarpStatus status = warp_run(source.view, result.view, segments, n, params, options, report);
+    if (status == WARP_OK)
+        rgb8_to_surface(result.view, dst);
+    return status;
+}
+
+SurfacePtr load_surface(const char* path, std::string* problem, ImageMeta* meta, ImageOrientation orientation)
+{
+    ImageBuffer image;
+    std::string ignored;
+    if (!image_load(path, &image, problem ? problem : &ignored, meta, orientation))
+        return nullptr;
+    return SurfacePtr(surface_from_rgb8(image.view));
+}
+
+SurfacePtr decode_surface(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta,
+                          ImageOrientation orientation)
+{
+    ImageBuffer image;
+    std::string ignored;
+    if (!image_decode(data, size, &image, problem ? problem : &ignored, meta, orientation))
+        return nullptr;
+    return SurfacePtr(surface_from_rgb8(image.view));
+}
+
+bool encode_surface(SDL_Surface* image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
+                    const ImageMeta* meta)
+{
+    ImageBuffer rgb;
+    if (image && !surface_to_rgb8(image, &rgb))
+        return false;
+    return image_encode(rgb.view, format, quality, out, problem, meta);
+}
+
+SurfacePtr fold_map_surface(SDL_Surface* result, const uint8_t* flags, const Segment* segments, int n)
+{
+    if (!result)
+        return nullptr;
+    ImageBuffer map;
+    EXPECT_TRUE(fold_map(rgb8_of(result).view, flags, segments, n, &map));
+    return SurfacePtr(surface_from_rgb8(map.view));
 }
 
 bool running_under_ci()

@@ -12,7 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "raster/pixel.h"  // SurfacePtr: an assertion that ends a test early frees its surfaces too
+#include "io/image_io.h"
+#include "raster/image.h"
+#include "sdl/pixel.h"  // SurfacePtr: an assertion that ends a test early frees its surfaces too
+#include "warp/fold_map.h"
 #include "warp/segment.h"
 #include "warp/warp.h"
 
@@ -21,9 +24,40 @@
 SDL_Surface* make_surface(int w, int h, int depth);
 // Fills every pixel from a seeded generator.
 void fill_random(SDL_Surface* surface, uint32_t seed);
+void fill_random(const ImageView& image, uint32_t seed);
 // Empty when a and b have the same size and the same colour triple at every
 // pixel; otherwise a description of the first few differences.
 std::string compare_rgb(SDL_Surface* a, SDL_Surface* b, int max_reports = 8);
+
+// The same for images: views of 8-bit R, G, B pixels, or a surface (read as
+// get_pixel reads it) and such a view.
+std::string compare_rgb(const ImageView& a, const ImageView& b, int max_reports = 8);
+std::string compare_rgb(SDL_Surface* a, const ImageView& b, int max_reports = 8);
+
+// The surface's colours as get_pixel reads them, in an 8-bit R, G, B image.
+ImageBuffer rgb8_of(SDL_Surface* surface);
+
+// warp_run on surfaces, as the window program runs it: src read as get_pixel
+// reads it, the result (filled with junk first, so that a pixel the warp
+// leaves unwritten shows) written into dst as put_pixel writes it. NULL
+// surfaces give warp_run views without pixels.
+WarpStatus warp_surfaces(SDL_Surface* src, SDL_Surface* dst, const Segment* segments, int n, const WarpParams& params,
+                         const WarpOptions& options, WarpReport* report = nullptr);
+
+// image_load, image_decode and image_encode with the images in SDL
+// surfaces: decoded into a new 24-bit surface whose bytes are R, G, B in
+// memory order (NULL on failure), encoded from any surface's colours as
+// get_pixel reads them.
+SurfacePtr load_surface(const char* path, std::string* problem = nullptr, ImageMeta* meta = nullptr,
+                        ImageOrientation orientation = IMAGE_AS_VIEWED);
+SurfacePtr decode_surface(const unsigned char* data, size_t size, std::string* problem = nullptr,
+                          ImageMeta* meta = nullptr, ImageOrientation orientation = IMAGE_AS_VIEWED);
+bool encode_surface(SDL_Surface* image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
+                    const ImageMeta* meta = nullptr);
+
+// fold_map of a result surface (read as get_pixel reads it), as a new
+// surface; NULL for a NULL result.
+SurfacePtr fold_map_surface(SDL_Surface* result, const uint8_t* flags, const Segment* segments, int n);
 
 // True when the environment says CI=true: there a missing test input (the
 // BMP suite) is a failure, not a reason to skip.

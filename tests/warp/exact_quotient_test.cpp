@@ -139,7 +139,7 @@ TEST(ExactQuotient, FastKernelEqualsLiteralOnEdgeSegments)
         options.points_x = expected.data();
         options.points_y = expected.data() + c.w * c.h;
         SurfacePtr dst(SDL_CreateRGBSurface(0, c.w, c.h, 32, 0, 0, 0, 0));
-        warp_run(src.get(), dst.get(), c.table.data(), n, c.params, options);
+        warp_surfaces(src.get(), dst.get(), c.table.data(), n, c.params, options);
         options.kernel = WARP_KERNEL_FAST;
         options.points_x = actual.data();
         options.points_y = actual.data() + c.w * c.h;
@@ -149,7 +149,7 @@ TEST(ExactQuotient, FastKernelEqualsLiteralOnEdgeSegments)
                 warp_force_quotients(method);
                 for (int threads : {1, 3}) {
                     options.threads = threads;
-                    warp_run(src.get(), dst.get(), c.table.data(), n, c.params, options);
+                    warp_surfaces(src.get(), dst.get(), c.table.data(), n, c.params, options);
                     for (size_t k = 0; k < expected.size(); ++k)
                         ASSERT_TRUE(same_bits(expected[k], actual[k])
                                     || (std::isnan(expected[k]) && std::isnan(actual[k])))

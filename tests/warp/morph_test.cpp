@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "raster/pixel.h"
+#include "sdl/pixel.h"
 #include "tests/support/test_support.h"
 #include "tests/warp/plain_morph.h"
 #include "io/image_codecs.h"
@@ -108,13 +108,15 @@ std::string describe(uint32_t seed, const Case& c)
 
 // A job as the tool sets one up, its warp results filled with junk.
 struct Job {
+    ImageBuffer first, second;  // the inputs as the tool reads them
     MorphJob job;
 
     Job(SDL_Surface* a, SDL_Surface* b, const Case& c, WarpKernel kernel, int threads, uint32_t junk)
+        : first(rgb8_of(a)), second(rgb8_of(b))
     {
-        EXPECT_TRUE(morph_job_init(&job, a, b));
-        fill_random(job.warped_first, junk);
-        fill_random(job.warped_second, junk + 1);
+        EXPECT_TRUE(morph_job_init(&job, first.view, second.view));
+        fill_random(job.warped_first.view, junk);
+        fill_random(job.warped_second.view, junk + 1);
         job.pairs = c.pairs;
         job.params = c.params;
         job.options.kernel = kernel;
@@ -123,10 +125,11 @@ struct Job {
 };
 
 // A frame filled with junk, so that a pixel the morph leaves unwritten shows.
-SurfacePtr junk_frame(int w, int h, uint32_t junk)
+ImageBuffer junk_frame(int w, int h, uint32_t junk)
 {
-    SurfacePtr frame(create_rgb24_surface(w, h));
-    fill_random(frame.get(), junk);
+    ImageBuffer frame;
+    EXPECT_TRUE(image_buffer_make(&frame, w, h, 3, SAMPLE_U8));
+    fill_random(frame.view, junk);
     return frame;
 }
 
@@ -159,9 +162,9 @@ TEST(MorphFrames, EqualPlainMorphOnEveryFrame)
             // what the one before left in the job.
             for (int step = 0; step < c.frames; ++step) {
                 const int i = (step * 3 + 1) % c.frames;
-                SurfacePtr frame = junk_frame(c.w, c.h, seed + 7 * i);
-                morph_render(&job.job, i, c.frames, frame.get());
-                ASSERT_EQ(compare_rgb(expected[i].get(), frame.get()), "")
+                ImageBuffer frame = junk_frame(c.w, c.h, seed + 7 * i);
+                morph_render(&job.job, i, c.frames, frame.view);
+                ASSERT_EQ(compare_rgb(expected[i].get(), frame.view), "")
                     << describe(seed, c) << "frame " << i << ", " << run.name << " (expected plain, actual morph)";
             }
         }
@@ -192,9 +195,9 @@ TEST(MorphFrames, EqualPlainMorphOnEveryTarget)
                     warp_force_quotients(method);
                     for (int threads : {1, 3}) {
                         Job job(first.get(), second.get(), c, WARP_KERNEL_FAST, threads, seed + 3);
-                        SurfacePtr frame = junk_frame(c.w, c.h, seed + 7 * i);
-                        morph_render(&job.job, i, c.frames, frame.get());
-                        ASSERT_EQ(compare_rgb(expected.get(), frame.get()), "")
+                        ImageBuffer frame = junk_frame(c.w, c.h, seed + 7 * i);
+                        morph_render(&job.job, i, c.frames, frame.view);
+                        ASSERT_EQ(compare_rgb(expected.get(), frame.view), "")
                             << describe(seed, c) << "frame " << i << ", target " << hwy::TargetName(target)
                             << ", quotients by " << warp_quotient_method() << ", " << threads
                             << " threads (expected plain, actual morph)";
@@ -231,8 +234,8 @@ TEST(MorphFrames, FeatureFollowsTheFramesLine)
     c.pairs = {{10, 10, 40, 10}, {50, 5, 50, 35}};
     Job job(first.get(), second.get(), c, WARP_KERNEL_FAST, 0, 1);
     for (int i = 0; i < frames; ++i) {
-        SurfacePtr frame = junk_frame(w, h, i);
-        morph_render(&job.job, i, frames, frame.get());
+        ImageBuffer frame = junk_frame(w, h, i);
+        morph_render(&job.job, i, frames, frame.view);
         const double t = static_cast<double>(i) / (frames - 1);
         const Segment line = {10 + t * 40, 10 - t * 5, 40 + t * 10, 10 + t * 25};
         for (int y = 0; y < h; ++y)
@@ -242,8 +245,8 @@ TEST(MorphFrames, FeatureFollowsTheFramesLine)
                 const double length = std::sqrt(dx * dx + dy * dy);
                 const double along = ((x - line.x1) * dx + (y - line.y1) * dy) / length;
                 const double across = std::fabs((x - line.x1) * dy - (y - line.y1) * dx) / length;
-                Uint8 r, g, b;
-                get_pixel(frame.get(), x, y, &r, &g, &b);
+                const Uint8* rgb = image_row(frame.view, y) + 3 * x;
+                const Uint8 r = rgb[0], g = rgb[1], b = rgb[2];
                 const std::string where =
                     "frame " + std::to_string(i) + " at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
                 if (along >= 2 && along <= length - 2 && across <= 0.5) {

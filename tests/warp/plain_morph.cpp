@@ -1,6 +1,6 @@
 #include "tests/warp/plain_morph.h"
 
-#include "raster/pixel.h"
+#include "sdl/pixel.h"
 
 namespace {
 
@@ -9,7 +9,7 @@ SurfacePtr warp_literal(SDL_Surface* src, const std::vector<Segment>& table, con
     SurfacePtr out(SDL_CreateRGBSurface(0, src->w, src->h, 32, 0, 0, 0, 0));
     WarpOptions options;
     options.kernel = WARP_KERNEL_LITERAL;
-    warp_run(src, out.get(), table.data(), static_cast<int>(table.size()), params, options);
+    warp_surfaces(src, out.get(), table.data(), static_cast<int>(table.size()), params, options);
     return out;
 }
 

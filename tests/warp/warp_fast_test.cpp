@@ -45,7 +45,7 @@ SurfacePtr run(SDL_Surface* src, const WarpCase& c, WarpOptions options, uint32_
         options.points_x = points->data();
         options.points_y = points->data() + c.w * c.h;
     }
-    warp_run(src, dst.get(), c.table.data(), static_cast<int>(c.table.size()), c.params, options);
+    warp_surfaces(src, dst.get(), c.table.data(), static_cast<int>(c.table.size()), c.params, options);
     return dst;
 }
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "raster/pixel.h"
+#include "sdl/pixel.h"
 #include "raster/sampler.h"
 #include "tests/support/test_support.h"
 #include "warp/warp.h"
@@ -48,7 +48,7 @@ protected:
     {
         SurfacePtr dst(SDL_CreateRGBSurface(0, src->w, src->h, 32, 0, 0, 0, 0));
         fill_random(dst.get(), 4242);
-        EXPECT_EQ(warp_run(src, dst.get(), table.data(), static_cast<int>(table.size()), params, options()),
+        EXPECT_EQ(warp_surfaces(src, dst.get(), table.data(), static_cast<int>(table.size()), params, options()),
                   WARP_OK);
         return dst;
     }
@@ -255,17 +255,37 @@ TEST_P(Warp, DegeneratePairsAreLeftOut)
     }
 }
 
-TEST_P(Warp, MissingOrMismatchedSurfacesAreRefusedUntouched)
+TEST_P(Warp, MissingOrMismatchedImagesAreRefusedUntouched)
 {
     const Segment table[2] = {{0, 0, 4, 0}, {1, 0, 5, 0}};
-    SurfacePtr src(make_surface(6, 5, 24)), dst(make_surface(6, 5, 32)), small(make_surface(5, 5, 32));
-    fill_random(small.get(), 1);
-    SurfacePtr before(make_surface(5, 5, 32));
-    SDL_BlitSurface(small.get(), nullptr, before.get(), nullptr);
-    EXPECT_EQ(warp_run(nullptr, dst.get(), table, 2, WarpParams(), options()), WARP_NO_SOURCE);
-    EXPECT_EQ(warp_run(src.get(), nullptr, table, 2, WarpParams(), options()), WARP_NO_RESULT);
-    EXPECT_EQ(warp_run(src.get(), small.get(), table, 2, WarpParams(), options()), WARP_SIZE_MISMATCH);
-    EXPECT_EQ(compare_rgb(before.get(), small.get()), "");
+    auto made = [](int w, int h, int channels, SampleType type) {
+        ImageBuffer image;
+        EXPECT_TRUE(image_buffer_make(&image, w, h, channels, type));
+        for (int y = 0; y < h; ++y)
+            std::memset(image_row(image.view, y), 0x5A, static_cast<size_t>(w) * image_pixel_bytes(image.view));
+        return image;
+    };
+    const ImageBuffer src = made(6, 5, 3, SAMPLE_U8), dst = made(6, 5, 3, SAMPLE_U8);
+    const ImageBuffer small = made(5, 5, 3, SAMPLE_U8), grey = made(6, 5, 1, SAMPLE_U8);
+    const ImageBuffer grey_src = made(6, 5, 1, SAMPLE_U8), floats = made(6, 5, 3, SAMPLE_F32);
+    ImageView bad_stride = dst.view;
+    bad_stride.stride = 17;
+    const struct {
+        ImageView src, dst;
+        WarpStatus want;
+    } cases[] = {
+        {ImageView(), dst.view, WARP_INVALID_SOURCE},     {src.view, ImageView(), WARP_INVALID_RESULT},
+        {src.view, bad_stride, WARP_INVALID_RESULT},      {src.view, small.view, WARP_LAYOUT_MISMATCH},
+        {src.view, grey.view, WARP_LAYOUT_MISMATCH},      {src.view, floats.view, WARP_LAYOUT_MISMATCH},
+        {grey_src.view, grey.view, WARP_KIND_UNSUPPORTED},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(warp_run(c.src, c.dst, table, 2, WarpParams(), options()), c.want);
+        for (const ImageBuffer* image : {&dst, &small, &grey})
+            for (int y = 0; y < image->view.height; ++y)
+                for (int i = 0; i < image->view.width * image->view.channels; ++i)
+                    ASSERT_EQ(image_row(image->view, y)[i], 0x5A);
+    }
 }
 
 // The source points handed out are the ones sampled: each result pixel is
@@ -290,15 +310,16 @@ TEST_P(Warp, ReportsSourcePointsProgressAndNonFinitePoints)
         SurfacePtr dst(make_surface(w, h, 32));
         fill_random(dst.get(), 9);
         WarpReport report;
-        ASSERT_EQ(warp_run(src.get(), dst.get(), table.data(), n, params, o, &report), WARP_OK);
+        ASSERT_EQ(warp_surfaces(src.get(), dst.get(), table.data(), n, params, o, &report), WARP_OK);
         EXPECT_EQ(done.load(), static_cast<long long>(w) * h);
         long long nonfinite = 0, wrong = 0;
+        const ImageBuffer source = rgb8_of(src.get());
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 const double sx = px[y * w + x], sy = py[y * w + x];
                 nonfinite += !std::isfinite(sx) || !std::isfinite(sy);
                 Uint8 e[3], a[3];
-                sample_bilinear(src.get(), sx, sy, &e[0], &e[1], &e[2]);
+                sample_bilinear(source.view, sx, sy, e);
                 get_pixel(dst.get(), x, y, &a[0], &a[1], &a[2]);
                 if ((e[0] != a[0] || e[1] != a[1] || e[2] != a[2]) && wrong++ < 5)
                     ADD_FAILURE() << "pixel (" << x << ", " << y << ") is not the sample at (" << sx << ", " << sy
@@ -317,8 +338,7 @@ TEST_P(Warp, ReportsSourcePointsProgressAndNonFinitePoints)
 // What a row sink saw: each row's points, how often the row came, and whether
 // its pixels were already the samples at those points.
 struct SeenRows {
-    SDL_Surface* src;
-    SDL_Surface* dst;
+    ImageView src, dst;
     std::mutex mutex;
     std::vector<std::vector<double>> points;  // x then y of each row
     std::vector<int> calls;
@@ -328,12 +348,12 @@ struct SeenRows {
 void see_row(void* context, int y, const double* sx, const double* sy)
 {
     SeenRows* seen = static_cast<SeenRows*>(context);
-    const int w = seen->dst->w;
+    const int w = seen->dst.width;
     int unwritten = 0;
     for (int x = 0; x < w; ++x) {
-        Uint8 e[3], a[3];
-        sample_bilinear(seen->src, sx[x], sy[x], &e[0], &e[1], &e[2]);
-        get_pixel(seen->dst, x, y, &a[0], &a[1], &a[2]);
+        Uint8 e[3];
+        const Uint8* a = image_row(seen->dst, y) + 3 * x;
+        sample_bilinear(seen->src, sx[x], sy[x], e);
         unwritten += e[0] != a[0] || e[1] != a[1] || e[2] != a[2];
     }
     std::lock_guard<std::mutex> lock(seen->mutex);
@@ -352,14 +372,16 @@ TEST_P(Warp, RowSinkGetsEveryRowOnceAfterItsPixels)
     const std::vector<Segment> table = {{3, 4, 20, 6}, {4, 5, 22, 9}, {30, 15, 12, 2}, {29, 16, 14, 1}};
     const int w = src->w, h = src->h;
     std::vector<double> px(w * h), py(w * h);
+    const ImageBuffer source = rgb8_of(src.get());
     for (bool arrays : {true, false}) {
         SeenRows seen;
-        seen.src = src.get();
+        seen.src = source.view;
         seen.points.resize(h);
         seen.calls.assign(h, 0);
-        SurfacePtr dst(make_surface(w, h, 32));
-        seen.dst = dst.get();
-        fill_random(dst.get(), 10);
+        SurfacePtr junk(make_surface(w, h, 24));
+        fill_random(junk.get(), 10);
+        const ImageBuffer dst = rgb8_of(junk.get());
+        seen.dst = dst.view;
         const WarpRowSink sink = {see_row, &seen};
         WarpOptions o = options();
         o.rows = &sink;
@@ -367,7 +389,7 @@ TEST_P(Warp, RowSinkGetsEveryRowOnceAfterItsPixels)
             o.points_x = px.data();
             o.points_y = py.data();
         }
-        ASSERT_EQ(warp_run(src.get(), dst.get(), table.data(), 4, params_of(0.7, 1.5, 1.2), o), WARP_OK);
+        ASSERT_EQ(warp_run(source.view, dst.view, table.data(), 4, params_of(0.7, 1.5, 1.2), o), WARP_OK);
         EXPECT_EQ(seen.unwritten, 0) << "arrays " << arrays;
         for (int y = 0; y < h; ++y) {
             ASSERT_EQ(seen.calls[y], 1) << "row " << y << ", arrays " << arrays;
@@ -375,48 +397,6 @@ TEST_P(Warp, RowSinkGetsEveryRowOnceAfterItsPixels)
             EXPECT_EQ(std::memcmp(seen.points[y].data() + w, &py[y * w], w * sizeof(double)), 0) << "row " << y;
         }
     }
-}
-
-// The program's entry over the engine: its own order of parameters (p, b, a),
-// its 32-bit result, and "error" when the result cannot be created.
-TEST(WarpImage, IsTheEngineWithTheProgramsParameterOrder)
-{
-    SurfacePtr src(make_surface(31, 23, 24));
-    fill_random(src.get(), 11);
-    const Segment table[4] = {{3, 4, 20, 6}, {4, 5, 22, 9}, {10, 15, 12, 2}, {9, 16, 14, 1}};
-    SDL_Surface* raw = nullptr;
-    warp_image(src.get(), &raw, table, 4, 0.3, 1.7, 2.9);
-    SurfacePtr got(raw);
-    ASSERT_NE(got, nullptr);
-    EXPECT_EQ(got->format->BitsPerPixel, 32);
-    WarpOptions literal;
-    literal.kernel = WARP_KERNEL_LITERAL;
-    SurfacePtr want(make_surface(31, 23, 32)), swapped(make_surface(31, 23, 32));
-    warp_run(src.get(), want.get(), table, 4, params_of(0.3, 2.9, 1.7), literal);
-    warp_run(src.get(), swapped.get(), table, 4, params_of(0.3, 1.7, 2.9), literal);
-    EXPECT_EQ(compare_rgb(want.get(), got.get()), "");
-    EXPECT_NE(compare_rgb(swapped.get(), got.get()), "") << "a and b must matter here";
-}
-
-TEST(WarpImage, NoSourceOrFailedCreationGivesNoResult)
-{
-    const Segment table[2] = {{0, 0, 4, 0}, {1, 0, 5, 0}};
-    SDL_Surface* dst = reinterpret_cast<SDL_Surface*>(&dst);  // a stale handle
-    testing::internal::CaptureStdout();
-    warp_image(nullptr, &dst, table, 2, 0.5, 1.0, 1.0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(dst, nullptr);
-
-    // SDL refuses a 16384-pixel-wide surface; the source's pixels are never
-    // reached because creation fails first.
-    SurfacePtr small(make_surface(2, 2, 32));
-    SDL_Surface wide = *small;
-    wide.w = 16384;
-    dst = small.get();
-    testing::internal::CaptureStdout();
-    warp_image(&wide, &dst, table, 2, 0.5, 1.0, 1.0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "error");
-    EXPECT_EQ(dst, nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, Warp,

@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "raster/pixel.h"
+#include "sdl/pixel.h"
 #include "tests/support/test_support.h"
+#include "io/flo.h"
 #include "warp/warp_views.h"
 
 namespace {
@@ -115,7 +116,7 @@ Grid warp_points(int w, int h, const std::vector<Segment>& table)
     WarpOptions options;
     options.points_x = g.x.data();
     options.points_y = g.y.data();
-    warp_run(src.get(), dst.get(), table.data(), static_cast<int>(table.size()), WarpParams(), options);
+    warp_surfaces(src.get(), dst.get(), table.data(), static_cast<int>(table.size()), WarpParams(), options);
     return g;
 }
 
@@ -225,14 +226,18 @@ TEST(Field, FileLayoutRoundingAndUnknownPoints)
     EXPECT_FALSE(write_flo(full, g.x.data(), g.y.data(), 3, 3, &problem));
     EXPECT_EQ(problem, "cannot write: No space left on device");
     std::clearerr(full);
-    SurfacePtr src(make_surface(600, 4, 24)), dst(make_surface(600, 4, 32));
+    ImageBuffer src, dst;
+    ASSERT_TRUE(image_buffer_make(&src, 600, 4, 3, SAMPLE_U8) && image_buffer_make(&dst, 600, 4, 3, SAMPLE_U8));
     const Segment pair[2] = {{1, 1, 5, 1}, {1, 2, 5, 2}};
+    FieldRows field;
     WarpViews views;
     WarpOptions options;
-    ASSERT_TRUE(views_start(&views, src.get(), dst.get(), nullptr, full, &options));
-    warp_run(src.get(), dst.get(), pair, 2, WarpParams(), options);
-    EXPECT_FALSE(views_finish(&views, pair, 2));
-    EXPECT_EQ(views.problem, "cannot write: No space left on device");
+    ASSERT_TRUE(field_rows_start(&field, full, 600, 4));
+    ASSERT_TRUE(views.start(src.view, dst.view, nullptr, &field.sink, &options));
+    warp_run(src.view, dst.view, pair, 2, WarpParams(), options);
+    EXPECT_TRUE(views.finish(pair, 2));
+    EXPECT_FALSE(field_rows_finish(&field));
+    EXPECT_EQ(field.problem, "cannot write: No space left on device");
     std::fclose(full);
 }
 
@@ -296,9 +301,8 @@ TEST(FoldMap, ShadesByFlagsAndDrawsSecondSegmentsOutlined)
         SurfacePtr result(depth > 0 ? make_surface(w, h, depth)
                                     : SDL_CreateRGBSurface(0, w, h, 32, 0x0000FF, 0x00FF00, 0xFF0000, 0));
         fill_random(result.get(), depth);
-        SurfacePtr map(fold_map(result.get(), flags.data(), table.data(), static_cast<int>(table.size())));
+        SurfacePtr map = fold_map_surface(result.get(), flags.data(), table.data(), static_cast<int>(table.size()));
         ASSERT_NE(map, nullptr);
-        ASSERT_EQ(map->format->BitsPerPixel, 32);
         SurfacePtr expected(make_surface(w, h, 32));
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
@@ -313,16 +317,19 @@ TEST(FoldMap, ShadesByFlagsAndDrawsSecondSegmentsOutlined)
             }
         EXPECT_EQ(compare_rgb(expected.get(), map.get()), "") << "depth " << depth;
     }
-    EXPECT_EQ(fold_map(nullptr, flags.data(), table.data(), 2), nullptr);
+    ImageBuffer none;
+    EXPECT_FALSE(fold_map(ImageView(), flags.data(), table.data(), 2, &none));
 
-    // WarpViews paints only into a map of the result's size and layout.
-    SurfacePtr result(make_surface(w, h, 32));
-    for (SDL_Surface* wrong : {new_fold_map(w, h - 1), make_surface(w, h, 24)}) {
-        SurfacePtr map(wrong);
+    // WarpViews paints only into a map of the result's size and kind.
+    ImageBuffer result;
+    ASSERT_TRUE(image_buffer_make(&result, w, h, 3, SAMPLE_U8));
+    for (const int* shape : {(const int[]){w, h - 1, 3}, (const int[]){w, h, 4}}) {
+        ImageBuffer map;
+        ASSERT_TRUE(image_buffer_make(&map, shape[0], shape[1], shape[2], SAMPLE_U8));
         WarpViews views;
         WarpOptions options;
-        EXPECT_FALSE(views_start(&views, result.get(), result.get(), map.get(), nullptr, &options));
-        EXPECT_EQ(views.problem, "the fold map is not a surface from new_fold_map of the result's size");
+        EXPECT_FALSE(views.start(result.view, result.view, &map.view, nullptr, &options));
+        EXPECT_EQ(views.problem(), "the fold map is not an 8-bit RGB image of the result's size and kind");
         EXPECT_EQ(options.rows, nullptr);
     }
 }
@@ -352,17 +359,20 @@ TEST(WarpViews, SameOnRowsAsFromPointsOnEveryKernelAndThreadCount)
         // Every fourth case larger, so that rows are shared out among threads.
         WarpCase c = i % 4 == 3 ? make_warp_case(seed, 61 + i % 7, 37) : make_warp_case(seed);
         const int n = static_cast<int>(c.table.size());
-        SurfacePtr src(make_surface(c.w, c.h, c.depth)), dst(make_surface(c.w, c.h, 32));
-        fill_random(src.get(), seed);
+        SurfacePtr surface(make_surface(c.w, c.h, c.depth));
+        fill_random(surface.get(), seed);
+        const ImageBuffer src = rgb8_of(surface.get());
+        ImageBuffer dst, map;
+        ASSERT_TRUE(image_buffer_make(&dst, c.w, c.h, 3, SAMPLE_U8));
         Grid points(c.w, c.h);
         WarpOptions literal;
         literal.kernel = WARP_KERNEL_LITERAL;
         literal.points_x = points.x.data();
         literal.points_y = points.y.data();
-        warp_run(src.get(), dst.get(), c.table.data(), n, c.params, literal);
+        warp_run(src.view, dst.view, c.table.data(), n, c.params, literal);
         std::vector<uint8_t> flags(c.w * c.h);
         const FoldCounts counts = analyse_folds(points.x.data(), points.y.data(), c.w, c.h, c.w, c.h, flags.data());
-        SurfacePtr map(fold_map(dst.get(), flags.data(), c.table.data(), n));
+        ASSERT_TRUE(fold_map(dst.view, flags.data(), c.table.data(), n, &map));
         const std::string field = flo_of(points);
 
         for (int threads : {-1, 1, 3, 0}) {
@@ -371,16 +381,21 @@ TEST(WarpViews, SameOnRowsAsFromPointsOnEveryKernelAndThreadCount)
             WarpOptions options;
             options.kernel = threads < 0 ? WARP_KERNEL_LITERAL : WARP_KERNEL_FAST;
             options.threads = threads;
-            SurfacePtr result(make_surface(c.w, c.h, 32)), rows_map(new_fold_map(c.w, c.h));
-            fill_random(rows_map.get(), seed);
+            ImageBuffer result, rows_map;
+            ASSERT_TRUE(image_buffer_make(&result, c.w, c.h, 3, SAMPLE_U8)
+                        && image_buffer_make(&rows_map, c.w, c.h, 3, SAMPLE_U8));
+            for (int y = 0; y < c.h; ++y)
+                std::memset(image_row(rows_map.view, y), static_cast<int>(seed & 0xFF), 3 * c.w);
             MemoryFile out;
+            FieldRows field_rows;
             WarpViews views;
-            ASSERT_TRUE(views_start(&views, src.get(), result.get(), rows_map.get(), out.file, &options))
-                << views.problem;
-            warp_run(src.get(), result.get(), c.table.data(), n, c.params, options);
-            EXPECT_TRUE(views_finish(&views, c.table.data(), n)) << views.problem;
-            EXPECT_EQ(fold_summary(views.counts), fold_summary(counts)) << what;
-            ASSERT_EQ(compare_rgb(map.get(), rows_map.get()), "") << what;
+            ASSERT_TRUE(field_rows_start(&field_rows, out.file, c.w, c.h)) << field_rows.problem;
+            ASSERT_TRUE(views.start(src.view, result.view, &rows_map.view, &field_rows.sink, &options)) << views.problem();
+            warp_run(src.view, result.view, c.table.data(), n, c.params, options);
+            EXPECT_TRUE(views.finish(c.table.data(), n)) << views.problem();
+            EXPECT_TRUE(field_rows_finish(&field_rows)) << field_rows.problem;
+            EXPECT_EQ(fold_summary(views.counts()), fold_summary(counts)) << what;
+            ASSERT_EQ(compare_rgb(map.view, rows_map.view), "") << what;
             ASSERT_EQ(first_byte_difference(field, out.close(), c.w), "") << what;
         }
     }

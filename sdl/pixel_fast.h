@@ -1,5 +1,5 @@
-// Table-driven pixel writes and bilinear sampling for loops that touch every
-// pixel (the warp). The tables are filled from SDL_GetRGB/SDL_MapRGB of the
+// Table-driven pixel reads and writes for loops that touch every pixel (the
+// conversions between surfaces and image views). The tables are filled from SDL_GetRGB/SDL_MapRGB of the
 // surface's own format, so each channel value is the one get_pixel and
 // put_pixel give; formats the tables cannot hold go through those calls.
 // Coordinates and bounds as in pixel.h. The surface must not need locking,
@@ -27,7 +27,7 @@ struct FastFormat {
 
 void fast_format_init(FastFormat* format, SDL_Surface* surface);
 
-// Any depth, tables or not: the same values as put_pixel and sample_bilinear
-// on format->surface.
+// Any depth, tables or not: the same values as get_pixel and put_pixel on
+// format->surface.
+void fast_get_pixel(const FastFormat* format, int x, int y, Uint8* r, Uint8* g, Uint8* b);
 void fast_put_pixel(const FastFormat* format, int x, int y, Uint8 r, Uint8 g, Uint8 b);
-void fast_sample_bilinear(const FastFormat* format, double x, double y, Uint8* r, Uint8* g, Uint8* b);

@@ -1,8 +1,8 @@
-#include "raster/text.h"
+#include "sdl/text.h"
 
 #include <cstring>
 
-#include "raster/pixel.h"
+#include "sdl/pixel.h"
 
 int text_width(const char* text, int scale)
 {

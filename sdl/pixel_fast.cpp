@@ -1,9 +1,8 @@
-#include "raster/pixel_fast.h"
+#include "sdl/pixel_fast.h"
 
 #include <cstring>
 
-#include "raster/pixel.h"
-#include "raster/sampler.h"
+#include "sdl/pixel.h"
 
 // A channel's value depends only on its own bits of the packed value (SDL
 // shifts them down and widens them), so one table entry per value of those
@@ -120,24 +119,24 @@ static void put_from_tables(const FastFormat* f, int x, int y, Uint8 r, Uint8 g,
     }
 }
 
-// sample_bilinear step for step: black outside [0, w] x [0, h] or for NaN,
-// neighbours clamped to the last column and row with the unclamped weights,
-// both stages truncated.
 template <int Bytes>
-static void sample_from_tables(const FastFormat* f, double x, double y, Uint8* r, Uint8* g, Uint8* b)
+static void get_from_tables(const FastFormat* f, int x, int y, Uint8* r, Uint8* g, Uint8* b)
 {
-    BilinearTaps t;
-    if (!bilinear_taps(f->w, f->h, x, y, &t)) {
-        *r = *g = *b = 0;
-        return;
-    }
-    Uint32 packed[4] = {packed_at<Bytes>(f, t.cx0, t.cy0), packed_at<Bytes>(f, t.cx1, t.cy0),
-                        packed_at<Bytes>(f, t.cx0, t.cy1), packed_at<Bytes>(f, t.cx1, t.cy1)};
-    Uint8* out[3] = {r, g, b};
-    for (int c = 0; c < 3; ++c) {
-        Uint8 top = lerp_trunc(t.wx0, channel_of(f, c, packed[0]), t.wx1, channel_of(f, c, packed[1]));
-        Uint8 bottom = lerp_trunc(t.wx0, channel_of(f, c, packed[2]), t.wx1, channel_of(f, c, packed[3]));
-        *out[c] = lerp_trunc(t.wy0, top, t.wy1, bottom);
+    const Uint32 packed = packed_at<Bytes>(f, x, y);
+    *r = channel_of(f, 0, packed);
+    *g = channel_of(f, 1, packed);
+    *b = channel_of(f, 2, packed);
+}
+
+void fast_get_pixel(const FastFormat* f, int x, int y, Uint8* r, Uint8* g, Uint8* b)
+{
+    if (!f->fast_read)
+        return get_pixel(f->surface, x, y, r, g, b);
+    switch (f->bytes) {
+    case 1: return get_from_tables<1>(f, x, y, r, g, b);
+    case 2: return get_from_tables<2>(f, x, y, r, g, b);
+    case 3: return get_from_tables<3>(f, x, y, r, g, b);
+    default: return get_from_tables<4>(f, x, y, r, g, b);
     }
 }
 
@@ -149,17 +148,5 @@ void fast_put_pixel(const FastFormat* f, int x, int y, Uint8 r, Uint8 g, Uint8 b
     case 2: return put_from_tables<2>(f, x, y, r, g, b);
     case 3: return put_from_tables<3>(f, x, y, r, g, b);
     default: return put_from_tables<4>(f, x, y, r, g, b);
-    }
-}
-
-void fast_sample_bilinear(const FastFormat* f, double x, double y, Uint8* r, Uint8* g, Uint8* b)
-{
-    if (!f->fast_read)
-        return sample_bilinear(f->surface, x, y, r, g, b);
-    switch (f->bytes) {
-    case 1: return sample_from_tables<1>(f, x, y, r, g, b);
-    case 2: return sample_from_tables<2>(f, x, y, r, g, b);
-    case 3: return sample_from_tables<3>(f, x, y, r, g, b);
-    default: return sample_from_tables<4>(f, x, y, r, g, b);
     }
 }

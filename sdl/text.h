@@ -1,6 +1,6 @@
-// Text in the project's 5 x 7 bitmap font (raster/font.h): each glyph cell
-// is GLYPH_W + 1 columns wide (one blank column between letters) and GLYPH_H
-// rows high, times `scale`. Lower-case letters are drawn as capitals, and a
+// Text on SDL surfaces in the project's 5 x 7 bitmap font (raster/font.h):
+// each glyph cell is GLYPH_W + 1 columns wide (one blank column between
+// letters) and GLYPH_H rows high, times `scale`. Lower-case letters are drawn as capitals, and a
 // character the font lacks leaves its cell blank. Pixels outside the
 // surface are skipped; the caller locks a surface that needs it.
 #pragma once

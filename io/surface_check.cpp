@@ -1,4 +1,4 @@
-#include "raster/surface_check.h"
+#include "io/surface_check.h"
 
 // One run of 4 to 8 set bits inside the low `bits` bits of the pixel. A run
 // narrower than 4 bits makes SDL_GetRGB shift left by a negative amount; a

@@ -1,4 +1,7 @@
-// Direct pixel access on SDL 1.2 surfaces of 1 to 4 bytes per pixel.
+// Direct pixel access on SDL 1.2 surfaces of 1 to 4 bytes per pixel. This
+// folder (sdl/, the target sdl_lib) is the one place that reads, writes and
+// draws on SDL surfaces, for the programs with a window (app/, edit/) and
+// io's BMP decoder; nothing below it knows SDL.
 // Coordinates: x grows right, y grows down from the top-left pixel (0, 0);
 // row y starts y * pitch bytes (pitch in bytes) after `pixels`. Callers keep
 // 0 <= x < w, 0 <= y < h and lock a surface that needs it (lock_if_needed)
@@ -50,16 +53,8 @@ inline void store_packed24(Uint8* p, Uint32 color)
 // A 24-bit surface whose pixel bytes are R, G, B in memory order, so that a
 // decoder's RGB rows go straight into it; NULL when SDL cannot allocate it.
 SDL_Surface* create_rgb24_surface(int w, int h);
-
-// Row y of the image as R, G, B bytes, 3 * w of them, as get_pixel reads
-// them (24- and 32-bit pixels with 8-bit channels without a call per pixel).
-// The caller locks the surface.
-void read_rgb_row(SDL_Surface* image, int y, unsigned char* rgb);
-
-// For 3- and 4-byte pixels whose R, G and B are 8-bit channels on byte
-// boundaries (no palette): the byte offset of each within a pixel in memory.
-// False for every other format.
-bool rgb_byte_offsets(const SDL_PixelFormat* format, int offsets[3]);
+// The same layout over pixels the caller keeps (rows `pitch` bytes apart).
+SDL_Surface* create_rgb24_surface_from(void* pixels, int w, int h, int pitch);
 
 // Owns one surface and frees it with SDL_FreeSurface, however the owner's
 // scope ends.

@@ -49,7 +49,9 @@ static const ProgramInfo tool = {
     "(%% for a percent sign); the extension gives the format (.bmp, .png,\n"
     ".jpg or .jpeg). OUTPUT - writes every frame to standard output as binary\n"
     "PPM, one after another, for example for\n"
-    "  ffmpeg -f image2pipe -framerate 30 -c:v ppm -i - -pix_fmt yuv420p out.mp4\n",
+    "  ffmpeg -f image2pipe -framerate 30 -c:v ppm -i - \\\n"
+    "      -vf 'pad=ceil(iw/2)*2:ceil(ih/2)*2' -pix_fmt yuv420p out.mp4\n"
+    "(the pad filter makes an odd width or height even, as yuv420p needs).\n",
     nullptr,
     {OPT_FRAMES, OPT_RANGE, 'p', 'a', 'b', 't', OPT_REFERENCE, 'f', 'Q', OPT_NO_AUTO_ORIENT, OPT_STRIP, 'q', 'h',
      OPT_VERSION},

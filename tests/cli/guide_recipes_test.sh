@@ -11,6 +11,9 @@
 # or a question in its output; ffmpeg's videos must share one frame rate. A
 # recipe whose commands or modules are missing is not run; the test then
 # ends as skipped, saying which and why, once the others have passed.
+# Recipes marked "any-size" (<!-- recipe any-size ... -->) are then run
+# again, in order, in a second scratch folder whose sample images are cut to
+# an odd width and height, and its videos must come out padded to even.
 # Usage: guide_recipes_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 source_dir=$1 build=$2
@@ -55,62 +58,92 @@ python_with() {
     return 1
 }
 
-skipped=() ran=0 last_output=
-for n in $(seq "$count"); do
-    read -r line kind words <"$blocks/$n.mark"
-    [ -s "$blocks/$n" ] || xh_fail "guide line $line: the mark is not followed by a code block"
-    if [ "$kind" = output ]; then
-        [ -n "$last_output" ] || continue
-        diff -u "$blocks/$n" "$last_output" >"$XH_TMP/diff" \
-            || { cat "$XH_TMP/diff"; xh_fail "guide line $line: the recipe before printed something else"; }
-        continue
-    fi
-    runner=(bash -e -o pipefail) python=no need= missing=
-    for word in $words; do
-        case $word in
-        python) python=yes ;;
-        needs) ;;
-        *) need+=" $word" ;;
-        esac
-    done
-    if [ "$python" = yes ]; then
-        # shellcheck disable=SC2086
-        if interpreter=$(python_with $need); then
-            runner=("$interpreter")
-        else
-            missing="Python modules$need are not importable"
+# run_recipes SCRATCH ANY_SIZE_ONLY: every marked block in SCRATCH, or only the any-size ones.
+skipped=() ran=0
+run_recipes() {
+    local scratch=$1 only_any_size=$2 n line kind words last_output=
+    for n in $(seq "$count"); do
+        read -r line kind words <"$blocks/$n.mark"
+        [ -s "$blocks/$n" ] || xh_fail "guide line $line: the mark is not followed by a code block"
+        if [ "$only_any_size" = yes ]; then
+            [[ " $words " == *" any-size "* ]] || continue
         fi
-    else
-        for word in $need; do
-            command -v "$word" >/dev/null || missing+="${missing:+, }$word is not installed"
+        if [ "$kind" = output ]; then
+            [ -n "$last_output" ] || continue
+            diff -u "$blocks/$n" "$last_output" >"$XH_TMP/diff" \
+                || { cat "$XH_TMP/diff"; xh_fail "guide line $line: the recipe before printed something else"; }
+            continue
+        fi
+        runner=(bash -e -o pipefail) python=no need= missing=
+        for word in $words; do
+            case $word in
+            python) python=yes ;;
+            needs | any-size) ;;
+            *) need+=" $word" ;;
+            esac
         done
-    fi
-    last_output=
-    if [ -n "$missing" ]; then
-        echo "not run: guide line $line: $missing"
-        skipped+=("line $line ($missing)")
-        continue
-    fi
-    last_output=$XH_TMP/$n.out
-    (cd "$scratch" && "${runner[@]}" "$blocks/$n" </dev/null >"$last_output" 2>&1)
-    status=$?
-    if [ "$status" -ne 0 ] || grep -Eiq 'warning|\?[[:space:]]*(\[y/N\])?$|image sequence pattern' "$last_output"; then
-        echo "--- guide line $line:"
-        cat "$blocks/$n"
-        echo "--- printed:"
-        tail -n 20 "$last_output"
-        xh_fail "guide line $line: status $status, or a warning or question in its output"
-    fi
-    echo "ok   guide line $line"
-    ran=$((ran + 1))
-done
+        if [ "$python" = yes ]; then
+            # shellcheck disable=SC2086
+            if interpreter=$(python_with $need); then
+                runner=("$interpreter")
+            else
+                missing="Python modules$need are not importable"
+            fi
+        else
+            for word in $need; do
+                command -v "$word" >/dev/null || missing+="${missing:+, }$word is not installed"
+            done
+        fi
+        last_output=
+        if [ -n "$missing" ]; then
+            echo "not run: guide line $line: $missing"
+            skipped+=("line $line ($missing)")
+            continue
+        fi
+        last_output=$XH_TMP/$n.out
+        (cd "$scratch" && "${runner[@]}" "$blocks/$n" </dev/null >"$last_output" 2>&1)
+        status=$?
+        if [ "$status" -ne 0 ] || grep -Eiq 'warning|\?[[:space:]]*(\[y/N\])?$|image sequence pattern' "$last_output"; then
+            echo "--- guide line $line:"
+            cat "$blocks/$n"
+            echo "--- printed:"
+            tail -n 20 "$last_output"
+            xh_fail "guide line $line: status $status, or a warning or question in its output"
+        fi
+        echo "ok   guide line $line"
+        ran=$((ran + 1))
+    done
+}
 
+# video_property SCRATCH ENTRIES: the stream ENTRIES of every video, one line each, repeats removed.
+video_property() {
+    (cd "$1" && for video in *.mp4; do
+        [ -e "$video" ] && ffprobe -v error -select_streams v:0 -show_entries "stream=$2" -of csv=p=0 "$video"
+    done | sort -u)
+}
+
+run_recipes "$scratch" no
 # Videos made from the same frames run at one rate, whichever way they came.
 if command -v ffprobe >/dev/null; then
-    rates=$(cd "$scratch" && for video in *.mp4; do
-        [ -e "$video" ] && ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate -of csv=p=0 "$video"
-    done | sort -u)
+    rates=$(video_property "$scratch" r_frame_rate)
     [ "$(echo "$rates" | grep -c .)" -le 1 ] || xh_fail "the guide's videos have different frame rates: $rates"
+fi
+
+echo "the recipes for any size, on samples of 639 x 479"
+odd=$XH_TMP/odd
+mkdir "$odd" "$odd/data"
+ln -s "$build" "$odd/build"
+for file in "$source_dir"/data/*; do
+    case ${file##*/} in
+    sample.bmp | sample2.bmp) convert "$file" -crop 639x479+0+0 +repage "BMP3:$odd/data/${file##*/}" \
+        || xh_fail "convert" ;;
+    *) ln -s "$file" "$odd/data/" ;;
+    esac
+done
+run_recipes "$odd" yes
+if command -v ffprobe >/dev/null; then
+    sizes=$(video_property "$odd" width,height)
+    [ -z "$sizes" ] || [ "$sizes" = 640,480 ] || xh_fail "videos of 639 x 479 frames are not padded to 640 x 480: $sizes"
 fi
 if [ ${#skipped[@]} -gt 0 ]; then
     not_run=$(printf '; %s' "${skipped[@]}")

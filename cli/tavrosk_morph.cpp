@@ -44,7 +44,8 @@ static const ProgramInfo tool = {
     "PAIRS is a segment file as tavrosk-warp reads it (- for standard input):\n"
     "  x1 y1 x2 y2\n"
     "one segment a line; in each pair of lines the first marks a feature in\n"
-    "FIRST, the second the same feature in SECOND.\n"
+    "FIRST, the second the same feature in SECOND. PAIRS without any segment\n"
+    "(an empty file, /dev/null) makes a plain cross-fade.\n"
     "OUTPUT is a file name with one frame number field, such as f%03d.png\n"
     "(%% for a percent sign); the extension gives the format (.bmp, .png,\n"
     ".jpg or .jpeg). OUTPUT - writes every frame to standard output as binary\n"
@@ -416,7 +417,8 @@ int main(int argc, char** argv)
 
     MorphJob job;
     std::string message;
-    if (!read_segment_file(options.pairs, &job.pairs, &message))
+    // No pair at all makes the cross-fade: every warp is then an exact copy.
+    if (!read_segment_file(options.pairs, &job.pairs, &message, SEGMENTS_PAIRS_OR_NONE))
         return input_error(tool, message);
 
     // No video is needed: only software surfaces.

@@ -206,9 +206,11 @@ static SegmentFileStatus read_file(const char* name, bool from_stdin, std::vecto
     return status;
 }
 
-bool read_segment_file(const char* name, std::vector<Segment>* segments, std::string* message)
+bool read_segment_file(const char* name, std::vector<Segment>* segments, std::string* message,
+                       SegmentsTaken taken)
 {
-    return read_file(name, std::strcmp(name, "-") == 0, segments, nullptr, message) == SEGMENT_FILE_READ;
+    const SegmentFileStatus status = read_file(name, std::strcmp(name, "-") == 0, segments, nullptr, message);
+    return status == SEGMENT_FILE_READ || (status == SEGMENT_FILE_EMPTY && taken == SEGMENTS_PAIRS_OR_NONE);
 }
 
 SegmentFileStatus read_commented_segment_file(const char* name, std::vector<Segment>* segments,

@@ -21,11 +21,17 @@
 // when the fault is the file as a whole) and *problem a short description.
 bool read_segments(std::FILE* in, std::vector<Segment>* segments, long* line_number, std::string* problem);
 
+// What a program takes besides complete pairs: nothing else (a warp needs
+// a pair), or also a file without any segment (a morph without pairs is a
+// cross-fade).
+enum SegmentsTaken { SEGMENTS_PAIRS, SEGMENTS_PAIRS_OR_NONE };
+
 // Opens the file `name` ("-": standard input, named "standard input" in
-// messages) and reads it with read_segments. False with *message ready to
-// print after "PROGRAM: ": "NAME: cannot open: ERROR", "NAME:LINE: PROBLEM"
-// or "NAME: PROBLEM".
-bool read_segment_file(const char* name, std::vector<Segment>* segments, std::string* message);
+// messages) and reads it with read_segments, taking what `taken` says. False
+// with *message ready to print after "PROGRAM: ": "NAME: cannot open:
+// ERROR", "NAME:LINE: PROBLEM" or "NAME: PROBLEM".
+bool read_segment_file(const char* name, std::vector<Segment>* segments, std::string* message,
+                       SegmentsTaken taken = SEGMENTS_PAIRS);
 
 // The message of a fault read_segments found in the file `name`:
 // "NAME:LINE: PROBLEM", or "NAME: PROBLEM" when line is 0.

@@ -199,6 +199,24 @@ TEST_F(MorphTool, StandardOutputIsAStreamOfPpmImages)
     EXPECT_EQ(at_byte, data.size()) << "bytes after the last image";
 }
 
+// Without any segment, every frame is the blend of the inputs themselves.
+TEST_F(MorphTool, NoPairsMakeTheCrossFade)
+{
+    pairs.clear();
+    write("empty.txt", "");
+    write("comments.txt", "# nothing yet\n\n");
+    for (const char* file : {"empty.txt", "comments.txt", "/dev/null"}) {
+        Outcome r = run(std::string("--frames 4 a.bmp b.bmp ") + file + " out/f%02d.bmp");
+        ASSERT_EQ(r.status, 0) << file << ": " << r.err;
+        EXPECT_EQ(r.err, "") << file;
+        for (int i = 0; i < 4; ++i)
+            expect_frame(i, 4, file);
+    }
+    // The same from standard input.
+    ASSERT_EQ(run("--frames 4 a.bmp b.bmp - out/f%02d.bmp").status, 0);
+    expect_frame(2, 4, "no pairs on standard input");
+}
+
 TEST_F(MorphTool, BadInputNamesTheProblemAndWritesNothing)
 {
     SurfacePtr small(make_surface(w - 1, h, 24));

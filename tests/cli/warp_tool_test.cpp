@@ -157,6 +157,7 @@ TEST_F(Tool, BadInputNamesTheFileAndLeavesResultAlone)
         {"in.bmp odd.txt old.bmp", "odd.txt: 3 segments, an odd count; every pair needs two lines"},
         {"in.bmp one.txt old.bmp", "one.txt: only one segment; a pair needs two lines"},
         {"in.bmp empty.txt old.bmp", "empty.txt: no segments; a pair needs two lines"},
+        {"in.bmp /dev/null old.bmp", "/dev/null: no segments; a pair needs two lines"},
         {"in.bmp - old.bmp", "standard input:1: expected four numbers, found 'x'"},
         {"- good.txt old.bmp", "standard input: not a BMP, PNG or JPEG image"},
         {"in.bmp in.bmp old.bmp", "in.bmp:1: not a text line"},

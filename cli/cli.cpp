@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "io/image_codecs.h"
 #include "io/output_file.h"
 
 #ifndef TAVROSK_VERSION
@@ -22,8 +23,8 @@ static const OptionSpec SHARED_OPTIONS[] = {
     {'b', nullptr, "B", "falloff exponent of the weight (default 1.0, B >= 0)"},
     {'t', "threads", "N", "run the fast kernel on N threads (default: all cores)"},
     {OPT_REFERENCE, "reference", nullptr, "run the literal reference kernel (on one thread)"},
-    {'f', "format", "F", "write bmp, png or jpeg, whatever the extension"},
-    {'Q', "quality", "Q", "JPEG quality from 1 to 100 (default 92)"},
+    {'f', "format", "F", "write bmp, png, jpeg, tiff, webp, heif or avif,\nwhatever the extension"},
+    {'Q', "quality", "Q", "quality of JPEG, HEIF and AVIF from 1 to 100 (default\n92); WebP is lossy at Q, lossless without it"},
     {OPT_NO_AUTO_ORIENT, "no-auto-orient", nullptr,
      "keep a JPEG's pixels as stored, whatever its Exif\norientation says (by default they are turned as viewed)"},
     {OPT_STRIP, "strip", nullptr,
@@ -178,26 +179,76 @@ bool parse_whole_option(const char* option, const char* text, long low, long hig
     return false;
 }
 
-// --format: bmp, png or jpeg (jpg too), in any case.
+// "HEIF results cannot be written: ..." where Debian's libheif has no
+// encoder for the format; "" where it can be written.
+static std::string unwritable(ImageFormat format)
+{
+    if (image_format_writable(format))
+        return "";
+    return std::string(image_format_name(format)) + " results cannot be written: this build of libheif has no "
+         + (format == IMAGE_AVIF ? "AV1" : "HEVC") + " encoder";
+}
+
+// --format: bmp, png, jpeg (jpg too), tiff (tif), webp, heif (heic) or
+// avif, in any case.
 static bool parse_result_format(const char* text, ImageFormat* format, std::string* problem)
 {
     if (!image_format_from_word(text, format) || *format == IMAGE_PPM) {
-        *problem = std::string("--format: '") + text + "' is not bmp, png or jpeg";
+        *problem = std::string("--format: '") + text + "' is not bmp, png, jpeg, tiff, webp, heif or avif";
         return false;
     }
-    return true;
+    *problem = unwritable(*format);
+    return problem->empty();
 }
 
 bool result_format_from_name(const std::string& name, ImageFormat* format, std::string* problem)
 {
     ImageFormat by_name;
     if (!image_format_from_name(name, &by_name) || by_name == IMAGE_PPM) {
-        *problem = name + ": cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg, "
-                   "or --format bmp|png|jpeg";
+        *problem = name + ": cannot tell the format from the name; use .bmp, .png, .jpg, .jpeg, .tif, .tiff, "
+                          ".webp, .heic, .heif or .avif, or --format bmp|png|jpeg|tiff|webp|heif|avif";
+        return false;
+    }
+    *problem = unwritable(by_name);
+    if (!problem->empty()) {
+        *problem = name + ": " + *problem;
         return false;
     }
     *format = by_name;
     return true;
+}
+
+int result_quality(const CommonOptions& options, ImageFormat format)
+{
+    return format == IMAGE_WEBP && !options.quality_given ? 0 : options.quality;
+}
+
+int load_for_warp(const ProgramInfo& program, const char* path, ImageOrientation orientation, ImageBuffer* image,
+                  ImageMeta* meta)
+{
+    std::string problem;
+    const bool from_stdin = std::strcmp(path, "-") == 0;
+    const std::string name = from_stdin ? "standard input" : path;
+    if (!(from_stdin ? image_read(stdin, image, &problem, meta, orientation)
+                     : image_load(path, image, &problem, meta, orientation)))
+        return input_error(program, name + ": " + problem);
+    if (image_is_rgb8(image->view))
+        return -1;
+    // The warp works on 8-bit R, G, B: grey is widened without loss, the rest
+    // is said.
+    const ImageKind kind = image_kind(image->view);
+    std::string lost = kind.channels == 2 || kind.channels == 4 ? "alpha" : "";
+    if (kind.type != SAMPLE_U8)
+        lost += std::string(lost.empty() ? "" : " and ") + (kind.type == SAMPLE_U16 ? "16-bit" : "float") + " samples";
+    ImageBuffer rgb;
+    if (!image_convert(image->view, {3, SAMPLE_U8}, &rgb))
+        return input_error(program, name + ": not enough memory for a " + std::to_string(image->view.width) + " x "
+                                        + std::to_string(image->view.height) + " image");
+    *image = std::move(rgb);
+    if (!lost.empty())
+        std::fprintf(stderr, "%s: warning: %s: its %s %s not kept; the warp works on 8-bit R, G, B\n",
+                     program.program, name.c_str(), lost.c_str(), lost == "alpha" ? "is" : "are");
+    return -1;
 }
 
 std::string size_mismatch(const char* first, int first_w, int first_h, const char* second, int second_w,
@@ -234,6 +285,7 @@ static int parse_shared_option(const ProgramInfo& program, int id, const char* v
         options->format_given = true;
         return -1;
     case 'Q':
+        options->quality_given = true;
         if (!parse_whole_option("--quality", value, 1, 100, &whole, &problem))
             return input_error(program, problem);
         options->quality = static_cast<int>(whole);
@@ -309,13 +361,14 @@ int start_program(const ProgramInfo& program, int argc, char** argv, CommonOptio
     return -1;
 }
 
-void warn_of_lost_meta(const ProgramInfo& program, const std::string& name, ImageFormat format,
-                       const ImageMeta* meta)
+void warn_of_losses(const ProgramInfo& program, const std::string& name, ImageKind kind, ImageFormat format,
+                    const ImageMeta* meta)
 {
-    const std::string lost = meta ? image_meta_lost(*meta, format) : "";
+    const char* pronoun;
+    const std::string lost = image_lost(kind, meta, format, &pronoun);
     if (!lost.empty())
-        std::fprintf(stderr, "%s: warning: %s: %s cannot carry the source's %s; written without it\n",
-                     program.program, name.c_str(), image_format_name(format), lost.c_str());
+        std::fprintf(stderr, "%s: warning: %s: %s cannot carry the source's %s; written without %s\n",
+                     program.program, name.c_str(), image_format_name(format), lost.c_str(), pronoun);
 }
 
 void note_ignored_options(const ProgramInfo& program, const CommonOptions& options)

@@ -57,6 +57,7 @@ struct CommonOptions {
     bool format_given = false;
     ImageFormat format = IMAGE_PNG;
     int quality = 92;
+    bool quality_given = false;
     ImageOrientation orientation = IMAGE_AS_VIEWED;  // --no-auto-orient: IMAGE_AS_STORED
     bool strip = false;                              // --strip: results carry no metadata
     bool quiet = false;
@@ -82,8 +83,10 @@ bool parse_whole(const char* text, long low, long high, long* value);
 bool parse_whole_option(const char* option, const char* text, long low, long high, long* value,
                         std::string* problem);
 
-// The format of a result file by its name's extension: .bmp, .png, .jpg or
-// .jpeg. False with *problem naming the file and the ways to give a format.
+// The format of a result file by its name's extension: .bmp, .png, .jpg,
+// .jpeg, .tif, .tiff, .webp, .heic, .heif or .avif. False with *problem
+// naming the file and the ways to give a format, or saying that this build
+// cannot write it.
 bool result_format_from_name(const std::string& name, ImageFormat* format, std::string* problem);
 
 // The refusal of a morph's two images of different sizes, up to the advice:
@@ -91,12 +94,22 @@ bool result_format_from_name(const std::string& name, ImageFormat* format, std::
 std::string size_mismatch(const char* first, int first_w, int first_h, const char* second, int second_w,
                           int second_h);
 
-// Before a result named `name` is written in `format` with `meta` (NULL
-// under --strip): one warning line on stderr when the format cannot carry
-// the source's colour description, e.g. "tavrosk-warp: warning: out.bmp:
-// BMP cannot carry the source's ICC profile; written without it".
-void warn_of_lost_meta(const ProgramInfo& program, const std::string& name, ImageFormat format,
-                       const ImageMeta* meta);
+// The quality a result in `format` is written at: --quality's, or 0
+// (lossless) for WebP without it.
+int result_quality(const CommonOptions& options, ImageFormat format);
+
+// Loads the image at `path` ("-": standard input) for the warp, in 8-bit R,
+// G, B, with a warning line naming what that drops of another kind (alpha,
+// 16-bit or float samples). -1, or the exit status after the message.
+int load_for_warp(const ProgramInfo& program, const char* path, ImageOrientation orientation, ImageBuffer* image,
+                  ImageMeta* meta);
+
+// Before a result of kind `kind` named `name` is written in `format` with
+// `meta` (NULL under --strip): one warning line on stderr naming all the
+// format cannot carry, e.g. "tavrosk-warp: warning: out.bmp: BMP cannot
+// carry the source's alpha and ICC profile; written without them".
+void warn_of_losses(const ProgramInfo& program, const std::string& name, ImageKind kind, ImageFormat format,
+                    const ImageMeta* meta);
 
 // Once every option is read: a note on stderr when --reference meets
 // --threads, which the reference kernel does not take.

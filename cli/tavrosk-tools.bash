@@ -61,7 +61,7 @@ _tavrosk_batch()
         return
         ;;
     format)
-        COMPREPLY=($(compgen -P "$prefix" -W 'bmp png jpeg' -- "$cur"))
+        COMPREPLY=($(compgen -P "$prefix" -W 'bmp png jpeg tiff webp heif avif' -- "$cur"))
         return
         ;;
     flo)

@@ -152,10 +152,7 @@ static std::string resized_name(const std::string& name)
 
 static int load_image(const char* path, ImageOrientation orientation, ImageBuffer* image, ImageMeta* meta)
 {
-    std::string problem;
-    if (!image_load(path, image, &problem, meta, orientation))
-        return input_error(tool, std::string(path) + ": " + problem);
-    return -1;
+    return load_for_warp(tool, path, orientation, image, meta);
 }
 
 // The frames travel from the warps to the writer through two short queues:
@@ -298,7 +295,7 @@ static int prepare_output(const Options& options, Output* output)
 {
     output->to_stdout = output_is_stdout(options.output);
     output->format = options.format;
-    output->quality = options.quality;
+    output->quality = result_quality(options, options.format);
     output->first_frame = options.range_first;
     std::string problem;
     if (output->to_stdout) {
@@ -362,7 +359,9 @@ static void warn_of_colours(const Options& options, const Output& output, const 
     if (output.meta && !image_same_colour(first_meta, second_meta))
         std::fprintf(stderr, "%s: warning: %s describes its colours otherwise than %s; the frames carry %s's\n",
                      tool.program, options.second, options.first, options.first);
-    warn_of_lost_meta(tool, output.to_stdout ? "standard output" : options.output, output.format, output.meta);
+    // The frames are 8-bit R, G, B, as the warp makes them.
+    warn_of_losses(tool, output.to_stdout ? "standard output" : options.output, ImageKind{3, SAMPLE_U8},
+                   output.format, output.meta);
 }
 
 // Renders the frames of the range into `frames` in turn while a thread

@@ -105,9 +105,8 @@ static int check_arguments(const std::vector<const char*>& operands, Options* op
             return usage_error(tool, std::string(extra == options->folds ? "--folds" : "--field")
                                          + " needs a file name, not -");
     if (options->folds) {
-        if (!image_format_from_name(options->folds, &format) || format == IMAGE_PPM)
-            return usage_error(tool, std::string(options->folds)
-                                         + ": cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg");
+        if (!result_format_from_name(options->folds, &format, &problem))
+            return usage_error(tool, problem);
         options->folds_format = format;
     }
     // The field is always Middlebury .flo data, whatever its name says; an
@@ -260,13 +259,7 @@ struct Run {
 static int load_source(Run* run)
 {
     const Options& options = run->options;
-    std::string problem;
-    const bool from_stdin = std::strcmp(options.source, "-") == 0;
-    const bool loaded = from_stdin ? image_read(stdin, &run->source, &problem, &run->meta, options.orientation)
-                                   : image_load(options.source, &run->source, &problem, &run->meta, options.orientation);
-    if (!loaded)
-        return input_error(tool, (from_stdin ? "standard input" : std::string(options.source)) + ": " + problem);
-    return -1;
+    return load_for_warp(tool, options.source, options.orientation, &run->source, &run->meta);
 }
 
 // Fails before the warp, not after it, when a file cannot be written.
@@ -352,7 +345,7 @@ static int warp_and_write(Run* run)
     const ImageMeta* kept = options.strip ? nullptr : &run->meta;
     auto write = [&](const ImageOutput& out, const ImageView& picture, const ImageMeta* with) {
         progress_note(&progress, "writing " + (out.to_stdout ? std::string("standard output") : out.name));
-        return write_output(out, picture, options.quality, with, &failure);
+        return write_output(out, picture, result_quality(options, out.format), with, &failure);
     };
     if (writing && write(run->result, run->image.view, kept) && options.folds)
         write(run->folds, run->map.view, nullptr);
@@ -360,8 +353,8 @@ static int warp_and_write(Run* run)
     if (run->warped)
         warn_of_nonfinite_points(options, run->report.nonfinite_points, pixels);
     if (writing)
-        warn_of_lost_meta(tool, run->result.to_stdout ? "standard output" : options.result, run->result.format,
-                          kept);
+        warn_of_losses(tool, run->result.to_stdout ? "standard output" : options.result, image_kind(run->image.view),
+                       run->result.format, kept);
     if (!failure.empty())
         return input_error(tool, failure);
     if (options.folds)

@@ -29,7 +29,7 @@ static const ProgramInfo tool = {
     "with two (of the same size), its first segment marks a feature of FIRST\n"
     "and its second the same feature of SECOND. PAIRS is read when it exists\n"
     "and written again after every change; only complete pairs are written.\n"
-    "Images: BMP, PNG or JPEG, as tavrosk-warp reads them.\n",
+    "Images: BMP, PNG, JPEG, TIFF, WebP, HEIF or AVIF, as tavrosk-warp reads them.\n",
     "In the window F1 or ? lists the keys; Esc or Q quits.\n",
     {'p', 'a', 'b', 't', 'h', OPT_VERSION},
     {},
@@ -40,13 +40,13 @@ static const ProgramInfo tool = {
 // IMAGE, or FIRST and SECOND, which must be of one size.
 static int load_images(const char* first_name, const char* second_name, ImageBuffer* first, ImageBuffer* second)
 {
-    std::string problem;
-    if (!image_load(first_name, first, &problem))
-        return input_error(tool, std::string(first_name) + ": " + problem);
+    int status;
+    if ((status = load_for_warp(tool, first_name, IMAGE_AS_VIEWED, first, nullptr)) >= 0)
+        return status;
     if (!second_name)
         return -1;
-    if (!image_load(second_name, second, &problem))
-        return input_error(tool, std::string(second_name) + ": " + problem);
+    if ((status = load_for_warp(tool, second_name, IMAGE_AS_VIEWED, second, nullptr)) >= 0)
+        return status;
     const ImageView &a = first->view, &b = second->view;
     if (b.width != a.width || b.height != a.height)
         return input_error(tool, size_mismatch(first_name, a.width, a.height, second_name, b.width, b.height)

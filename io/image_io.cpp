@@ -10,8 +10,7 @@
 #include "sdl/pixel.h"
 #include "sdl/surface_image.h"
 
-// A decoded JPEG (8-bit R, G, B) turned as its Exif orientation says it is
-// viewed: 2 mirrored left to right, 3 turned half round, 4 mirrored top to
+// A decoded image of any kind turned as its orientation says it is viewed: 2 mirrored left to right, 3 turned half round, 4 mirrored top to
 // bottom, 5 mirrored about the main diagonal, 6 turned a quarter clockwise,
 // 7 mirrored about the other diagonal, 8 turned a quarter anticlockwise.
 // Viewed pixel (x, y) is stored pixel (sx, sy) = (ax x + bx y + cx,
@@ -27,15 +26,16 @@ static bool turn_as_viewed(const ImageView& stored, int orientation, ImageBuffer
                   {1, 0, 0, -1, false, true}, {0, 1, 1, 0, false, false}, {0, 1, -1, 0, false, true},
                   {0, -1, -1, 0, true, true}, {0, -1, 1, 0, true, false}};
     const auto& t = turns[orientation];
-    if (!image_buffer_make(viewed, swap ? h : w, swap ? w : h, 3, SAMPLE_U8))
+    if (!image_buffer_make(viewed, swap ? h : w, swap ? w : h, stored.channels, stored.type))
         return false;
     const ImageView& to = viewed->view;
+    const int bytes = image_pixel_bytes(to);
     for (int y = 0; y < to.height; ++y) {
         unsigned char* row = image_row(to, y);
         for (int x = 0; x < to.width; ++x) {
             const int sx = t.ax * x + t.bx * y + (t.right ? w - 1 : 0);
             const int sy = t.ay * x + t.by * y + (t.bottom ? h - 1 : 0);
-            std::memcpy(row + 3 * x, image_row(stored, sy) + 3 * sx, 3);
+            std::memcpy(row + bytes * x, image_row(stored, sy) + size_t(bytes) * sx, bytes);
         }
     }
     return true;
@@ -60,8 +60,14 @@ bool image_decode(const unsigned char* data, size_t size, ImageBuffer* image, st
         ok = decode_png(data, size, image, problem, meta);
     else if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
         ok = decode_jpeg(data, size, image, problem, meta);
+    else if (library_format_of(data, size) == LIBRARY_TIFF)
+        ok = decode_tiff(data, size, image, problem, meta);
+    else if (library_format_of(data, size) == LIBRARY_WEBP)
+        ok = decode_webp(data, size, image, problem, meta);
+    else if (library_format_of(data, size) == LIBRARY_HEIF)
+        ok = decode_heif(data, size, image, problem, meta, orientation == IMAGE_AS_STORED);
     else {
-        *problem = "not a BMP, PNG or JPEG image";
+        *problem = "not a BMP, PNG, JPEG, TIFF, WebP, HEIF or AVIF image";
         return false;
     }
     if (ok && orientation == IMAGE_AS_VIEWED && meta->orientation != 1) {
@@ -172,31 +178,42 @@ static bool encode_bmp(const ImageView& image, std::FILE* out, std::string* prob
     return false;
 }
 
-bool image_encode(const ImageView& image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
+bool image_encode(const ImageView& given, ImageFormat format, int quality, std::FILE* out, std::string* problem,
                   const ImageMeta* meta)
 {
     std::string ignored;
     if (!problem)
         problem = &ignored;
-    if (!image_view_valid(image) || !image_is_rgb8(image)) {
+    if (!image_view_valid(given)) {
         *problem = "not an image that can be used";
         return false;
     }
-    if (format == IMAGE_JPEG && (quality < 1 || quality > 100)) {
-        *problem = "JPEG quality must be from 1 to 100, not " + std::to_string(quality);
+    const bool lossy = format == IMAGE_JPEG || format == IMAGE_HEIF || format == IMAGE_AVIF;
+    if ((lossy && (quality < 1 || quality > 100)) || (format == IMAGE_WEBP && (quality < 0 || quality > 100))) {
+        *problem = std::string(image_format_name(format)) + " quality must be from " + (lossy ? "1" : "0")
+                 + " to 100, not " + std::to_string(quality);
         return false;
     }
+    // The image as the format holds it.
+    ImageBuffer converted;
+    const ImageKind kind = image_format_kind(image_kind(given), format);
+    if (!kind_equal(kind, image_kind(given)) && !image_convert(given, kind, &converted)) {
+        *problem = no_memory_problem(given.width, given.height);
+        return false;
+    }
+    const ImageView& image = converted.data ? converted.view : given;
     problem->clear();
     errno = 0;
     bool ok;
-    if (format == IMAGE_BMP)
-        ok = encode_bmp(image, out, problem);
-    else if (format == IMAGE_PNG)
-        ok = encode_png(image, out, problem, meta);
-    else if (format == IMAGE_JPEG)
-        ok = encode_jpeg(image, quality, out, problem, meta);
-    else
-        ok = encode_ppm(image, out);
+    switch (format) {
+    case IMAGE_BMP: ok = encode_bmp(image, out, problem); break;
+    case IMAGE_PNG: ok = encode_png(image, out, problem, meta); break;
+    case IMAGE_JPEG: ok = encode_jpeg(image, quality, out, problem, meta); break;
+    case IMAGE_PPM: ok = encode_ppm(image, out); break;
+    case IMAGE_TIFF: ok = encode_tiff(image, out, problem, meta); break;
+    case IMAGE_WEBP: ok = encode_webp(image, quality, out, problem, meta); break;
+    default: ok = encode_heif(image, format == IMAGE_AVIF, quality, out, problem, meta); break;
+    }
     // A full disk may show only when the buffered bytes go out; the stream's
     // error flag is the one place that sees every failed write.
     if (std::fflush(out) != 0 || std::ferror(out) || (!ok && problem->empty())) {
@@ -207,14 +224,56 @@ bool image_encode(const ImageView& image, ImageFormat format, int quality, std::
     return ok;
 }
 
-std::string image_meta_lost(const ImageMeta& meta, ImageFormat format)
+// What each format holds beyond 8-bit RGB.
+struct FormatHolds {
+    bool grey, alpha, deep, floats;
+};
+
+static FormatHolds format_holds(ImageFormat format)
+{
+    switch (format) {
+    case IMAGE_TIFF: return {true, true, true, true};
+    case IMAGE_WEBP:
+    case IMAGE_HEIF:
+    case IMAGE_AVIF: return {false, true, false, false};
+    default: return {false, false, false, false};
+    }
+}
+
+ImageKind image_format_kind(ImageKind kind, ImageFormat format)
+{
+    const FormatHolds holds = format_holds(format);
+    const bool alpha = (kind.channels == 2 || kind.channels == 4) && holds.alpha;
+    const int colours = kind.channels >= 3 || !holds.grey ? 3 : 1;
+    SampleType type = kind.type;
+    if (type == SAMPLE_F32 && !holds.floats)
+        type = holds.deep ? SAMPLE_U16 : SAMPLE_U8;
+    if (type == SAMPLE_U16 && !holds.deep)
+        type = SAMPLE_U8;
+    return {colours + (alpha ? 1 : 0), type};
+}
+
+std::vector<std::string> image_kind_lost(ImageKind kind, ImageFormat format)
+{
+    const ImageKind held = image_format_kind(kind, format);
+    std::vector<std::string> lost;
+    if ((kind.channels == 2 || kind.channels == 4) && !(held.channels == 2 || held.channels == 4))
+        lost.push_back("alpha");
+    if (kind.type != held.type)
+        lost.push_back(kind.type == SAMPLE_F32 ? "float samples" : "16-bit samples");
+    return lost;
+}
+
+// The colour description's losses, each a phrase.
+static std::vector<std::string> meta_lost(const ImageMeta& meta, ImageFormat format)
 {
     std::vector<std::string> lost;
     const bool icc_fits = image_icc_fits(meta);
-    if (!meta.icc.empty() && (!icc_fits || format == IMAGE_BMP || format == IMAGE_PPM))
+    const bool keeps_icc = format != IMAGE_BMP && format != IMAGE_PPM;
+    if (!meta.icc.empty() && (!icc_fits || !keeps_icc))
         lost.push_back(icc_fits ? "ICC profile" : "ICC profile (not one for RGB data)");
     // gAMA and cHRM say nothing beside an sRGB chunk or a profile that is kept.
-    const bool described = !meta.srgb.empty() || (icc_fits && format == IMAGE_JPEG);
+    const bool described = !meta.srgb.empty() || (icc_fits && keeps_icc && format != IMAGE_PNG);
     if (format != IMAGE_PNG && !described) {
         std::string chunks = !meta.gama.empty() && !meta.chrm.empty() ? "gAMA and cHRM chunks"
                            : !meta.gama.empty()                       ? "gAMA chunk"
@@ -223,7 +282,34 @@ std::string image_meta_lost(const ImageMeta& meta, ImageFormat format)
         if (!chunks.empty())
             lost.push_back(chunks);
     }
-    return lost.empty() ? "" : lost.size() == 1 ? lost[0] : lost[0] + " and " + lost[1];
+    return lost;
+}
+
+// "a", "a and b", "a, b and c".
+static std::string in_words(const std::vector<std::string>& items)
+{
+    std::string words;
+    for (size_t i = 0; i < items.size(); ++i)
+        words += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    return words;
+}
+
+std::string image_meta_lost(const ImageMeta& meta, ImageFormat format)
+{
+    return in_words(meta_lost(meta, format));
+}
+
+std::string image_lost(ImageKind kind, const ImageMeta* meta, ImageFormat format, const char** pronoun)
+{
+    std::vector<std::string> lost = image_kind_lost(kind, format);
+    if (meta) {
+        const std::vector<std::string> more = meta_lost(*meta, format);
+        lost.insert(lost.end(), more.begin(), more.end());
+    }
+    const std::string words = in_words(lost);
+    // "gAMA and cHRM chunks" and "16-bit samples" are more than one thing too.
+    *pronoun = words.find(" and ") != std::string::npos || (!words.empty() && words.back() == 's') ? "them" : "it";
+    return words;
 }
 
 bool image_same_colour(const ImageMeta& a, const ImageMeta& b)
@@ -239,7 +325,9 @@ static bool format_from_word_any_case(std::string word, ImageFormat* format)
     static const struct {
         const char* word;
         ImageFormat format;
-    } words[] = {{"bmp", IMAGE_BMP}, {"png", IMAGE_PNG}, {"jpeg", IMAGE_JPEG}, {"jpg", IMAGE_JPEG}, {"ppm", IMAGE_PPM}};
+    } words[] = {{"bmp", IMAGE_BMP},   {"png", IMAGE_PNG},   {"jpeg", IMAGE_JPEG},  {"jpg", IMAGE_JPEG},
+                 {"ppm", IMAGE_PPM},   {"tiff", IMAGE_TIFF}, {"tif", IMAGE_TIFF},   {"webp", IMAGE_WEBP},
+                 {"heic", IMAGE_HEIF}, {"heif", IMAGE_HEIF}, {"avif", IMAGE_AVIF}};
     for (const auto& w : words)
         if (word == w.word) {
             *format = w.format;
@@ -262,6 +350,11 @@ bool image_format_from_word(const std::string& word, ImageFormat* format)
     return format_from_word_any_case(word, format);
 }
 
+bool image_format_writable(ImageFormat format)
+{
+    return (format != IMAGE_HEIF && format != IMAGE_AVIF) || heif_can_write(format == IMAGE_AVIF);
+}
+
 const char* image_format_name(ImageFormat format)
 {
     switch (format) {
@@ -273,6 +366,14 @@ const char* image_format_name(ImageFormat format)
         return "JPEG";
     case IMAGE_PPM:
         return "PPM";
+    case IMAGE_TIFF:
+        return "TIFF";
+    case IMAGE_WEBP:
+        return "WebP";
+    case IMAGE_HEIF:
+        return "HEIF";
+    case IMAGE_AVIF:
+        return "AVIF";
     }
     return "?";
 }

@@ -1,6 +1,8 @@
-// Image files for the batch tools: BMP, PNG and JPEG decoded from memory or a
-// file into an 8-bit R, G, B image buffer (raster/image.h); BMP, PNG, JPEG
-// and binary PPM encoded from such an image view. Images are 1 to 16383 pixels wide and high and
+// Image files for the batch tools: BMP, PNG, JPEG, TIFF, WebP, HEIF and AVIF
+// decoded from memory or a file into an image buffer (raster/image.h); all
+// of them but HEIF and AVIF where Debian's libheif has no encoder, and binary
+// PPM, encoded from an image view of any kind, converted to what the format
+// holds (image_kind_lost names what that drops). Images are 1 to 16383 pixels wide and high and
 // at most 2^27 pixels in all: larger ones are refused before any allocation.
 // Beside the pixels a file may describe them (ICC profile, PNG sRGB, gAMA
 // and cHRM, JPEG Exif): the decoders return that in an ImageMeta and the
@@ -14,8 +16,9 @@
 #include <vector>
 
 #include "raster/image.h"
+#include "raster/kinds.h"
 
-enum ImageFormat { IMAGE_BMP, IMAGE_PNG, IMAGE_JPEG, IMAGE_PPM };
+enum ImageFormat { IMAGE_BMP, IMAGE_PNG, IMAGE_JPEG, IMAGE_PPM, IMAGE_TIFF, IMAGE_WEBP, IMAGE_HEIF, IMAGE_AVIF };
 
 // What a file says about its pixels. Empty vectors mean "none".
 struct ImageMeta {
@@ -34,18 +37,21 @@ struct ImageMeta {
 enum ImageOrientation { IMAGE_AS_VIEWED, IMAGE_AS_STORED };
 
 // Decodes an image held in memory. The format is told by the first bytes, never by a name:
-// BMP ("BM"), PNG (8-byte signature), JPEG (FF D8 FF). Fills *image (8-bit R, G, B, rows
-// packed) and returns true, or returns false with *image empty and *problem set to a short
-// lower-case message without the file name, e.g. "not a BMP, PNG or JPEG image", "truncated
-// PNG data", "CMYK JPEG images are not supported", "not a BMP image that can be loaded (...)".
+// BMP ("BM"), PNG (8-byte signature), JPEG (FF D8 FF), and TIFF, WebP, HEIF and AVIF as
+// library_format_of (image_codecs.h) tells them. Fills *image (rows packed) and returns
+// true, or returns false with *image empty and *problem set to a short lower-case message
+// without the file name, e.g. "not a BMP, PNG, JPEG, TIFF, WebP, HEIF or AVIF image",
+// "truncated PNG data", "CMYK JPEG images are not supported". BMP, PNG and JPEG give 8-bit
+// R, G, B; TIFF, WebP, HEIF and AVIF the kind the file holds (see their decoders).
 // A BMP gives the colours of what SDL_LoadBMP gives (the file's palette for 1
 // to 8 bits a pixel, the file's own masks otherwise), as get_pixel reads
 // them; an RLE4 or RLE8 BMP, which SDL cannot read, the colours of the same
 // image stored uncompressed. PNG alpha is dropped. With `meta`, the file's description
 // goes there; a colour chunk or ICC profile that cannot be read refuses the
-// file rather than being dropped. A JPEG whose Exif orientation is not 1
-// comes out turned as viewed (its sides swapped for 5 to 8) unless
-// IMAGE_AS_STORED is given.
+// file rather than being dropped. A JPEG or WebP whose Exif orientation,
+// or a TIFF whose Orientation tag, is not 1 comes out turned as viewed (its
+// sides swapped for 5 to 8), and a HEIF or AVIF with its container's turn
+// and mirror applied, unless IMAGE_AS_STORED is given.
 bool image_decode(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem,
                   ImageMeta* meta = nullptr, ImageOrientation orientation = IMAGE_AS_VIEWED);
 
@@ -60,27 +66,51 @@ bool image_load(const char* path, ImageBuffer* image, std::string* problem, Imag
 bool image_read(std::FILE* in, ImageBuffer* image, std::string* problem, ImageMeta* meta = nullptr,
                 ImageOrientation orientation = IMAGE_AS_VIEWED);
 
-// Writes the whole image (8-bit R, G, B; any other kind is refused as "not an
-// image that can be used") to out: BMP (exactly what SDL_SaveBMP_RW writes of
-// it), PNG (8-bit RGB, no alpha), JPEG (quality 1..100, 4:2:0), PPM (binary
-// P6, maxval 255). The stream is flushed. False with *problem on a write or
-// encoder error (the caller removes a partial file). With `meta`: PNG gets
-// its iCCP, sRGB, gAMA and cHRM chunks, JPEG its ICC profile (APP2) and Exif
-// (APP1); BMP and PPM get none of it (see image_meta_lost).
+// Writes the whole image (any valid view) to out, converted first to the kind
+// image_format_kind gives: BMP (exactly what SDL_SaveBMP_RW writes of it),
+// PNG (8-bit RGB, no alpha), JPEG (quality 1..100, 4:2:0), PPM (binary P6,
+// maxval 255), TIFF (every kind, Deflate), WebP (lossy at quality 1..100,
+// lossless at 0), HEIF and AVIF (quality 1..100; refused with a message
+// where libheif has no encoder). The stream is flushed. False with *problem
+// on a write or encoder error (the caller removes a partial file). With
+// `meta`: PNG gets its iCCP, sRGB, gAMA and cHRM chunks, JPEG its ICC
+// profile (APP2) and Exif (APP1), TIFF its ICC profile, WebP, HEIF and AVIF
+// both; BMP and PPM get none of it (see image_meta_lost).
 bool image_encode(const ImageView& image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
                   const ImageMeta* meta = nullptr);
 
 // The colour description in `meta` that a file of `format` cannot carry, in
 // words ("ICC profile", "gAMA and cHRM chunks"), or "" when nothing is lost.
 // An sRGB chunk alone loses nothing: a file without a description is taken
-// as sRGB. Exif is JPEG's alone and not counted.
+// as sRGB. Exif is not counted.
 std::string image_meta_lost(const ImageMeta& meta, ImageFormat format);
+
+// The kind a file of `format` holds of an image of kind `kind`: grey
+// widened to RGB where the format has no grey, alpha dropped where it has no
+// alpha, 16-bit samples narrowed to 8 and float samples to 16 or 8 bits
+// where it has neither; `kind` itself for TIFF.
+ImageKind image_format_kind(ImageKind kind, ImageFormat format);
+
+// What image_format_kind drops, in words: "alpha", "16-bit samples",
+// "float samples"; empty when nothing is.
+std::vector<std::string> image_kind_lost(ImageKind kind, ImageFormat format);
+
+// Everything a result of kind `kind` with `meta` (may be NULL) loses in a
+// file of `format`, the kind's losses first, as one phrase ("alpha and ICC
+// profile"), with the pronoun that stands for it ("it", or "them" for more
+// than one thing); "" when nothing is lost.
+std::string image_lost(ImageKind kind, const ImageMeta* meta, ImageFormat format, const char** pronoun);
 
 // True when a and b describe colour alike (profile, sRGB, gAMA, cHRM).
 bool image_same_colour(const ImageMeta& a, const ImageMeta& b);
 
-// By the name's extension, case-insensitive: .bmp, .png, .jpg/.jpeg, .ppm. False if none matches.
+// By the name's extension, case-insensitive: .bmp, .png, .jpg/.jpeg, .ppm,
+// .tif/.tiff, .webp, .heic/.heif, .avif. False if none matches.
 bool image_format_from_name(const std::string& path, ImageFormat* format);
-// By a --format word, case-insensitive: bmp, png, jpeg (also jpg), ppm. False if none matches.
+// By a --format word, case-insensitive: the extensions' words without the
+// dot. False if none matches.
 bool image_format_from_word(const std::string& word, ImageFormat* format);
-const char* image_format_name(ImageFormat format);  // "BMP", "PNG", "JPEG", "PPM"
+// False for HEIF or AVIF where Debian's libheif has no encoder for it.
+bool image_format_writable(ImageFormat format);
+// "BMP", "PNG", "JPEG", "PPM", "TIFF", "WebP", "HEIF", "AVIF".
+const char* image_format_name(ImageFormat format);

@@ -119,10 +119,10 @@ complete_words() {
 }
 complete_words "--format=" tavrosk-warp --for
 complete_words "--reference" tavrosk-warp in.png --ref
-complete_words "bmp jpeg png" tavrosk-warp --format ""
+complete_words "avif bmp heif jpeg png tiff webp" tavrosk-warp --format ""
 complete_words "jpeg" tavrosk-warp -f j
 complete_words "png" tavrosk-warp --format = p
-complete_words "bmp jpeg png" tavrosk-warp --format =
+complete_words "avif bmp heif jpeg png tiff webp" tavrosk-warp --format =
 complete_words "--format=png" tavrosk-warp --format=p
 complete_words "png" tavrosk-warp --form p
 complete_words "field.flo sub" tavrosk-warp --field ""
@@ -140,7 +140,7 @@ complete_words "--frames=" tavrosk-morph --fr
 complete_words "--format= --frames=" tavrosk-morph --f
 complete_words "--format= --frames= --help --no-auto-orient --quality= --quiet --range= --reference --strip --threads= --version -Q -a -b -f -h -p -q -t" \
     tavrosk-morph "-"
-complete_words "bmp jpeg png" tavrosk-morph --form ""
+complete_words "avif bmp heif jpeg png tiff webp" tavrosk-morph --form ""
 complete_words "--format=jpeg" tavrosk-morph --format=j
 complete_words "" tavrosk-morph --range ""
 complete_words "" tavrosk-morph --frames = ""

@@ -300,15 +300,15 @@ TEST_F(MorphTool, UsageErrorsExitTwo)
         {"--frames", "missing value for --frames"},
         {"a.bmp b.bmp pairs.txt f%d.bmp --range", "missing value for --range"},
         {"--quiet=yes a.bmp b.bmp pairs.txt f%d.bmp", "--quiet takes no value"},
-        {"--format gif a.bmp b.bmp pairs.txt f%d.bmp", "--format: 'gif' is not bmp, png or jpeg"},
-        {"--format ppm a.bmp b.bmp pairs.txt f%d.bmp", "--format: 'ppm' is not bmp, png or jpeg"},
+        {"--format gif a.bmp b.bmp pairs.txt f%d.bmp", "--format: 'gif' is not bmp, png, jpeg, tiff, webp, heif or avif"},
+        {"--format ppm a.bmp b.bmp pairs.txt f%d.bmp", "--format: 'ppm' is not bmp, png, jpeg, tiff, webp, heif or avif"},
         {"-f bmp a.bmp b.bmp pairs.txt -", "--format: standard output takes a PPM stream only"},
         {"a.bmp b.bmp pairs.txt out/f%02d.xyz",
-         "out/f%02d.xyz: cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg, or --format "
-         "bmp|png|jpeg"},
+         "out/f%02d.xyz: cannot tell the format from the name; use .bmp, .png, .jpg, .jpeg, .tif, .tiff, "
+         ".webp, .heic, .heif or .avif, or --format bmp|png|jpeg|tiff|webp|heif|avif"},
         {"a.bmp b.bmp pairs.txt out/f%02d.ppm",
-         "out/f%02d.ppm: cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg, or --format "
-         "bmp|png|jpeg"},
+         "out/f%02d.ppm: cannot tell the format from the name; use .bmp, .png, .jpg, .jpeg, .tif, .tiff, "
+         ".webp, .heic, .heif or .avif, or --format bmp|png|jpeg|tiff|webp|heif|avif"},
     };
     for (const auto& c : cases) {
         Outcome r = run(c.args);

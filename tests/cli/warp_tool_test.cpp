@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "tests/io/image_test.h"
 #include "tests/support/png_reference.h"
 #include "io/flo.h"
+#include "raster/kinds.h"
 #include "warp/warp_views.h"
 #include "warp/warp.h"
 
@@ -145,7 +147,7 @@ TEST_F(Tool, BadInputNamesTheFileAndLeavesResultAlone)
         std::string args, err;
     } cases[] = {
         {"none.bmp good.txt old.bmp", "none.bmp: cannot open: No such file or directory"},
-        {"text.bmp good.txt old.bmp", "text.bmp: not a BMP, PNG or JPEG image"},
+        {"text.bmp good.txt old.bmp", "text.bmp: not a BMP, PNG, JPEG, TIFF, WebP, HEIF or AVIF image"},
         {". good.txt old.bmp", ".: is a directory"},
         {"in.bmp none.txt old.bmp", "none.txt: cannot open: No such file or directory"},
         {"in.bmp short.txt old.bmp", "short.txt:3: expected four numbers, found 3"},
@@ -159,7 +161,7 @@ TEST_F(Tool, BadInputNamesTheFileAndLeavesResultAlone)
         {"in.bmp empty.txt old.bmp", "empty.txt: no segments; a pair needs two lines"},
         {"in.bmp /dev/null old.bmp", "/dev/null: no segments; a pair needs two lines"},
         {"in.bmp - old.bmp", "standard input:1: expected four numbers, found 'x'"},
-        {"- good.txt old.bmp", "standard input: not a BMP, PNG or JPEG image"},
+        {"- good.txt old.bmp", "standard input: not a BMP, PNG, JPEG, TIFF, WebP, HEIF or AVIF image"},
         {"in.bmp in.bmp old.bmp", "in.bmp:1: not a text line"},
         {"in.bmp control.txt old.bmp", "control.txt:2: not a text line"},
         {"in.bmp latin1.txt old.bmp", "latin1.txt:1: not a text line"},
@@ -460,16 +462,18 @@ TEST_F(Tool, ResultFilesAreNeverClobberedOrHalfWritten)
         int status;
     } cases[] = {
         {"in.bmp pairs.txt locked.png", "locked.png: is read-only; not replaced", 1},
-        {"in.bmp pairs.txt old.tiff",
-         "old.tiff: cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg, or --format bmp|png|jpeg\n"
+        {"in.bmp pairs.txt old.gif",
+         "old.gif: cannot tell the format from the name; use .bmp, .png, .jpg, .jpeg, .tif, .tiff, .webp, .heic, "
+         ".heif or .avif, or --format bmp|png|jpeg|tiff|webp|heif|avif\n"
          "usage: tavrosk-warp [options] SOURCE SEGMENTS RESULT\nTry 'tavrosk-warp --help' for more information.",
          2},
         {"in.bmp pairs.txt noext",
-         "noext: cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg, or --format bmp|png|jpeg\n"
+         "noext: cannot tell the format from the name; use .bmp, .png, .jpg, .jpeg, .tif, .tiff, .webp, .heic, .heif "
+         "or .avif, or --format bmp|png|jpeg|tiff|webp|heif|avif\n"
          "usage: tavrosk-warp [options] SOURCE SEGMENTS RESULT\nTry 'tavrosk-warp --help' for more information.",
          2},
-        {"--format tiff in.bmp pairs.txt old.bmp",
-         "--format: 'tiff' is not bmp, png or jpeg\n"
+        {"--format gif in.bmp pairs.txt old.bmp",
+         "--format: 'gif' is not bmp, png, jpeg, tiff, webp, heif or avif\n"
          "usage: tavrosk-warp [options] SOURCE SEGMENTS RESULT\nTry 'tavrosk-warp --help' for more information.",
          2},
         {"-Q 0 in.bmp pairs.txt old.bmp", "--quality: '0' is not a whole number from 1 to 100", 1},
@@ -496,6 +500,40 @@ TEST_F(Tool, ResultFilesAreNeverClobberedOrHalfWritten)
     EXPECT_EQ(entries(), after) << "a temporary file was left behind";
 }
 
+// A 16-bit grey TIFF with alpha goes in, with the warning that names what the
+// warp does not keep; a WebP comes out, lossless without --quality: the
+// pixels of the PNG result.
+TEST_F(Tool, TiffInWebpOut)
+{
+    write("pairs.txt", "1 1 5 1\n3 2 7 2\n");
+    ImageBuffer source;
+    ASSERT_TRUE(image_buffer_make(&source, 30, 20, 2, SAMPLE_U16));
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x)
+            for (int c = 0; c < 2; ++c)
+                set_pixel_sample(image_row(source.view, y) + 4 * x, SAMPLE_U16, c, 2000.0 * x + 900 * y + 7 * c);
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&buffer, &size);
+    std::string problem;
+    ASSERT_TRUE(image_encode(source.view, IMAGE_TIFF, 0, out, &problem)) << problem;
+    std::fclose(out);
+    write("src.tif", std::string(buffer, size));
+    std::free(buffer);
+    const std::string warning =
+        "tavrosk-warp: warning: src.tif: its alpha and 16-bit samples are not kept; the warp works on 8-bit R, G, B\n";
+    for (const char* result : {"out.webp", "out.png"}) {
+        const Outcome r = run(std::string("src.tif pairs.txt ") + result);
+        EXPECT_EQ(r.status, 0) << result;
+        EXPECT_EQ(r.err, warning);
+    }
+    ImageBuffer webp, png;
+    ASSERT_TRUE(image_load(at("out.webp").c_str(), &webp, &problem)) << problem;
+    ASSERT_TRUE(image_load(at("out.png").c_str(), &png, &problem)) << problem;
+    ASSERT_TRUE(image_same_layout(webp.view, png.view));
+    EXPECT_EQ(std::memcmp(webp.view.pixels, png.view.pixels, 30 * 20 * 3), 0);
+}
+
 // Truncated and foreign inputs are refused with a line that names them.
 TEST_F(Tool, CutOrForeignImagesAreRefused)
 {
@@ -515,7 +553,8 @@ TEST_F(Tool, CutOrForeignImagesAreRefused)
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(read("old.bmp"), before);
     }
-    EXPECT_EQ(run("image.gif pairs.txt old.bmp").err, "tavrosk-warp: image.gif: not a BMP, PNG or JPEG image\n");
+    EXPECT_EQ(run("image.gif pairs.txt old.bmp").err,
+              "tavrosk-warp: image.gif: not a BMP, PNG, JPEG, TIFF, WebP, HEIF or AVIF image\n");
     // Inputs that would exhaust memory are refused before they are read: a
     // device, and a (sparse) file larger than any image the decoders take.
     EXPECT_EQ(run("/dev/zero pairs.txt old.bmp").err, "tavrosk-warp: /dev/zero: is a device, not an image file\n");
@@ -665,8 +704,9 @@ TEST_F(Tool, FoldMapAndFieldFilesAreCheckedAndNeverHalfWritten)
     } cases[] = {
         {"--folds - in.bmp pairs.txt old.bmp", "--folds needs a file name, not -" + usage, 2},
         {"--field - in.bmp pairs.txt old.bmp", "--field needs a file name, not -" + usage, 2},
-        {"--folds map.tiff in.bmp pairs.txt old.bmp",
-         "map.tiff: cannot tell the format from the name; use .bmp, .png, .jpg or .jpeg" + usage, 2},
+        {"--folds map.gif in.bmp pairs.txt old.bmp",
+         "map.gif: cannot tell the format from the name; use .bmp, .png, .jpg, .jpeg, .tif, .tiff, .webp, .heic, .heif "
+         "or .avif, or --format bmp|png|jpeg|tiff|webp|heif|avif" + usage, 2},
         {"--folds old.bmp in.bmp pairs.txt old.bmp", "--folds and RESULT name the same file: old.bmp" + usage, 2},
         {"--folds map.bmp --field link.flo in.bmp pairs.txt old.bmp",
          "--folds and --field name the same file: map.bmp" + usage, 2},

@@ -48,7 +48,7 @@ warp_says() {
 }
 
 expect 1 "tavrosk-edit: missing.png: cannot open: No such file or directory" missing.png p.txt
-expect 1 "tavrosk-edit: bad.txt: not a BMP, PNG or JPEG image" bad.txt p.txt
+expect 1 "tavrosk-edit: bad.txt: not a BMP, PNG, JPEG, TIFF, WebP, HEIF or AVIF image" bad.txt p.txt
 expect 1 "tavrosk-edit: small.bmp is 320 x 240 but $data/sample.bmp is 640 x 480; the images of a morph have one size" \
     "$data/sample.bmp" small.bmp p.txt
 expect 1 "$(warp_says bad.txt)" "$data/sample.bmp" bad.txt

@@ -218,7 +218,7 @@ TEST(Decode, FormatIsToldByTheBytes)
     for (const std::string& text : {std::string("just some text\n"), std::string(), std::string("B"),
                                     std::string("\x89PNG\r\n\x1a"), std::string("\xFF\xD8")}) {
         EXPECT_FALSE(decode(Bytes(text.begin(), text.end()), &problem));
-        EXPECT_EQ(problem, "not a BMP, PNG or JPEG image");
+        EXPECT_EQ(problem, "not a BMP, PNG, JPEG, TIFF, WebP, HEIF or AVIF image");
     }
     EXPECT_FALSE(decode(Bytes{'B', 'M', 0, 0}, &problem));
     EXPECT_EQ(problem.rfind("not a BMP image that can be loaded", 0), 0u) << problem;
@@ -232,7 +232,7 @@ TEST(Decode, FormatIsToldByTheBytes)
     EXPECT_EQ(rgb_of(s.get()), expected_rgb(p));
     write_file(dir + "/text.png", Bytes{'h', 'i', '\n'});
     EXPECT_FALSE(load_surface((dir + "/text.png").c_str(), &problem));
-    EXPECT_EQ(problem, "not a BMP, PNG or JPEG image");
+    EXPECT_EQ(problem, "not a BMP, PNG, JPEG, TIFF, WebP, HEIF or AVIF image");
     EXPECT_FALSE(load_surface((dir + "/missing.png").c_str(), &problem));
     EXPECT_EQ(problem, "cannot open: No such file or directory");
     EXPECT_FALSE(load_surface(dir.c_str(), &problem));

@@ -12,6 +12,7 @@
 
 #include "io/exif.h"
 #include "io/image_codecs.h"
+#include "io/image_io.h"
 #include "tests/support/sample_images.h"
 #include "tests/support/test_support.h"
 
@@ -322,4 +323,69 @@ TEST(NewFormats, HeifDecoderOutOfTimeIsARefusal)
     EXPECT_FALSE(decode_heif(reinterpret_cast<const unsigned char*>(big.data()), big.size(), &image, &problem, &meta,
                              false, 0));
     EXPECT_EQ(problem, "the HEIF decoder took over 0 seconds on this file");
+}
+
+// Through the dispatcher: every format written from any kind and read back
+// by its first bytes; a WebP's Exif orientation turns it as viewed.
+TEST(NewFormats, DispatcherWritesAndReadsThem)
+{
+    const ImageBuffer image = make_image(9, 5, 4, SAMPLE_U16, 4);
+    for (ImageFormat f : {IMAGE_TIFF, IMAGE_WEBP, IMAGE_HEIF, IMAGE_AVIF, IMAGE_PNG, IMAGE_BMP}) {
+        SCOPED_TRACE(image_format_name(f));
+        char* buffer = nullptr;
+        size_t size = 0;
+        std::FILE* out = open_memstream(&buffer, &size);
+        std::string problem;
+        ASSERT_TRUE(image_encode(image.view, f, f == IMAGE_WEBP ? 0 : 90, out, &problem)) << problem;
+        std::fclose(out);
+        ImageBuffer back;
+        EXPECT_TRUE(image_decode(reinterpret_cast<unsigned char*>(buffer), size, &back, &problem)) << problem;
+        std::free(buffer);
+        EXPECT_TRUE(kind_equal(image_kind(back.view), image_format_kind(image_kind(image.view), f)));
+    }
+    ImageMeta meta;
+    meta.exif = exif_block(true, 6, false);
+    std::string problem;
+    const Bytes file = encode_as(WEBP_LOSSLESS, make_image(9, 5, 3, SAMPLE_U8, 4).view, &meta, &problem);
+    for (ImageOrientation o : {IMAGE_AS_VIEWED, IMAGE_AS_STORED}) {
+        ImageBuffer back;
+        ASSERT_TRUE(image_decode(file.data(), file.size(), &back, &problem, nullptr, o)) << problem;
+        EXPECT_EQ(back.view.width, o == IMAGE_AS_VIEWED ? 5 : 9);
+    }
+}
+
+// What each format holds of each kind, and the one phrase that names all a
+// result loses, with "them" for more than one thing.
+TEST(NewFormats, LossesAreNamedInOnePhrase)
+{
+    ImageMeta chunks;
+    chunks.gama = {0, 1, 0x86, 0xA0};
+    chunks.chrm.assign(32, 1);
+    ImageMeta profile;
+    profile.icc = icc_profile(300, 3);
+    const struct {
+        ImageKind kind;
+        const ImageMeta* meta;
+        ImageFormat format;
+        const char* words;
+        const char* pronoun;
+    } cases[] = {
+        {{4, SAMPLE_U16}, nullptr, IMAGE_TIFF, "", "it"},
+        {{4, SAMPLE_U16}, nullptr, IMAGE_PNG, "alpha and 16-bit samples", "them"},
+        {{2, SAMPLE_F32}, &profile, IMAGE_BMP, "alpha, float samples and ICC profile", "them"},
+        {{4, SAMPLE_U8}, nullptr, IMAGE_WEBP, "", "it"},
+        {{1, SAMPLE_U16}, nullptr, IMAGE_HEIF, "16-bit samples", "them"},
+        {{3, SAMPLE_U8}, &chunks, IMAGE_JPEG, "gAMA and cHRM chunks", "them"},
+        {{3, SAMPLE_U8}, &profile, IMAGE_BMP, "ICC profile", "it"},
+        {{3, SAMPLE_U8}, &profile, IMAGE_AVIF, "", "it"},
+    };
+    for (const auto& c : cases) {
+        const char* pronoun = nullptr;
+        EXPECT_EQ(image_lost(c.kind, c.meta, c.format, &pronoun), c.words) << image_format_name(c.format);
+        EXPECT_STREQ(pronoun, c.pronoun) << c.words;
+    }
+    // What is kept: TIFF every kind, WebP alpha, BMP 8-bit RGB.
+    EXPECT_TRUE(kind_equal(image_format_kind({2, SAMPLE_F32}, IMAGE_TIFF), {2, SAMPLE_F32}));
+    EXPECT_TRUE(kind_equal(image_format_kind({2, SAMPLE_U16}, IMAGE_WEBP), {4, SAMPLE_U8}));
+    EXPECT_TRUE(kind_equal(image_format_kind({4, SAMPLE_F32}, IMAGE_BMP), {3, SAMPLE_U8}));
 }

@@ -48,12 +48,12 @@ static bool takes(const ProgramInfo& program, int id)
 
 static const OptionSpec* find_option(const ProgramInfo& program, int id)
 {
-    for (const OptionSpec& spec : program.own)
-        if (spec.id == id)
-            return &spec;
-    for (const OptionSpec& spec : SHARED_OPTIONS)
-        if (spec.id == id)
-            return &spec;
+    for (const OptionSpec& option_entry : program.own)
+        if (option_entry.id == id)
+            return &option_entry;
+    for (const OptionSpec& option_entry : SHARED_OPTIONS)
+        if (option_entry.id == id)
+            return &option_entry;
     return nullptr;
 }
 
@@ -68,16 +68,16 @@ static void print_help(const ProgramInfo& program)
     std::fputs(program.about, stdout);
     std::fputs("\nOptions:\n", stdout);
     for (int id : program.options) {
-        const OptionSpec* spec = find_option(program, id);
+        const OptionSpec* option_entry = find_option(program, id);
         std::string left = "  ";
-        left += id < OPT_REFERENCE ? std::string("-") + static_cast<char>(id) + (spec->long_name ? ", " : "")
+        left += id < OPT_REFERENCE ? std::string("-") + static_cast<char>(id) + (option_entry->long_name ? ", " : "")
                                    : std::string("    ");
-        if (spec->long_name)
-            left += std::string("--") + spec->long_name;
-        if (spec->value_name)
-            left += std::string(" ") + spec->value_name;
+        if (option_entry->long_name)
+            left += std::string("--") + option_entry->long_name;
+        if (option_entry->value_name)
+            left += std::string(" ") + option_entry->value_name;
         left.resize(std::max<size_t>(left.size() + 2, HELP_COLUMN), ' ');
-        for (const char* line = spec->help; *line;) {
+        for (const char* line = option_entry->help; *line;) {
             const char* end = std::strchr(line, '\n');
             const size_t length = end ? static_cast<size_t>(end - line) : std::strlen(line);
             std::printf("%s%.*s\n", left.c_str(), static_cast<int>(length), line);
@@ -315,19 +315,19 @@ static void getopt_tables(const ProgramInfo& program, std::string* short_options
     // Messages are the program's own, so getopt prints none; the leading ':'
     // tells a missing value from an unknown option.
     *short_options = ":";
-    auto add = [&](const OptionSpec& spec) {
-        if (!takes(program, spec.id))
+    auto add = [&](const OptionSpec& option_entry) {
+        if (!takes(program, option_entry.id))
             return;
-        const int has_value = spec.value_name ? required_argument : no_argument;
-        if (spec.id < OPT_REFERENCE)
-            *short_options += std::string(1, static_cast<char>(spec.id)) + (spec.value_name ? ":" : "");
-        if (spec.long_name)
-            long_options->push_back({spec.long_name, has_value, nullptr, spec.id});
+        const int has_value = option_entry.value_name ? required_argument : no_argument;
+        if (option_entry.id < OPT_REFERENCE)
+            *short_options += std::string(1, static_cast<char>(option_entry.id)) + (option_entry.value_name ? ":" : "");
+        if (option_entry.long_name)
+            long_options->push_back({option_entry.long_name, has_value, nullptr, option_entry.id});
     };
-    for (const OptionSpec& spec : SHARED_OPTIONS)
-        add(spec);
-    for (const OptionSpec& spec : program.own)
-        add(spec);
+    for (const OptionSpec& option_entry : SHARED_OPTIONS)
+        add(option_entry);
+    for (const OptionSpec& option_entry : program.own)
+        add(option_entry);
     long_options->push_back({nullptr, 0, nullptr, 0});
 }
 

@@ -24,7 +24,7 @@ bool segment_on_panel(const EditModel& model, int i, int panel)
 
 static EditState current_state(const EditModel& model)
 {
-    return {model.segments, model.selected};
+    return {model.segments, model.comments, model.selected};
 }
 
 static void record(EditModel* model, EditState before)
@@ -98,6 +98,7 @@ static bool step_history(EditModel* model, std::vector<EditState>* from, std::ve
         return false;
     to->push_back(current_state(*model));
     model->segments = std::move(from->back().segments);
+    model->comments = std::move(from->back().comments);
     model->selected = from->back().selected;
     from->pop_back();
     return true;

@@ -19,6 +19,7 @@ enum { HISTORY_LIMIT = 200 };
 // What the undo history keeps of each state.
 struct EditState {
     std::vector<Segment> segments;
+    std::vector<SegmentComment> comments;  // a removal moves them
     int selected = -1;
 };
 

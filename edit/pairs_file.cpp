@@ -25,9 +25,11 @@ static std::string pairs_file_text(const EditModel& model, const std::string& he
 
 std::string pairs_heading(EditMode mode, const std::string& first, const std::string& second)
 {
+    // A file name may hold any byte but NUL; the heading stays one line of text.
     if (mode == EDIT_WARP)
-        return std::string(HEADING_START) + " warp pairs for " + first;
-    return std::string(HEADING_START) + " morph pairs from " + first + " to " + second;
+        return std::string(HEADING_START) + " warp pairs for " + segment_file_text(first);
+    return std::string(HEADING_START) + " morph pairs from " + segment_file_text(first) + " to "
+         + segment_file_text(second);
 }
 
 bool load_pairs_file(const char* name, std::vector<Segment>* segments, std::vector<SegmentComment>* comments,

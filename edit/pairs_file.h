@@ -8,7 +8,8 @@
 #include "edit/model.h"
 #include "io/segment_file.h"
 
-// The heading comment naming the image(s).
+// The heading comment naming the image(s), as one line of text (see
+// segment_file_text).
 std::string pairs_heading(EditMode mode, const std::string& first, const std::string& second);
 
 // Reads the pairs file `name` as tavrosk-warp does (the same messages), but

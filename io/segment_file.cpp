@@ -15,45 +15,63 @@ static bool is_blank(char c)
 }
 
 // Text as a pairs file holds it: UTF-8 (comments may be in any language),
-// without control characters other than the blanks above. Checked before
-// anything else, so that a binary file is refused without echoing its bytes.
+// without control characters other than the blanks above. The length in
+// bytes of the character at line[i], or 0 when the byte there is no part of
+// such text.
+static size_t text_char_length(const std::string& line, size_t i)
+{
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    if (c < 0x80)
+        return (c < 0x20 && !is_blank(static_cast<char>(c))) || c == 0x7F ? 0 : 1;
+    // A lead byte, the count of continuation bytes and the least code point
+    // of that length (no overlong forms, no surrogates, nothing past
+    // U+10FFFF).
+    size_t more;
+    unsigned long code, least;
+    if (c >= 0xC2 && c <= 0xDF)
+        more = 1, code = c & 0x1F, least = 0x80;
+    else if (c >= 0xE0 && c <= 0xEF)
+        more = 2, code = c & 0x0F, least = 0x800;
+    else if (c >= 0xF0 && c <= 0xF4)
+        more = 3, code = c & 0x07, least = 0x10000;
+    else
+        return 0;
+    if (line.size() - i <= more)
+        return 0;
+    for (size_t k = 1; k <= more; ++k) {
+        const unsigned char follow = static_cast<unsigned char>(line[i + k]);
+        if ((follow & 0xC0) != 0x80)
+            return 0;
+        code = code << 6 | (follow & 0x3F);
+    }
+    if (code < least || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+        return 0;
+    return more + 1;
+}
+
+// Checked before anything else, so that a binary file is refused without
+// echoing its bytes.
 static bool is_text_line(const std::string& line)
 {
-    const size_t n = line.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned char c = static_cast<unsigned char>(line[i]);
-        if (c < 0x80) {
-            if ((c < 0x20 && !is_blank(static_cast<char>(c))) || c == 0x7F)
-                return false;
-            ++i;
-            continue;
-        }
-        // A lead byte, the count of continuation bytes and the least code
-        // point of that length (no overlong forms, no surrogates, nothing
-        // past U+10FFFF).
-        size_t more;
-        unsigned long code, least;
-        if (c >= 0xC2 && c <= 0xDF)
-            more = 1, code = c & 0x1F, least = 0x80;
-        else if (c >= 0xE0 && c <= 0xEF)
-            more = 2, code = c & 0x0F, least = 0x800;
-        else if (c >= 0xF0 && c <= 0xF4)
-            more = 3, code = c & 0x07, least = 0x10000;
-        else
+    for (size_t i = 0, length; i < line.size(); i += length)
+        if ((length = text_char_length(line, i)) == 0)
             return false;
-        if (n - i <= more)
-            return false;
-        for (size_t k = 1; k <= more; ++k) {
-            const unsigned char follow = static_cast<unsigned char>(line[i + k]);
-            if ((follow & 0xC0) != 0x80)
-                return false;
-            code = code << 6 | (follow & 0x3F);
-        }
-        if (code < least || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
-            return false;
-        i += more + 1;
-    }
     return true;
+}
+
+std::string segment_file_text(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0, length; i < text.size(); i += length) {
+        length = text_char_length(text, i);
+        if (length == 0) {
+            out += '?';
+            length = 1;
+        } else {
+            out.append(text, i, length);
+        }
+    }
+    return out;
 }
 
 enum SegmentLine { SEGMENT_LINE_SKIPPED, SEGMENT_LINE_READ, SEGMENT_LINE_BAD };

@@ -42,6 +42,11 @@ std::string segment_file_message(const std::string& name, long line, const std::
 // one would be long (magnitudes of 1e15 and more); never "-0".
 std::string format_coordinate(double value);
 
+// `text` (a comment, a file name) as a line of a segment file can hold it:
+// each byte that is no part of the file's text (a line feed or another
+// control character, a byte outside UTF-8) becomes '?'.
+std::string segment_file_text(const std::string& text);
+
 // One line of a segment file, "x1 y1 x2 y2" in format_coordinate's form,
 // without the line feed.
 std::string segment_line(const Segment& segment);

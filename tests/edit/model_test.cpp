@@ -229,7 +229,14 @@ TEST_F(EditFile, OnlyCompletePairsAreSavedWithTheHeadingAndTheCommentsWhereTheyS
     save();
     EXPECT_EQ(read_file(name), "# tavrosk-edit: warp pairs for photo.jpg\n# eyes\n\n  # end\n"
                                "9.25 10 11 12.5\n-1.5 0.01 100 200\n");
+    ASSERT_TRUE(undo(&m));  // the comments go back where they stood
+    save();
+    EXPECT_EQ(read_file(name), "# tavrosk-edit: warp pairs for photo.jpg\n# eyes\n1 2 3 4\n5 6 7 8\n\n  # end\n"
+                               "9.25 10 11 12.5\n-1.5 0.01 100 200\n");
     EXPECT_EQ(pairs_heading(EDIT_MORPH, "a.png", "b.png"), "# tavrosk-edit: morph pairs from a.png to b.png");
+    // Any name stays on the heading's line, as text the file can hold.
+    EXPECT_EQ(pairs_heading(EDIT_WARP, "a\nb\xE9\x7F \xE6\x97\xA5.png", ""),
+              "# tavrosk-edit: warp pairs for a?b?? \xE6\x97\xA5.png");
 }
 
 TEST_F(EditFile, LoadingTakesAFileWithoutPairsAndRefusesWhatTavroskWarpRefuses)

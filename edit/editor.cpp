@@ -304,17 +304,6 @@ void toggle_fit(Editor* e)
     v.pan_x = v.pan_y = 0;
 }
 
-void pan_by(Editor* e, int dx, int dy)
-{
-    EditView& v = e->view;
-    v.pan_x += dx / v.zoom;
-    v.pan_y += dy / v.zoom;
-    if (v.zoom == 1.0) {
-        v.pan_x = std::round(v.pan_x);
-        v.pan_y = std::round(v.pan_y);
-    }
-}
-
 Vec2 pointer_image(const Editor& e, int x, int y, int panel)
 {
     return panel_to_image(e.view, x - panel * panel_w(e), std::min(y, panel_h(e) - 1));
@@ -359,7 +348,7 @@ void on_motion(Editor* e, int x, int y)
     } else if (e->drawing) {
         e->draw_to = pointer_image(*e, x, y, e->draw_panel);
     } else if (e->panning) {
-        pan_by(e, e->pan_x - x, e->pan_y - y);
+        view_pan(&e->view, e->pan_x - x, e->pan_y - y);
         e->pan_x = x;
         e->pan_y = y;
     }
@@ -415,8 +404,8 @@ bool on_key(Editor* e, const SDL_keysym& key)
     } else if (key.sym == SDLK_z) {
         toggle_fit(e);
     } else if (key.sym == SDLK_LEFT || key.sym == SDLK_RIGHT || key.sym == SDLK_UP || key.sym == SDLK_DOWN) {
-        pan_by(e, key.sym == SDLK_LEFT ? -PAN_STEP : key.sym == SDLK_RIGHT ? PAN_STEP : 0,
-               key.sym == SDLK_UP ? -PAN_STEP : key.sym == SDLK_DOWN ? PAN_STEP : 0);
+        view_pan(&e->view, key.sym == SDLK_LEFT ? -PAN_STEP : key.sym == SDLK_RIGHT ? PAN_STEP : 0,
+                 key.sym == SDLK_UP ? -PAN_STEP : key.sym == SDLK_DOWN ? PAN_STEP : 0);
     } else if (key.sym == SDLK_TAB) {
         e->show_preview = !e->show_preview;
     } else if (key.sym == SDLK_h) {

@@ -36,6 +36,16 @@ void view_zoom_about(EditView* view, double zoom, int px, int py)
     }
 }
 
+void view_pan(EditView* view, int dx, int dy)
+{
+    view->pan_x += dx / view->zoom;
+    view->pan_y += dy / view->zoom;
+    if (view->zoom == 1.0) {
+        view->pan_x = std::round(view->pan_x);
+        view->pan_y = std::round(view->pan_y);
+    }
+}
+
 double next_zoom(const EditView& view, int direction)
 {
     std::vector<double> steps = {0.05, 0.1, 0.125, 0.25, 1.0 / 3, 0.5, 2.0 / 3, 1, 1.5, 2, 3, 4, 6, 8, 12, 16};

@@ -24,6 +24,9 @@ Vec2 image_to_panel(const EditView& view, double x, double y);
 // Zoom to `zoom` keeping the image point under panel pixel (px, py) where
 // it is; at 100 % the pan is made whole.
 void view_zoom_about(EditView* view, double zoom, int px, int py);
+// Moves the image by (dx, dy) screen pixels under the panels; at 100 % the
+// pan stays whole.
+void view_pan(EditView* view, int dx, int dy);
 // The next zoom step above (direction > 0) or below the current zoom; the
 // steps include 100 % and the fit zoom.
 double next_zoom(const EditView& view, int direction);

@@ -8,12 +8,14 @@
 #          colour chunks),
 #          from tests/fuzz/corpus_image;
 #   pairs  the pairs-file reader, from tests/fuzz/corpus_pairs;
+#   edit   the editor's pairs, history, view and pairs file driven by the
+#          input, and its overlays drawn off screen, from tests/fuzz/corpus_edit;
 #   all    every target, SECONDS split evenly (the default).
 # New interesting inputs stay in the build's own working corpora; every
 # crash, leak or time-out input is copied into tests/fuzz/crashes/ as a
 # regression case (named TARGET-... for every target but bmp) and the script
 # fails.
-# Usage: scripts/fuzz.sh [SECONDS] [bmp|image|pairs|all]   (FUZZ_BUILD=DIR picks the build folder)
+# Usage: scripts/fuzz.sh [SECONDS] [bmp|image|pairs|edit|all]   (FUZZ_BUILD=DIR picks the build folder)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
@@ -22,9 +24,9 @@ ensure_deps build gtest clang
 seconds=${1:-60}
 which=${2:-all}
 case $which in
-    bmp | image | pairs) targets=("$which") ;;
-    all) targets=(bmp image pairs) ;;
-    *) echo "usage: scripts/fuzz.sh [SECONDS] [bmp|image|pairs|all]" >&2; exit 2 ;;
+    bmp | image | pairs | edit) targets=("$which") ;;
+    all) targets=(bmp image pairs edit) ;;
+    *) echo "usage: scripts/fuzz.sh [SECONDS] [bmp|image|pairs|edit|all]" >&2; exit 2 ;;
 esac
 share=$((seconds / ${#targets[@]}))
 [ "$share" -ge 1 ] || share=1

@@ -125,7 +125,7 @@ TEST(DrawSegment, ClipsToTheSurfaceWithoutChangingThePixelsInside)
     const int w = 20, h = 15, margin = 120;
     const int segs[][4] = {{-10, -5, 30, 20}, {5, -100, 8, 100}, {-3, 7, 25, 7}, {12, 40, 12, -40},
                            {-50, -50, -10, -40}, {30, 3, -90, 9}, {19, 14, 40, 30}, {-1, -1, 0, 0},
-                           {20, 0, 0, 15}, {-100, 60, 100, -60}};
+                           {20, 0, 0, 15}, {-100, 60, 100, -60}, {-100, 14, 110, -1}, {25, 100, 2, -100}};
     for (const auto& seg : segs) {
         // An exact-size buffer: any write or read past the surface is caught
         // by the sanitizer build.

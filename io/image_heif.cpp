@@ -185,7 +185,8 @@ ReadResult read_fully(int fd, void* to, size_t size, double deadline)
         if (left <= 0)
             return READ_TIMED_OUT;
         pollfd wait_for = {fd, POLLIN, 0};
-        const int ready = poll(&wait_for, 1, static_cast<int>(left * 1000) + 1);
+        // In doubles first: a caller's deadline may lie beyond an int of milliseconds.
+        const int ready = poll(&wait_for, 1, static_cast<int>(std::min(left * 1000, 1e9)) + 1);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)

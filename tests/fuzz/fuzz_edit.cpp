@@ -21,13 +21,14 @@
 #include <string>
 #include <vector>
 
+#include "edit/editor.h"
 #include "edit/model.h"
 #include "edit/overlay.h"
 #include "edit/pairs_file.h"
 #include "edit/view.h"
 
 // Bounds on the work of one input: operations, and drawings of the window.
-enum { MAX_OPERATIONS = 64, MAX_DRAWINGS = 4, STATUS_LINE = 12 };
+enum { MAX_OPERATIONS = 64, MAX_DRAWINGS = 4 };
 
 [[noreturn]] static void fail(const char* what)
 {
@@ -206,7 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     view_set_fit(&view, image_w, image_h, panel_w, panel_h);
     view.zoom = view.fit_zoom;
     const PanelLayout layout = {panels, panel_w, panel_h};
-    SDL_Surface* screen = SDL_CreateRGBSurface(SDL_SWSURFACE, panels * panel_w, panel_h + STATUS_LINE, 32, 0xFF0000,
+    SDL_Surface* screen = SDL_CreateRGBSurface(SDL_SWSURFACE, panels * panel_w, panel_h + STATUS_H, 32, 0xFF0000,
                                                0x00FF00, 0x0000FF, 0);
     if (!screen)
         fail("no surface");

@@ -92,19 +92,16 @@ bool render(const PreviewSetup& setup, PreviewInputs* inputs, const PreviewReque
     morph_render(&job, request.frame, MORPH_FRAMES, result->image.view);
     if (request.folds) {
         // FIRST warped onto the frame's lines: where that warp folds.
-        const double t = morph_time(request.frame, MORPH_FRAMES);
-        std::vector<Segment> table(pairs.size());
-        for (int k = 0; k + 1 < n; k += 2) {
-            table[k] = pairs[k];
-            table[k + 1] = morph_segment(pairs[k], pairs[k + 1], t);
-        }
+        std::vector<Segment> table;
+        morph_frame_tables(pairs, morph_time(request.frame, MORPH_FRAMES), &table, nullptr);
         ImageBuffer warped;
         WarpViews views;
         if (!image_buffer_make(&warped, w, h, 3, SAMPLE_U8)
             || !views.start(first, warped.view, map, nullptr, &options))
             return false;
-        warp_run(first, warped.view, table.data(), n, setup.params, options);
-        if (!views.finish(table.data(), n))
+        const int count = static_cast<int>(table.size());
+        warp_run(first, warped.view, table.data(), count, setup.params, options);
+        if (!views.finish(table.data(), count))
             return false;
         result->counts = views.counts();
     }

@@ -68,8 +68,10 @@ struct MorphTable {
     bool outer_pow;
 };
 
-void morph_table_build(MorphTable* table, const Segment* first, const Segment* second, const Segment* line,
-                       int pairs, const WarpParams& params);
+// From the frame's two warp tables (morph_frame_tables): entry 2k of each
+// is pair k's first segment of that warp, entry 2k + 1 the frame's line k.
+void morph_table_build(MorphTable* table, const Segment* first_table, const Segment* second_table, int pairs,
+                       const WarpParams& params);
 
 // Source points of pixels (0, y) .. (count - 1, y) into sx[0 .. count - 1]
 // and sy[0 .. count - 1], on the instruction set chosen for this CPU; returns

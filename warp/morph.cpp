@@ -17,6 +17,26 @@ Segment morph_segment(const Segment& first, const Segment& second, double t)
             first.x2 + t * (second.x2 - first.x2), first.y2 + t * (second.y2 - first.y2)};
 }
 
+void morph_frame_tables(const std::vector<Segment>& pairs, double t, std::vector<Segment>* first_table,
+                        std::vector<Segment>* second_table)
+{
+    const size_t n = pairs.size() / 2 * 2;
+    for (std::vector<Segment>* table : {first_table, second_table})
+        if (table)
+            table->resize(n);
+    for (size_t k = 0; k < n; k += 2) {
+        const Segment line = morph_segment(pairs[k], pairs[k + 1], t);
+        if (first_table) {
+            (*first_table)[k] = pairs[k];
+            (*first_table)[k + 1] = line;
+        }
+        if (second_table) {
+            (*second_table)[k] = pairs[k + 1];
+            (*second_table)[k + 1] = line;
+        }
+    }
+}
+
 uint8_t morph_blend_channel(double t, uint8_t f, uint8_t s)
 {
     return static_cast<uint8_t>((1 - t) * f + t * s + 0.5);
@@ -45,7 +65,6 @@ struct Blend {
     // mixed[f * 256 + s]: the blended channel for channel values f and s.
     // Each entry is morph_blend_channel itself, so looking it up changes no bit.
     const uint8_t* mixed;
-    std::atomic<int> next_row;
 };
 
 // The samples of a row are read and written here, and only here.
@@ -57,12 +76,6 @@ void blend_row(const Blend* blend, int y)
     uint8_t* out = image_row(blend->frame, y);
     for (int i = 0; i < samples; ++i)
         out[i] = blend->mixed[a[i] << 8 | b[i]];
-}
-
-void blend_rows(Blend* blend)
-{
-    for (int y = blend->next_row.fetch_add(1); y < blend->frame.height; y = blend->next_row.fetch_add(1))
-        blend_row(blend, y);
 }
 
 void blend_table(double t, std::vector<uint8_t>* mixed)
@@ -78,13 +91,8 @@ void blend(const ImageView& first, const ImageView& second, double t, int thread
            const ImageView& frame)
 {
     blend_table(t, mixed);
-    Blend job;
-    job.first = first;
-    job.second = second;
-    job.frame = frame;
-    job.mixed = mixed->data();
-    job.next_row = 0;
-    run_workers(threads, frame.height, [&job] { blend_rows(&job); });
+    const Blend job = {first, second, frame, mixed->data()};
+    run_rows(threads, frame.height, [&job]() -> RowWorker { return [&job](int y) { blend_row(&job, y); }; });
 }
 
 // Both warps and the blend of a frame, row by row: each row's source points
@@ -92,29 +100,28 @@ void blend(const ImageView& first, const ImageView& second, double t, int thread
 // inputs are sampled into that row of the warp results, and the row is
 // blended while it is in cache. The same doubles and bytes as two fast warps
 // and a blend.
-struct FrameRows {
-    const MorphTable* table;
-    const RowSampler* samplers[2];
-    Blend* blend;
-    std::atomic<long long>* pixels_done;
-};
-
-void frame_rows(FrameRows* job)
+void frame_rows(const MorphJob& job, const MorphTable& table, const Blend& blend)
 {
-    const int w = job->blend->frame.width, h = job->blend->frame.height;
-    // Zero-filled, so that the padding past the row holds finite points.
-    std::vector<double> points(4 * static_cast<size_t>(w + SAMPLE_ROW_PAD));
-    double* const sx[2] = {points.data(), points.data() + (w + SAMPLE_ROW_PAD)};
-    double* const sy[2] = {points.data() + 2 * (w + SAMPLE_ROW_PAD), points.data() + 3 * (w + SAMPLE_ROW_PAD)};
-    std::vector<uint32_t> scratch(w + SAMPLE_ROW_PAD);
-    for (int y = job->blend->next_row.fetch_add(1); y < h; y = job->blend->next_row.fetch_add(1)) {
-        morph_row_points(job->table, y, w, sx, sy);
-        for (int i = 0; i < 2; ++i)
-            sample_row(job->samplers[i], y, sx[i], sy[i], scratch.data());
-        blend_row(job->blend, y);
-        if (job->pixels_done)
-            *job->pixels_done += 2 * w;
-    }
+    RowSampler samplers[2];
+    row_sampler_init(&samplers[0], job.first, job.warped_first.view);
+    row_sampler_init(&samplers[1], job.second, job.warped_second.view);
+    const int w = blend.frame.width;
+    std::atomic<long long>* const pixels_done = job.options.pixels_done;
+    run_rows(job.options.threads, blend.frame.height, [&]() -> RowWorker {
+        // Zero-filled, so that the padding past the row holds finite points.
+        const size_t padded = w + SAMPLE_ROW_PAD;
+        return [&, padded, points = std::vector<double>(4 * padded),
+                scratch = std::vector<uint32_t>(padded)](int y) mutable {
+            double* const sx[2] = {points.data(), points.data() + padded};
+            double* const sy[2] = {points.data() + 2 * padded, points.data() + 3 * padded};
+            morph_row_points(&table, y, w, sx, sy);
+            for (int i = 0; i < 2; ++i)
+                sample_row(&samplers[i], y, sx[i], sy[i], scratch.data());
+            blend_row(&blend, y);
+            if (pixels_done)
+                *pixels_done += 2 * w;
+        };
+    });
 }
 
 }  // namespace
@@ -139,44 +146,16 @@ bool morph_render(MorphJob* job, int frame_index, int frames, const ImageView& f
     }
 
     const double t = morph_time(frame_index, frames);
-    const size_t pairs = job->pairs.size() / 2;
+    morph_frame_tables(job->pairs, t, &job->first_table, &job->second_table);
+    const int n = static_cast<int>(job->first_table.size());
     if (job->options.kernel == WARP_KERNEL_FAST) {
-        std::vector<Segment> first(pairs), second(pairs), lines(pairs);
-        for (size_t k = 0; k < pairs; ++k) {
-            first[k] = job->pairs[2 * k];
-            second[k] = job->pairs[2 * k + 1];
-            lines[k] = morph_segment(first[k], second[k], t);
-        }
         MorphTable table;
-        morph_table_build(&table, first.data(), second.data(), lines.data(), static_cast<int>(pairs), job->params);
-        RowSampler samplers[2];
-        row_sampler_init(&samplers[0], job->first, job->warped_first.view);
-        row_sampler_init(&samplers[1], job->second, job->warped_second.view);
+        morph_table_build(&table, job->first_table.data(), job->second_table.data(), n / 2, job->params);
         blend_table(t, &job->mixed);
-        Blend rows;
-        rows.first = job->warped_first.view;
-        rows.second = job->warped_second.view;
-        rows.frame = frame;
-        rows.mixed = job->mixed.data();
-        rows.next_row = 0;
-        FrameRows work = {&table, {&samplers[0], &samplers[1]}, &rows, job->options.pixels_done};
-        run_workers(job->options.threads, frame.height, [&work] { frame_rows(&work); });
+        frame_rows(*job, table, {job->warped_first.view, job->warped_second.view, frame, job->mixed.data()});
         return true;
     }
-    // The literal kernel: two whole warps by the tables (first segment, the
-    // frame's line) and (second segment, the frame's line), then the blend.
-    job->first_table.resize(2 * pairs);
-    job->second_table.resize(2 * pairs);
-    for (size_t k = 0; k < pairs; ++k) {
-        const Segment& first = job->pairs[2 * k];
-        const Segment& second = job->pairs[2 * k + 1];
-        const Segment between = morph_segment(first, second, t);
-        job->first_table[2 * k] = first;
-        job->first_table[2 * k + 1] = between;
-        job->second_table[2 * k] = second;
-        job->second_table[2 * k + 1] = between;
-    }
-    const int n = static_cast<int>(2 * pairs);
+    // The literal kernel: two whole warps, then the blend.
     warp_run(job->first, job->warped_first.view, job->first_table.data(), n, job->params, job->options);
     warp_run(job->second, job->warped_second.view, job->second_table.data(), n, job->params, job->options);
     blend(job->warped_first.view, job->warped_second.view, t, job->options.threads, &job->mixed, frame);

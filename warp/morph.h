@@ -20,6 +20,13 @@ double morph_time(int frame, int frames);
 // c_first + t * (c_second - c_first).
 Segment morph_segment(const Segment& first, const Segment& second, double t);
 
+// The tables of the two warps of the frame at t: entry 2k of *first_table is
+// the first segment of pair k and entry 2k + 1 the frame's line between it
+// and the second (morph_segment); *second_table likewise with the second
+// segment. An unpaired last segment is left out. Either may be NULL.
+void morph_frame_tables(const std::vector<Segment>& pairs, double t, std::vector<Segment>* first_table,
+                        std::vector<Segment>* second_table);
+
 // One channel of the blend: trunc((1 - t) * f + t * s + 0.5).
 uint8_t morph_blend_channel(double t, uint8_t f, uint8_t s);
 
@@ -33,7 +40,7 @@ struct MorphJob {
     std::vector<Segment> pairs;  // an even count
     WarpParams params;
     WarpOptions options;  // kernel, threads and progress count of every warp
-    // Reused from frame to frame.
+    // Reused from frame to frame: the frame's two warp tables.
     std::vector<Segment> first_table;
     std::vector<Segment> second_table;
     std::vector<uint8_t> mixed;  // the blend of every pair of channel values

@@ -69,8 +69,8 @@ void fast_table_build(FastTable* table, const Segment* segments, int n, const Wa
     table->outer_pow = fast_outer_pow(params.b);
 }
 
-void morph_table_build(MorphTable* table, const Segment* first, const Segment* second, const Segment* line,
-                       int pairs, const WarpParams& params)
+void morph_table_build(MorphTable* table, const Segment* first_table, const Segment* second_table, int pairs,
+                       const WarpParams& params)
 {
     for (int w = 0; w < 2; ++w) {
         table->pairs[w].clear();
@@ -79,8 +79,9 @@ void morph_table_build(MorphTable* table, const Segment* first, const Segment* s
     table->used.clear();
     for (int k = 0; k < pairs; ++k) {
         FastPair made[2] = {};
-        const uint8_t used = (fast_pair_make(&made[0], first[k], line[k], params) ? 1 : 0)
-                           | (fast_pair_make(&made[1], second[k], line[k], params) ? 2 : 0);
+        const Segment& line = first_table[2 * k + 1];
+        const uint8_t used = (fast_pair_make(&made[0], first_table[2 * k], line, params) ? 1 : 0)
+                           | (fast_pair_make(&made[1], second_table[2 * k], line, params) ? 2 : 0);
         if (!used)
             continue;
         for (int w = 0; w < 2; ++w) {
@@ -94,39 +95,6 @@ void morph_table_build(MorphTable* table, const Segment* first, const Segment* s
     table->outer_pow = fast_outer_pow(params.b);
 }
 
-struct RowJob {
-    const FastTable* table;
-    const RowSampler* sampler;
-    const WarpOptions* options;
-    int w, h;
-    std::atomic<int> next_row;
-    std::atomic<long long> nonfinite_points;
-};
-
-// Each worker takes the next whole row until none is left.
-static void run_rows(RowJob* job)
-{
-    const int w = job->w;
-    const WarpOptions& options = *job->options;
-    // Zero-filled, so that the padding past the row holds finite points.
-    std::vector<double> sx(w + SAMPLE_ROW_PAD), sy(w + SAMPLE_ROW_PAD);
-    std::vector<uint32_t> scratch(w + SAMPLE_ROW_PAD);
-    long long nonfinite = 0;
-    for (int y = job->next_row.fetch_add(1); y < job->h; y = job->next_row.fetch_add(1)) {
-        nonfinite += fast_row_points(job->table, y, w, sx.data(), sy.data());
-        if (options.points_x) {
-            std::memcpy(options.points_x + static_cast<std::ptrdiff_t>(y) * w, sx.data(), sizeof(double) * w);
-            std::memcpy(options.points_y + static_cast<std::ptrdiff_t>(y) * w, sy.data(), sizeof(double) * w);
-        }
-        sample_row(job->sampler, y, sx.data(), sy.data(), scratch.data());
-        if (options.rows)
-            options.rows->row(options.rows->context, y, sx.data(), sy.data());
-        if (options.pixels_done)
-            *options.pixels_done += w;
-    }
-    job->nonfinite_points += nonfinite;
-}
-
 void warp_fast(const ImageView& src, const ImageView& dst, const Segment* segments, int n,
                const WarpParams& params, const WarpOptions& options, WarpReport* report)
 {
@@ -134,16 +102,25 @@ void warp_fast(const ImageView& src, const ImageView& dst, const Segment* segmen
     fast_table_build(&table, segments, n, params);
     RowSampler sampler;
     row_sampler_init(&sampler, src, dst);
-
-    RowJob job;
-    job.table = &table;
-    job.sampler = &sampler;
-    job.options = &options;
-    job.w = dst.width;
-    job.h = dst.height;
-    job.next_row = 0;
-    job.nonfinite_points = 0;
-
-    run_workers(options.threads, dst.height, [&job] { run_rows(&job); });
-    report->nonfinite_points = job.nonfinite_points;
+    const int w = dst.width;
+    std::atomic<long long> nonfinite(0);
+    run_rows(options.threads, dst.height, [&]() -> RowWorker {
+        // Zero-filled, so that the padding past the row holds finite points.
+        const size_t padded = w + SAMPLE_ROW_PAD;
+        return [&, sx = std::vector<double>(padded), sy = std::vector<double>(padded),
+                scratch = std::vector<uint32_t>(padded)](int y) mutable {
+            if (const int count = fast_row_points(&table, y, w, sx.data(), sy.data()))
+                nonfinite += count;
+            if (options.points_x) {
+                std::memcpy(options.points_x + static_cast<std::ptrdiff_t>(y) * w, sx.data(), sizeof(double) * w);
+                std::memcpy(options.points_y + static_cast<std::ptrdiff_t>(y) * w, sy.data(), sizeof(double) * w);
+            }
+            sample_row(&sampler, y, sx.data(), sy.data(), scratch.data());
+            if (options.rows)
+                options.rows->row(options.rows->context, y, sx.data(), sy.data());
+            if (options.pixels_done)
+                *options.pixels_done += w;
+        };
+    });
+    report->nonfinite_points = nonfinite;
 }

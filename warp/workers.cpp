@@ -1,5 +1,6 @@
 #include "warp/workers.h"
 
+#include <atomic>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -28,4 +29,14 @@ void run_workers(int threads, int rows, const std::function<void()>& work)
     work();
     for (std::thread& helper : helpers)
         helper.join();
+}
+
+void run_rows(int threads, int rows, const std::function<RowWorker()>& make_worker)
+{
+    std::atomic<int> next(0);
+    run_workers(threads, rows, [&] {
+        const RowWorker row = make_worker();
+        for (int y = next.fetch_add(1); y < rows; y = next.fetch_add(1))
+            row(y);
+    });
 }

@@ -6,15 +6,6 @@
 
 namespace {
 
-WarpParams params_of(double p, double a, double b)
-{
-    WarpParams params;
-    params.p = p;
-    params.a = a;
-    params.b = b;
-    return params;
-}
-
 // The program's entry over the engine: the engine on the surface's colours,
 // its 32-bit result, and "error" when the result cannot be created.
 TEST(WarpImage, IsTheEngineOnTheSurfaceColours)

@@ -127,6 +127,15 @@ WarpStatus warp_surfaces(SDL_Surface* src, SDL_Surface* dst, const Segment* segm
     return status;
 }
 
+WarpParams params_of(double p, double a, double b)
+{
+    WarpParams params;
+    params.p = p;
+    params.a = a;
+    params.b = b;
+    return params;
+}
+
 SurfacePtr load_surface(const char* path, std::string* problem, ImageMeta* meta, ImageOrientation orientation)
 {
     ImageBuffer image;

@@ -95,6 +95,9 @@ protected:
 // TAVROSK_SEED=N in the environment, to rerun a reported case; else fallback.
 uint32_t test_seed(uint32_t fallback);
 
+// The weight parameters p, a and b.
+WarpParams params_of(double p, double a, double b);
+
 // A random warp: a source size and depth, a segment table and parameters.
 struct WarpCase {
     int w, h, depth;

@@ -54,15 +54,6 @@ protected:
     }
 };
 
-WarpParams params_of(double p, double a, double b)
-{
-    WarpParams params;
-    params.p = p;
-    params.a = a;
-    params.b = b;
-    return params;
-}
-
 // Channel values encode coordinates: r = scale * x, g = scale * y, b = 60.
 SDL_Surface* coordinate_image(int w, int h, int scale)
 {

@@ -90,6 +90,7 @@ bool image_load(const char* path, ImageBuffer* image, std::string* problem, Imag
     std::string ignored;
     if (!problem)
         problem = &ignored;
+    *image = ImageBuffer();
     std::FILE* in = std::fopen(path, "rb");
     if (!in) {
         *problem = std::string("cannot open: ") + std::strerror(errno);
@@ -106,6 +107,7 @@ bool image_read(std::FILE* in, ImageBuffer* image, std::string* problem, ImageMe
     std::string ignored;
     if (!problem)
         problem = &ignored;
+    *image = ImageBuffer();
     struct stat info = {};
     if (fstat(fileno(in), &info) == 0 && S_ISDIR(info.st_mode)) {
         *problem = "is a directory";

@@ -31,14 +31,15 @@ namespace hn = hwy::HWY_NAMESPACE;
 // read stays inside, and its weights are zero, which blends to black. Weights
 // lie in [0, 1] and each pair of them sums to at most 1 + 2^-53, so a stage
 // never reaches 256 and the 8-bit cast between the stages changes nothing.
-// Each result pixel goes to `packed` as R | G << 8 | B << 16. The last vector
-// of a row reads and writes the padding past count, as the other vectors do.
-void SampleRowPacked(const RowSampler* s, const double* sx, const double* sy, int count, uint32_t* packed)
+// The result pixels go to `rgb` as R, G, B bytes. The last vector of a row
+// reads and writes the padding past count, as the other vectors do.
+void SampleRowRgb(const RowSampler* s, const double* sx, const double* sy, int count, uint8_t* rgb)
 {
     static_assert(HWY_MAX_BYTES / sizeof(double) <= SAMPLE_ROW_PAD, "a vector must fit in the row padding");
     const hn::ScalableTag<double> d;
     const hn::Rebind<int32_t, decltype(d)> di;
     const hn::Rebind<uint32_t, decltype(d)> du;
+    const hn::Rebind<uint8_t, decltype(d)> d8;
     using V = hn::Vec<decltype(d)>;
     using VI = hn::Vec<decltype(di)>;
     const int N = static_cast<int>(hn::Lanes(d));
@@ -79,13 +80,14 @@ void SampleRowPacked(const RowSampler* s, const double* sx, const double* sy, in
         const auto stage = [&](V w0, VI c0, VI c1, V w1) {
             return hn::DemoteTo(di, hn::Add(hn::Mul(w0, hn::PromoteTo(d, c0)), hn::Mul(w1, hn::PromoteTo(d, c1))));
         };
-        auto pixel = hn::Zero(du);
+        // The samples are written here, and only here.
+        hn::Vec<decltype(d8)> out[3];
         for (int c = 0; c < 3; ++c) {
             const VI top = stage(wx0, channel[0][c], channel[1][c], wx1);
             const VI bottom = stage(wx0, channel[2][c], channel[3][c], wx1);
-            pixel = hn::Or(pixel, hn::ShiftLeftSame(hn::BitCast(du, stage(wy0, top, bottom, wy1)), 8 * c));
+            out[c] = hn::DemoteTo(d8, stage(wy0, top, bottom, wy1));
         }
-        hn::StoreU(pixel, du, packed + i);
+        hn::StoreInterleaved3(out[0], out[1], out[2], d8, rgb + 3 * static_cast<size_t>(i));
     }
 }
 
@@ -100,7 +102,7 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 namespace tavrosk {
-HWY_EXPORT(SampleRowPacked);
+HWY_EXPORT(SampleRowRgb);
 HWY_EXPORT(SampleTargetName);
 }  // namespace tavrosk
 
@@ -140,12 +142,10 @@ void sample_row(const RowSampler* sampler, int y, const double* sx, const double
     const int w = dst.width, channels = dst.channels;
     uint8_t* out = image_row(dst, y);
     if (sampler->lanes) {
-        HWY_DYNAMIC_DISPATCH(SampleRowPacked)(sampler, sx, sy, w, scratch);
-        // Each pixel as 4 bytes whose fourth the next pixel overwrites; the
-        // last one as its 3 bytes alone.
-        for (int x = 0; x + 1 < w; ++x)
-            std::memcpy(out + 3 * x, &scratch[x], 4);
-        std::memcpy(out + 3 * (w - 1), &scratch[w - 1], 3);
+        // Into the scratch row first: the last vector writes past the row.
+        uint8_t* rgb = reinterpret_cast<uint8_t*>(scratch);
+        HWY_DYNAMIC_DISPATCH(SampleRowRgb)(sampler, sx, sy, w, rgb);
+        std::memcpy(out, rgb, 3 * static_cast<size_t>(w));
         return;
     }
     for (int x = 0; x < w; ++x)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Measures how much of raster/ and warp/ the fuzz corpus reaches: builds the
-# corpus driver with clang's source-based coverage, runs tests/fuzz/corpus and
-# tests/fuzz/crashes through it, and prints llvm-cov's per-file report for the
-# two folders (lines, functions, regions, branches).
+# Measures how much of raster/, warp/, sdl/ and the BMP load check the fuzz
+# corpus reaches: builds the corpus driver with clang's source-based
+# coverage, runs tests/fuzz/corpus and tests/fuzz/crashes through it, and
+# prints llvm-cov's per-file report for them (lines, functions, regions,
+# branches).
 # Usage: scripts/coverage.sh [CORPUS_DIR...]   (COVERAGE_BUILD=DIR picks the build folder)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,4 +25,4 @@ rm -f "$build"/coverage-*.profraw
 LLVM_PROFILE_FILE="$build/coverage-%p.profraw" "$build/tests/fuzz/fuzz_bmp_regress" "${corpora[@]}"
 llvm-profdata-14 merge -sparse "$build"/coverage-*.profraw -o "$build/coverage.profdata"
 llvm-cov-14 report "$build/tests/fuzz/fuzz_bmp_regress" -instr-profile="$build/coverage.profdata" \
-    "$root/raster" "$root/warp"
+    "$root/raster" "$root/warp" "$root/sdl" "$root/io/surface_check.cpp"

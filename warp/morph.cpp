@@ -132,7 +132,7 @@ bool morph_render(MorphJob* job, int frame_index, int frames, const ImageView& f
         return false;
     // At the ends the input itself is blended with weight 1 (and again with
     // weight 0), which gives its channels unchanged. warp_run with no pair
-    // copies it into the 32-bit layout exactly, since each pixel's source
+    // copies it into the warp result exactly, since each pixel's source
     // point is the pixel itself (docs/numerics.md); it is no warp of the
     // progress count.
     if (frame_index == 0 || frame_index == frames - 1) {

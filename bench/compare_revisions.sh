@@ -2,8 +2,10 @@
 # Times the kernel benchmarks of an earlier revision and of the working tree
 # side by side on this machine: builds bench/warp_bench of both in Release,
 # runs them in alternation ROUNDS times, each going first in every other
-# round (so that a change in the machine's load hits both alike) and prints, for each case, the least of the median
-# times and the ratio after / before.
+# round (so that a change in the machine's load hits both alike) and prints,
+# for each case, the least of the median times and the ratio after / before:
+# wall time, and CPU time, which a loaded machine disturbs less (the main
+# thread's for BM_Warp, every thread's for BM_Views).
 # Usage: bench/compare_revisions.sh REVISION [ROUNDS] [FILTER]
 #   REVISION  a commit whose bench/warp_bench has the same BM_Warp cases
 #   ROUNDS    alternations, default 5
@@ -51,12 +53,15 @@ for side in ("before", "after"):
         for b in json.load(open(f"{work}/{side}-{r}.json"))["benchmarks"]:
             if b.get("aggregate_name") != "median":
                 continue
-            key = b["run_name"].replace("BM_Warp/", "").replace("/real_time", "")
+            key = b["run_name"].replace("BM_Warp/", "").replace("/real_time", "").replace("/process_time", "")
             slot = best.setdefault(key, {})
-            slot[side] = min(slot.get(side, float("inf")), b["real_time"])
-print(f"Kernel benchmarks, {revision} (before) and the working tree (after): least median of {rounds} rounds, ms")
-print(f"{'case':<40} {'before':>9} {'after':>9} {'after/before':>13}")
+            for time in ("real_time", "cpu_time"):
+                slot[side, time] = min(slot.get((side, time), float("inf")), b[time])
+print(f"Benchmarks, {revision} (before) and the working tree (after): least median of {rounds} rounds, ms")
+print(f"{'case':<52} {'wall before':>11} {'after':>8} {'ratio':>6} {'CPU before':>11} {'after':>8} {'ratio':>6}")
 for key, slot in best.items():
-    if "before" in slot and "after" in slot:
-        print(f"{key:<40} {slot['before']:>9.2f} {slot['after']:>9.2f} {slot['after'] / slot['before']:>13.3f}")
+    if len(slot) == 4:
+        wb, wa = slot["before", "real_time"], slot["after", "real_time"]
+        cb, ca = slot["before", "cpu_time"], slot["after", "cpu_time"]
+        print(f"{key:<52} {wb:>11.2f} {wa:>8.2f} {wa / wb:>6.3f} {cb:>11.2f} {ca:>8.2f} {ca / cb:>6.3f}")
 PY

@@ -44,10 +44,11 @@ release_skips=$pass_skips
 # Any sanitizer report aborts the process under test, so the test fails.
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:print_stacktrace=1
 export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
+export LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp
 run_pass sanitizer "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVROSK_SANITIZE=ON
 sanitizers=$pass_result
 sanitizer_skips=$pass_skips
-unset ASAN_OPTIONS UBSAN_OPTIONS
+unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
 
 # A minute of coverage-guided fuzzing, half on the BMP loader and the raster
 # and warp code, half on the image file codecs.

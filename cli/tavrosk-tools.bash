@@ -1,25 +1,43 @@
 # Bash completion for the batch tools, tavrosk-warp and tavrosk-morph, and for
-# the pair editor tavrosk-edit: each tool's options, the words of --format, .flo files after --field, and file
-# names for the file arguments. It needs only bash itself, not the
+# the pair editor tavrosk-edit: each tool's options as its --help lists them,
+# the words of --format, .flo files after --field, and file names for the
+# file arguments. It needs only bash itself, not the
 # bash-completion package's helpers. Installed once under each tool's name,
 # since bash-completion loads a completion by the name of its command.
+
+# _tavrosk_options TOOL: sets short_options, long_options ("--name=" where
+# the option takes a value) and value_options ("--name" and "-x" followed by
+# the value's name, e.g. "--field FILE") from the lines of TOOL --help that
+# name an option, so the completion lists what the tool itself takes. Read
+# once per tool name and kept for the shell's life.
+_tavrosk_options()
+{
+    local key=${1//[^A-Za-z0-9]/_}
+    local cached=_tavrosk_cache_$key
+    if [[ -z ${!cached+x} ]]; then
+        local line short long value shorts= longs= values=
+        while IFS= read -r line; do
+            [[ $line =~ ^\ +(-[A-Za-z])?(,\ )?(--[a-z-]+)?(\ ([A-Z][A-Z-]*))?(\ |$) ]] || continue
+            short=${BASH_REMATCH[1]} long=${BASH_REMATCH[3]} value=${BASH_REMATCH[5]}
+            [[ -n $short$long ]] || continue
+            [[ -n $short ]] && shorts+=" $short"
+            [[ -n $long ]] && longs+=" $long${value:+=}"
+            if [[ -n $value ]]; then
+                [[ -n $short ]] && values+=" $short:$value"
+                [[ -n $long ]] && values+=" $long:$value"
+            fi
+        done < <(command "$1" --help 2>/dev/null)
+        printf -v "$cached" '%s|%s|%s' "$shorts" "$longs" "$values"
+    fi
+    IFS='|' read -r short_options long_options value_options <<<"${!cached}"
+}
 
 _tavrosk_batch()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev= prefix= i
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local long_options short_options='-p -a -b -t -f -Q -q -h'
-    case ${COMP_WORDS[0]##*/} in
-    tavrosk-morph)
-        long_options='--frames= --range= --threads= --reference --format= --quality= --no-auto-orient --strip --quiet
-            --help --version' ;;
-    tavrosk-edit)
-        long_options='--threads= --help --version'
-        short_options='-p -a -b -t -h' ;;
-    *)
-        long_options='--threads= --reference --format= --quality= --folds= --field= --no-auto-orient --strip --quiet
-            --help --version' ;;
-    esac
+    local short_options long_options value_options
+    _tavrosk_options "${COMP_WORDS[0]}"
 
     # "--format=p": bash splits it at "=" when "=" breaks words (its
     # default), else it arrives whole and the answers must keep "--format=".
@@ -46,14 +64,19 @@ _tavrosk_batch()
         ((count == 1)) && prev=$match
     fi
 
-    # Does an option before the current word take it as its value?
-    local takes_value=
-    case $prev in
-    -p | -a | -b | -t | --threads | -Q | --quality | --frames | --range) takes_value=number ;;
-    -f | --format) takes_value=format ;;
-    --folds) takes_value=file ;;
-    --field) takes_value=flo ;;
-    esac
+    # Does an option before the current word take it as its value? Its
+    # value's name in the help says what kind: a format, a file (a .flo one
+    # for --field), or a number or word that no list can offer.
+    local takes_value= option
+    for option in $value_options; do
+        [[ ${option%%:*} == "$prev" ]] || continue
+        case $prev:${option#*:} in
+        --field:FILE) takes_value=flo ;;
+        *:FILE) takes_value=file ;;
+        -f:F | --format:F) takes_value=format ;;
+        *) takes_value=number ;;
+        esac
+    done
 
     case $takes_value in
     number)

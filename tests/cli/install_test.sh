@@ -106,7 +106,7 @@ cmp -s "$completion" "$morph_completion" && cmp -s "$completion" "$edit_completi
 complete_words() {
     local expected=$1 got
     shift
-    got=$(cd "$XH_TMP/files" && bash -c '
+    got=$(cd "$XH_TMP/files" && PATH=$prefix/bin:$PATH bash -c '
         . "$0"
         function=$(complete -p "$1" 2>/dev/null | sed -n "s/.*-F \([^ ]*\) .*/\1/p")
         [ -n "$function" ] || { echo "no completion registered for $1"; exit; }

@@ -7,7 +7,7 @@
 // The engine itself reads TAVROSK_TARGET=NAME (AVX3, AVX2, SSE4, ...:
 // Highway's names, as the label shows them), which runs the fast kernel on
 // that instruction set instead of the widest one the CPU has, and
-// TAVROSK_QUOTIENTS=divider|fma, which forces that method of quotients
+// TAVROSK_QUOTIENTS=divider|fma|newton, which forces that method of quotients
 // instead of the one measured at start; the label names both.
 #include <benchmark/benchmark.h>
 

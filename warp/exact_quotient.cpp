@@ -42,3 +42,21 @@ bool exact_quotient_segment(const Segment& s)
             return false;
     return true;
 }
+
+bool estimate_quotient_in_range(double n, double d)
+{
+    const double low = std::ldexp(1.0, -500), high = std::ldexp(1.0, 500);
+    return n >= low && n <= high && d >= low && d <= high;
+}
+
+bool estimate_root_in_range(double x)
+{
+    // -0 is left out: the kernel's sums of squares are never -0.
+    return (x == 0 && !std::signbit(x)) || (x >= std::ldexp(1.0, -600) && x <= std::ldexp(1.0, 600));
+}
+
+bool estimate_weight_admitted(double numerator, double a)
+{
+    const double low = std::ldexp(1.0, -400), high = std::ldexp(1.0, 400);
+    return numerator >= low && numerator <= high && a >= low && a <= high;
+}

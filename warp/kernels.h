@@ -32,9 +32,10 @@ struct FastPair {
     // The divisors' split reciprocals (exact_quotient.h), and whether the
     // quotients by them may be computed from these: u and v when the second
     // segment allows it, X' when both segments do. Otherwise the lanes
-    // divide.
+    // divide. With the method newton, split_uv admits the end distance's
+    // root from the estimate too, and estimate_weight the weight's quotient.
     SplitReciprocal rec_PQ_sq, rec_PQ, rec_PQ1;
-    bool split_uv, split_Xs;
+    bool split_uv, split_Xs, estimate_weight;
 };
 
 // The pair of segments first (P1 -> Q1) and second (P -> Q); false when the

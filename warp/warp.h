@@ -70,16 +70,19 @@ WarpStatus warp_run(const ImageView& src, const ImageView& dst, const Segment* s
                     const WarpParams& params, const WarpOptions& options, WarpReport* report = nullptr);
 
 // How the fast kernel computes the quotients by a pair's divisors
-// (docs/numerics.md, "Exact quotients"). Every method gives the same doubles,
-// so the choice is one of speed. It is made for each instruction set the
-// first time a warp runs on it, by timing each method on a few rows, unless
-// the environment variable TAVROSK_QUOTIENTS (divider or fma) or
-// warp_force_quotients names one. Instruction sets without fused
-// multiply-adds always divide.
+// (docs/numerics.md, "Exact quotients"), and with newton also the weight's
+// quotient and the end distance's square root ("Quotients and roots from
+// estimates"). Every method gives the same doubles, so the choice is one of
+// speed. It is made for each instruction set the first time a warp runs on
+// it, by timing each method on a few rows, unless the environment variable
+// TAVROSK_QUOTIENTS (divider, fma or newton) or warp_force_quotients names
+// one. Instruction sets without fused multiply-adds always divide; newton
+// exists on AVX3 only, and elsewhere runs as fma.
 enum WarpQuotients {
     WARP_QUOTIENTS_AUTO,     // TAVROSK_QUOTIENTS, or measured
-    WARP_QUOTIENTS_DIVIDER,  // the hardware's division
+    WARP_QUOTIENTS_DIVIDER,  // the hardware's division and square root
     WARP_QUOTIENTS_FMA,      // the split reciprocal and fused multiply-adds
+    WARP_QUOTIENTS_NEWTON,   // fma, and the estimates refined for the rest
 };
 
 // For tests and benchmarks, as Highway's SetSupportedTargetsForTest is for
@@ -93,8 +96,8 @@ void warp_force_quotients(WarpQuotients method);
 // target mask).
 const char* warp_target_name();
 
-// The method the fast kernel uses on that instruction set: "fma" or
-// "divider".
+// The method the fast kernel uses on that instruction set: "divider", "fma"
+// or "newton".
 const char* warp_quotient_method();
 
 // Both, with how each was chosen, as one line for the programs' --version:

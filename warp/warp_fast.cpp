@@ -33,6 +33,7 @@ bool fast_pair_make(FastPair* pair, const Segment& first, const Segment& second,
     pair->len_PQ_p = std::pow(pair->len_PQ, params.p);
     pair->split_uv = exact_quotient_segment(second);
     pair->split_Xs = pair->split_uv && exact_quotient_segment(first);
+    pair->estimate_weight = pair->split_uv && estimate_weight_admitted(pair->len_PQ_p, params.a);
     if (pair->split_uv) {
         pair->rec_PQ_sq = split_reciprocal(pair->len_PQ_sq);
         pair->rec_PQ = split_reciprocal(pair->len_PQ);

@@ -1,13 +1,15 @@
 // Lane code of the fast kernel: Highway compiles this file once per
 // instruction set (foreach_target) and fast_row_points calls the widest one
 // the CPU has. Each lane is one pixel of the row and runs the literal
-// kernel's operations in its order; only IEEE-exact lane operations are used
-// (no reciprocal estimates), and the build's -ffp-contract=off keeps the
-// compiler from fusing a multiply and an add. The one exception is written
-// out: on instruction sets with fused multiply-adds, a quotient by one of a
-// pair's divisors may be computed by the proven sequence of
-// warp/exact_quotient.h, which gives the division's own double. Whether it
-// is, is chosen at run time for each instruction set (QuotientChoice).
+// kernel's operations in its order; only IEEE-exact lane operations are used,
+// and the build's -ffp-contract=off keeps the compiler from fusing a multiply
+// and an add. The exceptions are written out: on instruction sets with fused
+// multiply-adds, a quotient by one of a pair's divisors may be computed by the
+// proven sequence of warp/exact_quotient.h, and on AVX3 the weight's quotient
+// and the end distance's root from the processor's estimates by the proven
+// sequences below; each gives the division's or the square root's own
+// double. Which method runs is chosen at run time for each instruction set
+// (ChooseQuotients).
 
 // 32-bit Arm NEON has no double lanes: there the portable scalar target is
 // the only one.
@@ -23,6 +25,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <type_traits>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -40,7 +43,7 @@
 #define TAVROSK_WARP_LANES_ONCE
 namespace {
 
-const char* const quotient_names[] = {"auto", "divider", "fma"};
+const char* const quotient_names[] = {"auto", "divider", "fma", "newton"};
 
 // How a target's method was chosen, for warp_kernel_summary.
 enum ChosenBy { CHOSEN_ONLY, CHOSEN_FORCED, CHOSEN_ENVIRONMENT, CHOSEN_MEASURED };
@@ -48,8 +51,9 @@ const char* const chosen_by[] = {"no fused multiply-add on this instruction set"
                                  "measured"};
 
 struct QuotientChoice {
-    WarpQuotients method;
+    WarpQuotients method;  // the one that runs
     ChosenBy by;
+    WarpQuotients asked;   // the one forced, when the instruction set lacks it
 };
 
 std::atomic<int> forced_quotients{WARP_QUOTIENTS_AUTO};
@@ -63,7 +67,7 @@ WarpQuotients quotients_from_environment(std::string* ignored = nullptr)
         const char* value = std::getenv("TAVROSK_QUOTIENTS");
         if (!value || !*value)
             return WARP_QUOTIENTS_AUTO;
-        for (int m = WARP_QUOTIENTS_DIVIDER; m <= WARP_QUOTIENTS_FMA; ++m)
+        for (int m = WARP_QUOTIENTS_DIVIDER; m <= WARP_QUOTIENTS_NEWTON; ++m)
             if (strcasecmp(value, quotient_names[m]) == 0)
                 return static_cast<WarpQuotients>(m);
         unknown = value;
@@ -94,19 +98,19 @@ void probe_table(FastTable* table)
     fast_table_build(table, segments.data(), static_cast<int>(segments.size()), WarpParams());
 }
 
-// The method whose best of several rounds took least. Rounds alternate
-// between the methods and the first of each is left out (cold caches, the
-// clock rising), so a round another program interrupts counts against
-// neither; each round is PROBE_ROWS rows, about 30 microseconds.
+// The method, of the `count` given, whose best of several rounds took
+// least. Rounds go through the methods in turn, starting each round with
+// the next one, and the first round is left out (cold caches, the clock
+// rising), so a round another program interrupts counts against none; each
+// round is PROBE_ROWS rows, about 30 microseconds.
 template <class Rows>
-WarpQuotients fastest(const Rows& rows)
+WarpQuotients fastest(const WarpQuotients* methods, int count, const Rows& rows)
 {
     using Clock = std::chrono::steady_clock;
-    const WarpQuotients methods[] = {WARP_QUOTIENTS_DIVIDER, WARP_QUOTIENTS_FMA};
-    Clock::duration best[2] = {Clock::duration::max(), Clock::duration::max()};
+    Clock::duration best[3] = {Clock::duration::max(), Clock::duration::max(), Clock::duration::max()};
     for (int round = 0; round < 8; ++round)
-        for (int i = 0; i < 2; ++i) {
-            const int m = round % 2 ? 1 - i : i;
+        for (int i = 0; i < count; ++i) {
+            const int m = (round + i) % count;
             const Clock::time_point start = Clock::now();
             for (int y = 0; y < PROBE_ROWS; ++y)
                 rows(methods[m], y);
@@ -114,7 +118,7 @@ WarpQuotients fastest(const Rows& rows)
             if (round > 0)
                 best[m] = std::min(best[m], took);
         }
-    return best[1] < best[0] ? methods[1] : methods[0];
+    return methods[std::min_element(best, best + count) - best];
 }
 
 }  // namespace
@@ -146,15 +150,118 @@ HWY_INLINE V PairQuotient(D d, V n, double divisor, const SplitReciprocal& rec, 
     return hn::Div(n, hn::Set(d, divisor));
 }
 
+// Whether this instruction set has the method newton: double-precision
+// estimates of 1/x and 1/sqrt(x) to 2^-14 (AVX-512's vrcp14pd and
+// vrsqrt14pd, which Highway 1.0 does not wrap).
+#undef TAVROSK_ESTIMATES
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+#define TAVROSK_ESTIMATES 1
+#else
+#define TAVROSK_ESTIMATES 0
+#endif
+constexpr bool kEstimates = TAVROSK_ESTIMATES;
+
+#if TAVROSK_ESTIMATES
+// The neighbour above (step 1) or below (step -1) of each positive lane:
+// its bit pattern plus or minus one.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE V Neighbour(D d, V x, int64_t step)
+{
+    const hn::RebindToSigned<D> di;
+    return hn::BitCast(d, hn::Add(hn::BitCast(di, x), hn::Set(di, step)));
+}
+
+// n / den for lanes with 2^-500 <= n, den <= 2^500: docs/numerics.md,
+// "Quotients and roots from estimates", Division, step by step. The
+// refinement gives q1 within one ulp; the rounding test picks the quotient
+// among q1 and its neighbours.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE V RoundQuotient(D d, V q1, V n, V den)
+{
+    const hn::RebindToSigned<D> di;
+    // The remainder is exact; the candidate is the neighbour toward it, and
+    // it is the quotient when 2 r1 - den * (c - q1) has r1's sign.
+    const V r1 = hn::NegMulAdd(q1, den, n);
+    const V below = Neighbour(d, q1, -1);
+    const V c = hn::IfThenElse(hn::Lt(r1, hn::Zero(d)), below, Neighbour(d, q1, 1));
+    const V w = hn::NegMulAdd(den, hn::Sub(c, q1), hn::Add(r1, r1));
+    const auto differ = hn::Lt(hn::BitCast(di, hn::Xor(w, r1)), hn::Zero(di));
+    return hn::IfThenElse(hn::RebindMask(d, differ), q1, c);
+}
+
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE V EstimateQuotient(D d, V n, V den)
+{
+    const V y0{_mm512_rcp14_pd(den.raw)};
+    const V y1 = hn::MulAdd(y0, hn::NegMulAdd(den, y0, hn::Set(d, 1.0)), y0);
+    const V q0 = hn::Mul(n, y1);
+    return RoundQuotient(d, hn::MulAdd(hn::NegMulAdd(q0, den, n), y1, q0), n, den);
+}
+
+// sqrt(x) for lanes with x = +0 or 2^-600 <= x <= 2^600: the same section,
+// Square root; the estimate is 0 where x is, so that zero gives zero.
+// Tuckerman's test: up when x > g2 * up, down when x <= g2 * down.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE V RoundRoot(D d, V g2, V x)
+{
+    const V up = Neighbour(d, g2, 1), down = Neighbour(d, g2, -1);
+    const V s = hn::IfThenElse(hn::Gt(hn::NegMulAdd(g2, up, x), hn::Zero(d)), up, g2);
+    return hn::IfThenElse(hn::Le(hn::NegMulAdd(g2, down, x), hn::Zero(d)), down, s);
+}
+
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE V EstimateRoot(D d, V x)
+{
+    const auto positive = hn::Gt(x, hn::Zero(d));
+    const V y0{_mm512_maskz_rsqrt14_pd(positive.raw, x.raw)};
+    const V g0 = hn::Mul(x, y0);
+    const V h0 = hn::Mul(y0, hn::Set(d, 0.5));
+    const V t = hn::NegMulAdd(g0, h0, hn::Set(d, 0.5));
+    const V g1 = hn::MulAdd(g0, t, g0);
+    const V h1 = hn::MulAdd(h0, t, h0);
+    return RoundRoot(d, hn::MulAdd(hn::NegMulAdd(g1, g1, x), h1, g1), x);
+}
+#endif
+
+// The end distance's root and the weight's quotient: from the estimates
+// where kNewton and the pair admits it, from the divider otherwise.
+template <bool kNewton, class D, class V = hn::Vec<D>>
+HWY_INLINE V EndRoot(D d, V x, bool in_range)
+{
+#if TAVROSK_ESTIMATES
+    if (kNewton && in_range)
+        return EstimateRoot(d, x);
+#else
+    (void)d;
+    (void)in_range;
+#endif
+    return hn::Sqrt(x);
+}
+
+template <bool kNewton, class D, class V = hn::Vec<D>>
+HWY_INLINE V WeightQuotient(D d, V n, V den, bool in_range)
+{
+#if TAVROSK_ESTIMATES
+    if (kNewton && in_range)
+        return EstimateQuotient(d, n, den);
+#else
+    (void)d;
+    (void)in_range;
+#endif
+    return hn::Div(n, den);
+}
+
 // Source points of row y for kWarps warps that share their second segments:
 // entry k of pairs[w] is warp w's pair, used by it where bit w of used[k] is
 // set (every entry, for used == nullptr). u, v, dist and the weight come from
 // the second segment and are computed once; X' and the sums for each warp.
 // Returns how many of warp 0's points are not finite.
-template <int kWarps, bool kSplit>
+template <int kWarps, WarpQuotients kMethod>
 int RowPointsOf(const FastPair* const* pairs, const uint8_t* used, size_t pair_count, const int* counts, double a_,
                 double b_, bool outer_pow, int y, int count, double* const* sx, double* const* sy)
 {
+    constexpr bool kSplit = kMethod != WARP_QUOTIENTS_DIVIDER;
+    constexpr bool kNewton = kMethod == WARP_QUOTIENTS_NEWTON;
     const hn::ScalableTag<double> d;
     using V = hn::Vec<decltype(d)>;
     const int N = static_cast<int>(hn::Lanes(d));
@@ -198,10 +305,11 @@ int RowPointsOf(const FastPair* const* pairs, const uint8_t* used, size_t pair_c
             if (!hn::AllFalse(d, ends)) {
                 const V E_x = hn::IfThenElse(before, PX_x, hn::Sub(hn::Set(d, pair.Q_x), X_x));
                 const V E_yy = hn::IfThenElse(before, hn::Set(d, PX_y * PX_y), hn::Set(d, QX_y * QX_y));
-                dist = hn::IfThenElse(ends, hn::Sqrt(hn::Add(hn::Mul(E_x, E_x), E_yy)), dist);
+                dist = hn::IfThenElse(ends, EndRoot<kNewton>(d, hn::Add(hn::Mul(E_x, E_x), E_yy), pair.split_uv),
+                                      dist);
             }
 
-            V weight = hn::Div(hn::Set(d, pair.len_PQ_p), hn::Add(a, dist));
+            V weight = WeightQuotient<kNewton>(d, hn::Set(d, pair.len_PQ_p), hn::Add(a, dist), pair.estimate_weight);
             if (outer_pow) {
                 hn::Store(weight, d, lanes);
                 for (int i = 0; i < N; ++i)
@@ -257,13 +365,38 @@ int RowPointsOf(const FastPair* const* pairs, const uint8_t* used, size_t pair_c
     return static_cast<int>(nonfinite);
 }
 
-template <bool kSplit>
+template <WarpQuotients kMethod>
 int RowPointsWith(const FastTable* table, int y, int count, double* sx, double* sy)
 {
     const FastPair* pairs[1] = {table->pairs.data()};
     const int counts[1] = {static_cast<int>(table->pairs.size())};
-    return RowPointsOf<1, kSplit>(pairs, nullptr, table->pairs.size(), counts, table->a, table->b,
-                                  table->outer_pow, y, count, &sx, &sy);
+    return RowPointsOf<1, kMethod>(pairs, nullptr, table->pairs.size(), counts, table->a, table->b,
+                                   table->outer_pow, y, count, &sx, &sy);
+}
+
+template <WarpQuotients kMethod>
+void MorphRowPointsWith(const MorphTable* table, int y, int count, double* const* sx, double* const* sy)
+{
+    const FastPair* pairs[2] = {table->pairs[0].data(), table->pairs[1].data()};
+    RowPointsOf<2, kMethod>(pairs, table->used.data(), table->used.size(), table->counts, table->a, table->b,
+                            table->outer_pow, y, count, sx, sy);
+}
+
+// The methods this instruction set has, slowest first.
+constexpr WarpQuotients kMethods[] = {WARP_QUOTIENTS_DIVIDER, WARP_QUOTIENTS_FMA, WARP_QUOTIENTS_NEWTON};
+constexpr int kMethodCount = !kFusedMulAdd ? 1 : kEstimates ? 3 : 2;
+
+// `rows` for the method, as a template argument. Only the methods this
+// instruction set has are instantiated.
+template <class Rows>
+HWY_INLINE void WithMethod(WarpQuotients method, const Rows& rows)
+{
+    if (kMethodCount > 2 && method == WARP_QUOTIENTS_NEWTON)
+        rows(std::integral_constant<WarpQuotients, kEstimates ? WARP_QUOTIENTS_NEWTON : WARP_QUOTIENTS_DIVIDER>());
+    else if (kMethodCount > 1 && method != WARP_QUOTIENTS_DIVIDER)
+        rows(std::integral_constant<WarpQuotients, kFusedMulAdd ? WARP_QUOTIENTS_FMA : WARP_QUOTIENTS_DIVIDER>());
+    else
+        rows(std::integral_constant<WarpQuotients, WARP_QUOTIENTS_DIVIDER>());
 }
 
 // Timed on the probe table once, the first time this instruction set runs a
@@ -273,43 +406,81 @@ WarpQuotients MeasuredQuotients()
     FastTable table;
     probe_table(&table);
     std::vector<double> sx(PROBE_WIDTH), sy(PROBE_WIDTH);
-    return fastest([&](WarpQuotients method, int y) {
-        if (method == WARP_QUOTIENTS_FMA)
-            RowPointsWith<true>(&table, y, PROBE_WIDTH, sx.data(), sy.data());
-        else
-            RowPointsWith<false>(&table, y, PROBE_WIDTH, sx.data(), sy.data());
+    return fastest(kMethods, kMethodCount, [&](WarpQuotients method, int y) {
+        WithMethod(method, [&](auto m) { RowPointsWith<decltype(m)::value>(&table, y, PROBE_WIDTH, sx.data(), sy.data()); });
     });
 }
 
 QuotientChoice ChooseQuotients()
 {
-    if (!kFusedMulAdd)
-        return {WARP_QUOTIENTS_DIVIDER, CHOSEN_ONLY};
+    if (kMethodCount == 1)
+        return {WARP_QUOTIENTS_DIVIDER, CHOSEN_ONLY, WARP_QUOTIENTS_DIVIDER};
     const int forced = forced_quotients.load(std::memory_order_relaxed);
-    if (forced != WARP_QUOTIENTS_AUTO)
-        return {static_cast<WarpQuotients>(forced), CHOSEN_FORCED};
-    if (quotients_from_environment() != WARP_QUOTIENTS_AUTO)
-        return {quotients_from_environment(), CHOSEN_ENVIRONMENT};
+    const WarpQuotients asked =
+        forced != WARP_QUOTIENTS_AUTO ? static_cast<WarpQuotients>(forced) : quotients_from_environment();
+    if (asked != WARP_QUOTIENTS_AUTO) {
+        const WarpQuotients runs = std::min(asked, kMethods[kMethodCount - 1]);
+        return {runs, forced != WARP_QUOTIENTS_AUTO ? CHOSEN_FORCED : CHOSEN_ENVIRONMENT, asked};
+    }
     static const WarpQuotients measured = MeasuredQuotients();
-    return {measured, CHOSEN_MEASURED};
+    return {measured, CHOSEN_MEASURED, measured};
 }
 
 int RowPoints(const FastTable* table, int y, int count, double* sx, double* sy)
 {
-    if (ChooseQuotients().method == WARP_QUOTIENTS_FMA)
-        return RowPointsWith<true>(table, y, count, sx, sy);
-    return RowPointsWith<false>(table, y, count, sx, sy);
+    int nonfinite = 0;
+    WithMethod(ChooseQuotients().method,
+               [&](auto m) { nonfinite = RowPointsWith<decltype(m)::value>(table, y, count, sx, sy); });
+    return nonfinite;
 }
 
 void MorphRowPoints(const MorphTable* table, int y, int count, double* const* sx, double* const* sy)
 {
-    const FastPair* pairs[2] = {table->pairs[0].data(), table->pairs[1].data()};
-    if (ChooseQuotients().method == WARP_QUOTIENTS_FMA)
-        RowPointsOf<2, true>(pairs, table->used.data(), table->used.size(), table->counts, table->a, table->b,
-                             table->outer_pow, y, count, sx, sy);
-    else
-        RowPointsOf<2, false>(pairs, table->used.data(), table->used.size(), table->counts, table->a, table->b,
-                              table->outer_pow, y, count, sx, sy);
+    WithMethod(ChooseQuotients().method, [&](auto m) { MorphRowPointsWith<decltype(m)::value>(table, y, count, sx, sy); });
+}
+
+// The newton lanes over whole arrays, for the tests and the sweep
+// (estimate_lanes); the last vector is padded with operands in range.
+bool EstimateLanes(EstimateStep step, const double* a, const double* b, const double* c, double* out,
+                   size_t count)
+{
+#if TAVROSK_ESTIMATES
+    const hn::ScalableTag<double> d;
+    using V = hn::Vec<decltype(d)>;
+    const size_t N = hn::Lanes(d);
+    HWY_ALIGN double pad[3][HWY_MAX_BYTES / sizeof(double)];
+    for (size_t i = 0; i < count; i += N) {
+        const double* in[3] = {a + i, b ? b + i : a + i, c ? c + i : a + i};
+        if (i + N > count) {
+            for (int j = 0; j < 3; ++j) {
+                for (size_t k = 0; k < N; ++k)
+                    pad[j][k] = i + k < count ? in[j][k] : 1.0;
+                in[j] = pad[j];
+            }
+        }
+        const V x = hn::LoadU(d, in[0]), y = hn::LoadU(d, in[1]), z = hn::LoadU(d, in[2]);
+        const V r = step == ESTIMATE_QUOTIENT ? EstimateQuotient(d, x, y)
+                  : step == ESTIMATE_ROOT     ? EstimateRoot(d, x)
+                  : step == ROUND_QUOTIENT    ? RoundQuotient(d, z, x, y)
+                                              : RoundRoot(d, z, x);
+        if (i + N <= count) {
+            hn::StoreU(r, d, out + i);
+        } else {
+            hn::Store(r, d, pad[0]);
+            for (size_t k = 0; i + k < count; ++k)
+                out[i + k] = pad[0][k];
+        }
+    }
+    return true;
+#else
+    (void)step;
+    (void)a;
+    (void)b;
+    (void)c;
+    (void)out;
+    (void)count;
+    return false;
+#endif
 }
 
 }  // namespace HWY_NAMESPACE
@@ -321,6 +492,7 @@ namespace tavrosk {
 HWY_EXPORT(RowPoints);
 HWY_EXPORT(MorphRowPoints);
 HWY_EXPORT(ChooseQuotients);
+HWY_EXPORT(EstimateLanes);
 }  // namespace tavrosk
 
 // The names are found through the using-directive rather than written as
@@ -358,6 +530,14 @@ const char* warp_quotient_method()
     return quotient_names[quotient_choice().method];
 }
 
+bool estimate_lanes(EstimateStep step, const double* a, const double* b, const double* c, double* out,
+                    size_t count)
+{
+    simd_target_init();
+    using namespace tavrosk;
+    return HWY_DYNAMIC_DISPATCH(EstimateLanes)(step, a, b, c, out, count);
+}
+
 // The source points and the row sampler are dispatched from the one target
 // Highway chose, so the sampler's name is the kernel's.
 const char* warp_target_name()
@@ -371,11 +551,14 @@ std::string warp_kernel_summary()
     std::string line = std::string("fast kernel: ") + warp_target_name();
     if (*simd_target_note())
         line += std::string(" (") + simd_target_note() + ")";
-    line += std::string(", quotients by ") + quotient_names[choice.method] + " (" + chosen_by[choice.by] + ")";
+    line += std::string(", quotients by ") + quotient_names[choice.method] + " (" + chosen_by[choice.by];
+    if (choice.asked != choice.method && choice.by != CHOSEN_ONLY)
+        line += std::string(" to ") + quotient_names[choice.asked] + ", which this instruction set lacks";
+    line += ")";
     std::string ignored;
     quotients_from_environment(&ignored);
     if (!ignored.empty())
-        line += "; TAVROSK_QUOTIENTS=" + ignored + " ignored: not divider or fma";
+        line += "; TAVROSK_QUOTIENTS=" + ignored + " ignored: not divider, fma or newton";
     return line;
 }
 #endif

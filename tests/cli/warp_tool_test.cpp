@@ -241,12 +241,13 @@ TEST_F(Tool, VersionNamesTheKernelUnderTheVariables)
          {"fast kernel: SSE4" + forced + "divider (no fused multiply-add on this instruction set)\n"}},
         {HWY_AVX2, "TAVROSK_TARGET=AVX2 TAVROSK_QUOTIENTS=divider",
          {"fast kernel: AVX2" + forced + "divider (forced by TAVROSK_QUOTIENTS)\n"}},
-        {HWY_AVX2, "TAVROSK_TARGET=AVX2 TAVROSK_QUOTIENTS=FMA",
-         {"fast kernel: AVX2" + forced + "fma (forced by TAVROSK_QUOTIENTS)\n"}},
+        {HWY_AVX2, "TAVROSK_TARGET=AVX2 TAVROSK_QUOTIENTS=Newton",
+         {"fast kernel: AVX2" + forced
+          + "fma (forced by TAVROSK_QUOTIENTS to newton, which this instruction set lacks)\n"}},
         {0, "TAVROSK_TARGET=NONE TAVROSK_QUOTIENTS=slow",
          {"fast kernel: ",
           " (TAVROSK_TARGET=NONE ignored: not an instruction set this processor runs), quotients by ",
-          " (measured); TAVROSK_QUOTIENTS=slow ignored: not divider or fma\n"}},
+          " (measured); TAVROSK_QUOTIENTS=slow ignored: not divider, fma or newton\n"}},
     };
     const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
     for (const auto& c : cases) {

@@ -113,3 +113,7 @@ WarpCase make_warp_case(uint32_t seed, int w = 0, int h = 0);
 
 // "seed N (TAVROSK_SEED=N): WxH depth D, K segments, p P a A b B", with a newline.
 std::string describe_warp_case(uint32_t seed, const WarpCase& c);
+
+// The fast kernel's methods of quotients, each forced in turn by the tests
+// that compare it with the literal kernel (warp_force_quotients).
+const WarpQuotients quotient_methods[] = {WARP_QUOTIENTS_DIVIDER, WARP_QUOTIENTS_FMA, WARP_QUOTIENTS_NEWTON};

@@ -190,7 +190,7 @@ TEST(MorphFrames, EqualPlainMorphOnEveryTarget)
         for (int i = 1; i + 1 < c.frames; ++i) {
             SurfacePtr expected = plain_morph_frame(first.get(), second.get(), c.pairs, c.params, i, c.frames);
             for (int64_t target : targets)
-                for (WarpQuotients method : {WARP_QUOTIENTS_DIVIDER, WARP_QUOTIENTS_FMA}) {
+                for (WarpQuotients method : quotient_methods) {
                     hwy::SetSupportedTargetsForTest(target);
                     warp_force_quotients(method);
                     for (int threads : {1, 3}) {

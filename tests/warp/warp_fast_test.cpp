@@ -110,7 +110,7 @@ TEST(FastKernel, EqualsLiteralOnEveryTarget)
     for (size_t t = 0; t < targets.size(); ++t) {
         hwy::SetSupportedTargetsForTest(targets[t]);
         ASSERT_STREQ(warp_target_name(), hwy::TargetName(targets[t]));
-        for (WarpQuotients method : {WARP_QUOTIENTS_DIVIDER, WARP_QUOTIENTS_FMA}) {
+        for (WarpQuotients method : quotient_methods) {
             warp_force_quotients(method);
             std::printf("target %s, quotients by %s\n", hwy::TargetName(targets[t]), warp_quotient_method());
             for (int i = 0; i < cases; ++i) {
@@ -135,19 +135,22 @@ TEST(FastKernel, EqualsLiteralOnEveryTarget)
 }
 
 // The method each instruction set runs: the forced one where the instruction
-// set has fused multiply-adds, the divider where it has none (its MulAdd
-// rounds twice), and one of the two, measured, when none is forced.
+// set has it, else the nearest it has (newton on AVX3 only, fma where there
+// are fused multiply-adds, the divider everywhere, as MulAdd rounds twice
+// without them), and one it has, measured, when none is forced.
 TEST(FastKernel, QuotientMethodFollowsTheInstructionSet)
 {
     for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
         hwy::SetSupportedTargetsForTest(target);
-        const bool fused = target == HWY_AVX2 || target == HWY_AVX3 || target == HWY_AVX3_DL;
+        const bool newton = target == HWY_AVX3 || target == HWY_AVX3_DL;
+        const bool fused = newton || target == HWY_AVX2;
         const struct {
             WarpQuotients forced;
             const char* expected;
         } cases[] = {
             {WARP_QUOTIENTS_DIVIDER, "divider"},
             {WARP_QUOTIENTS_FMA, fused ? "fma" : "divider"},
+            {WARP_QUOTIENTS_NEWTON, newton ? "newton" : fused ? "fma" : "divider"},
             {WARP_QUOTIENTS_AUTO, fused ? nullptr : "divider"},
         };
         for (const auto& c : cases) {
@@ -156,7 +159,8 @@ TEST(FastKernel, QuotientMethodFollowsTheInstructionSet)
             if (c.expected)
                 EXPECT_EQ(method, c.expected) << hwy::TargetName(target);
             else
-                EXPECT_TRUE(method == "fma" || method == "divider") << hwy::TargetName(target) << ": " << method;
+                EXPECT_TRUE(method == "divider" || method == "fma" || (newton && method == "newton"))
+                    << hwy::TargetName(target) << ": " << method;
             EXPECT_NE(warp_kernel_summary().find(std::string(hwy::TargetName(target)) + ", quotients by " + method),
                       std::string::npos)
                 << warp_kernel_summary();

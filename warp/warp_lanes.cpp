@@ -141,11 +141,13 @@ template <bool kSplit, class D, class V = hn::Vec<D>>
 HWY_INLINE V PairQuotient(D d, V n, double divisor, const SplitReciprocal& rec, bool in_range)
 {
     if (kSplit && kFusedMulAdd && in_range) {
-        // exact_quotient, lane by lane: the sign of n is put back for n = -0.
+        // exact_quotient, lane by lane, without putting back the sign of a
+        // zero numerator: docs/numerics.md shows that it cannot reach a
+        // source point.
         const V hi = hn::Set(d, rec.hi);
         const V q0 = hn::MulAdd(n, hi, hn::Mul(n, hn::Set(d, rec.lo)));
         const V r = hn::MulSub(q0, hn::Set(d, divisor), n);
-        return hn::OrAnd(hn::NegMulAdd(r, hi, q0), n, hn::SignBit(d));
+        return hn::NegMulAdd(r, hi, q0);
     }
     return hn::Div(n, hn::Set(d, divisor));
 }
@@ -251,115 +253,155 @@ HWY_INLINE V WeightQuotient(D d, V n, V den, bool in_range)
     return hn::Div(n, den);
 }
 
+// A pair's terms that depend only on the row: computed once per row, as the
+// same doubles each vector of it would compute.
+struct RowTerms {
+    double PXy_PQy, PXy_PQperpy;  // PX.y * PQ.y, PX.y * PQ_perp.y
+    double PXy_sq, QXy_sq;        // PX.y * PX.y, QX.y * QX.y
+};
+
+// Entry k's terms for row X_y; its second segment is the same in every warp
+// that uses it.
+HWY_INLINE void RowTermsOf(const FastPair* const* pairs, const uint8_t* used, size_t pair_count, double X_y,
+                           RowTerms* terms)
+{
+    for (size_t k = 0; k < pair_count; ++k) {
+        const FastPair& pair = !used || used[k] & 1 ? pairs[0][k] : pairs[1][k];
+        const double PX_y = X_y - pair.P_y;
+        const double QX_y = pair.Q_y - X_y;
+        terms[k] = {PX_y * pair.PQ_y, PX_y * pair.PQ_perp_y, PX_y * PX_y, QX_y * QX_y};
+    }
+}
+
+// What one pair gives a vector of pixels in every warp that uses it.
+template <class V>
+struct PairLanes {
+    V u, v, weight;
+};
+
+// u, v and the weight of `pair` at pixels X_x of the row whose terms are
+// `row`, for weights pow(pow(|PQ|, p) / (a + dist), b).
+template <WarpQuotients kMethod, class D, class V = hn::Vec<D>>
+HWY_INLINE PairLanes<V> PairLanesOf(D d, const FastPair& pair, const RowTerms& row, V X_x, V a, bool outer_pow,
+                                    double b)
+{
+    constexpr bool kSplit = kMethod != WARP_QUOTIENTS_DIVIDER;
+    constexpr bool kNewton = kMethod == WARP_QUOTIENTS_NEWTON;
+    const V PX_x = hn::Sub(X_x, hn::Set(d, pair.P_x));
+    const V u = PairQuotient<kSplit>(d, hn::Add(hn::Mul(PX_x, hn::Set(d, pair.PQ_x)), hn::Set(d, row.PXy_PQy)),
+                                     pair.len_PQ_sq, pair.rec_PQ_sq, pair.split_uv);
+    const V v = PairQuotient<kSplit>(d, hn::Add(hn::Mul(PX_x, hn::Set(d, pair.PQ_perp_x)), hn::Set(d, row.PXy_PQperpy)),
+                                     pair.len_PQ, pair.rec_PQ, pair.split_uv);
+
+    // Before the segment the distance is |PX|, beyond it |QX|, beside it |v|;
+    // a NaN u counts as beside, as in the literal branches. Both end
+    // distances need one square root between them, and none when every lane
+    // is beside.
+    V dist = hn::Abs(v);
+    const auto before = hn::Lt(u, hn::Zero(d));
+    const auto ends = hn::Or(before, hn::Ge(u, hn::Set(d, 1.0)));
+    if (!hn::AllFalse(d, ends)) {
+        const V E_x = hn::IfThenElse(before, PX_x, hn::Sub(hn::Set(d, pair.Q_x), X_x));
+        const V E_yy = hn::IfThenElse(before, hn::Set(d, row.PXy_sq), hn::Set(d, row.QXy_sq));
+        dist = hn::IfThenElse(ends, EndRoot<kNewton>(d, hn::Add(hn::Mul(E_x, E_x), E_yy), pair.split_uv), dist);
+    }
+
+    V weight = WeightQuotient<kNewton>(d, hn::Set(d, pair.len_PQ_p), hn::Add(a, dist), pair.estimate_weight);
+    if (outer_pow) {
+        HWY_ALIGN double lanes[HWY_MAX_BYTES / sizeof(double)];
+        hn::Store(weight, d, lanes);
+        for (size_t i = 0; i < hn::Lanes(d); ++i)
+            lanes[i] = std::pow(lanes[i], b);
+        weight = hn::Load(d, lanes);
+    }
+    return {u, v, weight};
+}
+
+// Warp `own`'s X' = (P1 + u * PQ1) + (v * PQ1_perp) / |PQ1| (never
+// v * (PQ1_perp / |PQ1|)) and its displacement from X, weighted into the
+// sums.
+template <WarpQuotients kMethod, class D, class V = hn::Vec<D>>
+HWY_INLINE void AddPair(D d, const FastPair& own, const PairLanes<V>& lanes, V X_x, V X_y, V* sum_x, V* sum_y,
+                        V* sum_w)
+{
+    constexpr bool kSplit = kMethod != WARP_QUOTIENTS_DIVIDER;
+    const V Xs_x = hn::Add(hn::Add(hn::Set(d, own.P1_x), hn::Mul(lanes.u, hn::Set(d, own.PQ1_x))),
+                           PairQuotient<kSplit>(d, hn::Mul(lanes.v, hn::Set(d, own.PQ1_perp_x)), own.len_PQ1,
+                                                own.rec_PQ1, own.split_Xs));
+    const V Xs_y = hn::Add(hn::Add(hn::Set(d, own.P1_y), hn::Mul(lanes.u, hn::Set(d, own.PQ1_y))),
+                           PairQuotient<kSplit>(d, hn::Mul(lanes.v, hn::Set(d, own.PQ1_perp_y)), own.len_PQ1,
+                                                own.rec_PQ1, own.split_Xs));
+    *sum_x = hn::Add(*sum_x, hn::Mul(lanes.weight, hn::Sub(Xs_x, X_x)));
+    *sum_y = hn::Add(*sum_y, hn::Mul(lanes.weight, hn::Sub(Xs_y, X_y)));
+    *sum_w = hn::Add(*sum_w, lanes.weight);
+}
+
+// The source points X + sum / sum_w (X itself when the warp has no pair) of
+// the pixels x .. x + N - 1 into sx and sy, only those before `count`;
+// returns how many of the stored ones are not finite.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE size_t StorePoints(D d, V X_x, V X_y, V sum_x, V sum_y, V sum_w, bool any_pair, int x, int count,
+                              double* sx, double* sy)
+{
+    const int N = static_cast<int>(hn::Lanes(d));
+    V S_x = X_x, S_y = X_y;
+    if (any_pair) {
+        S_x = hn::Add(X_x, hn::Div(sum_x, sum_w));
+        S_y = hn::Add(X_y, hn::Div(sum_y, sum_w));
+    }
+    // Counted here, in the lanes, so that asking costs next to nothing.
+    const auto infinite = hn::Not(hn::And(hn::IsFinite(S_x), hn::IsFinite(S_y)));
+    if (x + N <= count) {
+        hn::StoreU(S_x, d, sx + x);
+        hn::StoreU(S_y, d, sy + x);
+        return hn::CountTrue(d, infinite);
+    }
+    HWY_ALIGN double lanes[HWY_MAX_BYTES / sizeof(double)];
+    hn::Store(S_x, d, lanes);
+    for (int i = 0; x + i < count; ++i)
+        sx[x + i] = lanes[i];
+    hn::Store(S_y, d, lanes);
+    for (int i = 0; x + i < count; ++i)
+        sy[x + i] = lanes[i];
+    return hn::CountTrue(d, hn::And(infinite, hn::FirstN(d, static_cast<size_t>(count - x))));
+}
+
 // Source points of row y for kWarps warps that share their second segments:
 // entry k of pairs[w] is warp w's pair, used by it where bit w of used[k] is
 // set (every entry, for used == nullptr). u, v, dist and the weight come from
 // the second segment and are computed once; X' and the sums for each warp.
-// Returns how many of warp 0's points are not finite.
+// Returns how many of warp 0's points are not finite. The last vector of a
+// row may reach past its end: it is computed in full like the others and
+// only its first lanes are stored.
 template <int kWarps, WarpQuotients kMethod>
-int RowPointsOf(const FastPair* const* pairs, const uint8_t* used, size_t pair_count, const int* counts, double a_,
-                double b_, bool outer_pow, int y, int count, double* const* sx, double* const* sy)
+int RowPointsOf(const FastPair* const* pairs, const uint8_t* used, size_t pair_count, const int* counts, double a,
+                double b, bool outer_pow, int y, int count, double* const* sx, double* const* sy)
 {
-    constexpr bool kSplit = kMethod != WARP_QUOTIENTS_DIVIDER;
-    constexpr bool kNewton = kMethod == WARP_QUOTIENTS_NEWTON;
     const hn::ScalableTag<double> d;
     using V = hn::Vec<decltype(d)>;
     const int N = static_cast<int>(hn::Lanes(d));
-    const double X_y = y;
-    const V a = hn::Set(d, a_);
-    const V zero = hn::Zero(d);
-    const V one = hn::Set(d, 1.0);
-    HWY_ALIGN double lanes[HWY_MAX_BYTES / sizeof(double)];
+    const V X_y = hn::Set(d, y);
+    static thread_local std::vector<RowTerms> row;
+    row.resize(pair_count);
+    RowTermsOf(pairs, used, pair_count, y, row.data());
     size_t nonfinite = 0;
-
-    // The last vector of a row may reach past its end: it is computed in full
-    // like the others and only its first lanes are stored.
     for (int x = 0; x < count; x += N) {
         const V X_x = hn::Iota(d, static_cast<double>(x));
         V sum_x[kWarps], sum_y[kWarps], sum_w[kWarps];
         for (int w = 0; w < kWarps; ++w)
-            sum_x[w] = sum_y[w] = sum_w[w] = zero;
+            sum_x[w] = sum_y[w] = sum_w[w] = hn::Zero(d);
         for (size_t k = 0; k < pair_count; ++k) {
-            const unsigned use = used ? used[k] : 1u;
-            const FastPair& pair = use & 1 ? pairs[0][k] : pairs[1][k];
-            // The y components are the same for every lane of the row, so
-            // they are computed once, as the same doubles.
-            const double PX_y = X_y - pair.P_y;
-            const double QX_y = pair.Q_y - X_y;
-            const V PX_x = hn::Sub(X_x, hn::Set(d, pair.P_x));
-
-            const V u = PairQuotient<kSplit>(
-                d, hn::Add(hn::Mul(PX_x, hn::Set(d, pair.PQ_x)), hn::Set(d, PX_y * pair.PQ_y)), pair.len_PQ_sq,
-                pair.rec_PQ_sq, pair.split_uv);
-            const V v = PairQuotient<kSplit>(
-                d, hn::Add(hn::Mul(PX_x, hn::Set(d, pair.PQ_perp_x)), hn::Set(d, PX_y * pair.PQ_perp_y)),
-                pair.len_PQ, pair.rec_PQ, pair.split_uv);
-
-            // Before the segment the distance is |PX|, beyond it |QX|, beside
-            // it |v|; a NaN u counts as beside, as in the literal branches.
-            // Both end distances need one square root between them, and none
-            // when every lane is beside.
-            V dist = hn::Abs(v);
-            const auto before = hn::Lt(u, zero);
-            const auto ends = hn::Or(before, hn::Ge(u, one));
-            if (!hn::AllFalse(d, ends)) {
-                const V E_x = hn::IfThenElse(before, PX_x, hn::Sub(hn::Set(d, pair.Q_x), X_x));
-                const V E_yy = hn::IfThenElse(before, hn::Set(d, PX_y * PX_y), hn::Set(d, QX_y * QX_y));
-                dist = hn::IfThenElse(ends, EndRoot<kNewton>(d, hn::Add(hn::Mul(E_x, E_x), E_yy), pair.split_uv),
-                                      dist);
-            }
-
-            V weight = WeightQuotient<kNewton>(d, hn::Set(d, pair.len_PQ_p), hn::Add(a, dist), pair.estimate_weight);
-            if (outer_pow) {
-                hn::Store(weight, d, lanes);
-                for (int i = 0; i < N; ++i)
-                    lanes[i] = std::pow(lanes[i], b_);
-                weight = hn::Load(d, lanes);
-            }
-
-            for (int w = 0; w < kWarps; ++w) {
-                if (!(use >> w & 1))
-                    continue;
-                const FastPair& own = pairs[w][k];
-                // (P1 + u * PQ1) + (v * PQ1_perp) / |PQ1|, never v * (PQ1_perp / |PQ1|).
-                const V Xs_x = hn::Add(hn::Add(hn::Set(d, own.P1_x), hn::Mul(u, hn::Set(d, own.PQ1_x))),
-                                       PairQuotient<kSplit>(d, hn::Mul(v, hn::Set(d, own.PQ1_perp_x)), own.len_PQ1,
-                                                    own.rec_PQ1, own.split_Xs));
-                const V Xs_y = hn::Add(hn::Add(hn::Set(d, own.P1_y), hn::Mul(u, hn::Set(d, own.PQ1_y))),
-                                       PairQuotient<kSplit>(d, hn::Mul(v, hn::Set(d, own.PQ1_perp_y)), own.len_PQ1,
-                                                    own.rec_PQ1, own.split_Xs));
-                const V D_x = hn::Sub(Xs_x, X_x);
-                const V D_y = hn::Sub(Xs_y, hn::Set(d, X_y));
-                sum_x[w] = hn::Add(sum_x[w], hn::Mul(weight, D_x));
-                sum_y[w] = hn::Add(sum_y[w], hn::Mul(weight, D_y));
-                sum_w[w] = hn::Add(sum_w[w], weight);
-            }
+            const unsigned use = kWarps == 1 ? 1u : used[k];
+            const PairLanes<V> lanes =
+                PairLanesOf<kMethod>(d, use & 1 ? pairs[0][k] : pairs[1][k], row[k], X_x, hn::Set(d, a), outer_pow, b);
+            for (int w = 0; w < kWarps; ++w)
+                if (use >> w & 1)
+                    AddPair<kMethod>(d, pairs[w][k], lanes, X_x, X_y, &sum_x[w], &sum_y[w], &sum_w[w]);
         }
-
         for (int w = 0; w < kWarps; ++w) {
-            V S_x = X_x, S_y = hn::Set(d, X_y);
-            if (counts[w] > 0) {
-                S_x = hn::Add(X_x, hn::Div(sum_x[w], sum_w[w]));
-                S_y = hn::Add(S_y, hn::Div(sum_y[w], sum_w[w]));
-            }
-            // Counted here, in the lanes, so that asking costs next to nothing.
-            const auto finite = hn::And(hn::IsFinite(S_x), hn::IsFinite(S_y));
-            if (x + N <= count) {
-                if (w == 0)
-                    nonfinite += hn::CountTrue(d, hn::Not(finite));
-                hn::StoreU(S_x, d, sx[w] + x);
-                hn::StoreU(S_y, d, sy[w] + x);
-            } else {
-                if (w == 0)
-                    nonfinite +=
-                        hn::CountTrue(d, hn::AndNot(finite, hn::FirstN(d, static_cast<size_t>(count - x))));
-                hn::Store(S_x, d, lanes);
-                for (int i = 0; x + i < count; ++i)
-                    sx[w][x + i] = lanes[i];
-                hn::Store(S_y, d, lanes);
-                for (int i = 0; x + i < count; ++i)
-                    sy[w][x + i] = lanes[i];
-            }
+            const size_t infinite =
+                StorePoints(d, X_x, X_y, sum_x[w], sum_y[w], sum_w[w], counts[w] > 0, x, count, sx[w], sy[w]);
+            nonfinite += w == 0 ? infinite : 0;
         }
     }
     return static_cast<int>(nonfinite);

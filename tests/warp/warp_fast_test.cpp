@@ -170,6 +170,37 @@ TEST(FastKernel, QuotientMethodFollowsTheInstructionSet)
     hwy::SetSupportedTargetsForTest(0);
 }
 
+// Pixels on P with PQ.x, PQ.y < 0 make u's and v's numerators -0 (+0 times a
+// negative), and with P1 = (-0, -0) at pixel (0, 0) X' and D are zeros whose
+// sign the lanes' quotients may not keep (docs/numerics.md): the points are
+// still the literal kernel's, on every target and method, next to ordinary
+// pairs and alone.
+TEST(FastKernel, ZeroNumeratorsKeepThePoints)
+{
+    WarpCase c = make_warp_case(base_seed() + 3000, 9, 7);
+    const std::vector<Segment> zeros = {{-0.0, -0.0, -2, -7}, {0, 0, -3, -4}, {-0.0, 3, -0.0, 1}, {4, 3, 1, -1}};
+    SurfacePtr src(make_surface(c.w, c.h, 32));
+    fill_random(src.get(), base_seed());
+    for (bool alone : {true, false}) {
+        c.table = alone ? zeros : make_warp_case(base_seed() + 3001, 9, 7).table;
+        if (!alone)
+            c.table.insert(c.table.begin(), zeros.begin(), zeros.end());
+        std::vector<double> expected, actual;
+        run(src.get(), c, kernel_options(WARP_KERNEL_LITERAL, 1), 1, &expected);
+        for (int64_t target : hwy::SupportedAndGeneratedTargets())
+            for (WarpQuotients method : quotient_methods) {
+                hwy::SetSupportedTargetsForTest(target);
+                warp_force_quotients(method);
+                run(src.get(), c, kernel_options(WARP_KERNEL_FAST, 1), 2, &actual);
+                EXPECT_EQ(compare_points(expected, actual, c.w), "")
+                    << describe_warp_case(base_seed() + 3000, c) << hwy::TargetName(target) << ", quotients by "
+                    << warp_quotient_method();
+            }
+    }
+    warp_force_quotients(WARP_QUOTIENTS_AUTO);
+    hwy::SetSupportedTargetsForTest(0);
+}
+
 // A larger image on many threads: rows shared out must still all be written
 // and each exactly once with the right values.
 TEST(FastKernel, ManyThreadsOnLargerImage)

@@ -4,6 +4,7 @@
 // by hand; the outside colour, the blend and the widening by table.
 // TAVROSK_SEED=N reruns a reported seed.
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
 #include <cmath>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "raster/kind_rows.h"
 #include "raster/kinds.h"
 #include "raster/sampler.h"
 #include "tests/support/test_support.h"
@@ -380,6 +382,81 @@ TEST(Kinds, WideningTable)
     ImageBuffer small, large;
     ASSERT_TRUE(image_buffer_make(&small, 1, 1, 1, SAMPLE_U8) && image_buffer_make(&large, 2, 1, 3, SAMPLE_U8));
     EXPECT_FALSE(image_widen(small.view, large.view));
+}
+
+// A random sample of the type: integers often 0 or M, floats finite, often
+// 0, -0 or 1.
+double random_sample(std::mt19937& rng, SampleType type)
+{
+    static const double special[] = {0.0, -0.0, 1.0, 0.5};
+    if (type == SAMPLE_F32)
+        return rng() % 3 == 0 ? special[rng() % 4] : std::uniform_real_distribution<double>(-2, 2)(rng);
+    return rng() % 3 == 0 ? full(type) * (rng() % 2) : rng() % static_cast<int>(full(type) + 1);
+}
+
+// Rows of random kinds, points and sources (rows padded, bottom-up, or
+// ending right at their last byte, so that AddressSanitizer sees any read
+// past them) on every target Highway compiled and this CPU runs, lanes on
+// and off, against image_sample.
+TEST(KindRows, EqualTheSamplerOnEveryTargetAndKind)
+{
+    const uint32_t base = test_seed(20270107u);
+    const int cases = std::getenv("TAVROSK_SEED") ? 1 : 240;
+    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    long long lane_rows = 0;
+    for (int i = 0; i < cases; ++i) {
+        std::mt19937 rng(base + i);
+        const ImageKind kind = {1 + i % 4, types[i / 4 % 3]};
+        const int w = 1 + rng() % 19, h = 1 + rng() % 6, layout = rng() % 3;
+        ImageView src;
+        src.width = w;
+        src.height = h;
+        src.channels = kind.channels;
+        src.type = kind.type;
+        const int row = w * image_pixel_bytes(src), pitch = row + (layout == 1 ? 1 + rng() % 5 : 0);
+        std::vector<unsigned char> pixels(static_cast<size_t>(h - 1) * pitch + row);
+        src.pixels = pixels.data() + (layout == 2 ? (h - 1) * pitch : 0);
+        src.stride = layout == 2 ? -pitch : pitch;
+        // An alpha is often the one before it in the image, so that the four
+        // taps agree; at times -0 and +0 alternate.
+        const double first_alpha = random_sample(rng, kind.type);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int c = 0; c < kind.channels; ++c) {
+                    double v = random_sample(rng, kind.type);
+                    if (c == kind.channels - 1 && kind.channels % 2 == 0 && rng() % 4)
+                        v = layout == 1 && kind.type == SAMPLE_F32 ? ((x + y) % 2 ? 0.0 : -0.0) : first_alpha;
+                    set_pixel_sample(at(src, x, y), kind.type, c, v);
+                }
+        unsigned char outside[KIND_MAX_PIXEL_BYTES];
+        for (int c = 0; c < kind.channels; ++c)
+            set_pixel_sample(outside, kind.type, c, random_sample(rng, kind.type));
+        std::vector<double> sx, sy;
+        for (int x = 0; x < w + SAMPLE_ROW_PAD; ++x) {
+            sx.push_back(x < w ? coordinate(rng, w) : 1e6 * x);
+            sy.push_back(x < w ? coordinate(rng, h) : -3.5);
+        }
+        const size_t bytes = static_cast<size_t>(row);
+        std::vector<unsigned char> expected(bytes);
+        for (int x = 0; x < w; ++x)
+            image_sample(src, sx[x], sy[x], outside, expected.data() + x * image_pixel_bytes(src));
+        for (int64_t target : targets) {
+            hwy::SetSupportedTargetsForTest(target);
+            for (bool lanes : {true, false}) {
+                KindRowSampler sampler;
+                kind_row_sampler_init(&sampler, src, outside, lanes);
+                lane_rows += sampler.lanes;
+                std::vector<unsigned char> actual(bytes);
+                std::vector<uint32_t> scratch(4 * (w + SAMPLE_ROW_PAD));
+                kind_sample_row(&sampler, sx.data(), sy.data(), w, actual.data(), scratch.data());
+                ASSERT_EQ(actual, expected) << "seed " << base + i << " (TAVROSK_SEED): kind " << kind.channels
+                                            << " " << kind.type << ", " << w << "x" << h << " layout " << layout
+                                            << ", target " << hwy::TargetName(target) << (lanes ? " lanes" : "");
+            }
+        }
+        hwy::SetSupportedTargetsForTest(0);
+    }
+    EXPECT_GT(lane_rows, 0);
 }
 
 }  // namespace

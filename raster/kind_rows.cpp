@@ -1,0 +1,245 @@
+// Highway compiles the lanes once per instruction set (foreach_target) and
+// kind_sample_row calls the widest one the CPU has. Only IEEE-exact lane
+// operations are used, and the build's -ffp-contract=off keeps the compiler
+// from fusing a multiply and an add.
+
+// 32-bit Arm NEON has no double lanes: there the portable scalar target is
+// the only one.
+#if defined(__arm__) && !defined(__aarch64__) && !defined(HWY_COMPILE_ONLY_SCALAR)
+#define HWY_COMPILE_ONLY_SCALAR
+#endif
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "raster/kind_rows.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <cstring>
+
+#include "raster/kind_rows.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace tavrosk {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// image_sample, a pixel a lane: the same taps and the same doubles in the
+// same order (docs/numerics.md, "Sample kinds"). A point outside the image
+// (or NaN) is moved to (0, 0) so that every read stays inside, its weights
+// are zero, and its lane takes the outside pixel at the end. Results are
+// kept as 32-bit lanes (integers, or the bits of floats) and stored channel
+// by channel: planes[c * stride + i] is channel c of pixel i. The last vector
+// of a row reads the padding past count and writes past it in each plane.
+template <SampleType Type, int C>
+void KindRow(const KindRowSampler* s, const double* sx, const double* sy, int count, uint32_t* planes,
+             int stride)
+{
+    static_assert(HWY_MAX_BYTES / sizeof(double) <= SAMPLE_ROW_PAD, "a vector must fit in the row padding");
+    constexpr bool kFloat = Type == SAMPLE_F32, kAlpha = C == 2 || C == 4;
+    constexpr int kSampleBytes = Type == SAMPLE_U8 ? 1 : Type == SAMPLE_U16 ? 2 : 4;
+    constexpr int kWords = (C * kSampleBytes + 3) / 4;
+    const hn::ScalableTag<double> d;
+    const hn::Rebind<int32_t, decltype(d)> di;
+    const hn::Rebind<uint32_t, decltype(d)> du;
+    const hn::Rebind<float, decltype(d)> df;
+    using V = hn::Vec<decltype(d)>;
+    using VI = hn::Vec<decltype(di)>;
+    using MI = hn::Mask<decltype(di)>;
+    const int N = static_cast<int>(hn::Lanes(d));
+    const ImageView& src = s->src;
+    const V zero = hn::Zero(d), w = hn::Set(d, src.width), h = hn::Set(d, src.height), half = hn::Set(d, 0.5);
+    const VI one = hn::Set(di, 1), last_x = hn::Set(di, src.width - 1), last_y = hn::Set(di, src.height - 1);
+    const VI pitch = hn::Set(di, static_cast<int32_t>(src.stride)), bytes = hn::Set(di, C * kSampleBytes);
+    const VI last_word = hn::Set(di, s->last_word);
+    const int32_t* words = reinterpret_cast<const int32_t*>(src.pixels);
+    VI outside[C];
+    for (int c = 0; c < C; ++c) {
+        uint32_t bits = 0;
+        if (kFloat) {
+            std::memcpy(&bits, s->outside + 4 * c, 4);
+        } else {
+            uint16_t u16;
+            std::memcpy(&u16, s->outside + 2 * c, 2);
+            bits = Type == SAMPLE_U8 ? s->outside[c] : u16;
+        }
+        outside[c] = hn::BitCast(di, hn::Set(du, bits));
+    }
+    // Two 32-bit lanes are equal as samples: integers as integers, floats as
+    // floats (so +0 equals -0 and NaN equals nothing).
+    const auto same = [&](VI a, VI b) -> MI {
+        if (kFloat)
+            return hn::RebindMask(di, hn::Eq(hn::BitCast(df, a), hn::BitCast(df, b)));
+        return hn::Eq(a, b);
+    };
+    const auto widen = [&](VI v) -> V { return kFloat ? hn::PromoteTo(d, hn::BitCast(df, v)) : hn::PromoteTo(d, v); };
+    // A double as the kind's 32-bit lane: truncated, or the nearest float.
+    const auto narrow = [&](V v) -> VI {
+        if (kFloat)
+            return hn::BitCast(di, hn::DemoteTo(df, v));
+        return hn::DemoteTo(di, v);
+    };
+
+    for (int i = 0; i < count; i += N) {
+        V x = hn::LoadU(d, sx + i), y = hn::LoadU(d, sy + i);
+        const auto inside = hn::And(hn::And(hn::Ge(x, zero), hn::Le(x, w)), hn::And(hn::Ge(y, zero), hn::Le(y, h)));
+        x = hn::IfThenElseZero(inside, x);
+        y = hn::IfThenElseZero(inside, y);
+        const VI x0 = hn::DemoteTo(di, x), y0 = hn::DemoteTo(di, y);
+        const VI x1 = hn::Add(x0, one), y1 = hn::Add(y0, one);
+        const V wx0 = hn::IfThenElseZero(inside, hn::Sub(hn::PromoteTo(d, x1), x));
+        const V wx1 = hn::IfThenElseZero(inside, hn::Sub(x, hn::PromoteTo(d, x0)));
+        const V wy0 = hn::IfThenElseZero(inside, hn::Sub(hn::PromoteTo(d, y1), y));
+        const V wy1 = hn::IfThenElseZero(inside, hn::Sub(y, hn::PromoteTo(d, y0)));
+        const MI inside_i = hn::Eq(hn::DemoteTo(di, hn::IfThenElseZero(inside, hn::Set(d, 1.0))), one);
+
+        const VI col0 = hn::Mul(hn::Min(x0, last_x), bytes), col1 = hn::Mul(hn::Min(x1, last_x), bytes);
+        const VI row0 = hn::Mul(hn::Min(y0, last_y), pitch), row1 = hn::Mul(hn::Min(y1, last_y), pitch);
+        // Top-left, top-right, bottom-left, bottom-right.
+        const VI offsets[4] = {hn::Add(row0, col0), hn::Add(row0, col1), hn::Add(row1, col0), hn::Add(row1, col1)};
+        // raw[k][c]: channel c of tap k as a 32-bit lane.
+        VI raw[4][C];
+        for (int k = 0; k < 4; ++k) {
+            for (int j = 0; j < kWords; ++j) {
+                const VI want = hn::Add(offsets[k], hn::Set(di, 4 * j));
+                const VI at = hn::Min(want, last_word);
+                const auto back = hn::BitCast(du, hn::ShiftLeft<3>(hn::Sub(want, at)));
+                const auto word = hn::BitCast(du, hn::GatherOffset(di, words, at)) >> back;
+                for (int c = 4 * j / kSampleBytes; c < C && c < 4 * (j + 1) / kSampleBytes; ++c) {
+                    const int shift = 8 * (c * kSampleBytes - 4 * j);
+                    const uint32_t mask = kSampleBytes == 4 ? 0xFFFFFFFFu : (1u << (8 * kSampleBytes)) - 1;
+                    raw[k][c] = hn::BitCast(di, hn::And(hn::ShiftRightSame(word, shift), hn::Set(du, mask)));
+                }
+            }
+        }
+        V taps[4][C];
+        for (int k = 0; k < 4; ++k)
+            for (int c = 0; c < C; ++c)
+                taps[k][c] = widen(raw[k][c]);
+
+        // The straight rule: integer stages truncate; floats round once.
+        const auto straight = [&](const V* t0, const V* t1, const V* t2, const V* t3, int c) -> VI {
+            V top = hn::Add(hn::Mul(wx0, t0[c]), hn::Mul(wx1, t1[c]));
+            V bottom = hn::Add(hn::Mul(wx0, t2[c]), hn::Mul(wx1, t3[c]));
+            if (!kFloat) {
+                top = hn::PromoteTo(d, hn::DemoteTo(di, top));
+                bottom = hn::PromoteTo(d, hn::DemoteTo(di, bottom));
+            }
+            return narrow(hn::Add(hn::Mul(wy0, top), hn::Mul(wy1, bottom)));
+        };
+        const auto interpolate = [&](V c0, V c1, V c2, V c3) -> V {
+            return hn::Add(hn::Mul(wy0, hn::Add(hn::Mul(wx0, c0), hn::Mul(wx1, c1))),
+                           hn::Mul(wy1, hn::Add(hn::Mul(wx0, c2), hn::Mul(wx1, c3))));
+        };
+        VI out[C];
+        for (int c = 0; c < C; ++c)
+            out[c] = straight(taps[0], taps[1], taps[2], taps[3], c);
+        if (kAlpha) {
+            constexpr int a = C - 1;
+            const MI equal = hn::And(same(raw[0][a], raw[1][a]), hn::And(same(raw[0][a], raw[2][a]),
+                                                                         same(raw[0][a], raw[3][a])));
+            out[a] = hn::IfThenElse(equal, raw[0][a], out[a]);
+            if (!hn::AllTrue(di, equal)) {
+                V A = interpolate(taps[0][a], taps[1][a], taps[2][a], taps[3][a]);
+                // Where A is 0 the alpha is 0 and the quotient unused; 1 keeps
+                // it finite.
+                A = hn::IfThenElse(hn::Eq(A, zero), hn::Set(d, 1.0), A);
+                for (int c = 0; c < a; ++c) {
+                    const V P = interpolate(hn::Mul(taps[0][a], taps[0][c]), hn::Mul(taps[1][a], taps[1][c]),
+                                            hn::Mul(taps[2][a], taps[2][c]), hn::Mul(taps[3][a], taps[3][c]));
+                    const V q = hn::Div(P, A);
+                    out[c] = hn::IfThenElse(equal, out[c], narrow(kFloat ? q : hn::Add(q, half)));
+                }
+            }
+            const MI transparent = same(out[a], hn::Zero(di));
+            for (int c = 0; c < C; ++c)
+                out[c] = hn::IfThenZeroElse(transparent, out[c]);
+        }
+        for (int c = 0; c < C; ++c)
+            hn::StoreU(hn::BitCast(du, hn::IfThenElse(inside_i, out[c], outside[c])), du, planes + c * stride + i);
+    }
+}
+
+void SampleKindRow(const KindRowSampler* s, const double* sx, const double* sy, int count, uint32_t* planes,
+                   int stride)
+{
+    const int channels = s->src.channels;
+#define TAVROSK_KIND_ROW(TYPE)                                  \
+    switch (channels) {                                        \
+    case 1: return KindRow<TYPE, 1>(s, sx, sy, count, planes, stride); \
+    case 2: return KindRow<TYPE, 2>(s, sx, sy, count, planes, stride); \
+    case 3: return KindRow<TYPE, 3>(s, sx, sy, count, planes, stride); \
+    default: return KindRow<TYPE, 4>(s, sx, sy, count, planes, stride); \
+    }
+    switch (s->src.type) {
+    case SAMPLE_U8: TAVROSK_KIND_ROW(SAMPLE_U8)
+    case SAMPLE_U16: TAVROSK_KIND_ROW(SAMPLE_U16)
+    case SAMPLE_F32: TAVROSK_KIND_ROW(SAMPLE_F32)
+    }
+#undef TAVROSK_KIND_ROW
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace tavrosk
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace tavrosk {
+HWY_EXPORT(SampleKindRow);
+}  // namespace tavrosk
+
+void kind_row_sampler_init(KindRowSampler* sampler, const ImageView& src, const unsigned char* outside,
+                           bool use_lanes)
+{
+    sampler->src = src;
+    std::memcpy(sampler->outside, outside, image_pixel_bytes(src));
+    sampler->lanes = false;
+    sampler->last_word = 0;
+    if (!use_lanes || src.stride <= 0 || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__)
+        return;
+    const int64_t extent =
+        static_cast<int64_t>(src.height - 1) * src.stride + static_cast<int64_t>(src.width) * image_pixel_bytes(src);
+    if (extent < 4 || extent > INT32_MAX - 16 || src.stride > INT32_MAX)
+        return;
+    sampler->last_word = static_cast<int32_t>(extent - 4);
+    sampler->lanes = true;
+}
+
+template <typename T>
+static void interleave(const uint32_t* planes, int stride, int channels, int count, unsigned char* row)
+{
+    for (int x = 0; x < count; ++x)
+        for (int c = 0; c < channels; ++c) {
+            const uint32_t bits = planes[c * stride + x];
+            T v;
+            if (sizeof(T) == 4) {
+                std::memcpy(&v, &bits, 4);
+            } else {
+                v = static_cast<T>(bits);
+            }
+            std::memcpy(row + (x * channels + c) * sizeof(T), &v, sizeof(T));
+        }
+}
+
+// The names are found through the using-directive rather than written as
+// tavrosk::Name, so that a build with HWY_COMPILE_ONLY_STATIC, whose dispatch
+// is a plain N_<TARGET>::Name, resolves them too.
+void kind_sample_row(const KindRowSampler* sampler, const double* sx, const double* sy, int count,
+                     unsigned char* row, uint32_t* scratch)
+{
+    using namespace tavrosk;
+    const ImageView& src = sampler->src;
+    if (!sampler->lanes) {
+        for (int x = 0; x < count; ++x)
+            image_sample(src, sx[x], sy[x], sampler->outside,
+                         row + static_cast<std::ptrdiff_t>(x) * image_pixel_bytes(src));
+        return;
+    }
+    const int stride = count + SAMPLE_ROW_PAD;
+    HWY_DYNAMIC_DISPATCH(SampleKindRow)(sampler, sx, sy, count, scratch, stride);
+    switch (src.type) {
+    case SAMPLE_U8: return interleave<uint8_t>(scratch, stride, src.channels, count, row);
+    case SAMPLE_U16: return interleave<uint16_t>(scratch, stride, src.channels, count, row);
+    case SAMPLE_F32: return interleave<float>(scratch, stride, src.channels, count, row);
+    }
+}
+#endif

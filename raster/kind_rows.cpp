@@ -15,6 +15,7 @@
 #include <hwy/highway.h>
 
 #include <cstring>
+#include <type_traits>
 
 #include "raster/kind_rows.h"
 
@@ -27,17 +28,54 @@ namespace hn = hwy::HWY_NAMESPACE;
 // same order (docs/numerics.md, "Sample kinds"). A point outside the image
 // (or NaN) is moved to (0, 0) so that every read stays inside, its weights
 // are zero, and its lane takes the outside pixel at the end. Results are
-// kept as 32-bit lanes (integers, or the bits of floats) and stored channel
-// by channel: planes[c * stride + i] is channel c of pixel i. The last vector
-// of a row reads the padding past count and writes past it in each plane.
+// kept as 32-bit lanes (integers, or the bits of floats) until they are
+// stored as pixels of the kind. The last vector of a row reads the padding
+// past count and writes pixels past it.
+// A channel's 32-bit lanes as samples of the kind (integers already in
+// their range).
+template <SampleType Type, class DT, class VU>
+hn::Vec<DT> AsSamples(DT dt, VU v)
+{
+    if constexpr (Type == SAMPLE_F32)
+        return hn::BitCast(dt, v);
+    else
+        return hn::TruncateTo(dt, v);
+}
+
+// The planes' first count pixels as pixels of the kind, interleaved. The
+// last vector writes pixels past count.
 template <SampleType Type, int C>
-void KindRow(const KindRowSampler* s, const double* sx, const double* sy, int count, uint32_t* planes,
-             int stride)
+HWY_NOINLINE void Interleave(const uint32_t* planes, int stride, int count, unsigned char* pixels)
+{
+    using T = std::conditional_t<Type == SAMPLE_U8, uint8_t, std::conditional_t<Type == SAMPLE_U16, uint16_t, float>>;
+    const hn::ScalableTag<double> d;  // the lanes KindRow wrote in
+    const hn::Rebind<uint32_t, decltype(d)> du;
+    const hn::Rebind<T, decltype(d)> dt;
+    const int N = static_cast<int>(hn::Lanes(du));
+    const auto load = [&](int c, int i) { return AsSamples<Type>(dt, hn::LoadU(du, planes + c * stride + i)); };
+    T* p = reinterpret_cast<T*>(pixels);
+    for (int i = 0; i < count; i += N, p += N * C) {
+        if constexpr (C == 1)
+            hn::StoreU(load(0, i), dt, p);
+        else if constexpr (C == 2)
+            hn::StoreInterleaved2(load(0, i), load(1, i), dt, p);
+        else if constexpr (C == 3)
+            hn::StoreInterleaved3(load(0, i), load(1, i), load(2, i), dt, p);
+        else
+            hn::StoreInterleaved4(load(0, i), load(1, i), load(2, i), load(3, i), dt, p);
+    }
+}
+
+template <SampleType Type, int C>
+void KindRow(const KindRowSampler* s, const double* sx, const double* sy, int count, uint32_t* planes, int stride)
 {
     static_assert(HWY_MAX_BYTES / sizeof(double) <= SAMPLE_ROW_PAD, "a vector must fit in the row padding");
     constexpr bool kFloat = Type == SAMPLE_F32, kAlpha = C == 2 || C == 4;
     constexpr int kSampleBytes = Type == SAMPLE_U8 ? 1 : Type == SAMPLE_U16 ? 2 : 4;
-    constexpr int kWords = (C * kSampleBytes + 3) / 4;
+    // A pixel of more than 4 bytes is read as 8-byte words: half the
+    // gathers.
+    constexpr int kWordBytes = C * kSampleBytes > 4 ? 8 : 4;
+    constexpr int kWords = (C * kSampleBytes + kWordBytes - 1) / kWordBytes;
     const hn::ScalableTag<double> d;
     const hn::Rebind<int32_t, decltype(d)> di;
     const hn::Rebind<uint32_t, decltype(d)> du;
@@ -51,7 +89,10 @@ void KindRow(const KindRowSampler* s, const double* sx, const double* sy, int co
     const VI one = hn::Set(di, 1), last_x = hn::Set(di, src.width - 1), last_y = hn::Set(di, src.height - 1);
     const VI pitch = hn::Set(di, static_cast<int32_t>(src.stride)), bytes = hn::Set(di, C * kSampleBytes);
     const VI last_word = hn::Set(di, s->last_word);
-    const int32_t* words = reinterpret_cast<const int32_t*>(src.pixels);
+    const hn::Rebind<int64_t, decltype(d)> dq;
+    const hn::Rebind<uint64_t, decltype(d)> duq;
+    const int32_t* words32 = reinterpret_cast<const int32_t*>(src.pixels);
+    const int64_t* words64 = reinterpret_cast<const int64_t*>(src.pixels);
     VI outside[C];
     for (int c = 0; c < C; ++c) {
         uint32_t bits = 0;
@@ -100,14 +141,22 @@ void KindRow(const KindRowSampler* s, const double* sx, const double* sy, int co
         VI raw[4][C];
         for (int k = 0; k < 4; ++k) {
             for (int j = 0; j < kWords; ++j) {
-                const VI want = hn::Add(offsets[k], hn::Set(di, 4 * j));
+                const VI want = hn::Add(offsets[k], hn::Set(di, kWordBytes * j));
                 const VI at = hn::Min(want, last_word);
                 const auto back = hn::BitCast(du, hn::ShiftLeft<3>(hn::Sub(want, at)));
-                const auto word = hn::BitCast(du, hn::GatherOffset(di, words, at)) >> back;
-                for (int c = 4 * j / kSampleBytes; c < C && c < 4 * (j + 1) / kSampleBytes; ++c) {
-                    const int shift = 8 * (c * kSampleBytes - 4 * j);
-                    const uint32_t mask = kSampleBytes == 4 ? 0xFFFFFFFFu : (1u << (8 * kSampleBytes)) - 1;
-                    raw[k][c] = hn::BitCast(di, hn::And(hn::ShiftRightSame(word, shift), hn::Set(du, mask)));
+                const int first = kWordBytes * j / kSampleBytes, end = kWordBytes * (j + 1) / kSampleBytes;
+                constexpr uint32_t kMask = kSampleBytes == 4 ? 0xFFFFFFFFu : (1u << (8 * kSampleBytes)) - 1;
+                if constexpr (kWordBytes == 4) {
+                    const auto word = hn::BitCast(du, hn::GatherOffset(di, words32, at)) >> back;
+                    for (int c = first; c < C && c < end; ++c)
+                        raw[k][c] = hn::BitCast(
+                            di, hn::And(hn::ShiftRightSame(word, 8 * (c - first) * kSampleBytes), hn::Set(du, kMask)));
+                } else {
+                    const auto word = hn::BitCast(duq, hn::GatherOffset(dq, words64, hn::PromoteTo(dq, at)))
+                                    >> hn::PromoteTo(duq, back);
+                    for (int c = first; c < C && c < end; ++c)
+                        raw[k][c] = hn::BitCast(di, hn::TruncateTo(du, hn::And(hn::ShiftRightSame(word, 8 * (c - first) * kSampleBytes),
+                                                                               hn::Set(duq, uint64_t{kMask}))));
                 }
             }
         }
@@ -160,21 +209,26 @@ void KindRow(const KindRowSampler* s, const double* sx, const double* sy, int co
 }
 
 void SampleKindRow(const KindRowSampler* s, const double* sx, const double* sy, int count, uint32_t* planes,
-                   int stride)
+                   unsigned char* pixels)
 {
+    const int stride = count + SAMPLE_ROW_PAD;
     const int channels = s->src.channels;
-#define TAVROSK_KIND_ROW(TYPE)                                  \
-    switch (channels) {                                        \
-    case 1: return KindRow<TYPE, 1>(s, sx, sy, count, planes, stride); \
-    case 2: return KindRow<TYPE, 2>(s, sx, sy, count, planes, stride); \
-    case 3: return KindRow<TYPE, 3>(s, sx, sy, count, planes, stride); \
-    default: return KindRow<TYPE, 4>(s, sx, sy, count, planes, stride); \
+#define TAVROSK_KIND_ROW(TYPE, C)                          \
+    KindRow<TYPE, C>(s, sx, sy, count, planes, stride); \
+    return Interleave<TYPE, C>(planes, stride, count, pixels);
+#define TAVROSK_KIND_ROWS(TYPE)                   \
+    switch (channels) {                           \
+    case 1: TAVROSK_KIND_ROW(TYPE, 1)             \
+    case 2: TAVROSK_KIND_ROW(TYPE, 2)             \
+    case 3: TAVROSK_KIND_ROW(TYPE, 3)             \
+    default: TAVROSK_KIND_ROW(TYPE, 4)            \
     }
     switch (s->src.type) {
-    case SAMPLE_U8: TAVROSK_KIND_ROW(SAMPLE_U8)
-    case SAMPLE_U16: TAVROSK_KIND_ROW(SAMPLE_U16)
-    case SAMPLE_F32: TAVROSK_KIND_ROW(SAMPLE_F32)
+    case SAMPLE_U8: TAVROSK_KIND_ROWS(SAMPLE_U8)
+    case SAMPLE_U16: TAVROSK_KIND_ROWS(SAMPLE_U16)
+    case SAMPLE_F32: TAVROSK_KIND_ROWS(SAMPLE_F32)
     }
+#undef TAVROSK_KIND_ROWS
 #undef TAVROSK_KIND_ROW
 }
 
@@ -198,26 +252,11 @@ void kind_row_sampler_init(KindRowSampler* sampler, const ImageView& src, const 
         return;
     const int64_t extent =
         static_cast<int64_t>(src.height - 1) * src.stride + static_cast<int64_t>(src.width) * image_pixel_bytes(src);
-    if (extent < 4 || extent > INT32_MAX - 16 || src.stride > INT32_MAX)
+    const int word_bytes = image_pixel_bytes(src) > 4 ? 8 : 4;
+    if (extent < word_bytes || extent > INT32_MAX - 16 || src.stride > INT32_MAX)
         return;
-    sampler->last_word = static_cast<int32_t>(extent - 4);
+    sampler->last_word = static_cast<int32_t>(extent - word_bytes);
     sampler->lanes = true;
-}
-
-template <typename T>
-static void interleave(const uint32_t* planes, int stride, int channels, int count, unsigned char* row)
-{
-    for (int x = 0; x < count; ++x)
-        for (int c = 0; c < channels; ++c) {
-            const uint32_t bits = planes[c * stride + x];
-            T v;
-            if (sizeof(T) == 4) {
-                std::memcpy(&v, &bits, 4);
-            } else {
-                v = static_cast<T>(bits);
-            }
-            std::memcpy(row + (x * channels + c) * sizeof(T), &v, sizeof(T));
-        }
 }
 
 // The names are found through the using-directive rather than written as
@@ -234,12 +273,8 @@ void kind_sample_row(const KindRowSampler* sampler, const double* sx, const doub
                          row + static_cast<std::ptrdiff_t>(x) * image_pixel_bytes(src));
         return;
     }
-    const int stride = count + SAMPLE_ROW_PAD;
-    HWY_DYNAMIC_DISPATCH(SampleKindRow)(sampler, sx, sy, count, scratch, stride);
-    switch (src.type) {
-    case SAMPLE_U8: return interleave<uint8_t>(scratch, stride, src.channels, count, row);
-    case SAMPLE_U16: return interleave<uint16_t>(scratch, stride, src.channels, count, row);
-    case SAMPLE_F32: return interleave<float>(scratch, stride, src.channels, count, row);
-    }
+    unsigned char* pixels = reinterpret_cast<unsigned char*>(scratch + 4 * (count + SAMPLE_ROW_PAD));
+    HWY_DYNAMIC_DISPATCH(SampleKindRow)(sampler, sx, sy, count, scratch, pixels);
+    std::memcpy(row, pixels, static_cast<size_t>(count) * image_pixel_bytes(src));
 }
 #endif

@@ -14,22 +14,22 @@
 struct KindRowSampler {
     ImageView src;
     unsigned char outside[KIND_MAX_PIXEL_BYTES];  // a pixel of src's kind
-    // The lanes read a pixel as 32-bit words at its byte offset and 4 bytes
-    // on, each moved back to stay inside the pixels near their end and
-    // shifted down to match.
+    // The lanes read a pixel as words of 4 bytes (pixels of up to 4 bytes)
+    // or 8 at its byte offset and on, each moved back to stay inside the
+    // pixels near their end and shifted down to match.
     bool lanes;
-    int32_t last_word;  // largest offset from which 4 bytes lie inside the pixels
+    int32_t last_word;  // largest offset from which a word lies inside the pixels
 };
 
 // With use_lanes false image_sample does every row (tests compare the two
 // paths); otherwise the lanes do where they can: a little-endian CPU, rows
-// top-down, at least 4 bytes of pixels and every offset within 32 bits.
+// top-down, at least a word of pixels and every offset within 32 bits.
 // src must satisfy image_view_valid; outside is a pixel of its kind.
 void kind_row_sampler_init(KindRowSampler* sampler, const ImageView& src, const unsigned char* outside,
                            bool use_lanes = true);
 
 // The pixels of the points (sx[i], sy[i]) for i < count, into `row` (count
 // pixels of src's kind). sx and sy hold count + SAMPLE_ROW_PAD entries, with
-// finite values past count; scratch holds 4 * (count + SAMPLE_ROW_PAD).
+// finite values past count; scratch holds 8 * (count + SAMPLE_ROW_PAD).
 void kind_sample_row(const KindRowSampler* sampler, const double* sx, const double* sy, int count,
                      unsigned char* row, uint32_t* scratch);

@@ -122,29 +122,45 @@ void sample_kind(const ImageView& src, double x, double y, const unsigned char* 
     store_pixel(out, n, alpha, pixel);
 }
 
+// The straight blend; at 8 bits from `mixed` when given (kind_blend_table's
+// entries, the same values).
 template <typename T>
-T blend_straight(double t, double f, double s)
+T blend_straight(double t, double f, double s, const uint8_t* mixed)
 {
+    if constexpr (std::is_same<T, uint8_t>::value) {
+        if (mixed)
+            return mixed[static_cast<int>(f) << 8 | static_cast<int>(s)];
+    }
     return nearest_sample<T>((1 - t) * f + t * s);
 }
 
 template <typename T>
-void blend_kind(int n, double t, const unsigned char* f, const unsigned char* s, unsigned char* pixel)
+void blend_kind(int n, double t, const uint8_t* mixed, const unsigned char* f, const unsigned char* s,
+                unsigned char* pixel)
 {
     const bool alpha = has_alpha(n);
     const double fa = alpha ? load<T>(f, n - 1) : 0, sa = alpha ? load<T>(s, n - 1) : 0;
     T out[4];
     if (alpha)
-        out[n - 1] = blend_straight<T>(t, fa, sa);
+        out[n - 1] = blend_straight<T>(t, fa, sa, mixed);
     const int colours = alpha ? n - 1 : n;
     const double A = (1 - t) * fa + t * sa;
     for (int c = 0; c < colours; ++c) {
         if (!alpha || fa == sa)
-            out[c] = blend_straight<T>(t, load<T>(f, c), load<T>(s, c));
+            out[c] = blend_straight<T>(t, load<T>(f, c), load<T>(s, c), mixed);
         else
             out[c] = nearest_sample<T>(((1 - t) * (fa * load<T>(f, c)) + t * (sa * load<T>(s, c))) / A);
     }
     store_pixel(out, n, alpha, pixel);
+}
+
+template <typename T>
+void blend_row(int n, double t, const uint8_t* mixed, const unsigned char* f, const unsigned char* s,
+               unsigned char* out, int count)
+{
+    const std::ptrdiff_t bytes = n * sizeof(T);
+    for (int x = 0; x < count; ++x, f += bytes, s += bytes, out += bytes)
+        blend_kind<T>(n, t, mixed, f, s, out);
 }
 
 // An integer colour value from v, clamped to [0, 1] first (NaN as 0).
@@ -275,12 +291,20 @@ void image_sample(const ImageView& src, double x, double y, const unsigned char*
     }
 }
 
-void kind_blend_pixel(ImageKind kind, double t, const unsigned char* f, const unsigned char* s, unsigned char* out)
+void kind_blend_table(double t, uint8_t* mixed)
+{
+    for (int f = 0; f < 256; ++f)
+        for (int s = 0; s < 256; ++s)
+            mixed[f << 8 | s] = blend_straight<uint8_t>(t, f, s, nullptr);
+}
+
+void kind_blend_row(ImageKind kind, double t, const uint8_t* mixed, const unsigned char* f, const unsigned char* s,
+                    unsigned char* out, int count)
 {
     switch (kind.type) {
-    case SAMPLE_U8: return blend_kind<uint8_t>(kind.channels, t, f, s, out);
-    case SAMPLE_U16: return blend_kind<uint16_t>(kind.channels, t, f, s, out);
-    case SAMPLE_F32: return blend_kind<float>(kind.channels, t, f, s, out);
+    case SAMPLE_U8: return blend_row<uint8_t>(kind.channels, t, mixed, f, s, out, count);
+    case SAMPLE_U16: return blend_row<uint16_t>(kind.channels, t, nullptr, f, s, out, count);
+    case SAMPLE_F32: return blend_row<float>(kind.channels, t, nullptr, f, s, out, count);
     }
 }
 

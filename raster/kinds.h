@@ -12,6 +12,8 @@
 // - A pixel whose alpha is 0 is 0 in every channel in every result here
 //   (the inputs may hold any colour under such a pixel).
 #pragma once
+#include <cstdint>
+
 #include "raster/image.h"
 
 struct ImageKind {
@@ -61,9 +63,16 @@ void outside_pixel(const OutsideColour& colour, ImageKind kind, unsigned char* p
 // `outside` (a pixel of src's kind). src must satisfy image_view_valid.
 void image_sample(const ImageView& src, double x, double y, const unsigned char* outside, unsigned char* pixel);
 
-// The morph's blend at t (0 .. 1) of pixels f and s of `kind` into `out`:
-// premultiplied where the kind has alpha and the two alphas differ.
-void kind_blend_pixel(ImageKind kind, double t, const unsigned char* f, const unsigned char* s, unsigned char* out);
+// The morph's blend at t (0 .. 1) of count pixels f and s of `kind` into
+// `out`: premultiplied where the kind has alpha and the two alphas differ.
+// mixed is null, or for 8-bit kinds kind_blend_table's entries for t, which
+// give the same values faster.
+void kind_blend_row(ImageKind kind, double t, const uint8_t* mixed, const unsigned char* f, const unsigned char* s,
+                    unsigned char* out, int count);
+
+// mixed[f << 8 | s], 256 x 256 entries: the blend at t of 8-bit samples f
+// and s where no alpha weighs them.
+void kind_blend_table(double t, uint8_t* mixed);
 
 // True when every pixel of `from` converts to `to` without loss: to is
 // kind_wider(from, to).

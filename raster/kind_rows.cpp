@@ -180,14 +180,21 @@ void KindRow(const KindRowSampler* s, const double* sx, const double* sy, int co
                            hn::Mul(wy1, hn::Add(hn::Mul(wx0, c2), hn::Mul(wx1, c3))));
         };
         VI out[C];
-        for (int c = 0; c < C; ++c)
-            out[c] = straight(taps[0], taps[1], taps[2], taps[3], c);
-        if (kAlpha) {
+        if (!kAlpha) {
+            for (int c = 0; c < C; ++c)
+                out[c] = straight(taps[0], taps[1], taps[2], taps[3], c);
+        } else {
+            // Lanes whose four alphas agree take the straight rule, the others
+            // the premultiplied one; each is computed only where some lane
+            // needs it.
             constexpr int a = C - 1;
             const MI equal = hn::And(same(raw[0][a], raw[1][a]), hn::And(same(raw[0][a], raw[2][a]),
                                                                          same(raw[0][a], raw[3][a])));
-            out[a] = hn::IfThenElse(equal, raw[0][a], out[a]);
-            if (!hn::AllTrue(di, equal)) {
+            const bool some_equal = !hn::AllFalse(di, equal), all_equal = hn::AllTrue(di, equal);
+            out[a] = hn::IfThenElse(equal, raw[0][a], straight(taps[0], taps[1], taps[2], taps[3], a));
+            for (int c = 0; c < a && some_equal; ++c)
+                out[c] = straight(taps[0], taps[1], taps[2], taps[3], c);
+            if (!all_equal) {
                 V A = interpolate(taps[0][a], taps[1][a], taps[2][a], taps[3][a]);
                 // Where A is 0 the alpha is 0 and the quotient unused; 1 keeps
                 // it finite.
@@ -195,8 +202,8 @@ void KindRow(const KindRowSampler* s, const double* sx, const double* sy, int co
                 for (int c = 0; c < a; ++c) {
                     const V P = interpolate(hn::Mul(taps[0][a], taps[0][c]), hn::Mul(taps[1][a], taps[1][c]),
                                             hn::Mul(taps[2][a], taps[2][c]), hn::Mul(taps[3][a], taps[3][c]));
-                    const V q = hn::Div(P, A);
-                    out[c] = hn::IfThenElse(equal, out[c], narrow(kFloat ? q : hn::Add(q, half)));
+                    const VI q = narrow(kFloat ? hn::Div(P, A) : hn::Add(hn::Div(P, A), half));
+                    out[c] = some_equal ? hn::IfThenElse(equal, out[c], q) : q;
                 }
             }
             const MI transparent = same(out[a], hn::Zero(di));

@@ -49,39 +49,6 @@ LibraryFormat library_format_of(const unsigned char* data, size_t size)
     return LIBRARY_NONE;
 }
 
-// The full value of a type: opaque alpha, white.
-static double full_value(SampleType type)
-{
-    return type == SAMPLE_U8 ? 255.0 : type == SAMPLE_U16 ? 65535.0 : 1.0;
-}
-
-bool image_convert(const ImageView& from, ImageKind to, ImageBuffer* out)
-{
-    const bool alpha_in = image_has_alpha(from), alpha_out = to.channels == 2 || to.channels == 4;
-    const int colours_in = from.channels - alpha_in, colours_out = to.channels - alpha_out;
-    if (colours_out < colours_in || !image_buffer_make(out, from.width, from.height, to.channels, to.type))
-        return false;
-    const double scale = full_value(to.type) / full_value(from.type), top = full_value(to.type);
-    const int in_bytes = image_pixel_bytes(from), out_bytes = image_pixel_bytes(out->view);
-    for (int y = 0; y < from.height; ++y) {
-        const unsigned char* src = image_row(from, y);
-        unsigned char* dst = image_row(out->view, y);
-        for (int x = 0; x < from.width; ++x, src += in_bytes, dst += out_bytes)
-            for (int c = 0; c < to.channels; ++c) {
-                const bool alpha = alpha_out && c == to.channels - 1;
-                const int at = alpha ? (alpha_in ? colours_in : -1) : colours_in == 1 ? 0 : c;
-                double v = at < 0 ? full_value(from.type) : pixel_sample(src, from.type, at);
-                v *= scale;
-                // Integers to the nearest level; floats beyond 0 .. 1 (and
-                // NaN) clamped on their way to integers.
-                if (to.type != SAMPLE_F32)
-                    v = v > 0 ? (v < top ? v + 0.5 : top) : 0;
-                set_pixel_sample(dst, to.type, c, v);
-            }
-    }
-    return true;
-}
-
 bool image_to_rgb8(const ImageView& from, ImageBuffer* to)
 {
     return image_convert(from, {image_has_alpha(from) ? 4 : 3, SAMPLE_U8}, to);

@@ -83,14 +83,8 @@ bool heif_can_write(bool avif);
 bool encode_heif(const ImageView& image, bool avif, int quality, std::FILE* out, std::string* problem,
                  const ImageMeta* meta);
 
-// The view as an image of kind `to`: grey copied into R, G and B where `to`
-// has colour (it must not have fewer colour channels than `from`); alpha
-// kept, added opaque, or dropped; samples scaled from one type's full value
-// to the other's (8-bit v as 257 v in 16 bits), integers to the nearest
-// level, floats clamped to 0 .. 1 (NaN as 0) on their way to integers.
-// False when memory runs out or `to` has fewer colour channels.
-bool image_convert(const ImageView& from, ImageKind to, ImageBuffer* out);
-// The same to 8-bit RGB, or RGBA when `from` has alpha.
+// The view as 8-bit RGB, or RGBA when it has alpha (image_convert,
+// raster/kinds.h).
 bool image_to_rgb8(const ImageView& from, ImageBuffer* to);
 
 // An image with alpha whose colour was stored multiplied by it, in place

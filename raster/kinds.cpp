@@ -189,52 +189,6 @@ void outside_kind(const OutsideColour& colour, int n, unsigned char* pixel)
     store_pixel(out, n, alpha, pixel);
 }
 
-// One sample of a source of type From in To's scale.
-template <typename From, typename To>
-To widen_sample(double v)
-{
-    if (std::is_same<From, To>::value)
-        return static_cast<To>(v);
-    if (is_integer<To>)  // 8 to 16 bits
-        return static_cast<To>(257 * v);
-    return static_cast<To>(v / full_value<From>);
-}
-
-template <typename From, typename To>
-void widen_kind(const ImageView& src, const ImageView& dst)
-{
-    if (kind_equal(image_kind(src), image_kind(dst))) {
-        const std::size_t row = static_cast<std::size_t>(src.width) * image_pixel_bytes(src);
-        for (int y = 0; y < src.height; ++y)
-            std::memcpy(image_row(dst, y), image_row(src, y), row);
-        return;
-    }
-    const int from = src.channels, to = dst.channels;
-    const bool from_alpha = has_alpha(from), to_alpha = has_alpha(to);
-    const int from_colours = from_alpha ? from - 1 : from, to_colours = to_alpha ? to - 1 : to;
-    for (int y = 0; y < src.height; ++y) {
-        for (int x = 0; x < src.width; ++x) {
-            const unsigned char* in = pixel_at(src, x, y);
-            unsigned char* out = image_row(dst, y) + static_cast<std::ptrdiff_t>(x) * image_pixel_bytes(dst);
-            for (int c = 0; c < to_colours; ++c)
-                store<To>(out, c, widen_sample<From, To>(load<From>(in, from_colours == 1 ? 0 : c)));
-            if (to_alpha)
-                store<To>(out, to - 1,
-                          widen_sample<From, To>(from_alpha ? load<From>(in, from - 1) : full_value<From>));
-        }
-    }
-}
-
-template <typename From>
-void widen_from(const ImageView& src, const ImageView& dst)
-{
-    switch (dst.type) {
-    case SAMPLE_U8: return widen_kind<From, uint8_t>(src, dst);
-    case SAMPLE_U16: return widen_kind<From, uint16_t>(src, dst);
-    case SAMPLE_F32: return widen_kind<From, float>(src, dst);
-    }
-}
-
 }  // namespace
 
 double pixel_sample(const unsigned char* pixel, SampleType type, int c)
@@ -266,11 +220,6 @@ ImageKind kind_wider(ImageKind a, ImageKind b)
                : a.type == SAMPLE_U16 || b.type == SAMPLE_U16 ? SAMPLE_U16
                                                               : SAMPLE_U8;
     return wider;
-}
-
-bool kind_widens_to(ImageKind from, ImageKind to)
-{
-    return kind_equal(kind_wider(from, to), to);
 }
 
 void outside_pixel(const OutsideColour& colour, ImageKind kind, unsigned char* pixel)
@@ -308,14 +257,35 @@ void kind_blend_row(ImageKind kind, double t, const uint8_t* mixed, const unsign
     }
 }
 
-bool image_widen(const ImageView& src, const ImageView& dst)
+double sample_full_value(SampleType type)
 {
-    if (src.width != dst.width || src.height != dst.height || !kind_widens_to(image_kind(src), image_kind(dst)))
+    return type == SAMPLE_U8 ? 255.0 : type == SAMPLE_U16 ? 65535.0 : 1.0;
+}
+
+bool image_convert(const ImageView& from, ImageKind to, ImageBuffer* out)
+{
+    const bool alpha_in = image_has_alpha(from), alpha_out = to.channels == 2 || to.channels == 4;
+    const int colours_in = from.channels - alpha_in, colours_out = to.channels - alpha_out;
+    if (colours_out < colours_in || !image_buffer_make(out, from.width, from.height, to.channels, to.type))
         return false;
-    switch (src.type) {
-    case SAMPLE_U8: widen_from<uint8_t>(src, dst); break;
-    case SAMPLE_U16: widen_from<uint16_t>(src, dst); break;
-    case SAMPLE_F32: widen_from<float>(src, dst); break;
+    const double top = sample_full_value(to.type), scale = top / sample_full_value(from.type);
+    const int in_bytes = image_pixel_bytes(from), out_bytes = image_pixel_bytes(out->view);
+    for (int y = 0; y < from.height; ++y) {
+        const unsigned char* src = image_row(from, y);
+        unsigned char* dst = image_row(out->view, y);
+        for (int x = 0; x < from.width; ++x, src += in_bytes, dst += out_bytes)
+            for (int c = 0; c < to.channels; ++c) {
+                const bool alpha = alpha_out && c == to.channels - 1;
+                const int at = alpha ? (alpha_in ? colours_in : -1) : colours_in == 1 ? 0 : c;
+                double v = at < 0 ? sample_full_value(from.type) : pixel_sample(src, from.type, at);
+                v *= scale;
+                // Integers to the nearest level; floats beyond 0 .. 1 (and
+                // NaN) clamped on their way to integers.
+                if (to.type != SAMPLE_F32)
+                    v = v > 0 ? (v < top ? v + 0.5 : top) : 0;
+                set_pixel_sample(dst, to.type, c, v);
+            }
     }
     return true;
 }
+

@@ -42,6 +42,9 @@ void set_pixel_sample(unsigned char* pixel, SampleType type, int c, double v);
 // has them.
 ImageKind kind_wider(ImageKind a, ImageKind b);
 
+// The full value of a sample type: opaque alpha, white (255, 65535, 1.0).
+double sample_full_value(SampleType type);
+
 // The largest pixel, in bytes, of any kind.
 enum { KIND_MAX_PIXEL_BYTES = 16 };
 
@@ -74,12 +77,10 @@ void kind_blend_row(ImageKind kind, double t, const uint8_t* mixed, const unsign
 // and s where no alpha weighs them.
 void kind_blend_table(double t, uint8_t* mixed);
 
-// True when every pixel of `from` converts to `to` without loss: to is
-// kind_wider(from, to).
-bool kind_widens_to(ImageKind from, ImageKind to);
-
-// Writes src widened to dst's kind into dst (grey copied into R, G and B,
-// an opaque alpha added, 8-bit v as 257 v or v / 255 in floats); false,
-// writing nothing, when the sizes differ or dst's kind is not a widening of
-// src's. Equal kinds copy.
-bool image_widen(const ImageView& src, const ImageView& dst);
+// The view as an image of kind `to`: grey copied into R, G and B where `to`
+// has colour (it must not have fewer colour channels than `from`); alpha
+// kept, added opaque, or dropped; samples scaled from one type's full value
+// to the other's (8-bit v as 257 v in 16 bits), integers to the nearest
+// level, floats clamped to 0 .. 1 (NaN as 0) on their way to integers.
+// False when memory runs out or `to` has fewer colour channels.
+bool image_convert(const ImageView& from, ImageKind to, ImageBuffer* out);

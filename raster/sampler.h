@@ -1,15 +1,15 @@
-// Bilinear sampling of an 8-bit image view at a real-valued point. Pixel
-// (i, j) sits at the integer point (i, j); points outside [0, w] x [0, h] or
-// not a number give black (every channel 0). Both interpolation stages
-// truncate to 8 bits (see docs/numerics.md). Nothing outside the image is
-// ever read.
+// Bilinear sampling of an image view at a real-valued point: the taps every
+// sampler shares. Pixel (i, j) sits at the integer point (i, j); points
+// outside [0, w] x [0, h] or not a number are not read (docs/numerics.md).
+// Nothing outside the image is ever read.
 #pragma once
 #include <cstdint>
 
 #include "raster/image.h"
 
-// Channel c of the result is out[c], for the view's channels (1 to 4,
-// 8-bit samples).
+// image_sample (raster/kinds.h) with every sample 0 outside: black, or
+// transparent where the kind has alpha. out receives one pixel of the
+// view's kind.
 void sample_bilinear(const ImageView& image, double x, double y, uint8_t* out);
 
 // The four neighbours' columns and rows (clamped to the last column and row)
@@ -21,14 +21,14 @@ struct BilinearTaps {
 };
 
 // The sampler's own test: false for a point outside [0, w] x [0, h] or with
-// a coordinate that is not a number, which samples as black.
+// a coordinate that is not a number, which samples as the outside pixel.
 inline bool sample_point_inside(int w, int h, double x, double y)
 {
     // Written so that NaN fails the test too.
     return x >= 0 && x <= w && y >= 0 && y <= h;
 }
 
-// False for a point the sampler does not read (black).
+// False for a point the sampler does not read (outside).
 inline bool bilinear_taps(int w, int h, double x, double y, BilinearTaps* t)
 {
     if (!sample_point_inside(w, h, x, y))
@@ -46,10 +46,4 @@ inline bool bilinear_taps(int w, int h, double x, double y, BilinearTaps* t)
     t->wy0 = y1 - y;
     t->wy1 = y - y0;
     return true;
-}
-
-// One interpolation stage, truncated to 8 bits.
-inline uint8_t lerp_trunc(double w0, uint8_t c0, double w1, uint8_t c1)
-{
-    return static_cast<uint8_t>(static_cast<int>(w0 * c0 + w1 * c1));
 }

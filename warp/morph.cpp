@@ -1,6 +1,7 @@
 #include "warp/morph.h"
 
 #include <atomic>
+#include <cstring>
 
 #include "raster/sample_row.h"
 #include "warp/kernels.h"
@@ -37,20 +38,30 @@ void morph_frame_tables(const std::vector<Segment>& pairs, double t, std::vector
     }
 }
 
-uint8_t morph_blend_channel(double t, uint8_t f, uint8_t s)
+// The input in the frames' kind: itself, or a widened copy in `own`.
+static bool in_kind(const ImageView& input, ImageKind kind, ImageBuffer* own, ImageView* view)
 {
-    return static_cast<uint8_t>((1 - t) * f + t * s + 0.5);
+    if (kind_equal(image_kind(input), kind)) {
+        *view = input;
+        return true;
+    }
+    if (!image_convert(input, kind, own))
+        return false;
+    *view = own->view;
+    return true;
 }
 
 bool morph_job_init(MorphJob* job, const ImageView& first, const ImageView& second)
 {
-    job->first = first;
-    job->second = second;
-    if (!image_view_valid(first) || !image_view_valid(second) || !image_same_layout(first, second)
-        || !image_is_rgb8(first))
+    if (!image_view_valid(first) || !image_view_valid(second) || first.width != second.width
+        || first.height != second.height)
         return false;
-    return image_buffer_make(&job->warped_first, first.width, first.height, 3, SAMPLE_U8)
-        && image_buffer_make(&job->warped_second, first.width, first.height, 3, SAMPLE_U8);
+    job->kind = kind_wider(image_kind(first), image_kind(second));
+    const int w = first.width, h = first.height, channels = job->kind.channels;
+    return in_kind(first, job->kind, &job->widened_first, &job->first)
+        && in_kind(second, job->kind, &job->widened_second, &job->second)
+        && image_buffer_make(&job->warped_first, w, h, channels, job->kind.type)
+        && image_buffer_make(&job->warped_second, w, h, channels, job->kind.type);
 }
 
 int morph_warps_for_frame(int frame, int frames)
@@ -62,37 +73,29 @@ namespace {
 
 struct Blend {
     ImageView first, second, frame;
-    // mixed[f * 256 + s]: the blended channel for channel values f and s.
-    // Each entry is morph_blend_channel itself, so looking it up changes no bit.
+    double t;
+    // 8-bit kinds: kind_blend_table's entries for t, which give the blend's
+    // values without computing them.
     const uint8_t* mixed;
 };
 
 // The samples of a row are read and written here, and only here.
 void blend_row(const Blend* blend, int y)
 {
-    const int samples = blend->frame.width * blend->frame.channels;
-    const uint8_t* a = image_row(blend->first, y);
-    const uint8_t* b = image_row(blend->second, y);
-    uint8_t* out = image_row(blend->frame, y);
-    for (int i = 0; i < samples; ++i)
-        out[i] = blend->mixed[a[i] << 8 | b[i]];
+    kind_blend_row(image_kind(blend->frame), blend->t, blend->mixed, image_row(blend->first, y),
+                   image_row(blend->second, y), image_row(blend->frame, y), blend->frame.width);
 }
 
-void blend_table(double t, std::vector<uint8_t>* mixed)
+// The blend of the warp results at t into frame, with the job's table.
+Blend blend_of(MorphJob* job, double t, const ImageView& frame)
 {
-    mixed->resize(256 * 256);
-    for (int f = 0; f < 256; ++f)
-        for (int s = 0; s < 256; ++s)
-            (*mixed)[f << 8 | s] = morph_blend_channel(t, static_cast<uint8_t>(f), static_cast<uint8_t>(s));
-}
-
-// Rows are shared out as the fast kernel shares them.
-void blend(const ImageView& first, const ImageView& second, double t, int threads, std::vector<uint8_t>* mixed,
-           const ImageView& frame)
-{
-    blend_table(t, mixed);
-    const Blend job = {first, second, frame, mixed->data()};
-    run_rows(threads, frame.height, [&job]() -> RowWorker { return [&job](int y) { blend_row(&job, y); }; });
+    const uint8_t* mixed = nullptr;
+    if (frame.type == SAMPLE_U8) {
+        job->mixed.resize(256 * 256);
+        kind_blend_table(t, job->mixed.data());
+        mixed = job->mixed.data();
+    }
+    return {job->warped_first.view, job->warped_second.view, frame, t, mixed};
 }
 
 // Both warps and the blend of a frame, row by row: each row's source points
@@ -102,16 +105,18 @@ void blend(const ImageView& first, const ImageView& second, double t, int thread
 // and a blend.
 void frame_rows(const MorphJob& job, const MorphTable& table, const Blend& blend)
 {
+    unsigned char outside[KIND_MAX_PIXEL_BYTES];
+    outside_pixel(job.options.outside, job.kind, outside);
     RowSampler samplers[2];
-    row_sampler_init(&samplers[0], job.first, job.warped_first.view);
-    row_sampler_init(&samplers[1], job.second, job.warped_second.view);
+    row_sampler_init(&samplers[0], job.first, job.warped_first.view, outside);
+    row_sampler_init(&samplers[1], job.second, job.warped_second.view, outside);
     const int w = blend.frame.width;
     std::atomic<long long>* const pixels_done = job.options.pixels_done;
     run_rows(job.options.threads, blend.frame.height, [&]() -> RowWorker {
         // Zero-filled, so that the padding past the row holds finite points.
         const size_t padded = w + SAMPLE_ROW_PAD;
         return [&, padded, points = std::vector<double>(4 * padded),
-                scratch = std::vector<uint32_t>(padded)](int y) mutable {
+                scratch = std::vector<uint32_t>(sample_row_scratch(w))](int y) mutable {
             double* const sx[2] = {points.data(), points.data() + padded};
             double* const sy[2] = {points.data() + 2 * padded, points.data() + 3 * padded};
             morph_row_points(&table, y, w, sx, sy);
@@ -124,24 +129,24 @@ void frame_rows(const MorphJob& job, const MorphTable& table, const Blend& blend
     });
 }
 
+// The rows of an input already in the frames' kind, copied.
+void copy_rows(const ImageView& input, const ImageView& frame)
+{
+    const size_t bytes = static_cast<size_t>(frame.width) * image_pixel_bytes(frame);
+    for (int y = 0; y < frame.height; ++y)
+        std::memcpy(image_row(frame, y), image_row(input, y), bytes);
+}
+
 }  // namespace
 
 bool morph_render(MorphJob* job, int frame_index, int frames, const ImageView& frame)
 {
     if (!image_view_valid(frame) || !image_same_layout(frame, job->warped_first.view))
         return false;
-    // At the ends the input itself is blended with weight 1 (and again with
-    // weight 0), which gives its channels unchanged. warp_run with no pair
-    // copies it into the warp result exactly, since each pixel's source
-    // point is the pixel itself (docs/numerics.md); it is no warp of the
-    // progress count.
+    // The first and last frames are the inputs themselves: no warp, no
+    // blend (which would clear the colour under a transparent pixel).
     if (frame_index == 0 || frame_index == frames - 1) {
-        const bool last = frame_index != 0;
-        const ImageView& copy = (last ? job->warped_second : job->warped_first).view;
-        WarpOptions options;
-        options.threads = job->options.threads;
-        warp_run(last ? job->second : job->first, copy, nullptr, 0, WarpParams(), options);
-        blend(copy, copy, last ? 1.0 : 0.0, job->options.threads, &job->mixed, frame);
+        copy_rows(frame_index == 0 ? job->first : job->second, frame);
         return true;
     }
 
@@ -151,13 +156,15 @@ bool morph_render(MorphJob* job, int frame_index, int frames, const ImageView& f
     if (job->options.kernel == WARP_KERNEL_FAST) {
         MorphTable table;
         morph_table_build(&table, job->first_table.data(), job->second_table.data(), n / 2, job->params);
-        blend_table(t, &job->mixed);
-        frame_rows(*job, table, {job->warped_first.view, job->warped_second.view, frame, job->mixed.data()});
+        frame_rows(*job, table, blend_of(job, t, frame));
         return true;
     }
-    // The literal kernel: two whole warps, then the blend.
+    // The literal kernel: two whole warps, then the blend, its rows shared
+    // out as the fast kernel shares them.
     warp_run(job->first, job->warped_first.view, job->first_table.data(), n, job->params, job->options);
     warp_run(job->second, job->warped_second.view, job->second_table.data(), n, job->params, job->options);
-    blend(job->warped_first.view, job->warped_second.view, t, job->options.threads, &job->mixed, frame);
+    const Blend blend = blend_of(job, t, frame);
+    run_rows(job->options.threads, frame.height,
+             [&blend]() -> RowWorker { return [&blend](int y) { blend_row(&blend, y); }; });
     return true;
 }

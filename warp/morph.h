@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "raster/image.h"
+#include "raster/kinds.h"
 #include "warp/segment.h"
 #include "warp/warp.h"
 
@@ -27,35 +28,39 @@ Segment morph_segment(const Segment& first, const Segment& second, double t);
 void morph_frame_tables(const std::vector<Segment>& pairs, double t, std::vector<Segment>* first_table,
                         std::vector<Segment>* second_table);
 
-// One channel of the blend: trunc((1 - t) * f + t * s + 0.5).
-uint8_t morph_blend_channel(double t, uint8_t f, uint8_t s);
-
-// Inputs, scratch and settings of one morph. first and second are the
-// inputs, 8-bit R, G, B views of one size; the caller keeps their pixels.
-// warped_first and warped_second, of the same size and kind, are the job's
-// own: the warps fill them.
+// Inputs, scratch and settings of one morph. The frames have the wider kind
+// of the two inputs (kind_wider, raster/kinds.h): colour, alpha, 16 bits or
+// floats if either input has them. first and second are the inputs in that
+// kind: the caller's views where an input already has it (the caller keeps
+// their pixels), else widened copies the job owns. warped_first and
+// warped_second, of the same size and kind, are the job's own: the warps
+// fill them.
 struct MorphJob {
+    ImageKind kind;
     ImageView first, second;
+    ImageBuffer widened_first, widened_second;
     ImageBuffer warped_first, warped_second;
     std::vector<Segment> pairs;  // an even count
     WarpParams params;
-    WarpOptions options;  // kernel, threads and progress count of every warp
-    // Reused from frame to frame: the frame's two warp tables.
+    WarpOptions options;  // kernel, threads, progress count and outside colour of every warp
+    // Reused from frame to frame: the frame's two warp tables, and for 8-bit
+    // kinds the blend of every pair of sample values.
     std::vector<Segment> first_table;
     std::vector<Segment> second_table;
-    std::vector<uint8_t> mixed;  // the blend of every pair of channel values
+    std::vector<uint8_t> mixed;
 };
 
-// Sets the inputs and makes the warp results; false when the inputs are not
-// valid 8-bit R, G, B views of one size or the results cannot be allocated.
+// Sets the inputs, of any kinds, and makes the warp results; false when the
+// inputs are not valid views of one size or memory runs out.
 bool morph_job_init(MorphJob* job, const ImageView& first, const ImageView& second);
 
 // How many warps frame i of n takes: two, or none for the first and last
 // frames, which are copies of the inputs.
 int morph_warps_for_frame(int frame, int frames);
 
-// Renders frame i of n into `frame`, a view of the inputs' size and kind;
-// false, with nothing written, when it is not one. Runs the warps with
+// Renders frame i of n into `frame`, a view of the inputs' size and of
+// job->kind; false, with nothing written, when it is not one. Frames 0 and
+// n - 1 are the inputs in that kind, byte for byte. Runs the warps with
 // job->options: with the fast kernel, both warps and the blend of a row in
 // one pass, rows shared out to job->options.threads threads (all cores for
 // 0), each row counted twice in the progress count (a row of each warp);

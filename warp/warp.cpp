@@ -13,8 +13,6 @@ WarpStatus warp_run(const ImageView& src, const ImageView& dst, const Segment* s
         return WARP_INVALID_RESULT;
     if (!image_same_layout(src, dst))
         return WARP_LAYOUT_MISMATCH;
-    if (!image_is_rgb8(src))
-        return WARP_KIND_UNSUPPORTED;
     if (!segments || n < 0)
         n = 0;
     // Source points are written only where both rows were given.

@@ -1,6 +1,7 @@
 // The line-pair field warp (reverse mapping, bilinear sampling). warp_run is
 // the engine: it fills every pixel of a result image the caller made (src's
-// size and kind) from src and the segment table, and prints nothing. Pairs
+// size and kind, any of raster/kinds.h) from src and the segment table, and
+// prints nothing. Pairs
 // with a first or second segment of computed length <= 0 are left out
 // (docs/numerics.md). Images are the plain views of raster/image.h; the
 // caller owns both.
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "raster/image.h"
+#include "raster/kinds.h"
 #include "warp/segment.h"
 
 // The weight of a pair at a pixel: pow(pow(|PQ|, p) / (a + dist), b).
@@ -49,6 +51,10 @@ struct WarpOptions {
     double* points_y = nullptr;
     // When set, receives each row's source points as it is finished.
     const WarpRowSink* rows = nullptr;
+    // What a pixel whose source point lies outside the source becomes: by
+    // default transparent where the result has alpha, black where it has
+    // none (raster/kinds.h).
+    OutsideColour outside;
 };
 
 struct WarpReport {
@@ -60,7 +66,6 @@ enum WarpStatus {
     WARP_INVALID_SOURCE,    // src is not a valid view (image_view_valid)
     WARP_INVALID_RESULT,    // dst is not a valid view
     WARP_LAYOUT_MISMATCH,   // dst differs from src in size, channels or sample type
-    WARP_KIND_UNSUPPORTED,  // a kind the warp does not handle (it handles 8-bit R, G, B)
 };
 
 // Both kernels give the same source points and the same pixels, bit for bit,

@@ -101,15 +101,17 @@ void warp_fast(const ImageView& src, const ImageView& dst, const Segment* segmen
 {
     FastTable table;
     fast_table_build(&table, segments, n, params);
+    unsigned char outside[KIND_MAX_PIXEL_BYTES];
+    outside_pixel(options.outside, image_kind(src), outside);
     RowSampler sampler;
-    row_sampler_init(&sampler, src, dst);
+    row_sampler_init(&sampler, src, dst, outside);
     const int w = dst.width;
     std::atomic<long long> nonfinite(0);
     run_rows(options.threads, dst.height, [&]() -> RowWorker {
         // Zero-filled, so that the padding past the row holds finite points.
         const size_t padded = w + SAMPLE_ROW_PAD;
         return [&, sx = std::vector<double>(padded), sy = std::vector<double>(padded),
-                scratch = std::vector<uint32_t>(padded)](int y) mutable {
+                scratch = std::vector<uint32_t>(sample_row_scratch(w))](int y) mutable {
             if (const int count = fast_row_points(&table, y, w, sx.data(), sy.data()))
                 nonfinite += count;
             if (options.points_x) {

@@ -1,6 +1,6 @@
 #include <cmath>
 
-#include "raster/sampler.h"
+#include "raster/kinds.h"
 #include "warp/kernels.h"
 
 static double length(Vec2 v)
@@ -70,7 +70,9 @@ void warp_literal(const ImageView& src, const ImageView& dst, const Segment* seg
                   const WarpOptions& options, WarpReport* report)
 {
     const long long w = src.width;
-    const int channels = src.channels;
+    const int bytes = image_pixel_bytes(src);
+    unsigned char outside[KIND_MAX_PIXEL_BYTES];
+    outside_pixel(options.outside, image_kind(src), outside);
     double* const points_x = options.points_x;
     double* const points_y = options.points_y;
     long long nonfinite = 0;
@@ -83,7 +85,7 @@ void warp_literal(const ImageView& src, const ImageView& dst, const Segment* seg
             }
             nonfinite += !std::isfinite(S.x) || !std::isfinite(S.y);
             // The samples are written here, and only here.
-            sample_bilinear(src, S.x, S.y, image_row(dst, y) + static_cast<std::ptrdiff_t>(x) * channels);
+            image_sample(src, S.x, S.y, outside, image_row(dst, y) + static_cast<std::ptrdiff_t>(x) * bytes);
         }
         if (options.pixels_done)
             *options.pixels_done += src.height;

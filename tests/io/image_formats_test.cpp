@@ -105,46 +105,6 @@ const char* format_name(Format f)
 
 }  // namespace
 
-// Samples from one type to another: integers to the nearest level, floats
-// clamped on their way to integers; grey widened, alpha added or dropped.
-TEST(ImageConvert, SamplesAndChannels)
-{
-    const float nan = std::nanf("");
-    const struct {
-        SampleType from;
-        double v;
-        SampleType to;
-        double want;
-    } samples[] = {
-        {SAMPLE_U16, 32767, SAMPLE_U8, 127},  {SAMPLE_U16, 32896, SAMPLE_U8, 128}, {SAMPLE_U16, 65535, SAMPLE_U8, 255},
-        {SAMPLE_U8, 255, SAMPLE_U16, 65535},  {SAMPLE_U8, 1, SAMPLE_U16, 257},     {SAMPLE_F32, 1.5, SAMPLE_U8, 255},
-        {SAMPLE_F32, -0.2, SAMPLE_U8, 0},     {SAMPLE_F32, nan, SAMPLE_U16, 0},    {SAMPLE_F32, 0.5, SAMPLE_U16, 32768},
-        {SAMPLE_U8, 51, SAMPLE_F32, 0.2f},    {SAMPLE_F32, 1.5, SAMPLE_F32, 1.5},
-    };
-    for (const auto& c : samples) {
-        ImageBuffer one, out;
-        ASSERT_TRUE(image_buffer_make(&one, 1, 1, 1, c.from));
-        set_pixel_sample(one.view.pixels, c.from, 0, c.v);
-        ASSERT_TRUE(image_convert(one.view, {1, c.to}, &out));
-        EXPECT_EQ(pixel_sample(out.view.pixels, c.to, 0), c.want) << c.v << " of type " << c.from;
-    }
-    const struct {
-        int from, to;
-        std::vector<int> want;  // of the pixel (10, 20, 30, 40) cut to `from` channels
-    } channels[] = {{1, 3, {10, 10, 10}}, {2, 4, {10, 10, 10, 20}}, {1, 4, {10, 10, 10, 255}},
-                    {4, 3, {10, 20, 30}}, {2, 1, {10}},             {3, 2, {}}};
-    for (const auto& c : channels) {
-        ImageBuffer one, out;
-        ASSERT_TRUE(image_buffer_make(&one, 1, 1, c.from, SAMPLE_U8));
-        for (int i = 0; i < c.from; ++i)
-            one.view.pixels[i] = static_cast<unsigned char>(10 * (i + 1));
-        EXPECT_EQ(image_convert(one.view, {c.to, SAMPLE_U8}, &out), !c.want.empty()) << c.from << " to " << c.to;
-        if (!c.want.empty()) {
-            EXPECT_EQ(std::vector<int>(out.view.pixels, out.view.pixels + c.to), c.want) << c.from << " to " << c.to;
-        }
-    }
-}
-
 // TIFF keeps every kind exactly; WebP, HEIF and AVIF hold 8-bit RGB or
 // RGBA: lossless WebP gives exactly the 8-bit RGB(A) reduction, the lossy
 // ones come close to it.

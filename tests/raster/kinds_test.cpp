@@ -4,7 +4,6 @@
 // by hand; the outside colour, the blend and the widening by table.
 // TAVROSK_SEED=N reruns a reported seed.
 #include <gtest/gtest.h>
-#include <hwy/targets.h>
 
 #include <cmath>
 #include <cstring>
@@ -12,7 +11,6 @@
 #include <random>
 #include <vector>
 
-#include "raster/kind_rows.h"
 #include "raster/kinds.h"
 #include "raster/sampler.h"
 #include "tests/support/test_support.h"
@@ -108,20 +106,6 @@ testing::AssertionResult pixel_is(const Pixel& p, ImageKind kind, const double* 
     return testing::AssertionSuccess();
 }
 
-// Points that hit every branch: whole coordinates, the far edges, the first
-// strip (where 1 - x rounds), just and far outside, infinite and NaN.
-double coordinate(std::mt19937& rng, int size)
-{
-    switch (rng() % 12) {
-    case 0: return static_cast<double>(rng() % (size + 1));
-    case 1: return std::uniform_real_distribution<double>(0, 1)(rng);
-    case 2: return rng() % 2 ? -0.5 : std::numeric_limits<double>::quiet_NaN();
-    case 3: return rng() % 2 ? -1e-300 : -0.0;
-    case 4: return (rng() % 2 ? 1 : -1) * (rng() % 2 ? 1e300 : std::numeric_limits<double>::infinity());
-    default: return std::uniform_real_distribution<double>(-0.2, size + 0.2)(rng);
-    }
-}
-
 // Layouts by scene entries: grey, grey + alpha, the grey's RGB and RGBA
 // copies, colour, colour + alpha, the colour opaque, a flat colour (level 77)
 // under the scene's alpha, and the alpha alone.
@@ -156,7 +140,7 @@ TEST(Kinds, ConsistencyOnRandomScenes)
                 hidden.levels[5 * p + c] = rng() % 256;
         const Images u8(s, hidden, SAMPLE_U8), u16(s, hidden, SAMPLE_U16), f32(s, hidden, SAMPLE_F32);
         for (int k = 0; k < 60; ++k) {
-            const double x = coordinate(rng, s.w), y = coordinate(rng, s.h);
+            const double x = sample_coordinate(rng, s.w), y = sample_coordinate(rng, s.h);
             const bool inside = sample_point_inside(s.w, s.h, x, y);
             for (const Images* im : {&u8, &u16, &f32}) {
                 const SampleType type = im->g.view.type;
@@ -356,114 +340,68 @@ TEST(Kinds, HandWorkedBlends)
     }
 }
 
-TEST(Kinds, WideningTable)
+// Samples from one type to another: integers to the nearest level, floats
+// clamped on their way to integers; grey widened, alpha added or dropped.
+TEST(Kinds, ConvertSamplesAndChannels)
+{
+    const float nan = std::nanf("");
+    const struct {
+        SampleType from;
+        double v;
+        SampleType to;
+        double want;
+    } samples[] = {
+        {SAMPLE_U16, 32767, SAMPLE_U8, 127},  {SAMPLE_U16, 32896, SAMPLE_U8, 128}, {SAMPLE_U16, 65535, SAMPLE_U8, 255},
+        {SAMPLE_U8, 255, SAMPLE_U16, 65535},  {SAMPLE_U8, 1, SAMPLE_U16, 257},     {SAMPLE_F32, 1.5, SAMPLE_U8, 255},
+        {SAMPLE_F32, -0.2, SAMPLE_U8, 0},     {SAMPLE_F32, nan, SAMPLE_U16, 0},    {SAMPLE_F32, 0.5, SAMPLE_U16, 32768},
+        {SAMPLE_U8, 51, SAMPLE_F32, 0.2f},    {SAMPLE_F32, 1.5, SAMPLE_F32, 1.5},
+    };
+    for (const auto& c : samples) {
+        ImageBuffer one, out;
+        ASSERT_TRUE(image_buffer_make(&one, 1, 1, 1, c.from));
+        set_pixel_sample(one.view.pixels, c.from, 0, c.v);
+        ASSERT_TRUE(image_convert(one.view, {1, c.to}, &out));
+        EXPECT_EQ(pixel_sample(out.view.pixels, c.to, 0), c.want) << c.v << " of type " << c.from;
+    }
+    const struct {
+        int from, to;
+        std::vector<int> want;  // of the pixel (10, 20, 30, 40) cut to `from` channels
+    } channels[] = {{1, 3, {10, 10, 10}}, {2, 4, {10, 10, 10, 20}}, {1, 4, {10, 10, 10, 255}},
+                    {4, 3, {10, 20, 30}}, {2, 1, {10}},             {3, 2, {}}};
+    for (const auto& c : channels) {
+        ImageBuffer one, out;
+        ASSERT_TRUE(image_buffer_make(&one, 1, 1, c.from, SAMPLE_U8));
+        for (int i = 0; i < c.from; ++i)
+            one.view.pixels[i] = static_cast<unsigned char>(10 * (i + 1));
+        EXPECT_EQ(image_convert(one.view, {c.to, SAMPLE_U8}, &out), !c.want.empty()) << c.from << " to " << c.to;
+        if (!c.want.empty()) {
+            EXPECT_EQ(std::vector<int>(out.view.pixels, out.view.pixels + c.to), c.want) << c.from << " to " << c.to;
+        }
+    }
+}
+
+// Channels and depth widened at once, as a morph of two kinds does, to
+// the wider kind.
+TEST(Kinds, WidenToTheWiderKind)
 {
     const struct {
-        ImageKind from, to;
-        bool widens;
+        ImageKind from, other;
         double in[4], out[4];
     } cases[] = {
-        {{1, SAMPLE_U8}, {4, SAMPLE_U16}, true, {77}, {19789, 19789, 19789, 65535}},
-        {{2, SAMPLE_U8}, {4, SAMPLE_F32}, true, {77, 0}, {77 / 255.0f, 77 / 255.0f, 77 / 255.0f, 0}},
-        {{3, SAMPLE_U16}, {3, SAMPLE_F32}, true, {65535, 0, 257}, {1, 0, 257 / 65535.0f}},
-        {{4, SAMPLE_F32}, {4, SAMPLE_F32}, true, {-2, 0.5, 3, 0}, {-2, 0.5, 3, 0}},
-        {{3, SAMPLE_U8}, {1, SAMPLE_U8}, false, {1, 2, 3}, {}},
-        {{1, SAMPLE_U16}, {1, SAMPLE_U8}, false, {1}, {}},
-        {{1, SAMPLE_F32}, {4, SAMPLE_U16}, false, {1}, {}},
+        {{1, SAMPLE_U8}, {2, SAMPLE_U16}, {77}, {77 * 257, 65535}},
+        {{1, SAMPLE_U8}, {3, SAMPLE_U16}, {77}, {19789, 19789, 19789}},
+        {{2, SAMPLE_U8}, {3, SAMPLE_F32}, {77, 0}, {77 / 255.0f, 77 / 255.0f, 77 / 255.0f, 0}},
+        {{3, SAMPLE_U16}, {1, SAMPLE_F32}, {65535, 0, 257}, {1, 0, 257 / 65535.0f}},
+        {{4, SAMPLE_F32}, {1, SAMPLE_U8}, {-2, 0.5, 3, 0}, {-2, 0.5, 3, 0}},
     };
     for (const auto& k : cases) {
-        SCOPED_TRACE(testing::Message() << k.from.channels << " " << k.from.type << " to " << k.to.channels << " "
-                                        << k.to.type);
-        EXPECT_EQ(kind_widens_to(k.from, k.to), k.widens);
+        const ImageKind to = kind_wider(k.from, k.other);
         ImageBuffer a, b;
         ASSERT_TRUE(image_buffer_make(&a, 1, 1, k.from.channels, k.from.type));
-        ASSERT_TRUE(image_buffer_make(&b, 1, 1, k.to.channels, k.to.type));
         make_pixel(k.from, k.in, a.data.get());
-        EXPECT_EQ(image_widen(a.view, b.view), k.widens);
-        if (k.widens) {
-            EXPECT_TRUE(pixel_is(pixel_of(b.data.get(), k.to), k.to, k.out));
-        }
+        ASSERT_TRUE(image_convert(a.view, to, &b));
+        EXPECT_TRUE(pixel_is(pixel_of(b.data.get(), to), to, k.out)) << k.from.channels << " " << k.from.type;
     }
-    const ImageKind wider = kind_wider({2, SAMPLE_U16}, {3, SAMPLE_U8});
-    EXPECT_TRUE(kind_equal(wider, {4, SAMPLE_U16}));
-    ImageBuffer small, large;
-    ASSERT_TRUE(image_buffer_make(&small, 1, 1, 1, SAMPLE_U8) && image_buffer_make(&large, 2, 1, 3, SAMPLE_U8));
-    EXPECT_FALSE(image_widen(small.view, large.view));
-}
-
-// A random sample of the type: integers often 0 or M, floats finite, often
-// 0, -0 or 1.
-double random_sample(std::mt19937& rng, SampleType type)
-{
-    static const double special[] = {0.0, -0.0, 1.0, 0.5};
-    if (type == SAMPLE_F32)
-        return rng() % 3 == 0 ? special[rng() % 4] : std::uniform_real_distribution<double>(-2, 2)(rng);
-    return rng() % 3 == 0 ? full(type) * (rng() % 2) : rng() % static_cast<int>(full(type) + 1);
-}
-
-// Rows of random kinds, points and sources (rows padded, bottom-up, or
-// ending right at their last byte, so that AddressSanitizer sees any read
-// past them) on every target Highway compiled and this CPU runs, lanes on
-// and off, against image_sample.
-TEST(KindRows, EqualTheSamplerOnEveryTargetAndKind)
-{
-    const uint32_t base = test_seed(20270107u);
-    const int cases = std::getenv("TAVROSK_SEED") ? 1 : 240;
-    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
-    long long lane_rows = 0;
-    for (int i = 0; i < cases; ++i) {
-        std::mt19937 rng(base + i);
-        const ImageKind kind = {1 + i % 4, types[i / 4 % 3]};
-        const int w = 1 + rng() % 19, h = 1 + rng() % 6, layout = rng() % 3;
-        ImageView src;
-        src.width = w;
-        src.height = h;
-        src.channels = kind.channels;
-        src.type = kind.type;
-        const int row = w * image_pixel_bytes(src), pitch = row + (layout == 1 ? 1 + rng() % 5 : 0);
-        std::vector<unsigned char> pixels(static_cast<size_t>(h - 1) * pitch + row);
-        src.pixels = pixels.data() + (layout == 2 ? (h - 1) * pitch : 0);
-        src.stride = layout == 2 ? -pitch : pitch;
-        // An alpha is often the one before it in the image, so that the four
-        // taps agree; at times -0 and +0 alternate.
-        const double first_alpha = random_sample(rng, kind.type);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                for (int c = 0; c < kind.channels; ++c) {
-                    double v = random_sample(rng, kind.type);
-                    if (c == kind.channels - 1 && kind.channels % 2 == 0 && rng() % 4)
-                        v = layout == 1 && kind.type == SAMPLE_F32 ? ((x + y) % 2 ? 0.0 : -0.0) : first_alpha;
-                    set_pixel_sample(at(src, x, y), kind.type, c, v);
-                }
-        unsigned char outside[KIND_MAX_PIXEL_BYTES];
-        for (int c = 0; c < kind.channels; ++c)
-            set_pixel_sample(outside, kind.type, c, random_sample(rng, kind.type));
-        std::vector<double> sx, sy;
-        for (int x = 0; x < w + SAMPLE_ROW_PAD; ++x) {
-            sx.push_back(x < w ? coordinate(rng, w) : 1e6 * x);
-            sy.push_back(x < w ? coordinate(rng, h) : -3.5);
-        }
-        const size_t bytes = static_cast<size_t>(row);
-        std::vector<unsigned char> expected(bytes);
-        for (int x = 0; x < w; ++x)
-            image_sample(src, sx[x], sy[x], outside, expected.data() + x * image_pixel_bytes(src));
-        for (int64_t target : targets) {
-            hwy::SetSupportedTargetsForTest(target);
-            for (bool lanes : {true, false}) {
-                KindRowSampler sampler;
-                kind_row_sampler_init(&sampler, src, outside, lanes);
-                lane_rows += sampler.lanes;
-                std::vector<unsigned char> actual(bytes);
-                std::vector<uint32_t> scratch(8 * (w + SAMPLE_ROW_PAD));
-                kind_sample_row(&sampler, sx.data(), sy.data(), w, actual.data(), scratch.data());
-                ASSERT_EQ(actual, expected) << "seed " << base + i << " (TAVROSK_SEED): kind " << kind.channels
-                                            << " " << kind.type << ", " << w << "x" << h << " layout " << layout
-                                            << ", target " << hwy::TargetName(target) << (lanes ? " lanes" : "");
-            }
-        }
-        hwy::SetSupportedTargetsForTest(0);
-    }
-    EXPECT_GT(lane_rows, 0);
 }
 
 }  // namespace

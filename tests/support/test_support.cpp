@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 
@@ -225,6 +226,20 @@ void ScratchDirTest::TearDown()
         if (it->is_directory(ignored) && !it->is_symlink(ignored))
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(dir, ignored);
+}
+
+double sample_coordinate(std::mt19937& rng, int size)
+{
+    switch (rng() % 12) {
+    case 0: return static_cast<double>(rng() % (size + 1));
+    case 1: return size;
+    case 2: return size - 0.25;
+    case 3: return std::uniform_real_distribution<double>(0, 1)(rng);
+    case 4: return rng() % 2 ? -1e-300 : -0.0;
+    case 5: return (rng() % 2 ? 1 : -1) * 1e300;
+    case 6: return rng() % 2 ? std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::infinity();
+    default: return std::uniform_real_distribution<double>(-1.5, size + 1.5)(rng);
+    }
 }
 
 uint32_t test_seed(uint32_t fallback)

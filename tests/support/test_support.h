@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,12 @@ uint32_t test_seed(uint32_t fallback);
 
 // The weight parameters p, a and b.
 WarpParams params_of(double p, double a, double b);
+
+// A coordinate for a sampler test along a side of `size` pixels that hits
+// every branch: whole numbers, the far edge and the last strip, the first
+// strip (where 1 - x rounds), just and far outside, -0, infinite and not a
+// number.
+double sample_coordinate(std::mt19937& rng, int size);
 
 // A random warp: a source size and depth, a segment table and parameters.
 struct WarpCase {

@@ -28,12 +28,10 @@ uint32_t base_seed()
     return test_seed(20261208u);
 }
 
-// An image of random pixels of a kind whose rows are `stride` bytes apart
-// (a row's bytes + padding; negative: bottom-up) and whose buffer ends right
-// after its last pixel. Integer samples are random bytes, floats finite and
-// often 0, -0 or 1; an alpha is often the image's first alpha, so that taps
-// agree, and in float images at times -0 and +0 in turn. The buffer lives as
-// long as the image.
+// An image of random pixels of a kind (fill_random_samples) whose rows are
+// `stride` bytes apart (a row's bytes + padding; negative: bottom-up) and
+// whose buffer ends right after its last pixel. The buffer lives as long as
+// the image.
 struct TightImage {
     std::vector<unsigned char> bytes;
     ImageView view;
@@ -48,29 +46,9 @@ void make_tight(TightImage* t, ImageKind kind, int w, int h, int padding, bool b
     const int row = w * image_pixel_bytes(t->view);
     const std::ptrdiff_t pitch = row + padding;
     t->bytes.assign(static_cast<size_t>(h - 1) * pitch + row, 0);
-    std::mt19937 rng(seed);
-    for (unsigned char& b : t->bytes)
-        b = static_cast<unsigned char>(rng());
     t->view.pixels = t->bytes.data() + (bottom_up ? (h - 1) * pitch : 0);
     t->view.stride = bottom_up ? -pitch : pitch;
-    static const double special[] = {0.0, -0.0, 1.0, 0.5};
-    const bool alpha = image_has_alpha(t->view), signed_zeros = kind.type == SAMPLE_F32 && rng() % 3 == 0;
-    double first_alpha = 0;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < kind.channels; ++c) {
-                unsigned char* pixel = image_row(t->view, y) + x * image_pixel_bytes(t->view);
-                double v = pixel_sample(pixel, kind.type, c);
-                if (kind.type == SAMPLE_F32)
-                    v = rng() % 3 == 0 ? special[rng() % 4] : std::uniform_real_distribution<double>(-2, 2)(rng);
-                if (alpha && c == kind.channels - 1) {
-                    if (x == 0 && y == 0)
-                        first_alpha = v;
-                    if (rng() % 4)
-                        v = signed_zeros ? ((x + y) % 2 ? 0.0 : -0.0) : first_alpha;
-                }
-                set_pixel_sample(pixel, kind.type, c, v);
-            }
+    fill_random_samples(t->view, seed);
 }
 
 // The first differing pixel of two images of one size and kind, or "".

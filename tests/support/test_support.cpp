@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include "raster/kinds.h"
+
 #include <dirent.h>
 #include <stdlib.h>
 
@@ -66,6 +68,32 @@ void fill_random(const ImageView& image, uint32_t seed)
     for (int y = 0; y < image.height; ++y)
         for (int i = 0; i < samples; ++i)
             image_row(image, y)[i] = static_cast<unsigned char>(rng());
+}
+
+void fill_random_samples(const ImageView& image, uint32_t seed)
+{
+    fill_random(image, seed);
+    std::mt19937 rng(~seed);
+    static const double special[] = {0.0, -0.0, 1.0, 0.5};
+    const bool alpha = image_has_alpha(image), signed_zeros = image.type == SAMPLE_F32 && rng() % 3 == 0;
+    const int n = image.channels, bytes = image_pixel_bytes(image);
+    double first_alpha = 0;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            unsigned char* pixel = image_row(image, y) + x * bytes;
+            for (int c = 0; c < n; ++c) {
+                double v = pixel_sample(pixel, image.type, c);
+                if (image.type == SAMPLE_F32)
+                    v = rng() % 3 == 0 ? special[rng() % 4] : std::uniform_real_distribution<double>(-2, 2)(rng);
+                if (alpha && c == n - 1) {
+                    if (x == 0 && y == 0)
+                        first_alpha = v;
+                    if (rng() % 4)
+                        v = signed_zeros ? ((x + y) % 2 ? 0.0 : -0.0) : first_alpha;
+                }
+                set_pixel_sample(pixel, image.type, c, v);
+            }
+        }
 }
 
 std::string compare_rgb(SDL_Surface* a, SDL_Surface* b, int max_reports)

@@ -26,6 +26,11 @@ SDL_Surface* make_surface(int w, int h, int depth);
 // Fills every pixel from a seeded generator.
 void fill_random(SDL_Surface* surface, uint32_t seed);
 void fill_random(const ImageView& image, uint32_t seed);
+// Random samples of the image's kind for sampler tests: integers random,
+// floats finite and often 0, -0, 0.5 or 1; an alpha is often the image's
+// first alpha, so that neighbours agree, and in some float images -0 and +0
+// in turn.
+void fill_random_samples(const ImageView& image, uint32_t seed);
 // Empty when a and b have the same size and the same colour triple at every
 // pixel; otherwise a description of the first few differences.
 std::string compare_rgb(SDL_Surface* a, SDL_Surface* b, int max_reports = 8);

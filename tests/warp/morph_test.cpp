@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "tests/support/test_support.h"
 #include "tests/warp/plain_morph.h"
 #include "io/image_codecs.h"
+#include "raster/kinds.h"
 #include "warp/morph.h"
 #include "warp/warp.h"
 
@@ -204,6 +206,75 @@ TEST(MorphFrames, EqualPlainMorphOnEveryTarget)
                     }
                 }
             warp_force_quotients(WARP_QUOTIENTS_AUTO);
+            hwy::SetSupportedTargetsForTest(0);
+        }
+    }
+}
+
+// Inputs of any two kinds: the frames have the wider kind, frames 0 and
+// n - 1 are the inputs widened to it (the colour under a transparent pixel
+// kept), and every frame between is the same with the literal kernel as with
+// the fast one on every target and 1 or 3 threads, an outside colour given
+// or not.
+TEST(MorphFrames, EveryKindKeepsItsEndsAndEqualsTheLiteralKernel)
+{
+    const uint32_t base = base_seed() + 9000;
+    const int cases = std::getenv("TAVROSK_SEED") ? 1 : 24;
+    static const SampleType types[] = {SAMPLE_U8, SAMPLE_U16, SAMPLE_F32};
+    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    for (int n = 0; n < cases; ++n) {
+        const uint32_t seed = base + n;
+        const Case c = make_case(seed);
+        std::mt19937 rng(seed);
+        const ImageKind kinds[2] = {{1 + n % 4, types[n / 4 % 3]},
+                                    {1 + static_cast<int>(rng() % 4), types[rng() % 3]}};
+        ImageBuffer inputs[2];
+        for (int k = 0; k < 2; ++k) {
+            ASSERT_TRUE(image_buffer_make(&inputs[k], c.w, c.h, kinds[k].channels, kinds[k].type));
+            fill_random_samples(inputs[k].view, seed + k);
+            if (image_has_alpha(inputs[k].view)) {  // a colour under no alpha
+                set_pixel_sample(inputs[k].view.pixels, kinds[k].type, 0, sample_full_value(kinds[k].type));
+                set_pixel_sample(inputs[k].view.pixels, kinds[k].type, kinds[k].channels - 1, 0);
+            }
+        }
+        const ImageKind kind = kind_wider(kinds[0], kinds[1]);
+        const std::string what = describe(seed, c) + "kinds " + std::to_string(kinds[0].channels) + "/"
+                               + std::to_string(kinds[0].type) + " and " + std::to_string(kinds[1].channels) + "/"
+                               + std::to_string(kinds[1].type);
+        const size_t bytes = static_cast<size_t>(c.w) * c.h * kind.channels * sample_bytes(kind.type);
+        const auto render = [&](WarpKernel kernel, int threads, int i, ImageBuffer* frame) {
+            MorphJob job;
+            EXPECT_TRUE(morph_job_init(&job, inputs[0].view, inputs[1].view));
+            EXPECT_TRUE(kind_equal(job.kind, kind));
+            job.pairs = c.pairs;
+            job.params = c.params;
+            job.options.kernel = kernel;
+            job.options.threads = threads;
+            if (n % 2)
+                job.options.outside = {1, 0.5, 0, 0.75};
+            EXPECT_TRUE(image_buffer_make(frame, c.w, c.h, kind.channels, kind.type));
+            fill_random(frame->view, seed + i);
+            EXPECT_TRUE(morph_render(&job, i, c.frames, frame->view));
+        };
+        for (int end : {0, c.frames - 1}) {
+            ImageBuffer frame, widened;
+            render(WARP_KERNEL_FAST, 1, end, &frame);
+            ASSERT_TRUE(image_convert(inputs[end ? 1 : 0].view, kind, &widened));
+            ASSERT_EQ(std::memcmp(frame.data.get(), widened.data.get(), bytes), 0) << what << ", frame " << end;
+        }
+        for (int i = 1; i + 1 < c.frames; ++i) {
+            ImageBuffer literal;
+            render(WARP_KERNEL_LITERAL, 1, i, &literal);
+            for (int64_t target : targets) {
+                hwy::SetSupportedTargetsForTest(target);
+                for (int threads : {1, 3}) {
+                    ImageBuffer fast;
+                    render(WARP_KERNEL_FAST, threads, i, &fast);
+                    ASSERT_EQ(std::memcmp(fast.data.get(), literal.data.get(), bytes), 0)
+                        << what << ", frame " << i << ", target " << hwy::TargetName(target) << ", " << threads
+                        << " threads";
+                }
+            }
             hwy::SetSupportedTargetsForTest(0);
         }
     }

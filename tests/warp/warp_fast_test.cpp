@@ -134,6 +134,47 @@ TEST(FastKernel, EqualsLiteralOnEveryTarget)
     hwy::SetSupportedTargetsForTest(0);
 }
 
+// Every kind, with its outside colour, through both kernels: the same bytes
+// on every target and thread count (the row sampler's own test covers the
+// lanes case by case; this one the warp around them).
+TEST(FastKernel, EveryKindEqualsLiteralOnEveryTarget)
+{
+    const uint32_t base = base_seed() + 3000;
+    const int cases = std::getenv("TAVROSK_SEED") ? 1 : 36;
+    static const SampleType types[] = {SAMPLE_U8, SAMPLE_U16, SAMPLE_F32};
+    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    for (int i = 0; i < cases; ++i) {
+        const WarpCase c = make_warp_case(base + i);
+        const int channels = 1 + i % 4;
+        const SampleType type = types[i / 4 % 3];
+        ImageBuffer src, literal;
+        ASSERT_TRUE(image_buffer_make(&src, c.w, c.h, channels, type));
+        ASSERT_TRUE(image_buffer_make(&literal, c.w, c.h, channels, type));
+        fill_random_samples(src.view, base + i);
+        WarpOptions options = kernel_options(WARP_KERNEL_LITERAL, 1);
+        if (i % 3)
+            options.outside = {0.25, 1, 0.5, i % 3 == 1 ? 1.0 : 0.5};
+        const int n = static_cast<int>(c.table.size());
+        ASSERT_EQ(warp_run(src.view, literal.view, c.table.data(), n, c.params, options), WARP_OK);
+        const size_t bytes = static_cast<size_t>(c.w) * c.h * image_pixel_bytes(src.view);
+        for (int64_t target : targets) {
+            hwy::SetSupportedTargetsForTest(target);
+            for (int threads : {1, 3}) {
+                ImageBuffer fast;
+                ASSERT_TRUE(image_buffer_make(&fast, c.w, c.h, channels, type));
+                fill_random(fast.view, base + i + 5);
+                options.kernel = WARP_KERNEL_FAST;
+                options.threads = threads;
+                ASSERT_EQ(warp_run(src.view, fast.view, c.table.data(), n, c.params, options), WARP_OK);
+                ASSERT_EQ(std::memcmp(fast.data.get(), literal.data.get(), bytes), 0)
+                    << describe_warp_case(base + i, c) << channels << " channels of type " << type << ", target "
+                    << hwy::TargetName(target) << ", " << threads << " threads";
+            }
+        }
+        hwy::SetSupportedTargetsForTest(0);
+    }
+}
+
 // The method each instruction set runs: the forced one where the instruction
 // set has it, else the nearest it has (newton on AVX3 only, fma where there
 // are fused multiply-adds, the divider everywhere, as MulAdd rounds twice

@@ -3,7 +3,8 @@
 // width * height * pairs. The literal kernel at 2400 x 1800 with 50 pairs is
 // left out: about 6.5 s per run and nothing the 800 x 600 figure does not say.
 // BM_Views: the fast kernel on all threads alone, and with its source points
-// made into the fold counts and map, the .flo field, or both.
+// made into the fold counts and map, the .flo field, or both. BM_Kinds: the
+// fast kernel on one thread for every kind of image.
 // The engine itself reads TAVROSK_TARGET=NAME (AVX3, AVX2, SSE4, ...:
 // Highway's names, as the label shows them), which runs the fast kernel on
 // that instruction set instead of the widest one the CPU has, and
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "io/flo.h"
+#include "raster/kinds.h"
 #include "raster/simd_target.h"
 #include "warp/warp_views.h"
 #include "warp/warp.h"
@@ -111,6 +113,48 @@ void arguments(benchmark::internal::Benchmark* b)
 
 BENCHMARK(BM_Warp)->Apply(arguments)->ArgNames({"fast", "w", "h", "pairs", "threads"})->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+
+// Arguments: channels, sample type (0: 8 bits, 1: 16 bits, 2: float), pairs,
+// threads (0: all). The fast kernel at 800 x 600 on random samples, alpha
+// included where there is one, so that nearly every pixel takes the
+// premultiplied rule, the dearest; 3 channels of 8 bits is BM_Warp's case.
+void BM_Kinds(benchmark::State& state)
+{
+    const int channels = static_cast<int>(state.range(0)), pairs = static_cast<int>(state.range(2));
+    const SampleType type = static_cast<SampleType>(state.range(1));
+    const int w = 800, h = 600;
+    ImageBuffer src, dst;
+    if (!image_buffer_make(&src, w, h, channels, type) || !image_buffer_make(&dst, w, h, channels, type))
+        std::abort();
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int y = 0; y < h; ++y)
+        for (int i = 0; i < w * channels; ++i)
+            set_pixel_sample(image_row(src.view, y), type, i, sample_full_value(type) * unit(rng));
+    std::vector<Segment> segments = table(pairs, w, h);
+    WarpOptions options;
+    options.threads = static_cast<int>(state.range(3));
+    for (auto _ : state) {
+        warp_run(src.view, dst.view, segments.data(), static_cast<int>(segments.size()), WarpParams(), options);
+        benchmark::ClobberMemory();
+    }
+    state.counters["ns/pixel-pair"] = benchmark::Counter(
+        1e-9 * w * h * pairs, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.SetLabel(std::string(warp_target_name()) + " " + warp_quotient_method());
+}
+
+void kind_arguments(benchmark::internal::Benchmark* b)
+{
+    for (int pairs : {1, 50})
+        for (int type : {0, 1, 2})
+            for (int channels = 1; channels <= 4; ++channels)
+                b->Args({channels, type, pairs, 1});
+}
+
+// Timed by the process's CPU time, which a loaded machine disturbs less
+// than the wall clock; the ratios between kinds are the figures that count.
+BENCHMARK(BM_Kinds)->Apply(kind_arguments)->ArgNames({"channels", "type", "pairs", "threads"})
+    ->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 
 enum { VIEW_FOLDS = 1, VIEW_FIELD = 2 };
 

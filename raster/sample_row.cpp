@@ -31,15 +31,27 @@ namespace hn = hwy::HWY_NAMESPACE;
 // the byte offsets of the neighbours' pixels, of pixel_bytes each; a point
 // outside is moved to (0, 0) so that every read stays inside. Returns which
 // lanes are inside, as a mask of 32-bit lanes.
+//
+// The source's sizes come by value: read through a pointer, each would be
+// read again after every store of a row, which may alias it.
+struct TapGeometry {
+    int32_t width, height, stride, pixel_bytes;
+};
+
+TapGeometry GeometryOf(const ImageView& src)
+{
+    return {src.width, src.height, static_cast<int32_t>(src.stride), image_pixel_bytes(src)};
+}
+
 template <class V, class VI>
-HWY_INLINE hn::Mask<hn::DFromV<VI>> NeighbourTaps(const ImageView& src, int pixel_bytes, const double* sx,
-                                                  const double* sy, V* wx0, V* wx1, V* wy0, V* wy1, VI* offsets)
+HWY_INLINE hn::Mask<hn::DFromV<VI>> NeighbourTaps(TapGeometry g, const double* sx, const double* sy, V* wx0, V* wx1,
+                                                  V* wy0, V* wy1, VI* offsets)
 {
     const hn::DFromV<V> d;
     const hn::DFromV<VI> di;
-    const V zero = hn::Zero(d), w = hn::Set(d, src.width), h = hn::Set(d, src.height);
-    const VI one = hn::Set(di, 1), last_x = hn::Set(di, src.width - 1), last_y = hn::Set(di, src.height - 1);
-    const VI pitch = hn::Set(di, static_cast<int32_t>(src.stride)), bytes = hn::Set(di, pixel_bytes);
+    const V zero = hn::Zero(d), w = hn::Set(d, g.width), h = hn::Set(d, g.height);
+    const VI one = hn::Set(di, 1), last_x = hn::Set(di, g.width - 1), last_y = hn::Set(di, g.height - 1);
+    const VI pitch = hn::Set(di, g.stride), bytes = hn::Set(di, g.pixel_bytes);
     V x = hn::LoadU(d, sx), y = hn::LoadU(d, sy);
     const auto inside = hn::And(hn::And(hn::Ge(x, zero), hn::Le(x, w)), hn::And(hn::Ge(y, zero), hn::Le(y, h)));
     x = hn::IfThenElseZero(inside, x);
@@ -81,11 +93,12 @@ void SampleRowRgb(const RowSampler* s, const double* sx, const double* sy, int c
     const VI last_word = hn::Set(di, s->last_word);
     const auto word_mask = hn::Set(du, 0xFFFFFFu);
     const int32_t* words = reinterpret_cast<const int32_t*>(s->src.pixels);
+    const TapGeometry geometry = GeometryOf(s->src);
 
     for (int i = 0; i < count; i += N) {
         V wx0, wx1, wy0, wy1;
         VI offsets[4];
-        NeighbourTaps(s->src, 3, sx + i, sy + i, &wx0, &wx1, &wy0, &wy1, offsets);
+        NeighbourTaps(geometry, sx + i, sy + i, &wx0, &wx1, &wy0, &wy1, offsets);
         // The samples are read here, and only here.
         VI channel[4][3];
         for (int k = 0; k < 4; ++k) {
@@ -155,6 +168,7 @@ void KindRow(const RowSampler* s, const double* sx, const double* sy, int count,
     // gathers.
     constexpr int kWordBytes = C * kSampleBytes > 4 ? 8 : 4;
     constexpr int kWords = (C * kSampleBytes + kWordBytes - 1) / kWordBytes;
+    constexpr bool kWhole = C * kSampleBytes % kWordBytes == 0;
     const hn::ScalableTag<double> d;
     const hn::Rebind<int32_t, decltype(d)> di;
     const hn::Rebind<uint32_t, decltype(d)> du;
@@ -163,13 +177,13 @@ void KindRow(const RowSampler* s, const double* sx, const double* sy, int count,
     using VI = hn::Vec<decltype(di)>;
     using MI = hn::Mask<decltype(di)>;
     const int N = static_cast<int>(hn::Lanes(d));
-    const ImageView& src = s->src;
     const V zero = hn::Zero(d), half = hn::Set(d, 0.5);
     const VI last_word = hn::Set(di, s->last_word);
     const hn::Rebind<int64_t, decltype(d)> dq;
     const hn::Rebind<uint64_t, decltype(d)> duq;
-    const int32_t* words32 = reinterpret_cast<const int32_t*>(src.pixels);
-    const int64_t* words64 = reinterpret_cast<const int64_t*>(src.pixels);
+    const int32_t* words32 = reinterpret_cast<const int32_t*>(s->src.pixels);
+    const int64_t* words64 = reinterpret_cast<const int64_t*>(s->src.pixels);
+    const TapGeometry geometry = GeometryOf(s->src);
     VI outside[C];
     for (int c = 0; c < C; ++c) {
         uint32_t bits = 0;
@@ -200,27 +214,35 @@ void KindRow(const RowSampler* s, const double* sx, const double* sy, int count,
     for (int i = 0; i < count; i += N) {
         V wx0, wx1, wy0, wy1;
         VI offsets[4];
-        const MI inside_i = NeighbourTaps(src, C * kSampleBytes, sx + i, sy + i, &wx0, &wx1, &wy0, &wy1, offsets);
+        const MI inside_i = NeighbourTaps(geometry, sx + i, sy + i, &wx0, &wx1, &wy0, &wy1, offsets);
         // raw[k][c]: channel c of tap k as a 32-bit lane.
         VI raw[4][C];
         for (int k = 0; k < 4; ++k) {
             for (int j = 0; j < kWords; ++j) {
+                // A pixel of whole words never has a word reach past its end.
                 const VI want = hn::Add(offsets[k], hn::Set(di, kWordBytes * j));
-                const VI at = hn::Min(want, last_word);
+                const VI at = kWhole ? want : hn::Min(want, last_word);
                 const auto back = hn::BitCast(du, hn::ShiftLeft<3>(hn::Sub(want, at)));
                 const int first = kWordBytes * j / kSampleBytes, end = kWordBytes * (j + 1) / kSampleBytes;
                 constexpr uint32_t kMask = kSampleBytes == 4 ? 0xFFFFFFFFu : (1u << (8 * kSampleBytes)) - 1;
                 if constexpr (kWordBytes == 4) {
-                    const auto word = hn::BitCast(du, hn::GatherOffset(di, words32, at)) >> back;
-                    for (int c = first; c < C && c < end; ++c)
-                        raw[k][c] = hn::BitCast(
-                            di, hn::And(hn::ShiftRightSame(word, 8 * (c - first) * kSampleBytes), hn::Set(du, kMask)));
+                    auto word = hn::BitCast(du, hn::GatherOffset(di, words32, at));
+                    if (!kWhole)
+                        word = word >> back;
+                    for (int c = first; c < C && c < end; ++c) {
+                        const auto sample = hn::ShiftRightSame(word, 8 * (c - first) * kSampleBytes);
+                        raw[k][c] = hn::BitCast(di, kSampleBytes == 4 ? sample : hn::And(sample, hn::Set(du, kMask)));
+                    }
                 } else {
-                    const auto word = hn::BitCast(duq, hn::GatherOffset(dq, words64, hn::PromoteTo(dq, at)))
-                                    >> hn::PromoteTo(duq, back);
-                    for (int c = first; c < C && c < end; ++c)
-                        raw[k][c] = hn::BitCast(di, hn::TruncateTo(du, hn::And(hn::ShiftRightSame(word, 8 * (c - first) * kSampleBytes),
-                                                                               hn::Set(duq, uint64_t{kMask}))));
+                    auto word = hn::BitCast(duq, hn::GatherOffset(dq, words64, hn::PromoteTo(dq, at)));
+                    if (!kWhole)
+                        word = word >> hn::PromoteTo(duq, back);
+                    for (int c = first; c < C && c < end; ++c) {
+                        // Truncating to 32 bits drops what lies above a 4-byte sample.
+                        const auto sample = hn::ShiftRightSame(word, 8 * (c - first) * kSampleBytes);
+                        raw[k][c] = hn::BitCast(
+                            di, hn::TruncateTo(du, kSampleBytes == 4 ? sample : hn::And(sample, hn::Set(duq, kMask))));
+                    }
                 }
             }
         }
@@ -328,7 +350,8 @@ static RowLanes lanes_for(RowSampler* s)
     if (src.stride <= 0 || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__)
         return ROW_LANES_NONE;
     const int pixel_bytes = image_pixel_bytes(src), word_bytes = pixel_bytes > 4 ? 8 : 4;
-    const int64_t extent = static_cast<int64_t>(src.height - 1) * src.stride + static_cast<int64_t>(src.width) * pixel_bytes;
+    const int64_t extent =
+        static_cast<int64_t>(src.height - 1) * src.stride + static_cast<int64_t>(src.width) * pixel_bytes;
     if (extent < word_bytes || extent > INT32_MAX - 16 || src.stride > INT32_MAX)
         return ROW_LANES_NONE;
     s->last_word = static_cast<int32_t>(extent - word_bytes);

@@ -158,6 +158,12 @@ template <typename T>
 void blend_row(int n, double t, const uint8_t* mixed, const unsigned char* f, const unsigned char* s,
                unsigned char* out, int count)
 {
+    if (std::is_same<T, uint8_t>::value && mixed && !has_alpha(n)) {
+        // Every sample straight from the table, byte by byte.
+        for (int i = 0; i < n * count; ++i)
+            out[i] = mixed[f[i] << 8 | s[i]];
+        return;
+    }
     const std::ptrdiff_t bytes = n * sizeof(T);
     for (int x = 0; x < count; ++x, f += bytes, s += bytes, out += bytes)
         blend_kind<T>(n, t, mixed, f, s, out);

@@ -62,6 +62,15 @@ for b in benchmarks:
     over = f"{100 * (b['real_time'] / plain[key] - 1):+.1f} %" if key in plain and args["views"] != "0" else ""
     print(f"{args['w'] + 'x' + args['h']:<10} {args['pairs']:>5} {b.get('label', ''):<40} {b['real_time']:>8.2f} {over:>10}")
 print()
+print("Every kind of image, fast kernel, 1 thread, 800x600 (median of 3, process CPU time)")
+print(f"{'channels':>8} {'type':<6} {'pairs':>5} {'ms':>8} {'vs 8-bit RGB':>13}")
+kinds = [(args_of(b), b) for b in benchmarks if b["run_name"].startswith("BM_Kinds/")]
+rgb8 = {a["pairs"]: b["cpu_time"] for a, b in kinds if a["channels"] == "3" and a["type"] == "0"}
+for a, b in kinds:
+    ratio = b["cpu_time"] / rgb8[a["pairs"]]
+    print(f"{a['channels']:>8} {['8-bit', '16-bit', 'float'][int(a['type'])]:<6} {a['pairs']:>5} "
+          f"{b['cpu_time']:>8.2f} {ratio:>12.3f}x")
+print()
 print("Whole process, 1600x1200 24-bit BMP, 50 pairs (hyperfine median)")
 rows = json.load(open(f"{work}/fast.json"))["results"] + json.load(open(f"{work}/ref.json"))["results"]
 base = rows[0]["median"]

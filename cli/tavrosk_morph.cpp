@@ -352,13 +352,17 @@ static int load_images(const Options& options, ImageBuffer* first, ImageBuffer* 
     return -1;
 }
 
-// The frames carry FIRST's colour description, as far as their format can.
+// The frames carry FIRST's colour description, as far as their format can;
+// a SECOND that describes its colours otherwise is named with both
+// descriptions, unless the frames carry none (BMP, the PPM stream).
 static void warn_of_colours(const Options& options, const Output& output, const ImageMeta& first_meta,
                             const ImageMeta& second_meta)
 {
-    if (output.meta && !image_same_colour(first_meta, second_meta))
-        std::fprintf(stderr, "%s: warning: %s describes its colours otherwise than %s; the frames carry %s's\n",
-                     tool.program, options.second, options.first, options.first);
+    if (output.meta && image_format_carries_colour(output.format) && !image_same_colour(first_meta, second_meta))
+        std::fprintf(stderr, "%s: warning: the images describe their colours differently (%s: %s; %s: %s); the "
+                     "frames carry %s's\n",
+                     tool.program, options.second, image_colour_words(second_meta).c_str(), options.first,
+                     image_colour_words(first_meta).c_str(), options.first);
     // The frames are 8-bit R, G, B, as the warp makes them.
     warn_of_losses(tool, output.to_stdout ? "standard output" : options.output, ImageKind{3, SAMPLE_U8},
                    output.format, output.meta);

@@ -1,6 +1,8 @@
 #include "io/image_io.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -266,16 +268,62 @@ std::vector<std::string> image_kind_lost(ImageKind kind, ImageFormat format)
     return lost;
 }
 
+// Big-endian numbers in a colour chunk or profile.
+static uint32_t be32(const unsigned char* p)
+{
+    return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+// gAMA's value in 1/100000, near 1/2.2: the sRGB curve's as PNG writers
+// (ImageMagick, libpng) round it. cHRM's white point and primaries in
+// 1/100000: sRGB's (D65; R 0.64 0.33; G 0.30 0.60; B 0.15 0.06), within
+// 0.001 for writers that compute them.
+static bool gama_is_srgb(const std::vector<unsigned char>& gama)
+{
+    return gama.size() == 4 && be32(gama.data()) >= 45450 && be32(gama.data()) <= 45460;
+}
+
+static bool chrm_is_srgb(const std::vector<unsigned char>& chrm)
+{
+    static const uint32_t srgb[8] = {31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000};
+    if (chrm.size() != 32)
+        return false;
+    for (int i = 0; i < 8; ++i) {
+        const uint32_t v = be32(chrm.data() + 4 * i);
+        if (v + 100 < srgb[i] || v > srgb[i] + 100)
+            return false;
+    }
+    return true;
+}
+
+// Whether readers take the pixels as sRGB: no description, an sRGB chunk,
+// or gAMA and cHRM (either or both) that give sRGB's curve and primaries. A
+// profile is never taken so, whatever it holds.
+static bool colour_is_srgb(const ImageMeta& meta)
+{
+    if (!meta.icc.empty())
+        return false;
+    return !meta.srgb.empty()
+        || ((meta.gama.empty() || gama_is_srgb(meta.gama)) && (meta.chrm.empty() || chrm_is_srgb(meta.chrm)));
+}
+
+bool image_format_carries_colour(ImageFormat format)
+{
+    return format != IMAGE_BMP && format != IMAGE_PPM;
+}
+
 // The colour description's losses, each a phrase.
 static std::vector<std::string> meta_lost(const ImageMeta& meta, ImageFormat format)
 {
     std::vector<std::string> lost;
     const bool icc_fits = image_icc_fits(meta);
-    const bool keeps_icc = format != IMAGE_BMP && format != IMAGE_PPM;
+    const bool keeps_icc = image_format_carries_colour(format);
     if (!meta.icc.empty() && (!icc_fits || !keeps_icc))
         lost.push_back(icc_fits ? "ICC profile" : "ICC profile (not one for RGB data)");
-    // gAMA and cHRM say nothing beside an sRGB chunk or a profile that is kept.
-    const bool described = !meta.srgb.empty() || (icc_fits && keeps_icc && format != IMAGE_PNG);
+    // gAMA and cHRM say nothing beside an sRGB chunk or a profile that is
+    // kept, nor when they describe sRGB, which a file without them is taken as.
+    const bool described
+        = !meta.srgb.empty() || (icc_fits && keeps_icc && format != IMAGE_PNG) || colour_is_srgb(meta);
     if (format != IMAGE_PNG && !described) {
         std::string chunks = !meta.gama.empty() && !meta.chrm.empty() ? "gAMA and cHRM chunks"
                            : !meta.gama.empty()                       ? "gAMA chunk"
@@ -316,7 +364,74 @@ std::string image_lost(ImageKind kind, const ImageMeta* meta, ImageFormat format
 
 bool image_same_colour(const ImageMeta& a, const ImageMeta& b)
 {
-    return a.icc == b.icc && a.srgb == b.srgb && a.gama == b.gama && a.chrm == b.chrm;
+    if (colour_is_srgb(a) || colour_is_srgb(b))
+        return colour_is_srgb(a) && colour_is_srgb(b);
+    // What readers go by: a profile before the chunks.
+    if (!a.icc.empty() || !b.icc.empty())
+        return a.icc == b.icc;
+    return a.srgb == b.srgb && a.gama == b.gama && a.chrm == b.chrm;
+}
+
+// The profile's own name, its 'desc' tag: ICC v2's ASCII ('desc' type) or
+// v4's first Unicode record ('mluc' type, UTF-16BE), with anything but
+// printable ASCII as '?'; "" when the profile has none that can be read.
+// Every offset is checked against the tag and the profile.
+static std::string icc_description(const std::vector<unsigned char>& icc)
+{
+    const size_t size = icc.size();
+    if (size < 132)
+        return "";
+    const unsigned char* p = icc.data();
+    const uint32_t tags = be32(p + 128);
+    for (uint32_t i = 0; i < tags && 132 + 12 * static_cast<size_t>(i) + 12 <= size; ++i) {
+        const unsigned char* entry = p + 132 + 12 * static_cast<size_t>(i);
+        const size_t offset = be32(entry + 4), length = be32(entry + 8);
+        if (std::memcmp(entry, "desc", 4) != 0 || offset > size || length > size - offset || length < 12)
+            continue;
+        const unsigned char* tag = p + offset;
+        std::string text;
+        auto add = [&](uint32_t c) {
+            if (c == 0 || text.size() >= 64)
+                return false;
+            text += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
+            return true;
+        };
+        if (std::memcmp(tag, "desc", 4) == 0) {
+            const size_t count = be32(tag + 8);
+            for (size_t k = 0; k < count && 12 + k < length && add(tag[12 + k]); ++k) {
+            }
+        } else if (std::memcmp(tag, "mluc", 4) == 0 && length >= 28 && be32(tag + 8) >= 1) {
+            const size_t bytes = be32(tag + 20), start = be32(tag + 24);
+            for (size_t k = 0; k + 1 < bytes && start <= length && k + 1 < length - start
+                               && add(static_cast<uint32_t>(tag[start + k]) << 8 | tag[start + k + 1]);
+                 k += 2) {
+            }
+        }
+        return text;
+    }
+    return "";
+}
+
+std::string image_colour_words(const ImageMeta& meta)
+{
+    if (!meta.icc.empty()) {
+        std::string name = icc_description(meta.icc);
+        return "ICC profile" + (name.empty() ? "" : " '" + name + "'") + " of " + std::to_string(meta.icc.size())
+             + " bytes";
+    }
+    if (!meta.srgb.empty())
+        return "sRGB chunk";
+    std::vector<std::string> parts;
+    if (meta.gama.size() == 4) {
+        char value[32];
+        std::snprintf(value, sizeof value, "gAMA %.5g", be32(meta.gama.data()) / 100000.0);
+        parts.push_back(value);
+    }
+    if (!meta.chrm.empty())
+        parts.push_back(chrm_is_srgb(meta.chrm) ? "cHRM of the sRGB primaries" : "cHRM");
+    if (parts.empty())
+        return "none";
+    return parts.size() == 1 ? parts[0] : parts[0] + " and " + parts[1];
 }
 
 // The same table serves extensions and --format words.

@@ -79,6 +79,9 @@ bool image_read(std::FILE* in, ImageBuffer* image, std::string* problem, ImageMe
 bool image_encode(const ImageView& image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
                   const ImageMeta* meta = nullptr);
 
+// Whether files of `format` carry a colour description at all (BMP and PPM do not).
+bool image_format_carries_colour(ImageFormat format);
+
 // The colour description in `meta` that a file of `format` cannot carry, in
 // words ("ICC profile", "gAMA and cHRM chunks"), or "" when nothing is lost.
 // An sRGB chunk alone loses nothing: a file without a description is taken
@@ -101,8 +104,16 @@ std::vector<std::string> image_kind_lost(ImageKind kind, ImageFormat format);
 // than one thing); "" when nothing is lost.
 std::string image_lost(ImageKind kind, const ImageMeta* meta, ImageFormat format, const char** pronoun);
 
-// True when a and b describe colour alike (profile, sRGB, gAMA, cHRM).
+// True when a and b describe colour alike as readers take them: both as
+// sRGB (no description, an sRGB chunk, or gAMA 0.45455 and cHRM of the sRGB
+// primaries, either or both), or the same profile, or the same chunks.
+// An sRGB-like gAMA and cHRM are not counted as lost either.
 bool image_same_colour(const ImageMeta& a, const ImageMeta& b);
+
+// The description in a few words, for a warning: "none", "sRGB chunk",
+// "gAMA 0.5 and cHRM", "ICC profile 'Display P3' of 536 bytes" (the profile's
+// own name when it has one).
+std::string image_colour_words(const ImageMeta& meta);
 
 // By the name's extension, case-insensitive: .bmp, .png, .jpg/.jpeg, .ppm,
 // .tif/.tiff, .webp, .heic/.heif, .avif. False if none matches.

@@ -474,18 +474,30 @@ TEST_F(MorphTool, TerminalsGetNoBinaryAndAProgressLine)
 }
 
 // FIRST's colour description goes to every frame its format can carry,
-// byte for byte; SECOND's, which differs, and a format that cannot carry
-// FIRST's get one warning each; --strip writes none and says nothing.
+// byte for byte; SECOND's, where it differs, is named beside FIRST's in one
+// warning, unless the frames carry no description (BMP, the PPM stream); a
+// format that cannot carry FIRST's gets a warning of its own; --strip
+// writes none and says nothing. ImageMagick's gAMA and cHRM, which say
+// sRGB, are no difference from none.
 TEST_F(MorphTool, FramesCarryFirstsColourDescription)
 {
     const Bytes profile = icc_profile(70000, 4);
-    ImageMeta meta;
-    meta.icc = profile;
-    std::FILE* out = std::fopen(at("a.png").c_str(), "wb");
-    ASSERT_TRUE(out && encode_surface(first.get(), IMAGE_PNG, 90, out, nullptr, &meta));
-    std::fclose(out);
-    const std::string differs = "tavrosk-morph: warning: b.bmp describes its colours otherwise than a.png; the "
-                                "frames carry a.png's\n";
+    auto write_png_meta = [&](const char* name, const ImageMeta& meta) {
+        std::FILE* out = std::fopen(at(name).c_str(), "wb");
+        ASSERT_TRUE(out && encode_surface(first.get(), IMAGE_PNG, 90, out, nullptr, &meta));
+        std::fclose(out);
+    };
+    ImageMeta icc, magick, half;
+    icc.icc = profile;
+    magick.gama = {0, 0, 0xB1, 0x8F};  // 0.45455
+    magick.chrm = {0, 0, 0x7A, 0x26, 0, 0, 0x80, 0x84, 0, 0, 0xFA, 0, 0, 0, 0x80, 0xE8,
+                   0, 0, 0x75, 0x30, 0, 0, 0xEA, 0x60, 0, 0, 0x3A, 0x98, 0, 0, 0x17, 0x70};
+    half.gama = {0, 0, 0xC3, 0x50};  // 0.5
+    write_png_meta("a.png", icc);
+    write_png_meta("magick.png", magick);
+    write_png_meta("half.png", half);
+    const std::string differs = "tavrosk-morph: warning: the images describe their colours differently (b.bmp: "
+                                "none; a.png: ICC profile of 70000 bytes); the frames carry a.png's\n";
     const struct {
         std::string args, frame, err;
         bool icc;
@@ -493,10 +505,16 @@ TEST_F(MorphTool, FramesCarryFirstsColourDescription)
         {"a.png b.bmp pairs.txt out/p%d.png", "out/p1.png", differs, true},
         {"a.png b.bmp pairs.txt out/j%d.jpg", "out/j1.jpg", differs, true},
         {"a.png b.bmp pairs.txt out/b%d.bmp", "out/b1.bmp",
-         differs + "tavrosk-morph: warning: out/b%d.bmp: BMP cannot carry the source's ICC profile; written without it\n",
+         "tavrosk-morph: warning: out/b%d.bmp: BMP cannot carry the source's ICC profile; written without it\n",
          false},
         {"--strip a.png b.bmp pairs.txt out/s%d.png", "out/s1.png", "", false},
         {"a.png a.png pairs.txt out/same%d.png", "out/same1.png", "", true},
+        {"b.bmp magick.png pairs.txt out/m%d.png", "out/m1.png", "", false},
+        {"magick.png b.bmp pairs.txt out/n%d.png", "out/n1.png", "", false},
+        {"b.bmp half.png pairs.txt out/h%d.png", "out/h1.png",
+         "tavrosk-morph: warning: the images describe their colours differently (half.png: gAMA 0.5; b.bmp: none); "
+         "the frames carry b.bmp's\n",
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -510,6 +528,11 @@ TEST_F(MorphTool, FramesCarryFirstsColourDescription)
         EXPECT_EQ(got.icc == profile, c.icc);
         EXPECT_EQ(got.icc.empty(), !c.icc);
     }
+    // The PPM stream carries no description: only the lost profile is named.
+    Outcome r = run("--frames 2 a.png b.bmp pairs.txt -");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "tavrosk-morph: warning: standard output: PPM cannot carry the source's ICC profile; written "
+                     "without it\n");
 }
 
 // A portrait JPEG stored on its side (Exif orientation 6) is compared with

@@ -200,7 +200,9 @@ TEST(ColourData, ProfilesAndChunksRoundTripByteForByte)
     EXPECT_EQ(meta.chrm, chrm);
     EXPECT_EQ(meta.srgb, Bytes{2});
     ASSERT_TRUE(decode_meta(encode_meta(image.get(), IMAGE_PNG, meta), &back));
-    EXPECT_TRUE(image_same_colour(meta, back));
+    EXPECT_EQ(back.gama, meta.gama);
+    EXPECT_EQ(back.chrm, meta.chrm);
+    EXPECT_EQ(back.srgb, meta.srgb);
     // Without a description, none is written.
     ASSERT_TRUE(decode_meta(encode_meta(image.get(), IMAGE_PNG, ImageMeta()), &back));
     EXPECT_TRUE(image_same_colour(ImageMeta(), back));
@@ -241,6 +243,86 @@ TEST(ColourData, UnreadableDescriptionsAreRefused)
         EXPECT_FALSE(decode_surface(c.file.data(), c.file.size(), &problem, &meta)) << c.name;
         EXPECT_EQ(problem, c.problem) << c.name;
     }
+}
+
+// Big-endian words, as colour chunks and profiles hold numbers.
+Bytes words(std::initializer_list<uint32_t> values)
+{
+    Bytes b;
+    for (uint32_t v : values)
+        b.insert(b.end(), {static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
+                           static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)});
+    return b;
+}
+
+// A profile whose one tag is 'desc' with the body `tag`.
+Bytes profile_with_description(const Bytes& tag)
+{
+    Bytes p = icc_profile(128, 9);
+    const Bytes table = words({1, 0x64657363, 144, static_cast<uint32_t>(tag.size())});
+    p.insert(p.end(), table.begin(), table.end());
+    p.insert(p.end(), tag.begin(), tag.end());
+    const Bytes size = words({static_cast<uint32_t>(p.size())});
+    std::copy(size.begin(), size.end(), p.begin());
+    return p;
+}
+
+// Which descriptions count as the same colours, and how each is named in a
+// warning: none, an sRGB chunk and gAMA 0.45455 with sRGB's primaries (as
+// ImageMagick writes them) are all sRGB.
+TEST(ColourData, SrgbInEveryFormCountsAsOneAndTheRestIsNamed)
+{
+    const Bytes srgb_chrm = words({31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000});
+    const Bytes wide_chrm = words({31270, 32900, 70800, 29200, 17000, 79700, 13100, 4600});
+    const Bytes gamma_srgb = words({45455}), gamma_half = words({50000});
+    // ICC v2's ASCII name, v4's first UTF-16 record (an en dash in it), and
+    // an ASCII count that runs past its tag.
+    Bytes v2 = words({0x64657363, 0, 12});
+    v2.insert(v2.end(), {'D', 'i', 's', 'p', 'l', 'a', 'y', ' ', 'P', '3', 0, 0});
+    Bytes v4 = words({0x6D6C7563, 0, 1, 12, 0x656E5553, 8, 28});
+    v4.insert(v4.end(), {0, 's', 0, 'R', 0x20, 0x13, 0, 'G'});
+    Bytes cut = v2;
+    cut[11] = 200;
+    ImageMeta none, chunk, magick, gamma_only, half, wide, p3, p4, broken, random, random2;
+    chunk.srgb = {0};
+    magick.gama = gamma_srgb;
+    magick.chrm = srgb_chrm;
+    gamma_only.gama = gamma_srgb;
+    half.gama = gamma_half;
+    half.chrm = srgb_chrm;
+    wide.gama = gamma_srgb;
+    wide.chrm = wide_chrm;
+    p3.icc = profile_with_description(v2);
+    p4.icc = profile_with_description(v4);
+    broken.icc = profile_with_description(cut);
+    random.icc = icc_profile(300, 1);
+    random2.icc = icc_profile(300, 2);
+    const struct {
+        const ImageMeta& meta;
+        const char* words;
+        bool srgb;
+    } cases[] = {
+        {none, "none", true},
+        {chunk, "sRGB chunk", true},
+        {magick, "gAMA 0.45455 and cHRM of the sRGB primaries", true},
+        {gamma_only, "gAMA 0.45455", true},
+        {half, "gAMA 0.5 and cHRM of the sRGB primaries", false},
+        {wide, "gAMA 0.45455 and cHRM", false},
+        {p3, "ICC profile 'Display P3' of 168 bytes", false},
+        {p4, "ICC profile 'sR?G' of 180 bytes", false},
+        {broken, "ICC profile 'Display P3' of 168 bytes", false},
+        {random, "ICC profile of 300 bytes", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(image_colour_words(c.meta), c.words);
+        EXPECT_EQ(image_same_colour(c.meta, none), c.srgb) << c.words;
+        EXPECT_EQ(image_same_colour(magick, c.meta), c.srgb) << c.words;
+        EXPECT_TRUE(image_same_colour(c.meta, c.meta)) << c.words;
+        // sRGB however described is not lost where it cannot be written.
+        EXPECT_EQ(image_meta_lost(c.meta, IMAGE_BMP).empty(), c.srgb) << c.words;
+    }
+    EXPECT_FALSE(image_same_colour(random, random2));
+    EXPECT_FALSE(image_same_colour(half, wide));
 }
 
 // What each format keeps of each kind of description.

@@ -6,7 +6,8 @@
 // must decode back at the same size. A larger one is read sparsely (see
 // read_sparsely). What the file says beside its pixels is written back with
 // them: PNG must give back its colour description, JPEG its ICC profile and
-// an Exif orientation of 1. TIFF, WebP and HEIF go to their own decoders,
+// an Exif orientation of 1; the description's words for a warning must be
+// printable ASCII. TIFF, WebP and HEIF go to their own decoders,
 // whose images must be valid views of an allowed size: TIFF must write and
 // read back the same samples, lossless WebP the same 8-bit RGB(A) reduction.
 // The bytes also go straight to the Exif parser,
@@ -110,6 +111,9 @@ static void check_exif(const uint8_t* data, size_t size)
 // it (a profile for other than RGB data is dropped), JPEG the profile.
 static void check_meta_round_trip(const ImageView& image, const ImageMeta& meta, ImageFormat format)
 {
+    for (char c : image_colour_words(meta))
+        if (c < 32 || c > 126)
+            fail("the description's words are not printable ASCII", "");
     ImageMeta back;
     decode_or_fail(encode_to_memory(image, format, 90, &meta), format, &back);
     const std::vector<unsigned char> icc = image_icc_fits(meta) ? meta.icc : std::vector<unsigned char>();

@@ -25,6 +25,8 @@ static const OptionSpec SHARED_OPTIONS[] = {
     {OPT_REFERENCE, "reference", nullptr, "run the literal reference kernel (on one thread)"},
     {'f', "format", "F", "write bmp, png, jpeg, tiff, webp, heif or avif,\nwhatever the extension"},
     {'Q', "quality", "Q", "quality of JPEG, HEIF and AVIF from 1 to 100 (default\n92); WebP is lossy at Q, lossless without it"},
+    {OPT_PNG_COMPRESSION, "png-compression", "N",
+     "PNG compression (zlib level) from 0 to 9: 1 fastest,\n9 smallest, 0 none (default 6)"},
     {OPT_NO_AUTO_ORIENT, "no-auto-orient", nullptr,
      "keep a JPEG's pixels as stored, whatever its Exif\norientation says (by default they are turned as viewed)"},
     {OPT_STRIP, "strip", nullptr,
@@ -289,6 +291,11 @@ static int parse_shared_option(const ProgramInfo& program, int id, const char* v
         if (!parse_whole_option("--quality", value, 1, 100, &whole, &problem))
             return input_error(program, problem);
         options->quality = static_cast<int>(whole);
+        return -1;
+    case OPT_PNG_COMPRESSION:
+        if (!parse_whole_option("--png-compression", value, 0, 9, &whole, &problem))
+            return input_error(program, problem);
+        options->png_compression = static_cast<int>(whole);
         return -1;
     case OPT_NO_AUTO_ORIENT:
         options->orientation = IMAGE_AS_STORED;

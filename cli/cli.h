@@ -19,7 +19,7 @@ enum { EXIT_BAD_INPUT = 1, EXIT_USAGE = 2, MAX_THREADS = 1024 };
 
 // The shared options without a short letter; a program's own long-only
 // options are numbered from OPT_PROGRAM up.
-enum { OPT_REFERENCE = 256, OPT_VERSION, OPT_NO_AUTO_ORIENT, OPT_STRIP, OPT_PROGRAM };
+enum { OPT_REFERENCE = 256, OPT_VERSION, OPT_NO_AUTO_ORIENT, OPT_STRIP, OPT_PNG_COMPRESSION, OPT_PROGRAM };
 
 // One option as getopt_long and the help know it.
 struct OptionSpec {
@@ -31,7 +31,7 @@ struct OptionSpec {
 
 // A program's command line. `options` lists every option it takes, in the
 // order of its help: the shared ones by id ('p', 'a', 'b' for the weights,
-// 't' threads, OPT_REFERENCE, 'f' format, 'Q' quality, OPT_NO_AUTO_ORIENT,
+// 't' threads, OPT_REFERENCE, 'f' format, 'Q' quality, OPT_PNG_COMPRESSION, OPT_NO_AUTO_ORIENT,
 // OPT_STRIP, 'q' quiet, 'h' help, OPT_VERSION), its own by the id of their
 // entry in `own` (OPT_PROGRAM and up).
 struct ProgramInfo {
@@ -58,6 +58,7 @@ struct CommonOptions {
     ImageFormat format = IMAGE_PNG;
     int quality = 92;
     bool quality_given = false;
+    int png_compression = PNG_COMPRESSION_DEFAULT;
     ImageOrientation orientation = IMAGE_AS_VIEWED;  // --no-auto-orient: IMAGE_AS_STORED
     bool strip = false;                              // --strip: results carry no metadata
     bool quiet = false;

@@ -66,12 +66,15 @@ void report(Progress* progress)
         // Drawn without the lock, so that a terminal held by Ctrl+S does not
         // hold up the flag as well.
         const std::string note = progress->note;
+        const long long total = progress->total;
+        const long long done = progress->done->load(std::memory_order_relaxed);
+        const Clock::time_point stage_start = progress->stage_start;
         lock.unlock();
         Clock::time_point now = Clock::now();
         double elapsed = std::chrono::duration<double>(now - progress->start).count();
-        long long done = progress->done->load(std::memory_order_relaxed);
-        write_all(progress->fd, "\r" + progress_line(progress->program, done, progress->total, elapsed,
-                                                      line_width(progress->fd), note)
+        double stage = std::chrono::duration<double>(now - stage_start).count();
+        write_all(progress->fd, "\r" + progress_line(progress->program, done, total, elapsed,
+                                                      line_width(progress->fd), note, stage)
                                     + "\033[K");
         progress->drawn = true;
         next = now + redraw_interval;
@@ -82,8 +85,10 @@ void report(Progress* progress)
 }  // namespace
 
 std::string progress_line(const char* program, long long done, long long total, double elapsed_seconds, int width,
-                          const std::string& note)
+                          const std::string& note, double stage_seconds)
 {
+    if (stage_seconds < 0)
+        stage_seconds = elapsed_seconds;
     if (done < 0)
         done = 0;
     if (done > total)
@@ -98,7 +103,7 @@ std::string progress_line(const char* program, long long done, long long total, 
     std::string line = std::string(program) + ": " + (note.empty() ? "" : note + ", ") + std::to_string(percent) + "% (" + duration_text(elapsed_seconds)
                        + " elapsed";
     if (done > 0) {
-        double left = elapsed_seconds * static_cast<double>(total - done) / static_cast<double>(done);
+        double left = stage_seconds * static_cast<double>(total - done) / static_cast<double>(done);
         line += ", about " + duration_text(left) + " left";
     }
     line += ")";
@@ -117,7 +122,7 @@ void progress_start(Progress* progress, const char* program, long long total, co
     progress->program = program;
     progress->total = total;
     progress->done = done;
-    progress->start = Clock::now();
+    progress->start = progress->stage_start = Clock::now();
     if (quiet || total <= 0 || !done || !isatty(fd))
         return;
     // Without a thread there is simply no progress line.
@@ -131,6 +136,15 @@ void progress_note(Progress* progress, const std::string& note)
 {
     std::lock_guard<std::mutex> lock(progress->mutex);
     progress->note = note;
+}
+
+void progress_stage(Progress* progress, const std::string& note, long long total, const std::atomic<long long>* done)
+{
+    std::lock_guard<std::mutex> lock(progress->mutex);
+    progress->note = note;
+    progress->total = total;
+    progress->done = done;
+    progress->stage_start = Clock::now();
 }
 
 void progress_finish(Progress* progress)

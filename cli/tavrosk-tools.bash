@@ -1,8 +1,8 @@
 # Bash completion for the batch tools, tavrosk-warp and tavrosk-morph, and for
 # the pair editor tavrosk-edit: each tool's options as its --help lists them,
-# the words of --format, .flo files after --field, and file names for the
-# file arguments. It needs only bash itself, not the
-# bash-completion package's helpers. Installed once under each tool's name,
+# the words of --format, the levels of --png-compression, .flo files after
+# --field, and file names for the file arguments. It needs only bash itself,
+# not the bash-completion package's helpers. Installed once under each tool's name,
 # since bash-completion loads a completion by the name of its command.
 
 # _tavrosk_options TOOL: sets short_options, long_options ("--name=" where
@@ -74,6 +74,7 @@ _tavrosk_batch()
         --field:FILE) takes_value=flo ;;
         *:FILE) takes_value=file ;;
         -f:F | --format:F) takes_value=format ;;
+        --png-compression:*) takes_value=level ;;
         *) takes_value=number ;;
         esac
     done
@@ -85,6 +86,10 @@ _tavrosk_batch()
         ;;
     format)
         COMPREPLY=($(compgen -P "$prefix" -W 'bmp png jpeg tiff webp heif avif' -- "$cur"))
+        return
+        ;;
+    level)
+        COMPREPLY=($(compgen -P "$prefix" -W '0 1 2 3 4 5 6 7 8 9' -- "$cur"))
         return
         ;;
     flo)

@@ -54,8 +54,8 @@ static const ProgramInfo tool = {
     "      -vf 'pad=ceil(iw/2)*2:ceil(ih/2)*2' -pix_fmt yuv420p out.mp4\n"
     "(the pad filter makes an odd width or height even, as yuv420p needs).\n",
     nullptr,
-    {OPT_FRAMES, OPT_RANGE, 'p', 'a', 'b', 't', OPT_REFERENCE, 'f', 'Q', OPT_NO_AUTO_ORIENT, OPT_STRIP, 'q', 'h',
-     OPT_VERSION},
+    {OPT_FRAMES, OPT_RANGE, 'p', 'a', 'b', 't', OPT_REFERENCE, 'f', 'Q', OPT_PNG_COMPRESSION, OPT_NO_AUTO_ORIENT,
+     OPT_STRIP, 'q', 'h', OPT_VERSION},
     {{OPT_FRAMES, "frames", "N", "how many frames from FIRST to SECOND (default 30, N >= 2)"},
      {OPT_RANGE, "range", "I-J",
       "write only frames I to J of the N (numbered from 0); they\n"
@@ -237,18 +237,30 @@ struct Output {
     bool to_stdout;
     ImageFormat format;  // IMAGE_PPM for standard output
     int quality;
+    int png_compression;
     std::vector<OutputTarget> targets;  // frame first_frame + k at [k]
-    long first_frame;
+    long first_frame, last_frame;
     const ImageMeta* meta;  // FIRST's description, NULL under --strip
     FramePattern pattern;  // the names of files
 };
 
 // Writes the rendered frames as they come; on a failure stops the queues and
 // leaves the message in *failure. Once the last frame is rendered, the
-// progress line says which file is being written.
+// progress line says which file is being written and counts its rows.
 static void write_frames(FrameQueues* queues, const Output* output, Progress* progress, std::string* failure)
 {
     Frame frame;
+    std::atomic<long long> rows(0);
+    ImageEncodeOptions encoding;
+    encoding.png_compression = output->png_compression;
+    auto encode = [&](std::FILE* out, std::string* why, const std::string& name) {
+        const ImageView& image = frame.image->view;
+        if (frame.number == output->last_frame) {
+            encoding.rows_done = &rows;
+            progress_stage(progress, "writing " + name, image.height, &rows);
+        }
+        return image_encode(image, output->format, output->quality, out, why, output->meta, encoding);
+    };
     if (output->to_stdout) {
         long number = -1;
         std::string problem;
@@ -256,7 +268,7 @@ static void write_frames(FrameQueues* queues, const Output* output, Progress* pr
             [&](std::FILE* out, std::string* why) {
                 while (queues->take_rendered(&frame)) {
                     number = frame.number;
-                    if (!image_encode(frame.image->view, output->format, output->quality, out, why, output->meta))
+                    if (!encode(out, why, "standard output"))
                         return false;
                     queues->give_back(frame.image);
                 }
@@ -272,15 +284,9 @@ static void write_frames(FrameQueues* queues, const Output* output, Progress* pr
     while (queues->take_rendered(&frame)) {
         const size_t k = static_cast<size_t>(frame.number - output->first_frame);
         const OutputTarget& target = output->targets[k];
-        if (k + 1 == output->targets.size())
-            progress_note(progress, "writing " + target.name);
         std::string problem;
         const bool ok = output_commit(
-            target,
-            [&](std::FILE* out, std::string* why) {
-                return image_encode(frame.image->view, output->format, output->quality, out, why, output->meta);
-            },
-            &problem);
+            target, [&](std::FILE* out, std::string* why) { return encode(out, why, target.name); }, &problem);
         if (!ok) {
             *failure = target.name + ": " + problem;
             queues->stop();
@@ -296,7 +302,9 @@ static int prepare_output(const Options& options, Output* output)
     output->to_stdout = output_is_stdout(options.output);
     output->format = options.format;
     output->quality = result_quality(options, options.format);
+    output->png_compression = options.png_compression;
     output->first_frame = options.range_first;
+    output->last_frame = options.range_last;
     std::string problem;
     if (output->to_stdout) {
         // Nothing written: only the checks of standard output itself.

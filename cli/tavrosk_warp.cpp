@@ -43,8 +43,8 @@ static const ProgramInfo tool = {
     "RESULT's format comes from its extension (.bmp, .png, .jpg, .jpeg); - writes\n"
     "the image to standard output (PNG unless --format says otherwise).\n",
     nullptr,
-    {'p', 'a', 'b', 't', OPT_REFERENCE, 'f', 'Q', OPT_NO_AUTO_ORIENT, OPT_STRIP, OPT_FOLDS, OPT_FIELD, 'q', 'h',
-     OPT_VERSION},
+    {'p', 'a', 'b', 't', OPT_REFERENCE, 'f', 'Q', OPT_PNG_COMPRESSION, OPT_NO_AUTO_ORIENT, OPT_STRIP, OPT_FOLDS,
+     OPT_FIELD, 'q', 'h', OPT_VERSION},
     {{OPT_FOLDS, "folds", "FILE",
       "also write a fold map: the result dimmed, pixels where the\n"
       "warp folds the image over itself red, pixels whose source\n"
@@ -151,17 +151,28 @@ static int prepare_output(const char* name, ImageFormat format, ImageOutput* out
 
 // `meta`: the description the image carries, or NULL. False with *failure,
 // the line to print after "PROGRAM: ".
-static bool write_output(const ImageOutput& out, const ImageView& image, int quality, const ImageMeta* meta,
-                         std::string* failure)
+static bool write_output(const ImageOutput& out, const ImageView& image, int quality,
+                         const ImageEncodeOptions& encoding, const ImageMeta* meta, std::string* failure)
 {
     std::string problem;
+    auto encode = [&](std::FILE* stream, std::string* why) {
+        return image_encode(image, out.format, quality, stream, why, meta, encoding);
+    };
+    if (out.to_stdout && out.format != IMAGE_BMP) {
+        // Streamed as it is encoded, so that the rows counted are the rows
+        // the reader has taken, give or take the pipe's buffer.
+        const bool ok = output_to_stdout(encode, &problem);
+        if (!ok)
+            *failure = problem;
+        return ok;
+    }
     if (out.to_stdout) {
         // A BMP writer seeks back to fill in its header, which a pipe cannot
-        // do: every image for standard output is encoded in memory first.
+        // do: a BMP for standard output is encoded in memory first.
         char* bytes = nullptr;
         size_t size = 0;
         std::FILE* memory = open_memstream(&bytes, &size);
-        bool ok = memory && image_encode(image, out.format, quality, memory, &problem, meta);
+        bool ok = memory && image_encode(image, out.format, quality, memory, &problem, meta, encoding);
         if (memory && std::fclose(memory) != 0 && ok) {
             ok = false;
             problem = std::string("cannot encode the image: ") + std::strerror(errno);
@@ -180,12 +191,7 @@ static bool write_output(const ImageOutput& out, const ImageView& image, int qua
             *failure = problem;
         return ok;
     }
-    const bool ok = output_commit(
-        out.target,
-        [&](std::FILE* stream, std::string* why) {
-            return image_encode(image, out.format, quality, stream, why, meta);
-        },
-        &problem);
+    const bool ok = output_commit(out.target, encode, &problem);
     if (!ok)
         *failure = std::string(out.name) + ": " + problem;
     return ok;
@@ -336,16 +342,22 @@ static int warp_and_write(Run* run)
     std::atomic<long long> done(0);
     options.warp.pixels_done = &done;
     // The progress line lasts until the last file is written: encoding a
-    // large PNG can take longer than the warp. Nothing else is printed
-    // while it runs.
+    // large PNG can take longer than the warp, so each file counts its rows
+    // as a stage of its own. Nothing else is printed while it runs.
     Progress progress;
     progress_start(&progress, tool.program, pixels, &done, options.quiet);
     std::string failure;
     const bool writing = warp_with_views(run, &progress, &failure);
     const ImageMeta* kept = options.strip ? nullptr : &run->meta;
+    std::atomic<long long> rows(0);
+    ImageEncodeOptions encoding;
+    encoding.png_compression = options.png_compression;
+    encoding.rows_done = &rows;
     auto write = [&](const ImageOutput& out, const ImageView& picture, const ImageMeta* with) {
-        progress_note(&progress, "writing " + (out.to_stdout ? std::string("standard output") : out.name));
-        return write_output(out, picture, result_quality(options, out.format), with, &failure);
+        rows = 0;
+        progress_stage(&progress, "writing " + (out.to_stdout ? std::string("standard output") : out.name),
+                       picture.height, &rows);
+        return write_output(out, picture, result_quality(options, out.format), encoding, with, &failure);
     };
     if (writing && write(run->result, run->image.view, kept) && options.folds)
         write(run->folds, run->map.view, nullptr);

@@ -4,6 +4,7 @@
 // Decoders fill *image and return true, or return false with *problem set
 // and *image empty.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -40,8 +41,11 @@ bool decode_jpeg(const unsigned char* data, size_t size, ImageBuffer* image, std
                  ImageMeta* meta);
 
 // Write errors are the caller's to find on the stream. `meta` may be NULL.
-bool encode_png(const ImageView& image, std::FILE* out, std::string* problem, const ImageMeta* meta);
-bool encode_jpeg(const ImageView& image, int quality, std::FILE* out, std::string* problem, const ImageMeta* meta);
+// level: zlib's 0 to 9; rows_done, when set, counts the rows as they are compressed.
+bool encode_png(const ImageView& image, std::FILE* out, std::string* problem, const ImageMeta* meta, int level,
+                std::atomic<long long>* rows_done);
+bool encode_jpeg(const ImageView& image, int quality, std::FILE* out, std::string* problem, const ImageMeta* meta,
+                 std::atomic<long long>* rows_done);
 
 // The formats of Debian's libtiff, libwebp and libheif as their first bytes
 // tell them: TIFF ("II*\0", "MM\0*", or BigTIFF's "II+\0", "MM\0+"), WebP

@@ -148,14 +148,17 @@ bool image_read(std::FILE* in, ImageBuffer* image, std::string* problem, ImageMe
     return image_decode(bytes.empty() ? &nothing : bytes.data(), bytes.size(), image, problem, meta, orientation);
 }
 
-static bool encode_ppm(const ImageView& image, std::FILE* out)
+static bool encode_ppm(const ImageView& image, std::FILE* out, std::atomic<long long>* rows_done)
 {
     if (std::fprintf(out, "P6\n%d %d\n255\n", image.width, image.height) < 0)
         return false;
     const size_t row = 3 * static_cast<size_t>(image.width);
-    for (int y = 0; y < image.height; ++y)
+    for (int y = 0; y < image.height; ++y) {
         if (std::fwrite(image_row(image, y), 1, row, out) != row)
             return false;
+        if (rows_done)
+            ++*rows_done;
+    }
     return true;
 }
 
@@ -183,7 +186,7 @@ static bool encode_bmp(const ImageView& image, std::FILE* out, std::string* prob
 }
 
 bool image_encode(const ImageView& given, ImageFormat format, int quality, std::FILE* out, std::string* problem,
-                  const ImageMeta* meta)
+                  const ImageMeta* meta, const ImageEncodeOptions& options)
 {
     std::string ignored;
     if (!problem)
@@ -196,6 +199,10 @@ bool image_encode(const ImageView& given, ImageFormat format, int quality, std::
     if ((lossy && (quality < 1 || quality > 100)) || (format == IMAGE_WEBP && (quality < 0 || quality > 100))) {
         *problem = std::string(image_format_name(format)) + " quality must be from " + (lossy ? "1" : "0")
                  + " to 100, not " + std::to_string(quality);
+        return false;
+    }
+    if (format == IMAGE_PNG && (options.png_compression < 0 || options.png_compression > 9)) {
+        *problem = "PNG compression must be from 0 to 9, not " + std::to_string(options.png_compression);
         return false;
     }
     // The image as the format holds it.
@@ -211,9 +218,11 @@ bool image_encode(const ImageView& given, ImageFormat format, int quality, std::
     bool ok;
     switch (format) {
     case IMAGE_BMP: ok = encode_bmp(image, out, problem); break;
-    case IMAGE_PNG: ok = encode_png(image, out, problem, meta); break;
-    case IMAGE_JPEG: ok = encode_jpeg(image, quality, out, problem, meta); break;
-    case IMAGE_PPM: ok = encode_ppm(image, out); break;
+    case IMAGE_PNG:
+        ok = encode_png(image, out, problem, meta, options.png_compression, options.rows_done);
+        break;
+    case IMAGE_JPEG: ok = encode_jpeg(image, quality, out, problem, meta, options.rows_done); break;
+    case IMAGE_PPM: ok = encode_ppm(image, out, options.rows_done); break;
     case IMAGE_TIFF: ok = encode_tiff(image, out, problem, meta); break;
     case IMAGE_WEBP: ok = encode_webp(image, quality, out, problem, meta); break;
     default: ok = encode_heif(image, format == IMAGE_AVIF, quality, out, problem, meta); break;
@@ -225,6 +234,8 @@ bool image_encode(const ImageView& given, ImageFormat format, int quality, std::
         *problem = std::string("cannot write: ") + (error ? std::strerror(error) : "write error");
         return false;
     }
+    if (ok && options.rows_done && format != IMAGE_PNG && format != IMAGE_JPEG && format != IMAGE_PPM)
+        *options.rows_done += image.height;
     return ok;
 }
 

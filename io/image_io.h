@@ -10,6 +10,7 @@
 // never converted by it; only a JPEG's Exif orientation turns them, by
 // default, into the image as it is meant to be viewed.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -66,6 +67,18 @@ bool image_load(const char* path, ImageBuffer* image, std::string* problem, Imag
 bool image_read(std::FILE* in, ImageBuffer* image, std::string* problem, ImageMeta* meta = nullptr,
                 ImageOrientation orientation = IMAGE_AS_VIEWED);
 
+// How image_encode writes beyond the format and the quality: PNG's zlib
+// level (0 stores, 1 is fastest, 9 smallest; 6, libpng's and zlib's
+// default, unless asked), and a count increased by one for each row
+// written (as each is compressed by PNG, JPEG and PPM; all at once at the
+// end by the other formats), which a progress line may read from another
+// thread.
+enum { PNG_COMPRESSION_DEFAULT = 6 };
+struct ImageEncodeOptions {
+    int png_compression = PNG_COMPRESSION_DEFAULT;
+    std::atomic<long long>* rows_done = nullptr;
+};
+
 // Writes the whole image (any valid view) to out, converted first to the kind
 // image_format_kind gives: BMP (exactly what SDL_SaveBMP_RW writes of it),
 // PNG (8-bit RGB, no alpha), JPEG (quality 1..100, 4:2:0), PPM (binary P6,
@@ -77,7 +90,7 @@ bool image_read(std::FILE* in, ImageBuffer* image, std::string* problem, ImageMe
 // profile (APP2) and Exif (APP1), TIFF its ICC profile, WebP, HEIF and AVIF
 // both; BMP and PPM get none of it (see image_meta_lost).
 bool image_encode(const ImageView& image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
-                  const ImageMeta* meta = nullptr);
+                  const ImageMeta* meta = nullptr, const ImageEncodeOptions& options = {});
 
 // Whether files of `format` carry a colour description at all (BMP and PPM do not).
 bool image_format_carries_colour(ImageFormat format);

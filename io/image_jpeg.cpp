@@ -189,6 +189,7 @@ struct JpegWrite {
     unsigned int exif_size;
     const unsigned char* icc;
     unsigned int icc_size;
+    std::atomic<long long>* rows_done;  // or NULL
 };
 
 void jpeg_write_all(JpegWrite* wr)
@@ -211,6 +212,8 @@ void jpeg_write_all(JpegWrite* wr)
     while (c->next_scanline < c->image_height) {
         JSAMPROW row = image_row(image, static_cast<int>(c->next_scanline));
         jpeg_write_scanlines(c, &row, 1);
+        if (wr->rows_done)
+            ++*wr->rows_done;
     }
     jpeg_finish_compress(c);
     wr->errors.outcome = JPEG_DONE;
@@ -276,7 +279,8 @@ bool decode_jpeg(const unsigned char* data, size_t size, ImageBuffer* image, std
     return false;
 }
 
-bool encode_jpeg(const ImageView& image, int quality, std::FILE* out, std::string* problem, const ImageMeta* meta)
+bool encode_jpeg(const ImageView& image, int quality, std::FILE* out, std::string* problem, const ImageMeta* meta,
+                 std::atomic<long long>* rows_done)
 {
     std::vector<unsigned char> exif;
     JpegWrite wr = {};
@@ -294,6 +298,7 @@ bool encode_jpeg(const ImageView& image, int quality, std::FILE* out, std::strin
     wr.image = &image;
     wr.out = out;
     wr.quality = quality;
+    wr.rows_done = rows_done;
     wr.errors.outcome = JPEG_FAILED;
     jpeg_write_guarded(&wr);
     jpeg_destroy_compress(&wr.cinfo);

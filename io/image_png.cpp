@@ -205,6 +205,8 @@ struct PngWrite {
     std::FILE* out;
     const PngChunk* chunks;  // written after IHDR, owned by the caller
     int chunk_count;
+    int level;                           // zlib's, 0 to 9
+    std::atomic<long long>* rows_done;  // or NULL
 };
 
 void png_write_all(PngWrite* wr)
@@ -213,13 +215,20 @@ void png_write_all(PngWrite* wr)
     png_init_io(wr->png, wr->out);
     png_set_IHDR(wr->png, wr->info, image.width, image.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(wr->png, wr->level);
+    // Stored data gains nothing from filtering: the rows go as they are.
+    if (wr->level == 0)
+        png_set_filter(wr->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_write_info(wr->png, wr->info);
     for (int i = 0; i < wr->chunk_count; ++i) {
         const PngChunk& c = wr->chunks[i];
         png_write_chunk(wr->png, reinterpret_cast<png_const_bytep>(c.type), c.data, c.size);
     }
-    for (int y = 0; y < image.height; ++y)
+    for (int y = 0; y < image.height; ++y) {
         png_write_row(wr->png, image_row(image, y));
+        if (wr->rows_done)
+            ++*wr->rows_done;
+    }
     png_write_end(wr->png, nullptr);
 }
 
@@ -286,7 +295,8 @@ bool decode_png(const unsigned char* data, size_t size, ImageBuffer* image, std:
     return false;
 }
 
-bool encode_png(const ImageView& image, std::FILE* out, std::string* problem, const ImageMeta* meta)
+bool encode_png(const ImageView& image, std::FILE* out, std::string* problem, const ImageMeta* meta, int level,
+                std::atomic<long long>* rows_done)
 {
     // iCCP: the profile's name (ours when it came from a JPEG), a NUL,
     // method 0 and the zlib data.
@@ -320,6 +330,8 @@ bool encode_png(const ImageView& image, std::FILE* out, std::string* problem, co
     wr.out = out;
     wr.chunks = chunks.data();
     wr.chunk_count = static_cast<int>(chunks.size());
+    wr.level = level;
+    wr.rows_done = rows_done;
     bool ok = png_write_guarded(&wr);
     const bool created = wr.png && wr.info;
     png_destroy_write_struct(wr.png ? &wr.png : nullptr, wr.info ? &wr.info : nullptr);

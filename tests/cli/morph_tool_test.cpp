@@ -143,6 +143,13 @@ TEST_F(MorphTool, FramesEqualThePlainMorphAndTheEndsTheInputs)
         ASSERT_EQ(r.status, 0) << options << ": " << r.err;
         EXPECT_EQ(read(frame_name(2)), full) << options;
     }
+    // PNG compression reaches the frames' writer: stored frames of a black
+    // picture are larger.
+    SurfacePtr black(make_surface(w, h, 24));
+    ASSERT_EQ(SDL_SaveBMP(black.get(), at("black.bmp").c_str()), 0);
+    ASSERT_EQ(run("--frames 2 black.bmp black.bmp pairs.txt out/z%d.png").status, 0);
+    ASSERT_EQ(run("--frames 2 --png-compression 0 black.bmp black.bmp pairs.txt out/s%d.png").status, 0);
+    EXPECT_GT(read("out/s1.png").size(), read("out/z1.png").size());
 }
 
 TEST_F(MorphTool, RangeFramesEqualThoseOfAFullRun)

@@ -43,6 +43,11 @@ TEST(ProgressLine, PercentageElapsedAndTimeLeft)
     };
     for (const auto& c : cases)
         EXPECT_EQ(progress_line("tool", c.done, c.total, c.elapsed, 79), c.line) << c.done << " of " << c.total;
+    // A later stage (the rows of a file being written) estimates the time
+    // left from its own rate; the elapsed time is the whole run's.
+    EXPECT_EQ(progress_line("tool", 1, 4, 10.0, 79, "writing a.png", 2.0),
+              "tool: writing a.png, 25% (10.0 s elapsed, about 6.0 s left)");
+    EXPECT_EQ(progress_line("tool", 0, 4, 10.0, 79, "writing a.png", 0.5), "tool: writing a.png, 0% (10.0 s elapsed)");
 }
 
 TEST(ProgressLine, CutToTheWidth)

@@ -173,6 +173,7 @@ TEST_F(Tool, BadInputNamesTheFileAndLeavesResultAlone)
         {"-b inf in.bmp good.txt old.bmp", "-b: 'inf' is not a finite number, 0 or more"},
         {"-p 1x in.bmp good.txt old.bmp", "-p: '1x' is not a finite number, 0 or more"},
         {"--threads 0 in.bmp good.txt old.bmp", "--threads: '0' is not a whole number from 1 to 1024"},
+        {"--png-compression 10 in.bmp good.txt old.bmp", "--png-compression: '10' is not a whole number from 0 to 9"},
         {"in.bmp good.txt nowhere/out.bmp", "nowhere/out.bmp: cannot write in nowhere: No such file or directory"},
         {"in.bmp good.txt sub", "sub: is a directory"},
     };
@@ -417,6 +418,7 @@ TEST_F(Tool, ResultFormatsFromExtensionOrOption)
         {"--format=BMP in.bmp pairs.txt c.jpg", "c.jpg", "BM"},
         {"in.bmp pairs.txt - >stdout.png", "stdout.png", "\x89PNG"},
         {"--format bmp in.bmp pairs.txt - >stdout.bmp", "stdout.bmp", "BM"},
+        {"--png-compression 0 in.bmp pairs.txt stored.png", "stored.png", "\x89PNG"},
     };
     for (const auto& c : cases) {
         const std::string command = "cd '" + dir + "' && " TAVROSK_WARP " " + c.args + " 2>err.txt";
@@ -431,8 +433,10 @@ TEST_F(Tool, ResultFormatsFromExtensionOrOption)
         else
             EXPECT_EQ(compare_rgb(want.get(), got.get()), "") << c.args;
     }
-    // Quality reaches the JPEG writer: the best quality makes the larger file.
+    // Quality reaches the JPEG writer: the best quality makes the larger file;
+    // so does PNG compression 0, stored, against the default.
     EXPECT_GT(read("a.jpeg").size(), read("a.JPG").size());
+    EXPECT_GT(read("stored.png").size(), read("a.png").size());
 }
 
 // Results behave as files should: written through a symlink, a read-only
@@ -621,15 +625,26 @@ TEST_F(Tool, TerminalsGetProgressButNoBinaryData)
     EXPECT_EQ(piped.status, 0);
     EXPECT_EQ(piped.err, "");
 
-    // The line lasts while the result is written: a quick warp, then a PNG of
-    // noise far larger than a pipe holds, on a pipe that is read only after
-    // two seconds.
+    // The line lasts while the result is written, and counts the rows
+    // encoded: a quick warp, then a PNG of noise far larger than a pipe
+    // holds, streamed to a pipe that is read only after two seconds, so the
+    // line stays below 100 % meanwhile. A BMP is made whole first.
     write("one.txt", "1 1 5 1\n3 2 7 2\n");
-    Outcome held = run_on_terminal(dir, "big.bmp one.txt - | (sleep 2; cat >/dev/null)");
-    EXPECT_EQ(held.status, 0) << held.out;
-    EXPECT_NE(held.out.find("\rtavrosk-warp: writing standard output, 100% ("), std::string::npos) << held.out;
-    ASSERT_GE(held.out.size(), 4u);
-    EXPECT_EQ(held.out.substr(held.out.size() - 4), "\r\033[K");
+    for (const char* format : {"png", "jpeg", "bmp"}) {
+        SCOPED_TRACE(format);
+        Outcome held = run_on_terminal(dir, std::string("-f ") + format + " big.bmp one.txt - | (sleep 2; cat >/dev/null)");
+        EXPECT_EQ(held.status, 0) << held.out;
+        const std::string line = "\rtavrosk-warp: writing standard output, ";
+        const size_t at_line = held.out.find(line);
+        ASSERT_NE(at_line, std::string::npos) << held.out;
+        const int percent = std::atoi(held.out.c_str() + at_line + line.size());
+        if (std::string(format) == "bmp")
+            EXPECT_EQ(percent, 100) << held.out;
+        else
+            EXPECT_LT(percent, 100) << held.out;
+        ASSERT_GE(held.out.size(), 4u);
+        EXPECT_EQ(held.out.substr(held.out.size() - 4), "\r\033[K");
+    }
 }
 
 // --folds and --field: the map, the counts line and the .flo bytes are those

@@ -3,10 +3,12 @@
 // stream is reported; and the format names and words.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <random>
 
+#include "sdl/surface_image.h"
 #include "tests/support/test_support.h"
 #include "tests/io/image_test.h"
 
@@ -163,6 +165,69 @@ TEST(ImageEncode, JpegIsCloseOnASmoothImage)
         EXPECT_EQ(problem, "JPEG quality must be from 1 to 100, not " + std::to_string(quality));
     }
     EXPECT_TRUE(decode(encode(source.get(), IMAGE_JPEG, 1)));
+}
+
+// PNG's zlib level: every level gives back the pixels, 0 stores them (a
+// file larger than the pixels), a higher level makes a smooth picture no
+// larger; levels outside 0 to 9 are refused. Every format counts each row
+// once.
+TEST(ImageEncode, PngLevelsAndRowCounts)
+{
+    const int w = 120, h = 70;
+    SurfacePtr source(make_surface(w, h, 24));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            put_pixel(source.get(), x, y, static_cast<Uint8>(2 * x), static_cast<Uint8>(3 * y),
+                      static_cast<Uint8>((x * y) % 7));
+    ImageBuffer rgb;
+    ASSERT_TRUE(surface_to_rgb8(source.get(), &rgb));
+    auto encode_with = [&](ImageFormat format, const ImageEncodeOptions& options, std::string* problem) {
+        char* buffer = nullptr;
+        size_t size = 0;
+        std::FILE* out = open_memstream(&buffer, &size);
+        const bool ok = image_encode(rgb.view, format, 90, out, problem, nullptr, options);
+        std::fclose(out);
+        Bytes bytes(buffer, buffer + (ok ? size : 0));
+        std::free(buffer);
+        return bytes;
+    };
+    size_t previous = 0;
+    for (int level : {0, 1, 3, 6, 9}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        std::atomic<long long> rows(0);
+        ImageEncodeOptions options;
+        options.png_compression = level;
+        options.rows_done = &rows;
+        std::string problem;
+        const Bytes png = encode_with(IMAGE_PNG, options, &problem);
+        ASSERT_FALSE(png.empty()) << problem;
+        EXPECT_EQ(compare_rgb(source.get(), decode(png).get()), "");
+        EXPECT_EQ(rows.load(), h);
+        if (level == 0) {
+            EXPECT_GT(png.size(), 3u * w * h);
+        } else {
+            EXPECT_LT(png.size(), previous);
+        }
+        previous = png.size();
+        if (level == PNG_COMPRESSION_DEFAULT) {
+            EXPECT_EQ(png, encode(source.get(), IMAGE_PNG)) << "the default is the level taken when none is given";
+        }
+    }
+    for (ImageFormat format : {IMAGE_BMP, IMAGE_JPEG, IMAGE_PPM}) {
+        std::atomic<long long> rows(0);
+        ImageEncodeOptions options;
+        options.rows_done = &rows;
+        std::string problem;
+        EXPECT_FALSE(encode_with(format, options, &problem).empty()) << problem;
+        EXPECT_EQ(rows.load(), h) << image_format_name(format);
+    }
+    for (int level : {-1, 10}) {
+        ImageEncodeOptions options;
+        options.png_compression = level;
+        std::string problem;
+        EXPECT_TRUE(encode_with(IMAGE_PNG, options, &problem).empty());
+        EXPECT_EQ(problem, "PNG compression must be from 0 to 9, not " + std::to_string(level));
+    }
 }
 
 TEST(ImageEncode, FailingStreamIsReported)

@@ -626,13 +626,15 @@ TEST_F(Tool, TerminalsGetProgressButNoBinaryData)
     EXPECT_EQ(piped.err, "");
 
     // The line lasts while the result is written, and counts the rows
-    // encoded: a quick warp, then a PNG of noise far larger than a pipe
-    // holds, streamed to a pipe that is read only after two seconds, so the
-    // line stays below 100 % meanwhile. A BMP is made whole first.
+    // encoded: a PNG of noise far larger than a pipe holds, streamed to a
+    // pipe that stops being read for two seconds once the first bytes come
+    // (however long the warp took), so the line stays below 100 %
+    // meanwhile. A BMP is made whole first.
     write("one.txt", "1 1 5 1\n3 2 7 2\n");
     for (const char* format : {"png", "jpeg", "bmp"}) {
         SCOPED_TRACE(format);
-        Outcome held = run_on_terminal(dir, std::string("-f ") + format + " big.bmp one.txt - | (sleep 2; cat >/dev/null)");
+        Outcome held = run_on_terminal(
+            dir, std::string("-f ") + format + " big.bmp one.txt - | (head -c 1 >/dev/null; sleep 2; cat >/dev/null)");
         EXPECT_EQ(held.status, 0) << held.out;
         const std::string line = "\rtavrosk-warp: writing standard output, ";
         const size_t at_line = held.out.find(line);

@@ -19,6 +19,8 @@ static const char* const PROGRAM = "tavrosk-edit";
 // Screen space kept free of the window for the desktop's panels and the
 // window's frame when the image is zoomed to fit.
 enum { SCREEN_MARGIN_H = 0, SCREEN_MARGIN_V = 48, PAN_STEP = 50 };
+// The status line's text starts this far from the window's left edge.
+enum { STATUS_X = 4 };
 
 // The key help: what to press, and what it does.
 static const char* const HELP_LINES[][2] = {
@@ -30,7 +32,8 @@ static const char* const HELP_LINES[][2] = {
     {"Ctrl+Y, Ctrl+Shift+Z", "redo"},
     {"Ctrl+S", "save again"},
     {"Wheel, + and -", "zoom about the pointer"},
-    {"Z", "100 % or fit"},
+    {"Ctrl+wheel, Ctrl +/-", "zoom in larger steps"},
+    {"Z", "fit to the window, or 100 %"},
     {"Middle drag, arrows", "pan"},
     {"Tab", "preview or source"},
     {"0 to 9", "morph: the frame at t = k / 10"},
@@ -40,17 +43,65 @@ static const char* const HELP_LINES[][2] = {
     {"Esc, Q", "quit"},
 };
 
-void window_size(int w, int h, int panels, int screen_w, int screen_h, int* win_w, int* win_h, double* zoom)
+// What the status line asks for next, and what it says after a press on
+// the other panel.
+static const char* const DRAW_ON_FIRST = "draw on FIRST (left)";
+static const char* const DRAW_ON_SECOND = "draw on SECOND (right)";
+static const char* const DRAW_WHERE_IT_GOES = "draw where it goes";
+static const char* const BEGINS_ON_FIRST = "a pair begins on FIRST (left)";
+static const char* const SECOND_ON_SECOND = "draw this pair's second on SECOND (right)";
+
+// The key help's layout: a box at (HELP_MARGIN, HELP_MARGIN), a key and
+// what it does a line.
+enum { HELP_MARGIN = 10, HELP_PAD = 8, HELP_GAP = 18, HELP_LINE_H = GLYPH_H + 5 };
+
+static void help_size(int* key_w, int* box_w, int* box_h)
+{
+    int what_w = 0;
+    *key_w = 0;
+    for (const auto& line : HELP_LINES) {
+        *key_w = std::max(*key_w, text_width(line[0], 1));
+        what_w = std::max(what_w, text_width(line[1], 1));
+    }
+    *box_w = 2 * HELP_PAD + *key_w + HELP_GAP + what_w;
+    *box_h = 2 * HELP_PAD + static_cast<int>(sizeof HELP_LINES / sizeof HELP_LINES[0]) * HELP_LINE_H - 5;
+}
+
+static std::string zoom_text(double zoom)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, zoom * 100 == std::floor(zoom * 100) ? "%.0f %%" : "%.1f %%", zoom * 100);
+    return text;
+}
+
+void window_need(EditMode mode, int* need_w, int* need_h)
+{
+    // The longest status line of ordinary work; the fold counts and a
+    // failed save's message may run past it.
+    const std::string longest = "pairs 99  " + zoom_text(MAX_ZOOM) + "  x 1234.56 y 1234.56  saved  "
+                              + (mode == EDIT_MORPH ? SECOND_ON_SECOND : DRAW_WHERE_IT_GOES)
+                              + (mode == EDIT_MORPH ? "  frame t 0.5 ..." : "  preview ...");
+    int key_w, box_w, box_h;
+    help_size(&key_w, &box_w, &box_h);
+    *need_w = std::max(STATUS_X + text_width(longest.c_str(), 1) + STATUS_X, 2 * HELP_MARGIN + box_w);
+    // Panels of one width, with no column left over.
+    if (mode == EDIT_MORPH)
+        *need_w += *need_w % 2;
+    *need_h = 2 * HELP_MARGIN + box_h + STATUS_H;
+}
+
+void window_size(int w, int h, int panels, int screen_w, int screen_h, int need_w, int need_h, int* win_w, int* win_h,
+                 double* zoom)
 {
     const int room_w = std::max(64, screen_w - SCREEN_MARGIN_H);
     const int room_h = std::max(64, screen_h - SCREEN_MARGIN_V);
     EditView view;
     view_set_fit(&view, w, h, room_w / panels, room_h - STATUS_H);
-    *zoom = view.fit_zoom;
-    *win_w = std::min(room_w, std::max(1, static_cast<int>(std::floor(w * *zoom)) * panels));
-    *win_h = std::min(room_h, std::max(1, static_cast<int>(std::floor(h * *zoom))) + STATUS_H);
-    // A narrow image still leaves room for the status line's first words.
-    *win_w = std::min(room_w, std::max(*win_w, 320));
+    *zoom = std::min(1.0, view.fit_zoom);
+    *win_w = std::max(1, static_cast<int>(std::floor(w * *zoom))) * panels;
+    *win_h = std::max(1, static_cast<int>(std::floor(h * *zoom))) + STATUS_H;
+    *win_w = std::min(room_w, std::max(*win_w, need_w));
+    *win_h = std::min(room_h, std::max(*win_h, need_h));
 }
 
 namespace {
@@ -191,13 +242,6 @@ void draw_overlays(Editor* e)
                   e->drawing ? &drawing : nullptr, e->draw_panel);
 }
 
-std::string zoom_text(double zoom)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, zoom * 100 == std::floor(zoom * 100) ? "%.0f %%" : "%.1f %%", zoom * 100);
-    return text;
-}
-
 void draw_status(Editor* e)
 {
     SDL_Surface* s = e->screen;
@@ -211,10 +255,11 @@ void draw_status(Editor* e)
         text += "  x " + format_coordinate(p.x) + " y " + format_coordinate(p.y);
     }
     text += e->file.failed ? "  NOT SAVED" : e->file.saved ? "  saved" : "";
-    if (m.mode == EDIT_MORPH)
-        text += waiting_panel(m) ? "  draw on SECOND (right)" : "  draw on FIRST (left)";
-    if (m.mode == EDIT_WARP && pair_pending(m))
-        text += "  draw where it goes";
+    // A notice says what to draw next in its own words.
+    if (m.mode == EDIT_MORPH && e->notice.empty())
+        text += std::string("  ") + (waiting_panel(m) ? DRAW_ON_SECOND : DRAW_ON_FIRST);
+    if (m.mode == EDIT_WARP && pair_pending(m) && e->notice.empty())
+        text += std::string("  ") + DRAW_WHERE_IT_GOES;
     if (preview_wanted(*e)) {
         text += m.mode == EDIT_MORPH ? "  frame t 0." + std::to_string(e->frame) : "  preview";
         if (e->frame == 10 && m.mode == EDIT_MORPH)
@@ -229,23 +274,19 @@ void draw_status(Editor* e)
     if (e->file.failed)
         text += "  " + e->file.problem;
     static const Uint8 grey[3] = {220, 220, 220};
-    draw_text(s, text.c_str(), 4, y + (STATUS_H - GLYPH_H) / 2, 1, grey[0], grey[1], grey[2]);
+    draw_text(s, text.c_str(), STATUS_X, y + (STATUS_H - GLYPH_H) / 2, 1, grey[0], grey[1], grey[2]);
 }
 
 void draw_help(Editor* e)
 {
-    const int n = sizeof HELP_LINES / sizeof HELP_LINES[0];
-    const int line_h = GLYPH_H + 5;
-    int key_w = 0, what_w = 0;
-    for (const auto& line : HELP_LINES) {
-        key_w = std::max(key_w, text_width(line[0], 1));
-        what_w = std::max(what_w, text_width(line[1], 1));
-    }
-    const int x = 10, y = 10, gap = 18;
-    fill_rect(e->screen, x, y, x + key_w + gap + what_w + 16, y + n * line_h + 12, 0, 0, 0);
-    for (int i = 0; i < n; ++i) {
-        draw_text(e->screen, HELP_LINES[i][0], x + 8, y + 8 + i * line_h, 1, 255, 224, 0);
-        draw_text(e->screen, HELP_LINES[i][1], x + 8 + key_w + gap, y + 8 + i * line_h, 1, 255, 255, 255);
+    int key_w, box_w, box_h;
+    help_size(&key_w, &box_w, &box_h);
+    const int x = HELP_MARGIN + HELP_PAD, y = HELP_MARGIN + HELP_PAD;
+    fill_rect(e->screen, HELP_MARGIN, HELP_MARGIN, HELP_MARGIN + box_w, HELP_MARGIN + box_h, 0, 0, 0);
+    for (size_t i = 0; i < sizeof HELP_LINES / sizeof HELP_LINES[0]; ++i) {
+        const int line_y = y + static_cast<int>(i) * HELP_LINE_H;
+        draw_text(e->screen, HELP_LINES[i][0], x, line_y, 1, 255, 224, 0);
+        draw_text(e->screen, HELP_LINES[i][1], x + key_w + HELP_GAP, line_y, 1, 255, 255, 255);
     }
 }
 
@@ -279,6 +320,8 @@ void draw_all(Editor* e)
     SDL_Flip(e->screen);
 }
 
+// Sets the window's size, with the view fitted again when it was the fit
+// and the images centred along an axis where they fit.
 bool set_video_mode(Editor* e, int w, int h)
 {
     SDL_Surface* screen = SDL_SetVideoMode(w, h, 32, SDL_SWSURFACE | SDL_RESIZABLE);
@@ -287,7 +330,13 @@ bool set_video_mode(Editor* e, int w, int h)
     e->screen = screen;
     e->win_w = screen->w;
     e->win_h = screen->h;
-    view_set_fit(&e->view, e->images[0]->width, e->images[0]->height, panel_w(*e), panel_h(*e));
+    const int image_w = e->images[0]->width, image_h = e->images[0]->height;
+    if (e->view.fitted)
+        view_fit(&e->view, image_w, image_h, panel_w(*e), panel_h(*e));
+    else {
+        view_set_fit(&e->view, image_w, image_h, panel_w(*e), panel_h(*e));
+        view_centre(&e->view, image_w, image_h, panel_w(*e), panel_h(*e));
+    }
     return true;
 }
 
@@ -297,11 +346,19 @@ void set_zoom(Editor* e, double zoom, int x, int y)
     view_zoom_about(&e->view, zoom, x - panel * panel_w(*e), std::min(y, panel_h(*e) - 1));
 }
 
+// Z: the fit, or from the fit 100 %, the images centred where they fit.
 void toggle_fit(Editor* e)
 {
     EditView& v = e->view;
-    v.zoom = v.zoom == 1.0 && v.fit_zoom != 1.0 ? v.fit_zoom : 1.0;
-    v.pan_x = v.pan_y = 0;
+    const int image_w = e->images[0]->width, image_h = e->images[0]->height;
+    if (v.fitted) {
+        v.zoom = 1.0;
+        v.fitted = false;
+        v.pan_x = v.pan_y = 0;
+        view_centre(&v, image_w, image_h, panel_w(*e), panel_h(*e));
+    } else {
+        view_fit(&v, image_w, image_h, panel_w(*e), panel_h(*e));
+    }
 }
 
 Vec2 pointer_image(const Editor& e, int x, int y, int panel)
@@ -322,8 +379,7 @@ void on_press(Editor* e, int x, int y)
         return;
     }
     if (panel != waiting_panel(e->model)) {
-        e->notice = waiting_panel(e->model) ? "this pair waits for its segment on SECOND (right)"
-                                            : "a pair begins on FIRST (left)";
+        e->notice = waiting_panel(e->model) ? SECOND_ON_SECOND : BEGINS_ON_FIRST;
         // A click there still selects.
         const int pair = hit_pair(e->model, e->view, panel, x - panel * panel_w(*e), y);
         if (pair >= 0)
@@ -398,9 +454,9 @@ bool on_key(Editor* e, const SDL_keysym& key)
     } else if (key.sym == SDLK_F1 || ch == '?') {
         e->show_help = !e->show_help;
     } else if (ch == '+' || key.sym == SDLK_PLUS || key.sym == SDLK_KP_PLUS || key.sym == SDLK_EQUALS) {
-        set_zoom(e, next_zoom(e->view, 1), e->pointer_x, e->pointer_y);
+        set_zoom(e, next_zoom(e->view, 1, ctrl), e->pointer_x, e->pointer_y);
     } else if (ch == '-' || key.sym == SDLK_MINUS || key.sym == SDLK_KP_MINUS) {
-        set_zoom(e, next_zoom(e->view, -1), e->pointer_x, e->pointer_y);
+        set_zoom(e, next_zoom(e->view, -1, ctrl), e->pointer_x, e->pointer_y);
     } else if (key.sym == SDLK_z) {
         toggle_fit(e);
     } else if (key.sym == SDLK_LEFT || key.sym == SDLK_RIGHT || key.sym == SDLK_UP || key.sym == SDLK_DOWN) {
@@ -426,9 +482,12 @@ bool open_window(Editor* e)
     const SDL_VideoInfo* info = SDL_GetVideoInfo();
     int screen_w = info && info->current_w > 0 ? info->current_w : 1024;
     int screen_h = info && info->current_h > 0 ? info->current_h : 768;
-    int w, h;
-    double zoom;
-    window_size(e->images[0]->width, e->images[0]->height, e->panels, screen_w, screen_h, &w, &h, &zoom);
+    int need_w, need_h, w, h;
+    window_need(setup.mode, &need_w, &need_h);
+    window_size(e->images[0]->width, e->images[0]->height, e->panels, screen_w, screen_h, need_w, need_h, &w, &h,
+                &e->view.zoom);
+    // Opened zoomed down, the view follows the window's size.
+    e->view.fitted = e->view.zoom != 1.0;
     std::string title = std::string(PROGRAM) + " - " + (setup.mode == EDIT_WARP ? setup.first_name : setup.first_name
                         + std::string(" to ") + setup.second_name) + " - " + setup.pairs_name;
     SDL_WM_SetCaption(title.c_str(), PROGRAM);
@@ -436,7 +495,6 @@ bool open_window(Editor* e)
         std::fprintf(stderr, "%s: cannot open a %d x %d window: %s\n", PROGRAM, w, h, SDL_GetError());
         return false;
     }
-    e->view.zoom = zoom;
     SDL_EnableUNICODE(1);
     SDL_EnableKeyRepeat(SDL_DEFAULT_REPEAT_DELAY, SDL_DEFAULT_REPEAT_INTERVAL);
     return true;
@@ -461,8 +519,9 @@ bool on_event(Editor* e, const SDL_Event& event)
             e->pan_x = event.button.x;
             e->pan_y = event.button.y;
         } else if (event.button.button == SDL_BUTTON_WHEELUP || event.button.button == SDL_BUTTON_WHEELDOWN)
-            set_zoom(e, next_zoom(e->view, event.button.button == SDL_BUTTON_WHEELUP ? 1 : -1), event.button.x,
-                     event.button.y);
+            set_zoom(e, next_zoom(e->view, event.button.button == SDL_BUTTON_WHEELUP ? 1 : -1,
+                                  SDL_GetModState() & KMOD_CTRL),
+                     event.button.x, event.button.y);
         break;
     case SDL_MOUSEBUTTONUP:
         if (event.button.button == SDL_BUTTON_LEFT)
@@ -470,12 +529,15 @@ bool on_event(Editor* e, const SDL_Event& event)
         else if (event.button.button == SDL_BUTTON_MIDDLE)
             e->panning = false;
         break;
-    case SDL_VIDEORESIZE:
-        if (!set_video_mode(e, std::max(64, event.resize.w), std::max(STATUS_H + 16, event.resize.h))) {
+    case SDL_VIDEORESIZE: {
+        int need_w, need_h;
+        window_need(e->model.mode, &need_w, &need_h);
+        if (!set_video_mode(e, std::max(need_w, event.resize.w), std::max(need_h, event.resize.h))) {
             std::fprintf(stderr, "%s: cannot resize the window: %s\n", PROGRAM, SDL_GetError());
             return true;
         }
         break;
+    }
     default:
         break;
     }

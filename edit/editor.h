@@ -26,10 +26,17 @@ struct EditorSetup {
     int threads = 0;
 };
 
+// The least window size at which the status line of ordinary work in
+// `mode` (counts, zoom, coordinates, what to draw next, the preview) and the
+// key help show whole.
+void window_need(EditMode mode, int* need_w, int* need_h);
+
 // The window size for images of w x h in `panels` panels on a screen of
-// screen_w x screen_h: the images at *zoom (1, or less to fit), never
-// larger than the screen.
-void window_size(int w, int h, int panels, int screen_w, int screen_h, int* win_w, int* win_h, double* zoom);
+// screen_w x screen_h: the images at *zoom (1, or less to fit), the window
+// at least need_w x need_h (the images centred in it) and never larger than
+// the screen.
+void window_size(int w, int h, int panels, int screen_w, int screen_h, int need_w, int need_h, int* win_w, int* win_h,
+                 double* zoom);
 
 // Opens the window and runs until the user quits or the window closes.
 // Returns the exit status.

@@ -28,6 +28,7 @@ void view_zoom_about(EditView* view, double zoom, int px, int py)
     const double ix = view->pan_x + px / view->zoom;
     const double iy = view->pan_y + py / view->zoom;
     view->zoom = zoom;
+    view->fitted = false;
     view->pan_x = ix - px / zoom;
     view->pan_y = iy - py / zoom;
     if (zoom == 1.0) {
@@ -38,6 +39,7 @@ void view_zoom_about(EditView* view, double zoom, int px, int py)
 
 void view_pan(EditView* view, int dx, int dy)
 {
+    view->fitted = false;
     view->pan_x += dx / view->zoom;
     view->pan_y += dy / view->zoom;
     if (view->zoom == 1.0) {
@@ -46,27 +48,56 @@ void view_pan(EditView* view, int dx, int dy)
     }
 }
 
-double next_zoom(const EditView& view, int direction)
+double next_zoom(const EditView& view, int direction, bool large)
 {
-    std::vector<double> steps = {0.05, 0.1, 0.125, 0.25, 1.0 / 3, 0.5, 2.0 / 3, 1, 1.5, 2, 3, 4, 6, 8, 12, 16};
+    // Each step is at least ZOOM_STEP times the one below it.
+    std::vector<double> steps = {MIN_ZOOM, 1.0 / 16, 1.0 / 12, 1.0 / 8, 1.0 / 6, 0.25, 1.0 / 3, 0.5, 2.0 / 3,
+                                 1,        1.5,      2,        3,       4,       6,    8,       12,  16,  24, MAX_ZOOM};
     steps.push_back(view.fit_zoom);
     std::sort(steps.begin(), steps.end());
+    const double factor = large ? ZOOM_LARGE_STEP : ZOOM_STEP;
+    // A zoom within this relative distance of a step counts as that step.
+    const double slack = 1e-9;
     if (direction > 0) {
         for (double s : steps)
-            if (s > view.zoom * (1 + 1e-9))
+            if (s >= view.zoom * factor * (1 - slack))
                 return s;
-        return steps.back();
+        return std::max(view.zoom, steps.back());
     }
     for (auto it = steps.rbegin(); it != steps.rend(); ++it)
-        if (*it < view.zoom * (1 - 1e-9))
+        if (*it <= view.zoom / factor * (1 + slack))
             return *it;
-    return steps.front();
+    return std::min(view.zoom, steps.front());
 }
 
 void view_set_fit(EditView* view, int w, int h, int panel_w, int panel_h)
 {
-    double fit = std::min(1.0, std::min(static_cast<double>(panel_w) / w, static_cast<double>(panel_h) / h));
+    double fit = std::min(MAX_ZOOM, std::min(static_cast<double>(panel_w) / w, static_cast<double>(panel_h) / h));
     view->fit_zoom = fit > 0 ? fit : 1.0;
+}
+
+// The pan that centres an image of `size` pixels in a panel of `room` on one axis.
+static double centred_pan(double zoom, int size, int room)
+{
+    const double pan = (size - room / zoom) / 2;
+    return zoom == 1.0 ? std::floor(pan) : pan;
+}
+
+void view_centre(EditView* view, int w, int h, int panel_w, int panel_h)
+{
+    if (w * view->zoom <= panel_w)
+        view->pan_x = centred_pan(view->zoom, w, panel_w);
+    if (h * view->zoom <= panel_h)
+        view->pan_y = centred_pan(view->zoom, h, panel_h);
+}
+
+void view_fit(EditView* view, int w, int h, int panel_w, int panel_h)
+{
+    view_set_fit(view, w, h, panel_w, panel_h);
+    view->zoom = view->fit_zoom;
+    view->pan_x = view->pan_y = 0;
+    view_centre(view, w, h, panel_w, panel_h);
+    view->fitted = true;
 }
 
 bool hit_end_point(const EditModel& model, const EditView& view, int panel, int px, int py, int* segment, int* end)

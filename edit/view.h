@@ -10,10 +10,18 @@
 
 enum { HIT_RADIUS = 6 };
 
+// The zooms a press reaches: the steps of next_zoom lie between these, and
+// the fit zoom never goes above MAX_ZOOM. A press moves at least by
+// ZOOM_STEP, a large one (Ctrl) by ZOOM_LARGE_STEP, but for the last one
+// to the first or last step.
+inline constexpr double MIN_ZOOM = 1.0 / 20, MAX_ZOOM = 32;
+inline constexpr double ZOOM_STEP = 1.25, ZOOM_LARGE_STEP = 2;
+
 struct EditView {
     double zoom = 1.0;
     double pan_x = 0, pan_y = 0;  // the image point at the panel's top-left corner
-    double fit_zoom = 1.0;        // the zoom at which the image fits the panel (at most 1)
+    double fit_zoom = 1.0;        // the zoom at which the whole image fills the panel, small images enlarged
+    bool fitted = false;          // the view is the fit: fitted again when the panel changes size
 };
 
 // The image point at panel pixel (px, py), as it is stored: whole at 100 %
@@ -27,11 +35,17 @@ void view_zoom_about(EditView* view, double zoom, int px, int py);
 // Moves the image by (dx, dy) screen pixels under the panels; at 100 % the
 // pan stays whole.
 void view_pan(EditView* view, int dx, int dy);
-// The next zoom step above (direction > 0) or below the current zoom; the
-// steps include 100 % and the fit zoom.
-double next_zoom(const EditView& view, int direction);
+// The next zoom step above (direction > 0) or below the current zoom, at
+// least ZOOM_STEP (large: ZOOM_LARGE_STEP) times or 1 / that away; the steps
+// include 100 % and the fit zoom.
+double next_zoom(const EditView& view, int direction, bool large = false);
 // Sets fit_zoom for an image of w x h in a panel of panel_w x panel_h.
 void view_set_fit(EditView* view, int w, int h, int panel_w, int panel_h);
+// Centres the image of w x h in the panel along each axis on which it is
+// no larger than the panel at the view's zoom (whole pan at 100 %).
+void view_centre(EditView* view, int w, int h, int panel_w, int panel_h);
+// The fit: fit_zoom, the image centred, and `fitted` set.
+void view_fit(EditView* view, int w, int h, int panel_w, int panel_h);
 
 // The end point nearest panel pixel (px, py) on `panel` within HIT_RADIUS
 // screen pixels: true with its entry and end (0: x1 y1, 1: x2 y2).

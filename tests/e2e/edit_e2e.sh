@@ -5,7 +5,10 @@
 # restart that loads the file; the preview with overlays hidden compared
 # pixel for pixel with tavrosk-warp and frame k of tavrosk-morph --frames 11
 # (panel 0 on the screen, waited for until it shows them); a large image
-# opens within the screen. Also leaves a screenshot of the editor in
+# opens within the screen; a 32 x 32 image opens in a window its status line
+# and help fit, centred, fits the window both ways after a resize and reaches
+# 1600 % in four Ctrl+wheel presses; a narrow morph's status line is whole.
+# Also leaves a screenshot of the editor in
 # BUILD_DIR/tavrosk-edit.png for the README (docs/images/). A pairs file of
 # extreme finite numbers (1e300, beyond int, 3.4e38, 1e-300) is drawn,
 # zoomed, previewed and left with no message (no sanitizer report).
@@ -151,7 +154,7 @@ key Escape
 xh_wait_exit 10 || xh_fail "Esc: status $?"
 
 echo "morph mode: pairs drawn on both panels, frame 3 of 11 against tavrosk-morph"
-convert "$data/sample.bmp" -crop 320x240+160+120 +repage a.bmp && convert "$data/sample2.bmp" -crop 320x240+160+120 \
+convert "$data/sample.bmp" -crop 320x300+160+90 +repage a.bmp && convert "$data/sample2.bmp" -crop 320x300+160+90 \
     +repage b.bmp || xh_fail "convert"
 morph_heading="# tavrosk-edit: morph pairs from a.bmp to b.bmp"
 start a.bmp b.bmp m.txt
@@ -234,6 +237,77 @@ drag 10 20 60 60
 holds large.txt "# tavrosk-edit: warp pairs for large.png" "10 10 50 50" "10 20 60 60"
 key q
 xh_wait_exit 10 || xh_fail "Q: status $?"
+# geometry: sets $w and $h to the window's size.
+geometry() {
+    read -r w h < <(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\)/\1 \2/p')
+}
+# pixel IMAGE X Y: the pixel's colour in hex.
+pixel() {
+    convert "$1" -crop "1x1+$2+$3" +repage -format '%[hex:u.p{0,0}]' info:
+}
+# status_right SHOT: the last column of the status line's text.
+status_right() {
+    local box
+    box=$(convert "$1" -crop "${w}x12+0+$((h - 12))" +repage -format '%@' info:)
+    echo $(( $(echo "$box" | sed 's/^\([0-9]*\)x[0-9]*+\([0-9]*\)+.*/\1 + \2 - 1/') ))
+}
+
+echo "a 32 x 32 image: a window its status line and help fit, the image centred; fit after a resize; Ctrl+wheel"
+convert -size 32x32 xc:red small.png || xh_fail "convert"
+small_heading="# tavrosk-edit: warp pairs for small.png"
+start small.png small.txt
+geometry
+[ "$w" -ge 400 ] && [ "$h" -ge 200 ] || xh_fail "a 32 x 32 image opened a $w x $h window"
+cx=$(( (w - 31) / 2 )) cy=$(( (h - 12 - 31) / 2 ))   # the image's top-left corner at 100 %, centred
+key F1
+for i in $(seq 200); do
+    window_shot help.png
+    [ "$(pixel help.png 12 12)" = 000000 ] && break
+    sleep 0.1
+done
+[ "$(pixel help.png 12 12)" = 000000 ] || xh_fail "F1 shows no help"
+# The help's black box ends before the window's right edge and the status line.
+[ "$(pixel help.png $((w - 6)) $((h - 16)))" != 000000 ] || xh_fail "the help does not fit the window"
+key F1
+drag $((cx + 2)) $((cy + 3)) $((cx + 30)) $((cy + 3))
+drag $((cx + 2)) $((cy + 20)) $((cx + 30)) $((cy + 29))
+holds small.txt "$small_heading" "2 3 30 3" "2 20 30 29"
+xdotool windowsize "$wid" 600 600
+for i in $(seq 100); do geometry; [ "$w" = 600 ] && [ "$h" = 600 ] && break; sleep 0.05; done
+# Z: the fit of a 600 x 588 panel, 18.375 times, the image centred across (pan -0.33 image pixels).
+key z
+drag 300 294 410 404
+drag 300 110 410 110
+holds small.txt "$small_heading" "2 3 30 3" "2 20 30 29" "16 16 21.99 21.99" "16 5.99 21.99 5.99"
+# Z again: 100 %, centred (pan -284, -278); four Ctrl+wheel presses about (300, 294) reach 1600 %.
+key z
+xdotool mousemove --window "$wid" 300 294 keydown ctrl click 4 click 4 click 4 click 4 keyup ctrl
+drag 316 310 348 342
+drag 364 310 364 342
+holds small.txt "$small_heading" "2 3 30 3" "2 20 30 29" "16 16 21.99 21.99" "16 5.99 21.99 5.99" \
+    "17 17 19 19" "20 17 20 19"
+key Escape
+xh_wait_exit 10 || xh_fail "Esc: status $?"
+
+echo "a morph of two 232 x 329 images: the status line whole after a press on the wrong panel"
+convert "$data/sample.bmp" -resize '232x329!' m1.png && convert "$data/sample2.bmp" -resize '232x329!' m2.png \
+    || xh_fail "convert"
+start m1.png m2.png narrow.txt
+geometry
+drag $((w / 2 + 20)) 40 $((w / 2 + 90)) 60     # on SECOND while FIRST's segment is due: a notice
+# Waited for until the notice makes the line long, then it must end within the window.
+for i in $(seq 200); do
+    window_shot narrow.png
+    right=$(status_right narrow.png)
+    [ "$right" -gt 300 ] && break
+    sleep 0.1
+done
+[ "$right" -gt 300 ] || xh_fail "no notice after a press on SECOND"
+[ "$right" -lt $((w - 4)) ] || xh_fail "the status line runs to column $right of a $w-pixel window: cut"
+key Escape
+xh_wait_exit 10 || xh_fail "Esc: status $?"
+[ ! -e narrow.txt ] || xh_fail "a refused segment was saved"
+
 if [ -n "$send_close" ]; then
     echo "closing the window ends the editor with status 0"
     start "$data/sample.bmp" close.txt

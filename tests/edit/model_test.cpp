@@ -117,6 +117,105 @@ TEST(EditModel, ZoomingToFullSizeKeepsThePointUnderThePointerAndAWholePan)
     EXPECT_EQ(next_zoom(v, 1), 1.0);
 }
 
+struct StepCase {
+    double zoom, fit;
+    int direction;
+    bool large;
+    double expected;
+};
+
+TEST(EditView, AZoomPressMovesAtLeastAQuarterAndCtrlDoubles)
+{
+    const StepCase cases[] = {
+        {1, 1, 1, false, 1.5},           {1, 0.98, -1, false, 2.0 / 3}, {0.98, 0.98, 1, false, 1.5},
+        {1, 0.7, -1, false, 0.7},        {1, 1, 1, true, 2},            {16, 1, 1, true, MAX_ZOOM},
+        {MAX_ZOOM, 1, 1, false, MAX_ZOOM}, {30, 30, 1, false, MAX_ZOOM}, {0.02, 0.02, -1, false, 0.02},
+        {0.02, 0.02, 1, false, MIN_ZOOM}, {18.375, 18.375, -1, true, 8},
+    };
+    for (const StepCase& c : cases) {
+        EditView v;
+        v.zoom = c.zoom;
+        v.fit_zoom = c.fit;
+        EXPECT_DOUBLE_EQ(next_zoom(v, c.direction, c.large), c.expected)
+            << c.zoom << (c.direction > 0 ? " up" : " down") << (c.large ? " large" : "") << ", fit " << c.fit;
+    }
+    // Whatever the fit, every press but one onto the last step moves by
+    // ZOOM_STEP or more, and from 100 % four large presses reach 1600 %.
+    for (double fit : {0.03, 0.37, 0.98, 1.0, 1.1, 7.3, MAX_ZOOM}) {
+        for (int direction : {1, -1}) {
+            EditView v;
+            v.fit_zoom = fit;
+            for (int press = 0; press < 40; ++press) {
+                const double next = next_zoom(v, direction);
+                const double ratio = direction > 0 ? next / v.zoom : v.zoom / next;
+                if (next == v.zoom)
+                    break;
+                if (next != MAX_ZOOM && next != MIN_ZOOM) {
+                    EXPECT_GE(ratio, ZOOM_STEP * (1 - 1e-9)) << "fit " << fit << " from " << v.zoom;
+                }
+                v.zoom = next;
+            }
+            EXPECT_EQ(v.zoom, direction > 0 ? MAX_ZOOM : std::min(MIN_ZOOM, fit));
+        }
+        EditView v;
+        v.fit_zoom = fit;
+        for (int press = 0; press < 4; ++press)
+            v.zoom = next_zoom(v, 1, true);
+        EXPECT_GE(v.zoom, 16) << "fit " << fit;
+    }
+}
+
+struct FitCase {
+    int w, h, panel_w, panel_h;
+    double zoom;  // 0: the fit
+    double expected_zoom;
+    bool centred_x, centred_y;
+};
+
+// The image's centre lands on the panel's centre along each axis on which
+// it fits, to half a pixel at 100 % where the pan stays whole.
+TEST(EditView, TheFitFillsThePanelBothWaysAndCentresTheImage)
+{
+    const FitCase cases[] = {
+        {32, 32, 600, 588, 0, 18.375, true, true},     {3000, 2000, 1024, 708, 0, 0.3413, true, true},
+        {10, 10, 1000, 1000, 0, MAX_ZOOM, true, true}, {640, 480, 640, 480, 0, 1, true, true},
+        {32, 32, 401, 300, 1, 1, true, true},          {3000, 200, 1024, 708, 1, 1, false, true},
+    };
+    for (const FitCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " in " + std::to_string(c.panel_w) + "x"
+                     + std::to_string(c.panel_h));
+        EditView v;
+        v.pan_x = v.pan_y = 7;
+        if (c.zoom == 0) {
+            view_fit(&v, c.w, c.h, c.panel_w, c.panel_h);
+            EXPECT_TRUE(v.fitted);
+        } else {
+            v.zoom = c.zoom;
+            view_centre(&v, c.w, c.h, c.panel_w, c.panel_h);
+        }
+        EXPECT_NEAR(v.zoom, c.expected_zoom, 5e-5);
+        const Vec2 centre = image_to_panel(v, c.w / 2.0, c.h / 2.0);
+        const double slack = v.zoom == 1 ? 0.5 : 1e-9;
+        if (c.centred_x) {
+            EXPECT_NEAR(centre.x, c.panel_w / 2.0, slack);
+        } else {
+            EXPECT_EQ(v.pan_x, 7);
+        }
+        if (c.centred_y) {
+            EXPECT_NEAR(centre.y, c.panel_h / 2.0, slack);
+        }
+        if (v.zoom == 1) {
+            EXPECT_EQ(v.pan_x, std::round(v.pan_x));
+            EXPECT_EQ(v.pan_y, std::round(v.pan_y));
+        }
+    }
+    // A zoom or a pan leaves the fit.
+    EditView v;
+    view_fit(&v, 32, 32, 600, 588);
+    view_pan(&v, 1, 0);
+    EXPECT_FALSE(v.fitted);
+}
+
 // Every kind of change, then undone one by one back to the start and
 // redone to the end: each step gives the state recorded before it.
 TEST(EditModel, UndoAndRedoEveryKindOfChange)
@@ -321,24 +420,35 @@ TEST_F(EditFile, ASymbolicLinkIsWrittenThrough)
 }
 
 struct SizeCase {
-    int w, h, panels, screen_w, screen_h;
+    int w, h, panels, screen_w, screen_h, need_w, need_h;
     double zoom;
+    int win_w, win_h;  // 0: not checked
 };
 
 TEST(EditWindow, ImagesShowAtFullSizeWhenTheyFitAndTheWindowStaysWithinTheScreen)
 {
     const SizeCase cases[] = {
-        {640, 480, 1, 1024, 768, 1},    {640, 480, 2, 1024, 768, 0.8},   {4000, 3000, 1, 1024, 768, 0.24},
-        {320, 240, 2, 1024, 768, 1},    {100, 5000, 1, 1920, 1080, 0.2}, {1920, 1080, 1, 1920, 1080, 0.944},
+        {640, 480, 1, 1024, 768, 480, 260, 1, 640, 492},    {640, 480, 2, 1024, 768, 620, 260, 0.8, 1024, 396},
+        {4000, 3000, 1, 1024, 768, 480, 260, 0.24, 0, 0},   {320, 240, 2, 1024, 768, 620, 260, 1, 640, 260},
+        {100, 5000, 1, 1920, 1080, 480, 260, 0.2, 480, 0},  {1920, 1080, 1, 1920, 1080, 480, 260, 0.944, 0, 0},
+        {32, 32, 1, 1024, 768, 480, 260, 1, 480, 260},      {232, 329, 2, 1024, 768, 620, 260, 1, 620, 341},
+        {32, 32, 1, 400, 200, 480, 260, 1, 400, 152},
     };
     for (const SizeCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
         int w, h;
         double zoom;
-        window_size(c.w, c.h, c.panels, c.screen_w, c.screen_h, &w, &h, &zoom);
-        EXPECT_NEAR(zoom, c.zoom, 0.005) << c.w << "x" << c.h;
+        window_size(c.w, c.h, c.panels, c.screen_w, c.screen_h, c.need_w, c.need_h, &w, &h, &zoom);
+        EXPECT_NEAR(zoom, c.zoom, 0.005);
         EXPECT_LE(w, c.screen_w);
         EXPECT_LE(h, c.screen_h);
         EXPECT_GE(h, static_cast<int>(c.h * zoom));
+        if (c.win_w) {
+            EXPECT_EQ(w, c.win_w);
+        }
+        if (c.win_h) {
+            EXPECT_EQ(h, c.win_h);
+        }
     }
 }
 

@@ -64,7 +64,9 @@ static void help_size(int* key_w, int* box_w, int* box_h)
         what_w = std::max(what_w, text_width(line[1], 1));
     }
     *box_w = 2 * HELP_PAD + *key_w + HELP_GAP + what_w;
-    *box_h = 2 * HELP_PAD + static_cast<int>(sizeof HELP_LINES / sizeof HELP_LINES[0]) * HELP_LINE_H - 5;
+    // The last line without the space below it.
+    *box_h = 2 * HELP_PAD + static_cast<int>(sizeof HELP_LINES / sizeof HELP_LINES[0]) * HELP_LINE_H
+           - (HELP_LINE_H - GLYPH_H);
 }
 
 static std::string zoom_text(double zoom)

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "sdl/draw.h"
 #include "sdl/text.h"
+#include "warp/fold_map.h"
 
 static const Uint8 PAIR_COLOURS[][3] = {
     {255, 64, 64}, {64, 224, 64}, {80, 160, 255}, {255, 224, 0},
@@ -88,8 +91,8 @@ bool screen_segment(const EditView& view, const PanelLayout& layout, int panel, 
     ScreenSegment s;
     if (screen_point(view, x0, a, &s.ax, &s.ay) && screen_point(view, x0, b, &s.bx, &s.by)) {
         s.start_shown = s.label_shown = true;
-        s.label_x = (s.ax + s.bx) / 2 + 5;
-        s.label_y = (s.ay + s.by) / 2 + 4;
+        s.mid_x = (s.ax + s.bx) / 2;
+        s.mid_y = (s.ay + s.by) / 2;
         *out = s;
         return true;
     }
@@ -104,12 +107,7 @@ bool screen_segment(const EditView& view, const PanelLayout& layout, int panel, 
         return false;
     s.start_shown = c.first.x == a.x && c.first.y == a.y;
     const Vec2 middle = {a.x / 2 + b.x / 2, a.y / 2 + b.y / 2};
-    int mx, my;
-    if (screen_point(view, x0, middle, &mx, &my)) {
-        s.label_shown = true;
-        s.label_x = mx + 5;
-        s.label_y = my + 4;
-    }
+    s.label_shown = screen_point(view, x0, middle, &s.mid_x, &s.mid_y);
     *out = s;
     return true;
 }
@@ -126,6 +124,44 @@ void fill_rect(SDL_Surface* s, int x0, int y0, int x1, int y1, Uint8 r, Uint8 g,
     SDL_FillRect(s, &rect, SDL_MapRGB(s->format, r, g, b));
 }
 
+// Pixels of overlap of two boxes.
+static long long overlap(const LabelPlace& a, const LabelPlace& b)
+{
+    const long long w = std::min(a.x + a.width, b.x + b.width) - std::max(a.x, b.x);
+    const long long h = std::min(a.y + a.height, b.y + b.height) - std::max(a.y, b.y);
+    return w > 0 && h > 0 ? w * h : 0;
+}
+
+void place_labels(LabelPlace* labels, int n)
+{
+    // From the anchor to the label's near corner, and between rings.
+    enum { SIDE = 5, BELOW = 4, ABOVE = 4, RINGS = 3 };
+    for (int i = 0; i < n; ++i) {
+        LabelPlace& l = labels[i];
+        long long least = -1;
+        int best_x = 0, best_y = 0;
+        for (int ring = 0; ring < RINGS && least != 0; ++ring) {
+            const int out = ring * (l.height + 1);
+            const int xs[2] = {l.anchor_x + SIDE, l.anchor_x - SIDE - l.width};
+            const int ys[2] = {l.anchor_y + BELOW + out, l.anchor_y - ABOVE - l.height - out};
+            for (int place = 0; place < 4 && least != 0; ++place) {
+                l.x = xs[place / 2];
+                l.y = ys[place % 2];
+                long long covered = 0;
+                for (int j = 0; j < i; ++j)
+                    covered += overlap(l, labels[j]);
+                if (least < 0 || covered < least) {
+                    least = covered;
+                    best_x = l.x;
+                    best_y = l.y;
+                }
+            }
+        }
+        l.x = best_x;
+        l.y = best_y;
+    }
+}
+
 // Text with a dark shadow, readable over any image.
 static void shadow_text(SDL_Surface* s, const std::string& text, int x, int y, const Uint8* colour)
 {
@@ -133,44 +169,82 @@ static void shadow_text(SDL_Surface* s, const std::string& text, int x, int y, c
     draw_text(s, text.c_str(), x, y, 1, colour[0], colour[1], colour[2]);
 }
 
-static void draw_one_segment(SDL_Surface* screen, const EditView& view, const PanelLayout& layout, int panel,
-                             const Segment& segment, const Uint8* colour, const char* label, bool thick)
-{
+namespace {
+
+// A segment as it is drawn on a panel.
+struct Drawn {
     ScreenSegment s;
-    if (!screen_segment(view, layout, panel, {segment.x1, segment.y1}, {segment.x2, segment.y2}, &s))
-        return;
-    for (int d = thick ? -1 : 0; d <= (thick ? 1 : 0); ++d) {
-        draw_segment(screen, s.ax, s.ay + d, s.bx, s.by + d, colour[0], colour[1], colour[2], false);
-        draw_segment(screen, s.ax + d, s.ay, s.bx + d, s.by, colour[0], colour[1], colour[2], false);
-    }
-    // The start: a filled square, since the direction matters to the warp.
-    if (s.start_shown) {
-        fill_rect(screen, s.ax - 3, s.ay - 3, s.ax + 4, s.ay + 4, 0, 0, 0);
-        fill_rect(screen, s.ax - 2, s.ay - 2, s.ax + 3, s.ay + 3, colour[0], colour[1], colour[2]);
-    }
-    if (label && s.label_shown)
-        shadow_text(screen, label, s.label_x, s.label_y, colour);
+    const Uint8* colour;
+    int radius;  // the line's half-width: its pixels and those within this many steps across and along
+    std::string label;
+};
+
+// The segment drawn once for each offset (dx, dy) with |dx| + |dy| <= radius.
+void draw_widened(SDL_Surface* screen, const ScreenSegment& s, int radius, const Uint8* colour)
+{
+    for (int dy = -radius; dy <= radius; ++dy)
+        for (int dx = std::abs(dy) - radius; dx <= radius - std::abs(dy); ++dx)
+            draw_segment(screen, s.ax + dx, s.ay + dy, s.bx + dx, s.by + dy, colour[0], colour[1], colour[2], false);
 }
+
+void draw_panel_overlays(SDL_Surface* screen, const std::vector<Drawn>& drawn)
+{
+    for (const Drawn& d : drawn)
+        draw_widened(screen, d.s, d.radius + 1, OUTLINE_COLOUR);
+    for (const Drawn& d : drawn)
+        draw_widened(screen, d.s, d.radius, d.colour);
+    // The start: a filled square, since the direction matters to the warp.
+    for (const Drawn& d : drawn) {
+        if (!d.s.start_shown)
+            continue;
+        fill_rect(screen, d.s.ax - 3, d.s.ay - 3, d.s.ax + 4, d.s.ay + 4, 0, 0, 0);
+        fill_rect(screen, d.s.ax - 2, d.s.ay - 2, d.s.ax + 3, d.s.ay + 3, d.colour[0], d.colour[1], d.colour[2]);
+    }
+    std::vector<LabelPlace> places;
+    std::vector<const Drawn*> labelled;
+    for (const Drawn& d : drawn) {
+        if (d.label.empty() || !d.s.label_shown)
+            continue;
+        LabelPlace place;
+        place.anchor_x = d.s.mid_x;
+        place.anchor_y = d.s.mid_y;
+        place.width = text_width(d.label.c_str(), 1) + 1;
+        place.height = GLYPH_H + 1;
+        places.push_back(place);
+        labelled.push_back(&d);
+    }
+    place_labels(places.data(), static_cast<int>(places.size()));
+    for (size_t i = 0; i < places.size(); ++i)
+        shadow_text(screen, labelled[i]->label, places[i].x, places[i].y, labelled[i]->colour);
+}
+
+}  // namespace
 
 void draw_overlays(SDL_Surface* screen, const EditModel& model, const EditView& view, const PanelLayout& layout,
                    const Segment* drawing, int drawing_panel)
 {
+    static const Uint8 white[3] = {255, 255, 255};
+    std::vector<Drawn> drawn;
     for (int panel = 0; panel < layout.count; ++panel) {
         SDL_Rect clip = {static_cast<Sint16>(panel * layout.width), 0, static_cast<Uint16>(layout.width),
                          static_cast<Uint16>(layout.height)};
         SDL_SetClipRect(screen, &clip);
+        drawn.clear();
+        auto add = [&](const Segment& segment, const Uint8* colour, int radius, std::string label) {
+            ScreenSegment s;
+            if (screen_segment(view, layout, panel, {segment.x1, segment.y1}, {segment.x2, segment.y2}, &s))
+                drawn.push_back({s, colour, radius, std::move(label)});
+        };
         for (int i = 0; i < static_cast<int>(model.segments.size()); ++i) {
             if (!segment_on_panel(model, i, panel))
                 continue;
             const int pair = i / 2;
-            const std::string label = std::to_string(pair + 1) + (model.mode == EDIT_WARP ? (i % 2 ? "B" : "A") : "");
-            draw_one_segment(screen, view, layout, panel, model.segments[i],
-                             PAIR_COLOURS[pair % PAIR_COLOUR_COUNT], label.c_str(), pair == model.selected);
+            add(model.segments[i], PAIR_COLOURS[pair % PAIR_COLOUR_COUNT], pair == model.selected ? 1 : 0,
+                std::to_string(pair + 1) + (model.mode == EDIT_WARP ? (i % 2 ? "B" : "A") : ""));
         }
-        if (drawing && drawing_panel == panel) {
-            static const Uint8 white[3] = {255, 255, 255};
-            draw_one_segment(screen, view, layout, panel, *drawing, white, nullptr, false);
-        }
+        if (drawing && drawing_panel == panel)
+            add(*drawing, white, 0, "");
+        draw_panel_overlays(screen, drawn);
     }
     SDL_SetClipRect(screen, nullptr);
 }

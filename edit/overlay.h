@@ -29,8 +29,21 @@ struct ScreenSegment {
     int ax = 0, ay = 0, bx = 0, by = 0;
     bool start_shown = false;  // (ax, ay) is the segment's start, not where it was cut
     bool label_shown = false;  // the segment's middle lies within SCREEN_LIMIT
-    int label_x = 0, label_y = 0;
+    int mid_x = 0, mid_y = 0;  // the middle, beside which the label goes
 };
+
+// A label of `width` x `height` window pixels (its shadow included) to be
+// placed beside the point (anchor_x, anchor_y); (x, y) its top-left corner.
+struct LabelPlace {
+    int anchor_x = 0, anchor_y = 0, width = 0, height = 0;
+    int x = 0, y = 0;
+};
+
+// Places the labels in order, each at the first of the places around its
+// anchor (right below, right above, left below, left above, then the same a
+// line further out) that overlaps no label placed before it, else where it
+// overlaps them least. Anchors are within SCREEN_LIMIT, so nothing overflows.
+void place_labels(LabelPlace* labels, int n);
 
 // The segment from image point a to b as drawn on `panel`: the whole
 // segment when both ends lie within SCREEN_LIMIT; else the part of it near
@@ -39,9 +52,11 @@ struct ScreenSegment {
 // part of it comes near the panel.
 bool screen_segment(const EditView& view, const PanelLayout& layout, int panel, Vec2 a, Vec2 b, ScreenSegment* out);
 
-// Draws the overlays of `model`, each panel clipped to itself; the selected
-// pair thick; `drawing`, when not NULL, in white on `drawing_panel`. The
-// caller locks the screen when it must be locked.
+// Draws the overlays of `model`, each panel clipped to itself: every line
+// with a dark outline (all outlines first, so that none covers a line), the
+// selected pair thick, `drawing`, when not NULL, in white on
+// `drawing_panel`, then the start marks and the labels, placed by
+// place_labels. The caller locks the screen when it must be locked.
 void draw_overlays(SDL_Surface* screen, const EditModel& model, const EditView& view, const PanelLayout& layout,
                    const Segment* drawing, int drawing_panel);
 

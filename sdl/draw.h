@@ -1,5 +1,6 @@
 // Segment drawing on SDL surfaces, pixel for pixel as raster/draw.h walks a
-// segment. The caller locks the surface when it must be locked. With
+// segment, within the surface's clip rectangle as SDL's own drawing keeps
+// to it. The caller locks the surface when it must be locked. With
 // `invert` every pixel becomes its complement and the colour arguments are
 // unused.
 #pragma once

@@ -17,6 +17,13 @@ bool must_lock(const SDL_Surface* surface);
 void lock_if_needed(SDL_Surface* surface);
 void unlock_if_needed(SDL_Surface* surface);
 
+// Whether pixel (x, y) lies in `rect`, such as a surface's clip rectangle
+// (within the surface, the whole surface unless SDL_SetClipRect set it).
+inline bool point_in_rect(const SDL_Rect& rect, int x, int y)
+{
+    return x >= rect.x && y >= rect.y && x < rect.x + rect.w && y < rect.y + rect.h;
+}
+
 // Colour triples go through the surface's own format (SDL_GetRGB/SDL_MapRGB),
 // so 8-bit surfaces read and write through their palette.
 void get_pixel(SDL_Surface* surface, int x, int y, Uint8* r, Uint8* g, Uint8* b);

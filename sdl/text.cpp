@@ -22,7 +22,7 @@ void draw_text(SDL_Surface* surface, const char* text, int x, int y, int scale, 
                 if (rows[row] & (0x10 >> col))
                     for (int py = y + row * scale; py < y + (row + 1) * scale; ++py)
                         for (int px = x + col * scale; px < x + (col + 1) * scale; ++px)
-                            if (px >= 0 && py >= 0 && px < surface->w && py < surface->h)
+                            if (point_in_rect(surface->clip_rect, px, py))
                                 put_pixel(surface, px, py, r, g, b);
     }
 }

@@ -2,7 +2,8 @@
 // each glyph cell is GLYPH_W + 1 columns wide (one blank column between
 // letters) and GLYPH_H rows high, times `scale`. Lower-case letters are drawn as capitals, and a
 // character the font lacks leaves its cell blank. Pixels outside the
-// surface are skipped; the caller locks a surface that needs it.
+// surface's clip rectangle are skipped; the caller locks a surface that
+// needs it.
 #pragma once
 #include <SDL.h>
 

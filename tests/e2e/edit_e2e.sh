@@ -272,6 +272,11 @@ key F1
 drag $((cx + 2)) $((cy + 3)) $((cx + 30)) $((cy + 3))
 drag $((cx + 2)) $((cy + 20)) $((cx + 30)) $((cy + 29))
 holds small.txt "$small_heading" "2 3 30 3" "2 20 30 29"
+# Made smaller than that, the window keeps the size it needs.
+w0=$w h0=$h
+xdotool windowsize "$wid" 100 100
+for i in $(seq 100); do geometry; [ "$w" = "$w0" ] && [ "$h" = "$h0" ] && break; sleep 0.05; done
+[ "$w" = "$w0" ] && [ "$h" = "$h0" ] || xh_fail "resized to 100 x 100, the window is $w x $h, not $w0 x $h0"
 xdotool windowsize "$wid" 600 600
 for i in $(seq 100); do geometry; [ "$w" = 600 ] && [ "$h" = 600 ] && break; sleep 0.05; done
 # Z: the fit of a 600 x 588 panel, 18.375 times, the image centred across (pan -0.33 image pixels).

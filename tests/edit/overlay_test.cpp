@@ -1,8 +1,11 @@
 // The editor's overlays: where segments with ordinary and with extreme
-// finite coordinates land in window pixels, and what is drawn of them.
+// finite coordinates land in window pixels, what is drawn of them (lines
+// outlined, within their panel), and where labels go.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <vector>
 
 #include "edit/overlay.h"
 #include "tests/support/test_support.h"
@@ -49,7 +52,7 @@ TEST(EditOverlay, SegmentsLandOnTheFloorOfTheirPanelCoordinatesOrAreCutToThePane
             EXPECT_EQ(s.ay, c.ay);
             EXPECT_EQ(s.bx, c.bx);
             EXPECT_EQ(s.by, c.by);
-            EXPECT_EQ(s.label_x, (c.ax + c.bx) / 2 + 5);
+            EXPECT_EQ(s.mid_x, (c.ax + c.bx) / 2);
             continue;
         }
         // The part drawn crosses the panel, ending within a few hundred
@@ -87,6 +90,88 @@ TEST(EditOverlay, FarMarksDrawNothingAndAHugePairIsDrawnWhereItCrosses)
         red += r == 255 && g == 64 && b == 64;
     }
     EXPECT_GE(red, 1);
+}
+
+struct LabelCase {
+    const char* what;
+    int n;
+    int anchors[6][2];
+    int width;
+    bool right_below;  // each at its own anchor's first place
+};
+
+// The first label goes right below its anchor; the others where they cover
+// none placed before them while there is room.
+TEST(EditOverlay, LabelsOfNeighboursDoNotOverlap)
+{
+    const LabelCase cases[] = {
+        {"a pinned pair: 3A and 3B on one middle", 2, {{50, 50}, {50, 50}}, 13, false},
+        {"two pairs' middles 3 pixels apart", 4, {{50, 50}, {53, 51}, {50, 52}, {52, 50}}, 13, false},
+        {"far apart", 2, {{10, 10}, {80, 60}}, 19, true},
+        {"six on one point", 6, {{40, 40}, {40, 40}, {40, 40}, {40, 40}, {40, 40}, {40, 40}}, 25, false},
+    };
+    for (const LabelCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<LabelPlace> labels(c.n);
+        for (int i = 0; i < c.n; ++i) {
+            labels[i].anchor_x = c.anchors[i][0];
+            labels[i].anchor_y = c.anchors[i][1];
+            labels[i].width = c.width;
+            labels[i].height = 8;
+        }
+        place_labels(labels.data(), c.n);
+        for (int i = 0; i < c.n; ++i) {
+            if (i == 0 || c.right_below) {
+                EXPECT_EQ(labels[i].x, c.anchors[i][0] + 5);
+                EXPECT_EQ(labels[i].y, c.anchors[i][1] + 4);
+            }
+            // Beside its anchor, within three lines of it.
+            EXPECT_LE(std::abs(labels[i].x + c.width / 2 - c.anchors[i][0]), c.width / 2 + 6) << i;
+            EXPECT_LE(std::abs(labels[i].y + 4 - c.anchors[i][1]), 3 * 9 + 4) << i;
+            for (int j = 0; j < i; ++j) {
+                const bool apart = labels[i].x + c.width <= labels[j].x || labels[j].x + c.width <= labels[i].x
+                                || labels[i].y + 8 <= labels[j].y || labels[j].y + 8 <= labels[i].y;
+                EXPECT_TRUE(apart) << "labels " << j << " and " << i;
+            }
+        }
+    }
+}
+
+struct OutlineCase {
+    bool selected;
+    int line_half, outline_half;  // rows either side of the line in its colour, then in black
+};
+
+// Pair 1's red line on a red disc: a dark outline either side, and nothing
+// drawn on the second panel by a segment running off the first.
+TEST(EditOverlay, LinesHaveADarkOutlineAndKeepToTheirPanel)
+{
+    const OutlineCase cases[] = {{false, 0, 1}, {true, 1, 2}};
+    for (const OutlineCase& c : cases) {
+        SCOPED_TRACE(c.selected ? "selected" : "not selected");
+        SurfacePtr screen(make_surface(200, 80, 32));
+        SDL_FillRect(screen.get(), nullptr, SDL_MapRGB(screen->format, 230, 40, 40));
+        SurfacePtr before(make_surface(200, 80, 32));
+        SDL_FillRect(before.get(), nullptr, SDL_MapRGB(before->format, 230, 40, 40));
+        EditModel m;
+        m.segments = {{10, 40, 160, 40}, {10, 60, 20, 60}};
+        m.selected = c.selected ? 0 : -1;
+        draw_overlays(screen.get(), m, EditView(), {2, 100, 80}, nullptr, 0);
+        for (int dy = -c.outline_half - 1; dy <= c.outline_half + 1; ++dy) {
+            Uint8 r, g, b;
+            get_pixel(screen.get(), 50, 40 + dy, &r, &g, &b);
+            const int want = std::abs(dy) <= c.line_half ? 0 : std::abs(dy) <= c.outline_half ? 1 : 2;
+            const Uint8 colours[3][3] = {{255, 64, 64}, {0, 0, 0}, {230, 40, 40}};
+            EXPECT_EQ(r, colours[want][0]) << "row " << 40 + dy;
+            EXPECT_EQ(g, colours[want][1]) << "row " << 40 + dy;
+            EXPECT_EQ(b, colours[want][2]) << "row " << 40 + dy;
+        }
+        SDL_Rect second = {100, 0, 100, 80};
+        SurfacePtr panel(make_surface(100, 80, 32)), panel_before(make_surface(100, 80, 32));
+        SDL_BlitSurface(screen.get(), &second, panel.get(), nullptr);
+        SDL_BlitSurface(before.get(), &second, panel_before.get(), nullptr);
+        EXPECT_EQ(compare_rgb(panel.get(), panel_before.get()), "");
+    }
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // window (no display). The input is a pairs file, then a NUL byte, then the
 // set-up (mode, window and image size, the images' names) and operations:
 // draw a segment, drag an end point, click to select, delete, undo, redo,
-// zoom about a point, pan, hit tests, save and load again, draw the window.
+// zoom about a point or fit, pan, hit tests, save and load again, draw the
+// window.
 // Checked on the way: a file is loaded or refused in one printable line
 // naming it; every change is undone to the same pairs, comments and
 // selection and redone to the same again; hit tests name what is on their
@@ -265,9 +266,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 5:
             redo(&m);
             break;
-        case 6:
-            view_zoom_about(&view, next_zoom(view, next(&in) & 1 ? 1 : -1), px, py);
+        case 6: {  // a zoom press, small or large (Ctrl); now and then Z's fit
+            const uint8_t how = next(&in);
+            if (how >= 0xF0)
+                view_fit(&view, image_w, image_h, panel_w, panel_h);
+            else
+                view_zoom_about(&view, next_zoom(view, how & 1 ? 1 : -1, how & 2), px, py);
             break;
+        }
         case 7:  // pan by the pointer's offset from the panel's centre
             view_pan(&view, px - panel_w / 2, py - panel_h / 2);
             break;

@@ -51,11 +51,15 @@ holds() {
     echo "--- $file:"; cat "$file"; echo "--- wanted:"; echo "$want"
     xh_fail "$file does not hold what was drawn"
 }
+# geometry: sets $w and $h to the window's size.
+geometry() {
+    read -r w h < <(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\)/\1 \2/p')
+}
 # window_shot OUT: the window as the screen shows it.
 window_shot() {
     local x y w h
     read -r x y < <(xdotool getwindowgeometry "$wid" | sed -n 's/.*Position: \([0-9]*\),\([0-9]*\).*/\1 \2/p')
-    read -r w h < <(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\)/\1 \2/p')
+    geometry
     import -window root -crop "${w}x${h}+${x}+${y}" +repage "$1"
 }
 # shows REF WHY: waits until panel 0, at the window's top-left corner, shows REF pixel for pixel;
@@ -212,7 +216,7 @@ cp "$data/morph_pairs.txt" shot.txt
 start "$data/sample.bmp" "$data/sample2.bmp" shot.txt
 # The panels are zoomed to fit; at 100 % panel 0 shows the frame's top-left corner, pixel for pixel,
 # up to the line between the panels.
-read -r w h < <(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\)/\1 \2/p')
+geometry
 convert mid05.bmp -crop "$((w / 2 - 1))x$((h - 12))+0+0" +repage corner.bmp || xh_fail "convert"
 key z Tab h
 shows corner.bmp "the preview never showed the frame at t = 0.5"
@@ -229,7 +233,7 @@ cmp -s shot.txt "$data/morph_pairs.txt" || xh_fail "looking changed the file"
 echo "a large image opens within the screen"
 convert "$data/sample.bmp" -resize '3000x2000!' large.png || xh_fail "convert"
 start large.png large.txt
-read -r w h < <(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\)/\1 \2/p')
+geometry
 [ "$w" -le 1024 ] && [ "$h" -le 768 ] || xh_fail "a 3000 x 2000 image opened a $w x $h window on a 1024 x 768 screen"
 key z                                              # from the fit to 100 %: whole pixels again
 drag 10 10 50 50
@@ -237,10 +241,6 @@ drag 10 20 60 60
 holds large.txt "# tavrosk-edit: warp pairs for large.png" "10 10 50 50" "10 20 60 60"
 key q
 xh_wait_exit 10 || xh_fail "Q: status $?"
-# geometry: sets $w and $h to the window's size.
-geometry() {
-    read -r w h < <(xdotool getwindowgeometry "$wid" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\)/\1 \2/p')
-}
 # pixel IMAGE X Y: the pixel's colour in hex.
 pixel() {
     convert "$1" -crop "1x1+$2+$3" +repage -format '%[hex:u.p{0,0}]' info:

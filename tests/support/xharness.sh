@@ -14,8 +14,7 @@ xh_init() {
     trap xh_cleanup EXIT
     # In sanitizer builds, libX11 keeps a few strings to process exit; that is
     # not ours to report, and it would turn every exit status into 1.
-    echo 'leak:libX11.so' >"$XH_TMP/lsan.supp"
-    export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$XH_TMP/lsan.supp}
+    export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/lsan.supp}
 }
 
 # xh_cleanup: kills the program and Xvfb if still running, removes $XH_TMP.

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "sdl/draw.h"
@@ -132,10 +134,32 @@ static long long overlap(const LabelPlace& a, const LabelPlace& b)
     return w > 0 && h > 0 ? w * h : 0;
 }
 
+// The squares of side LABEL_CELL that a label's box touches, by row and
+// column (floor division: boxes may lie left of or above the window).
+enum { LABEL_CELL = 32 };
+
+static int cell_of(int v)
+{
+    return v >= 0 ? v / LABEL_CELL : -((-v + LABEL_CELL - 1) / LABEL_CELL);
+}
+
+template <class Visit>
+static void cells_of(const LabelPlace& l, Visit visit)
+{
+    for (int row = cell_of(l.y); row <= cell_of(l.y + l.height - 1); ++row)
+        for (int column = cell_of(l.x); column <= cell_of(l.x + l.width - 1); ++column)
+            visit(static_cast<long long>(row) * (1LL << 32) + static_cast<uint32_t>(column));
+}
+
 void place_labels(LabelPlace* labels, int n)
 {
     // From the anchor to the label's near corner, and between rings.
     enum { SIDE = 5, BELOW = 4, ABOVE = 4, RINGS = 3 };
+    // The labels placed so far, by the cells their boxes touch, so that a
+    // place is compared with its neighbours only; `seen` counts each once.
+    std::unordered_map<long long, std::vector<int>> placed;
+    std::vector<int> seen(n, -1);
+    int trial = 0;
     for (int i = 0; i < n; ++i) {
         LabelPlace& l = labels[i];
         long long least = -1;
@@ -144,12 +168,20 @@ void place_labels(LabelPlace* labels, int n)
             const int out = ring * (l.height + 1);
             const int xs[2] = {l.anchor_x + SIDE, l.anchor_x - SIDE - l.width};
             const int ys[2] = {l.anchor_y + BELOW + out, l.anchor_y - ABOVE - l.height - out};
-            for (int place = 0; place < 4 && least != 0; ++place) {
+            for (int place = 0; place < 4 && least != 0; ++place, ++trial) {
                 l.x = xs[place / 2];
                 l.y = ys[place % 2];
                 long long covered = 0;
-                for (int j = 0; j < i; ++j)
-                    covered += overlap(l, labels[j]);
+                cells_of(l, [&](long long cell) {
+                    const auto found = placed.find(cell);
+                    if (found == placed.end())
+                        return;
+                    for (int j : found->second)
+                        if (seen[j] != trial) {
+                            seen[j] = trial;
+                            covered += overlap(l, labels[j]);
+                        }
+                });
                 if (least < 0 || covered < least) {
                     least = covered;
                     best_x = l.x;
@@ -159,6 +191,7 @@ void place_labels(LabelPlace* labels, int n)
         }
         l.x = best_x;
         l.y = best_y;
+        cells_of(l, [&](long long cell) { placed[cell].push_back(i); });
     }
 }
 

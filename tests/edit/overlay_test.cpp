@@ -109,6 +109,8 @@ TEST(EditOverlay, LabelsOfNeighboursDoNotOverlap)
         {"two pairs' middles 3 pixels apart", 4, {{50, 50}, {53, 51}, {50, 52}, {52, 50}}, 13, false},
         {"far apart", 2, {{10, 10}, {80, 60}}, 19, true},
         {"six on one point", 6, {{40, 40}, {40, 40}, {40, 40}, {40, 40}, {40, 40}, {40, 40}}, 25, false},
+        {"left of and above the window", 3, {{-40, -20}, {-38, -21}, {-40, -20}}, 13, false},
+        {"across the squares the search keeps", 4, {{27, 30}, {30, 28}, {33, 26}, {29, 35}}, 31, false},
     };
     for (const LabelCase& c : cases) {
         SCOPED_TRACE(c.what);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "io/image_codecs.h"
 #include "io/output_file.h"
@@ -253,11 +254,32 @@ int load_for_warp(const ProgramInfo& program, const char* path, ImageOrientation
     return -1;
 }
 
+// A name as a shell reads it back: in single quotes unless it is plain.
+static std::string shell_word(const std::string& name)
+{
+    if (!name.empty() && name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./+-,:=@")
+                             == std::string::npos)
+        return name;
+    std::string quoted = "'";
+    for (char c : name)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// "b.png" becomes "b2.png": where a resized copy of SECOND could go.
+static std::string resized_name(const std::string& name)
+{
+    std::filesystem::path path(name);
+    return path.replace_filename(path.stem().string() + "2" + path.extension().string()).string();
+}
+
 std::string size_mismatch(const char* first, int first_w, int first_h, const char* second, int second_w,
                           int second_h)
 {
+    const std::string size = std::to_string(first_w) + "x" + std::to_string(first_h);
     return std::string(second) + " is " + std::to_string(second_w) + " x " + std::to_string(second_h) + " but "
-         + first + " is " + std::to_string(first_w) + " x " + std::to_string(first_h);
+         + first + " is " + std::to_string(first_w) + " x " + std::to_string(first_h) + "; resize it first (convert "
+         + shell_word(second) + " -resize " + size + "! " + shell_word(resized_name(second)) + ")";
 }
 
 // One shared option: -1 when it was taken, else the exit status.

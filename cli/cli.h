@@ -90,8 +90,9 @@ bool parse_whole_option(const char* option, const char* text, long low, long hig
 // cannot write it.
 bool result_format_from_name(const std::string& name, ImageFormat* format, std::string* problem);
 
-// The refusal of a morph's two images of different sizes, up to the advice:
-// "SECOND is 22 x 17 but FIRST is 23 x 17".
+// The refusal of a morph's two images of different sizes, with the command
+// that makes them one: "SECOND is 22 x 17 but FIRST is 23 x 17; resize it
+// first (convert SECOND -resize 23x17! SECOND2)", SECOND2 beside SECOND.
 std::string size_mismatch(const char* first, int first_w, int first_h, const char* second, int second_w,
                           int second_h);
 

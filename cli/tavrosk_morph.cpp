@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -129,25 +128,6 @@ static int check_range(Options* options)
         return input_error(tool, "--range: " + text + " is outside frames 0-" + std::to_string(last) + " of "
                                      + std::to_string(options->frames));
     return -1;
-}
-
-// A name as a shell reads it back: in single quotes unless it is plain.
-static std::string shell_word(const std::string& name)
-{
-    if (!name.empty() && name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./+-,:=@")
-                             == std::string::npos)
-        return name;
-    std::string quoted = "'";
-    for (char c : name)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-// "b.png" becomes "b2.png": where a resized copy of SECOND could go.
-static std::string resized_name(const std::string& name)
-{
-    std::filesystem::path path(name);
-    return path.replace_filename(path.stem().string() + "2" + path.extension().string()).string();
 }
 
 static int load_image(const char* path, ImageOrientation orientation, ImageBuffer* image, ImageMeta* meta)
@@ -353,10 +333,7 @@ static int load_images(const Options& options, ImageBuffer* first, ImageBuffer* 
     const int w = first->view.width, h = first->view.height;
     if (second->view.width != w || second->view.height != h)
         return input_error(tool, size_mismatch(options.first, w, h, options.second, second->view.width,
-                                               second->view.height)
-                                     + "; resize it first (convert " + shell_word(options.second) + " -resize "
-                                     + std::to_string(w) + "x" + std::to_string(h) + "! "
-                                     + shell_word(resized_name(options.second)) + ")");
+                                               second->view.height));
     return -1;
 }
 

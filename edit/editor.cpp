@@ -21,11 +21,15 @@ static const char* const PROGRAM = "tavrosk-edit";
 enum { SCREEN_MARGIN_H = 0, SCREEN_MARGIN_V = 48, PAN_STEP = 50 };
 // The status line's text starts this far from the window's left edge.
 enum { STATUS_X = 4 };
+// The line between two panels lies between them, never over an image's pixels.
+enum { PANEL_GAP = 2 };
 
 // The key help: what to press, and what it does.
 static const char* const HELP_LINES[][2] = {
     {"Drag", "draw a segment: a pair's first, then its second"},
     {"Drag an end point", "move it (within 6 pixels)"},
+    {"Shift+drag", "draw, also from an end point"},
+    {"P", "pin the pair: its second = its first"},
     {"Click", "select the pair under the pointer"},
     {"Delete, BackSpace", "remove the selected pair"},
     {"Ctrl+Z", "undo"},
@@ -40,7 +44,8 @@ static const char* const HELP_LINES[][2] = {
     {"H", "hide or show the overlays"},
     {"O", "fold overlay and counts"},
     {"F1, ?", "this help"},
-    {"Esc, Q", "quit"},
+    {"Esc", "cancel the segment being drawn, else quit"},
+    {"Q", "quit"},
 };
 
 // What the status line asks for next, and what it says after a press on
@@ -98,9 +103,10 @@ void window_size(int w, int h, int panels, int screen_w, int screen_h, int need_
     const int room_w = std::max(64, screen_w - SCREEN_MARGIN_H);
     const int room_h = std::max(64, screen_h - SCREEN_MARGIN_V);
     EditView view;
-    view_set_fit(&view, w, h, room_w / panels, room_h - STATUS_H);
+    const int gaps = (panels - 1) * PANEL_GAP;
+    view_set_fit(&view, w, h, (room_w - gaps) / panels, room_h - STATUS_H);
     *zoom = std::min(1.0, view.fit_zoom);
-    *win_w = std::max(1, static_cast<int>(std::floor(w * *zoom))) * panels;
+    *win_w = std::max(1, static_cast<int>(std::floor(w * *zoom))) * panels + gaps;
     *win_h = std::max(1, static_cast<int>(std::floor(h * *zoom))) + STATUS_H;
     *win_w = std::min(room_w, std::max(*win_w, need_w));
     *win_h = std::min(room_h, std::max(*win_h, need_h));
@@ -140,7 +146,13 @@ struct Editor {
 
 int panel_w(const Editor& e)
 {
-    return e.win_w / e.panels;
+    return std::max(1, (e.win_w - (e.panels - 1) * PANEL_GAP) / e.panels);
+}
+
+// The window column of the panel's left edge.
+int panel_left(const Editor& e, int panel)
+{
+    return panel * (panel_w(e) + PANEL_GAP);
 }
 
 int panel_h(const Editor& e)
@@ -148,12 +160,13 @@ int panel_h(const Editor& e)
     return std::max(1, e.win_h - STATUS_H);
 }
 
-// The panel under window pixel (x, y), or -1 (the status line).
+// The panel under window pixel (x, y), or -1 (the status line, between the panels).
 int panel_at(const Editor& e, int x, int y)
 {
     if (y >= panel_h(e) || x < 0)
         return -1;
-    return std::min(e.panels - 1, x / panel_w(e));
+    const int panel = std::min(e.panels - 1, x / (panel_w(e) + PANEL_GAP));
+    return x - panel_left(e, panel) < panel_w(e) ? panel : -1;
 }
 
 bool preview_wanted(const Editor& e)
@@ -205,7 +218,7 @@ void draw_image(Editor* e, const ImageView& image, int reduce, int panel)
 {
     SDL_Surface* screen = e->screen;
     const EditView& v = e->view;
-    const int x0 = panel * panel_w(*e), w = panel_w(*e), h = panel_h(*e);
+    const int x0 = panel_left(*e, panel), w = panel_w(*e), h = panel_h(*e);
     const Uint32 background = SDL_MapRGB(screen->format, 48, 48, 48);
     std::vector<int> columns(w);
     for (int px = 0; px < w; ++px) {
@@ -240,7 +253,7 @@ void draw_image(Editor* e, const ImageView& image, int reduce, int panel)
 void draw_overlays(Editor* e)
 {
     const Segment drawing = {e->draw_from.x, e->draw_from.y, e->draw_to.x, e->draw_to.y};
-    draw_overlays(e->screen, e->model, e->view, {e->panels, panel_w(*e), panel_h(*e)},
+    draw_overlays(e->screen, e->model, e->view, {e->panels, panel_w(*e), panel_h(*e), PANEL_GAP},
                   e->drawing ? &drawing : nullptr, e->draw_panel);
 }
 
@@ -253,7 +266,7 @@ void draw_status(Editor* e)
     std::string text = "pairs " + std::to_string(pair_count(m)) + "  " + zoom_text(e->view.zoom);
     const int panel = panel_at(*e, e->pointer_x, e->pointer_y);
     if (panel >= 0) {
-        Vec2 p = panel_to_image(e->view, e->pointer_x - panel * panel_w(*e), e->pointer_y);
+        Vec2 p = panel_to_image(e->view, e->pointer_x - panel_left(*e, panel), e->pointer_y);
         text += "  x " + format_coordinate(p.x) + " y " + format_coordinate(p.y);
     }
     text += e->file.failed ? "  NOT SAVED" : e->file.saved ? "  saved" : "";
@@ -275,6 +288,13 @@ void draw_status(Editor* e)
         text += "  " + e->notice;
     if (e->file.failed)
         text += "  " + e->file.problem;
+    if (e->file.holding)
+        text += "  the file's last segment waits for its second; not saved until it has one";
+    // What is odd about the file stays in view until the first change.
+    if (m.undo.empty() && m.redo.empty())
+        for (const std::string& warning : e->setup.warnings)
+            if (warning.find("waits for its second") == std::string::npos)
+                text += "  warning: " + warning;
     static const Uint8 grey[3] = {220, 220, 220};
     draw_text(s, text.c_str(), STATUS_X, y + (STATUS_H - GLYPH_H) / 2, 1, grey[0], grey[1], grey[2]);
 }
@@ -315,7 +335,7 @@ void draw_all(Editor* e)
         draw_overlays(e);
     unlock_if_needed(e->screen);
     if (e->panels == 2)
-        fill_rect(e->screen, panel_w(*e) - 1, 0, panel_w(*e), panel_h(*e), 0, 0, 0);
+        fill_rect(e->screen, panel_w(*e), 0, panel_left(*e, 1), panel_h(*e), 0, 0, 0);
     draw_status(e);
     if (e->show_help)
         draw_help(e);
@@ -345,7 +365,7 @@ bool set_video_mode(Editor* e, int w, int h)
 void set_zoom(Editor* e, double zoom, int x, int y)
 {
     const int panel = std::max(0, panel_at(*e, x, y));
-    view_zoom_about(&e->view, zoom, x - panel * panel_w(*e), std::min(y, panel_h(*e) - 1));
+    view_zoom_about(&e->view, zoom, x - panel_left(*e, panel), std::min(y, panel_h(*e) - 1));
 }
 
 // Z: the fit, or from the fit 100 %, the images centred where they fit.
@@ -365,7 +385,7 @@ void toggle_fit(Editor* e)
 
 Vec2 pointer_image(const Editor& e, int x, int y, int panel)
 {
-    return panel_to_image(e.view, x - panel * panel_w(e), std::min(y, panel_h(e) - 1));
+    return panel_to_image(e.view, x - panel_left(e, panel), std::min(y, panel_h(e) - 1));
 }
 
 void on_press(Editor* e, int x, int y)
@@ -375,7 +395,10 @@ void on_press(Editor* e, int x, int y)
     if (panel < 0)
         return;
     int segment, end;
-    if (!e->hide_overlays && hit_end_point(e->model, e->view, panel, x - panel * panel_w(*e), y, &segment, &end)) {
+    // Shift draws even from an end point: a segment may start where another ends.
+    const bool draw = SDL_GetModState() & KMOD_SHIFT;
+    if (!draw && !e->hide_overlays
+        && hit_end_point(e->model, e->view, panel, x - panel_left(*e, panel), y, &segment, &end)) {
         drag_begin(&e->model, segment, end);
         e->dragging_point = true;
         return;
@@ -383,7 +406,7 @@ void on_press(Editor* e, int x, int y)
     if (panel != waiting_panel(e->model)) {
         e->notice = waiting_panel(e->model) ? SECOND_ON_SECOND : BEGINS_ON_FIRST;
         // A click there still selects.
-        const int pair = hit_pair(e->model, e->view, panel, x - panel * panel_w(*e), y);
+        const int pair = hit_pair(e->model, e->view, panel, x - panel_left(*e, panel), y);
         if (pair >= 0)
             select_pair(&e->model, pair);
         return;
@@ -427,7 +450,7 @@ void on_release(Editor* e, int x, int y)
     const bool moved = (x != e->press_x || y != e->press_y)
                     && (e->draw_from.x != e->draw_to.x || e->draw_from.y != e->draw_to.y);
     if (!moved) {
-        select_pair(&e->model, hit_pair(e->model, e->view, e->draw_panel, x - e->draw_panel * panel_w(*e), y));
+        select_pair(&e->model, hit_pair(e->model, e->view, e->draw_panel, x - panel_left(*e, e->draw_panel), y));
         return;
     }
     add_segment(&e->model, {e->draw_from.x, e->draw_from.y, e->draw_to.x, e->draw_to.y});
@@ -440,7 +463,21 @@ bool on_key(Editor* e, const SDL_keysym& key)
     const bool ctrl = key.mod & KMOD_CTRL, shift = key.mod & KMOD_SHIFT;
     const Uint16 ch = key.unicode;
     e->notice.clear();
-    if (key.sym == SDLK_ESCAPE || (key.sym == SDLK_q && !ctrl))
+    if (key.sym == SDLK_ESCAPE) {
+        // A segment being drawn, else a pair's first waiting for its second.
+        if (e->drawing) {
+            e->drawing = false;
+            return false;
+        }
+        if (e->dragging_point)
+            return false;
+        if (cancel_pending(&e->model)) {
+            save(e, false);
+            return false;
+        }
+        return true;
+    }
+    if (key.sym == SDLK_q && !ctrl)
         return true;
     if (ctrl && (key.sym == SDLK_y || (key.sym == SDLK_z && shift))) {
         if (!e->drawing && redo(&e->model))
@@ -466,6 +503,9 @@ bool on_key(Editor* e, const SDL_keysym& key)
                  key.sym == SDLK_UP ? -PAN_STEP : key.sym == SDLK_DOWN ? PAN_STEP : 0);
     } else if (key.sym == SDLK_TAB) {
         e->show_preview = !e->show_preview;
+    } else if (key.sym == SDLK_p) {
+        if (!e->drawing && !e->dragging_point && pin_selected_pair(&e->model))
+            save(e, false);
     } else if (key.sym == SDLK_h) {
         e->hide_overlays = !e->hide_overlays;
     } else if (key.sym == SDLK_o) {

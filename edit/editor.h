@@ -22,6 +22,7 @@ struct EditorSetup {
     const char* second_name = nullptr;
     const char* pairs_name = nullptr;
     bool pairs_exist = false;  // loaded from the file (else it is made at the first change)
+    std::vector<std::string> warnings;  // about the file, for the status line until the first change
     WarpParams params;
     int threads = 0;
 };

@@ -30,34 +30,35 @@ static const ProgramInfo tool = {
     "and its second the same feature of SECOND. PAIRS is read when it exists\n"
     "and written again after every change; only complete pairs are written.\n"
     "Images: BMP, PNG, JPEG, TIFF, WebP, HEIF or AVIF, as tavrosk-warp reads them.\n",
-    "In the window F1 or ? lists the keys; Esc or Q quits.\n",
-    {'p', 'a', 'b', 't', 'h', OPT_VERSION},
+    "In the window F1 or ? lists the keys; Q quits, and Esc once no segment is\nin progress.\n",
+    {'p', 'a', 'b', 't', OPT_NO_AUTO_ORIENT, 'h', OPT_VERSION},
     {},
     2,
     3,
 };
 
-// IMAGE, or FIRST and SECOND, which must be of one size.
-static int load_images(const char* first_name, const char* second_name, ImageBuffer* first, ImageBuffer* second)
+// IMAGE, or FIRST and SECOND, which must be of one size, turned as the
+// batch tools turn them.
+static int load_images(const char* first_name, const char* second_name, ImageOrientation orientation,
+                       ImageBuffer* first, ImageBuffer* second)
 {
     int status;
-    if ((status = load_for_warp(tool, first_name, IMAGE_AS_VIEWED, first, nullptr)) >= 0)
+    if ((status = load_for_warp(tool, first_name, orientation, first, nullptr)) >= 0)
         return status;
     if (!second_name)
         return -1;
-    if ((status = load_for_warp(tool, second_name, IMAGE_AS_VIEWED, second, nullptr)) >= 0)
+    if ((status = load_for_warp(tool, second_name, orientation, second, nullptr)) >= 0)
         return status;
     const ImageView &a = first->view, &b = second->view;
     if (b.width != a.width || b.height != a.height)
-        return input_error(tool, size_mismatch(first_name, a.width, a.height, second_name, b.width, b.height)
-                                     + "; the images of a morph have one size");
+        return input_error(tool, size_mismatch(first_name, a.width, a.height, second_name, b.width, b.height));
     return -1;
 }
 
 // PAIRS must be writable (as tavrosk-warp judges a result) before anything
-// is drawn, and readable when it exists (*exists).
+// is drawn, and readable when it exists (*exists), its heading in *heading.
 static int load_pairs(const char* name, std::vector<Segment>* segments, std::vector<SegmentComment>* comments,
-                      bool* exists)
+                      bool* exists, std::string* heading)
 {
     OutputTarget target;
     std::string problem;
@@ -65,7 +66,7 @@ static int load_pairs(const char* name, std::vector<Segment>* segments, std::vec
         return input_error(tool, std::string(name) + ": " + problem);
     struct stat info;
     *exists = stat(name, &info) == 0;
-    if (*exists && !load_pairs_file(name, segments, comments, &problem))
+    if (*exists && !load_pairs_file(name, segments, comments, &problem, heading))
         return input_error(tool, problem);
     return -1;
 }
@@ -112,9 +113,16 @@ int main(int argc, char** argv)
     ImageBuffer first, second;
     std::vector<Segment> segments;
     std::vector<SegmentComment> comments;
-    if ((status = load_images(setup.first_name, setup.second_name, &first, &second)) >= 0
-        || (status = load_pairs(setup.pairs_name, &segments, &comments, &setup.pairs_exist)) >= 0
-        || (status = open_display()) >= 0)
+    std::string heading;
+    if ((status = load_images(setup.first_name, setup.second_name, options.orientation, &first, &second)) >= 0
+        || (status = load_pairs(setup.pairs_name, &segments, &comments, &setup.pairs_exist, &heading)) >= 0)
+        return status;
+    setup.warnings = pairs_file_warnings(setup.pairs_name, heading, segments, setup.mode, setup.first_name,
+                                         setup.second_name ? setup.second_name : "", first.view.width,
+                                         first.view.height);
+    for (const std::string& warning : setup.warnings)
+        std::fprintf(stderr, "%s: warning: %s\n", tool.program, warning.c_str());
+    if ((status = open_display()) >= 0)
         return status;
     return run_editor(setup, first.view, setup.second_name ? &second.view : nullptr, std::move(segments),
                       std::move(comments));

@@ -42,6 +42,57 @@ void add_segment(EditModel* model, const Segment& segment)
     model->selected = static_cast<int>(model->segments.size() - 1) / 2;
 }
 
+bool segment_touches(const Segment& s, int w, int h)
+{
+    // Liang-Barsky over u in [0, 2] along half the difference of the ends,
+    // which stays finite for any finite ends (the difference may not).
+    const double hx = 0.5 * s.x2 - 0.5 * s.x1, hy = 0.5 * s.y2 - 0.5 * s.y1;
+    // Each bound as p * u <= q.
+    const double p[4] = {-hx, hx, -hy, hy};
+    const double q[4] = {s.x1, w - s.x1, s.y1, h - s.y1};
+    double low = 0, high = 2;
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0)
+                return false;
+        } else if (p[i] < 0) {
+            low = std::max(low, q[i] / p[i]);
+        } else {
+            high = std::min(high, q[i] / p[i]);
+        }
+    }
+    return low <= high;
+}
+
+bool cancel_pending(EditModel* model)
+{
+    if (!pair_pending(*model))
+        return false;
+    record(model, current_state(*model));
+    model->segments.pop_back();
+    model->selected = -1;
+    return true;
+}
+
+bool pin_selected_pair(EditModel* model)
+{
+    const int n = static_cast<int>(model->segments.size());
+    const int first = pair_pending(*model) ? n - 1 : 2 * model->selected;
+    if (first < 0 || first >= n)
+        return false;
+    const Segment s = model->segments[first];
+    if (first + 1 == n) {
+        add_segment(model, s);
+        return true;
+    }
+    const Segment& second = model->segments[first + 1];
+    if (second.x1 == s.x1 && second.y1 == s.y1 && second.x2 == s.x2 && second.y2 == s.y2)
+        return false;
+    record(model, current_state(*model));
+    model->segments[first + 1] = s;
+    return true;
+}
+
 bool remove_selected_pair(EditModel* model)
 {
     const int pair = model->selected;

@@ -44,8 +44,19 @@ int waiting_panel(const EditModel& model);
 // Whether entry i of the table is shown on `panel`.
 bool segment_on_panel(const EditModel& model, int i, int panel);
 
+// Whether some point of the segment lies in the image of w x h, the
+// rectangle from (0, 0) to (w, h) edges included; any finite coordinates.
+bool segment_touches(const Segment& segment, int w, int h);
+
 // Changes. Each records the previous state for undo and clears redo.
 void add_segment(EditModel* model, const Segment& segment);  // selects its pair
+// Removes a first segment waiting for its second: false when none waits.
+bool cancel_pending(EditModel* model);
+// A pinned pair, which holds its feature still: a first segment waiting
+// for its second gets itself as its second; with none waiting, the
+// selected pair's second becomes its first. False with neither, or when
+// the second is the first already.
+bool pin_selected_pair(EditModel* model);
 bool remove_selected_pair(EditModel* model);                  // false with no selected pair
 void select_pair(EditModel* model, int pair);                 // not a change: no history
 // Dragging an end point: begin records the state, move places the point,

@@ -89,7 +89,7 @@ void cut_part(Cut* c, Vec2 p, Vec2 q, int halvings)
 
 bool screen_segment(const EditView& view, const PanelLayout& layout, int panel, Vec2 a, Vec2 b, ScreenSegment* out)
 {
-    const int x0 = panel * layout.width;
+    const int x0 = panel * (layout.width + layout.gap);
     ScreenSegment s;
     if (screen_point(view, x0, a, &s.ax, &s.ay) && screen_point(view, x0, b, &s.bx, &s.by)) {
         s.start_shown = s.label_shown = true;
@@ -259,7 +259,7 @@ void draw_overlays(SDL_Surface* screen, const EditModel& model, const EditView& 
     static const Uint8 white[3] = {255, 255, 255};
     std::vector<Drawn> drawn;
     for (int panel = 0; panel < layout.count; ++panel) {
-        SDL_Rect clip = {static_cast<Sint16>(panel * layout.width), 0, static_cast<Uint16>(layout.width),
+        SDL_Rect clip = {static_cast<Sint16>(panel * (layout.width + layout.gap)), 0, static_cast<Uint16>(layout.width),
                          static_cast<Uint16>(layout.height)};
         SDL_SetClipRect(screen, &clip);
         drawn.clear();

@@ -17,10 +17,11 @@
 enum { SCREEN_LIMIT = 1 << 20 };
 
 // The panels: `count` side by side from the window's left edge, each
-// width x height pixels.
+// width x height pixels, `gap` pixels apart.
 struct PanelLayout {
     int count = 1;
     int width = 1, height = 1;
+    int gap = 0;
 };
 
 // What of a segment is drawn, in window pixels: from (ax, ay) to (bx, by),

@@ -137,11 +137,11 @@ static SegmentFileStatus check_count(size_t n, std::string* problem)
     }
     if (n == 1) {
         *problem = "only one segment; a pair needs two lines";
-        return SEGMENT_FILE_REFUSED;
+        return SEGMENT_FILE_ODD;
     }
     if (n % 2 != 0) {
         *problem = std::to_string(n) + " segments, an odd count; every pair needs two lines";
-        return SEGMENT_FILE_REFUSED;
+        return SEGMENT_FILE_ODD;
     }
     return SEGMENT_FILE_READ;
 }

@@ -67,6 +67,7 @@ struct SegmentComment {
 enum SegmentFileStatus {
     SEGMENT_FILE_READ,     // as read_segment_file takes it
     SEGMENT_FILE_EMPTY,    // not one segment: only comments and blank lines, or nothing
+    SEGMENT_FILE_ODD,      // an odd count: the last segment waits for its second
     SEGMENT_FILE_REFUSED,  // refused for any other reason
 };
 

@@ -147,7 +147,7 @@ complete_words "--format=jpeg" tavrosk-morph --format=j
 complete_words "" tavrosk-morph --range ""
 complete_words "" tavrosk-morph --frames = ""
 # The editor's.
-complete_words "--help --threads= --version -a -b -h -p -t" tavrosk-edit "-"
+complete_words "--help --no-auto-orient --threads= --version -a -b -h -p -t" tavrosk-edit "-"
 complete_words "--threads=" tavrosk-edit in.png --t
 complete_words "" tavrosk-edit -t ""
 complete_words "in.png" tavrosk-edit in

@@ -8,7 +8,10 @@
 # opens within the screen; a 32 x 32 image opens in a window its status line
 # and help fit, centred, fits the window both ways after a resize and reaches
 # 1600 % in four Ctrl+wheel presses; a narrow morph's status line is whole.
-# Also leaves a screenshot of the editor in
+# Esc cancels a segment being drawn or waiting and quits only when none is;
+# Shift+drag draws from an end point and P pins a pair; a file with a lone
+# segment, one made for other images and --no-auto-orient; FIRST's last
+# column is in the morph preview. Also leaves a screenshot of the editor in
 # BUILD_DIR/tavrosk-edit.png for the README (docs/images/). A pairs file of
 # extreme finite numbers (1e300, beyond int, 3.4e38, 1e-300) is drawn,
 # zoomed, previewed and left with no message (no sanitizer report).
@@ -163,10 +166,10 @@ convert "$data/sample.bmp" -crop 320x300+160+90 +repage a.bmp && convert "$data/
 morph_heading="# tavrosk-edit: morph pairs from a.bmp to b.bmp"
 start a.bmp b.bmp m.txt
 drag 20 30 120 40
-drag 470 60 330 50      # SECOND, at x 320 + 10..150: taken right to left
-drag 350 100 400 200    # on SECOND while FIRST's segment is due: not taken
+drag 472 60 332 50      # SECOND, at x 320 + 2 (the line between) + 10..150: taken right to left
+drag 352 100 402 200    # on SECOND while FIRST's segment is due: not taken
 drag 50 150 150 200
-drag 370 160 480 210
+drag 372 160 482 210
 holds m.txt "$morph_heading" "20 30 120 40" "150 60 10 50" "50 150 150 200" "50 160 160 210"
 key 3 Tab h
 "$build/tavrosk-morph" -q --frames 11 --range 3-3 a.bmp b.bmp m.txt f%02d.bmp || xh_fail "tavrosk-morph"
@@ -312,6 +315,70 @@ done
 key Escape
 xh_wait_exit 10 || xh_fail "Esc: status $?"
 [ ! -e narrow.txt ] || xh_fail "a refused segment was saved"
+
+echo "morph mode from a file with a lone segment: Esc, Shift+drag, P; FIRST's last column in the preview"
+convert "$data/sample.bmp" -crop 400x400+100+40 +repage -fill white -draw 'line 399,0 399,399' c.bmp \
+    && convert "$data/sample2.bmp" -crop 400x400+100+40 +repage -fill white -draw 'line 399,0 399,399' d.bmp \
+    || xh_fail "convert"
+printf '%s\n' "20 30 120 40" "25 35 125 45" "200 200 300 300" >lone.txt
+cp lone.txt lone-before.txt
+start c.bmp d.bmp lone.txt
+grep -qx "tavrosk-edit: warning: lone.txt: its last segment waits for its second; nothing is saved until it has one" \
+    "$XH_TMP/stderr" || xh_fail "no warning of the lone segment: $(cat "$XH_TMP/stderr")"
+drag 100 100 150 150    # FIRST while the lone segment waits on SECOND: not taken
+sleep 0.3               # (the pointer's events are not ordered with the keys' sent to the window)
+key Escape              # the lone segment cancelled; the editor stays
+sleep 0.3
+xh_running || xh_fail "Esc quit with a segment waiting"
+# Shift+drag from FIRST's end point (20, 30) draws; P makes the pair's second that same segment.
+# Shift held as a key of the keyboard (the pointer over the window, which has the focus then), so that
+# SDL sees it held whenever it reads the keyboard again; a key may reach it later than the pointer's
+# events sent after it (through the input method), hence the wait.
+xdotool mousemove --window "$wid" 20 30 keydown shift
+sleep 0.5
+drag 20 30 60 90
+xdotool keyup shift
+sleep 0.3
+cmp -s lone.txt lone-before.txt || xh_fail "saved while a first segment waits: $(tr "\n" "|" <lone.txt)"
+key p
+morph_heading="# tavrosk-edit: morph pairs from c.bmp to d.bmp"
+holds lone.txt "$morph_heading" "20 30 120 40" "25 35 125 45" "20 30 60 90" "20 30 60 90"
+# Esc during a drag cancels that segment only.
+xdotool mousemove --window "$wid" 200 300 mousedown 1 mousemove --window "$wid" 250 320 mousemove --window "$wid" \
+    300 330
+sleep 0.3
+key Escape
+sleep 0.3
+xdotool mouseup 1
+sleep 0.3
+xh_running || xh_fail "Esc quit with a segment being drawn"
+key ctrl+s
+holds lone.txt "$morph_heading" "20 30 120 40" "25 35 125 45" "20 30 60 90" "20 30 60 90"
+key 5 Tab h
+"$build/tavrosk-morph" -q --frames 11 --range 5-5 c.bmp d.bmp lone.txt g%02d.bmp || xh_fail "tavrosk-morph"
+shows g05.bmp "the morph preview differs from frame 5 of tavrosk-morph (FIRST's last column?)"
+key Escape
+xh_wait_exit 10 || xh_fail "Esc: status $?"
+
+echo "--no-auto-orient, and a file made for another image whose segments miss this one"
+convert -size 700x500 gradient:red-blue stored.jpg || xh_fail "convert"
+# The JPEG with an Exif orientation 6 (viewed turned a quarter clockwise) after its start.
+{ printf '\xff\xd8\xff\xe1\x00\x22Exif\x00\x00MM\x00\x2a\x00\x00\x00\x08\x00\x01\x01\x12\x00\x03\x00\x00\x00\x01'
+  printf '\x00\x06\x00\x00\x00\x00\x00\x00'; tail -c +3 stored.jpg; } >turned.jpg
+printf '%s\n' "# tavrosk-edit: warp pairs for other.jpg" "800 10 900 10" "800 20 900 25" >other.txt
+start --no-auto-orient turned.jpg other.txt
+printf '%s\n' "tavrosk-edit: warning: other.txt: made for other images (warp pairs for other.jpg)" \
+    "tavrosk-edit: warning: other.txt: no segment touches the 700 x 500 image" >want-warnings.txt
+cmp -s "$XH_TMP/stderr" want-warnings.txt || xh_fail "warnings: $(cat "$XH_TMP/stderr")"
+drag 100 100 200 150
+drag 100 120 210 200
+key Tab h
+"$build/tavrosk-warp" --no-auto-orient turned.jpg other.txt kept.bmp || xh_fail "tavrosk-warp"
+"$build/tavrosk-warp" turned.jpg other.txt viewed.bmp || xh_fail "tavrosk-warp"
+[ "$(identify -format '%wx%h' viewed.bmp)" = 500x700 ] || xh_fail "turned.jpg is not turned as viewed"
+shows kept.bmp "with --no-auto-orient the preview is not tavrosk-warp --no-auto-orient's result"
+key Escape
+xh_wait_exit 10 || xh_fail "Esc: status $?"
 
 if [ -n "$send_close" ]; then
     echo "closing the window ends the editor with status 0"

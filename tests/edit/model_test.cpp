@@ -295,6 +295,61 @@ TEST(EditModel, HistoryHoldsAtLeastAHundredSteps)
     EXPECT_EQ(m.segments.size(), 150u - undone);
 }
 
+struct TouchCase {
+    Segment s;
+    bool touches;
+};
+
+// A 640 x 480 image, edges included; ends too far apart for their difference
+// to be a finite double.
+TEST(EditModel, ASegmentTouchesTheImageWhereSomePointOfItLiesInIt)
+{
+    const TouchCase cases[] = {
+        {{10, 10, 20, 20}, true},          {{-50, 240, 700, 240}, true},     {{-10, -10, -1, 400}, false},
+        {{700, 0, 800, 480}, false},       {{640, 480, 700, 500}, true},     {{-1e308, -1e308, 1e308, 1e308}, true},
+        {{-1e308, 1e308, 1e308, 1e308}, false}, {{-10, 5, 5, -10}, false}, {{-10, 15, 15, -10}, true},
+        {{300, 300, 300, 300}, true},      {{300, 481, 300, 481}, false},    {{1e300, -1e300, -1e300, 1e300}, true},
+    };
+    for (const TouchCase& c : cases)
+        EXPECT_EQ(segment_touches(c.s, 640, 480), c.touches) << segment_line(c.s);
+}
+
+struct PendingCase {
+    std::vector<Segment> before;
+    int selected;
+    bool pin;  // else cancel_pending
+    bool changed;
+    std::vector<Segment> after;
+};
+
+// Esc's cancel and P's pin, each undone to where it began.
+TEST(EditModel, CancelDropsTheWaitingSegmentAndPinCopiesTheFirstSegmentAsTheSecond)
+{
+    const Segment a = {1, 2, 3, 4}, b = {5, 6, 7, 8}, c = {9, 9, 9, 8};
+    const PendingCase cases[] = {
+        {{a, b, c}, 1, false, true, {a, b}},   {{a, b}, 0, false, false, {a, b}},
+        {{a, b, c}, -1, true, true, {a, b, c, c}}, {{a, b}, 0, true, true, {a, a}},
+        {{a, b}, -1, true, false, {a, b}},     {{a, a}, 0, true, false, {a, a}},
+        {{}, -1, true, false, {}},
+    };
+    for (const PendingCase& k : cases) {
+        EditModel m;
+        m.segments = k.before;
+        m.selected = k.selected;
+        EXPECT_EQ(k.pin ? pin_selected_pair(&m) : cancel_pending(&m), k.changed);
+        std::string got, want, was;
+        for (const Segment& s : m.segments)
+            got += segment_line(s) + ";";
+        for (const Segment& s : k.after)
+            want += segment_line(s) + ";";
+        for (const Segment& s : k.before)
+            was += segment_line(s) + ";";
+        EXPECT_EQ(got, want) << (k.pin ? "pin " : "cancel ") << was;
+        EXPECT_EQ(undo(&m), k.changed);
+        EXPECT_EQ(m.segments.size(), k.before.size());
+    }
+}
+
 class EditFile : public ScratchDirTest {};
 
 TEST_F(EditFile, OnlyCompletePairsAreSavedWithTheHeadingAndTheCommentsWhereTheyStood)
@@ -338,30 +393,91 @@ TEST_F(EditFile, OnlyCompletePairsAreSavedWithTheHeadingAndTheCommentsWhereTheyS
               "# tavrosk-edit: warp pairs for a?b?? \xE6\x97\xA5.png");
 }
 
-TEST_F(EditFile, LoadingTakesAFileWithoutPairsAndRefusesWhatTavroskWarpRefuses)
+TEST_F(EditFile, LoadingTakesAFileWithoutPairsOrWithALoneSegmentAndRefusesWhatTavroskWarpRefuses)
 {
     struct Case {
         const char* text;
         bool ok;
         const char* message;  // after the file name
+        const char* heading;
     };
     const Case cases[] = {
-        {"# tavrosk-edit: warp pairs for a.png\n", true, ""},
-        {"", true, ""},
-        {"1 2 3 4\n5 6 7 8\n9 9 9 9\n", false, ": 3 segments, an odd count; every pair needs two lines"},
-        {"1 2 3 4\n5 6 7\n", false, ":2: expected four numbers, found 3"},
+        {"# mine\n# tavrosk-edit: warp pairs for a.png\n", true, "", "# tavrosk-edit: warp pairs for a.png"},
+        {"", true, "", ""},
+        {"1 2 3 4\n5 6 7 8\n9 9 9 9\n", true, "", ""},  // the last waits for its second
+        {"9 9 9 9\n", true, "", ""},
+        {"1 2 3 4\n5 6 7\n", false, ":2: expected four numbers, found 3", ""},
     };
     const std::string name = at("p.txt");
     for (const Case& c : cases) {
         write_file(name, c.text);
         std::vector<Segment> segments;
         std::vector<SegmentComment> comments;
-        std::string message;
-        EXPECT_EQ(load_pairs_file(name.c_str(), &segments, &comments, &message), c.ok) << c.text;
+        std::string message, heading = "x";
+        EXPECT_EQ(load_pairs_file(name.c_str(), &segments, &comments, &message, &heading), c.ok) << c.text;
         if (!c.ok) {
             EXPECT_EQ(message, name + c.message);
+        } else {
+            EXPECT_EQ(heading, c.heading);
         }
     }
+}
+
+struct WarningCase {
+    EditMode mode;
+    const char* heading;
+    std::vector<Segment> segments;
+    const char* first;
+    const char* second;
+    const char* warnings;  // one a line
+};
+
+// The images' folders aside, a heading must name them in the mode at hand;
+// a segment that touches the 100 x 50 image is enough.
+TEST_F(EditFile, WarningsNameOtherImagesSegmentsThatMissAndALoneSegment)
+{
+    const Segment in = {10, 10, 20, 20}, out = {200, 10, 300, 20};
+    const WarningCase cases[] = {
+        {EDIT_WARP, "# tavrosk-edit: warp pairs for dir/a.png", {in, out}, "../dir/a.png", "", ""},
+        {EDIT_WARP, "", {out, out}, "a.png", "", "p: no segment touches the 100 x 50 image\n"},
+        {EDIT_WARP, "# tavrosk-edit: warp pairs for b.png", {out, in, in}, "a.png", "",
+         "p: made for other images (warp pairs for b.png)\n"
+         "p: its last segment waits for its second; nothing is saved until it has one\n"},
+        {EDIT_WARP, "# tavrosk-edit: morph pairs from a.png to b.png", {}, "a.png", "",
+         "p: made for other images (morph pairs from a.png to b.png)\n"},
+        {EDIT_MORPH, "# tavrosk-edit: morph pairs from x/a to b.png to c.png", {in, in}, "a to b.png", "c.png", ""},
+        {EDIT_MORPH, "# tavrosk-edit: morph pairs from a.png to b.png", {in, in}, "b.png", "a.png",
+         "p: made for other images (morph pairs from a.png to b.png)\n"},
+    };
+    for (const WarningCase& c : cases) {
+        std::string got;
+        for (const std::string& w : pairs_file_warnings("p", c.heading, c.segments, c.mode, c.first, c.second, 100, 50))
+            got += w + "\n";
+        EXPECT_EQ(got, c.warnings) << c.heading;
+    }
+}
+
+// A file left with a pair's first segment alone keeps it until the pair
+// is whole, forced saves included; then it is written as any change.
+TEST_F(EditFile, ALoneSegmentHoldsTheFileUntilItsPairIsWhole)
+{
+    PairsFile file;
+    file.name = at("odd.txt");
+    file.heading = "# h";
+    write_file(file.name, "1 2 3 4\n5 6 7 8\n9 9 9 9\n");
+    EditModel m;
+    ASSERT_TRUE(load_pairs_file(file.name.c_str(), &m.segments, &m.comments, &file.problem)) << file.problem;
+    pairs_file_start(&file, &m);
+    EXPECT_TRUE(file.holding);
+    select_pair(&m, 0);
+    ASSERT_TRUE(remove_selected_pair(&m));
+    EXPECT_FALSE(pairs_file_save(&file, m, true));
+    EXPECT_FALSE(file.failed);
+    EXPECT_EQ(read_file(file.name), "1 2 3 4\n5 6 7 8\n9 9 9 9\n");
+    ASSERT_TRUE(pin_selected_pair(&m));
+    EXPECT_TRUE(pairs_file_save(&file, m, false));
+    EXPECT_FALSE(file.holding);
+    EXPECT_EQ(read_file(file.name), "# h\n9 9 9 9\n9 9 9 9\n");
 }
 
 // A byte-order mark before the first pair is no part of it, and no comment
@@ -428,8 +544,8 @@ struct SizeCase {
 TEST(EditWindow, ImagesShowAtFullSizeWhenTheyFitAndTheWindowStaysWithinTheScreen)
 {
     const SizeCase cases[] = {
-        {640, 480, 1, 1024, 768, 480, 260, 1, 640, 492},    {640, 480, 2, 1024, 768, 620, 260, 0.8, 1024, 396},
-        {4000, 3000, 1, 1024, 768, 480, 260, 0.24, 0, 0},   {320, 240, 2, 1024, 768, 620, 260, 1, 640, 260},
+        {640, 480, 1, 1024, 768, 480, 260, 1, 640, 492},    {640, 480, 2, 1024, 768, 620, 260, 0.8, 1024, 395},
+        {4000, 3000, 1, 1024, 768, 480, 260, 0.24, 0, 0},   {320, 240, 2, 1024, 768, 620, 260, 1, 642, 260},
         {100, 5000, 1, 1920, 1080, 480, 260, 0.2, 480, 0},  {1920, 1080, 1, 1920, 1080, 480, 260, 0.944, 0, 0},
         {32, 32, 1, 1024, 768, 480, 260, 1, 480, 260},      {232, 329, 2, 1024, 768, 620, 260, 1, 620, 341},
         {32, 32, 1, 400, 200, 480, 260, 1, 400, 152},

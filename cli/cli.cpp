@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -28,6 +29,10 @@ static const OptionSpec SHARED_OPTIONS[] = {
     {'Q', "quality", "Q", "quality of JPEG, HEIF and AVIF from 1 to 100 (default\n92); WebP is lossy at Q, lossless without it"},
     {OPT_PNG_COMPRESSION, "png-compression", "N",
      "PNG compression (zlib level) from 0 to 9: 1 fastest,\n9 smallest, 0 none (default 6)"},
+    {OPT_OUTSIDE, "outside", "COLOUR",
+     "what pixels whose source point lies outside the\nsource become: transparent (which adds alpha), black,\n"
+     "a name such as white or grey, or #rrggbb (default:\ntransparent where the result has alpha, else black)"},
+    {OPT_DEPTH, "depth", "BITS", "write 8-bit samples whatever the source has (only 8\nis taken; by default a result keeps its source's)"},
     {OPT_NO_AUTO_ORIENT, "no-auto-orient", nullptr,
      "keep a JPEG's pixels as stored, whatever its Exif\norientation says (by default they are turned as viewed)"},
     {OPT_STRIP, "strip", nullptr,
@@ -231,26 +236,9 @@ int load_for_warp(const ProgramInfo& program, const char* path, ImageOrientation
 {
     std::string problem;
     const bool from_stdin = std::strcmp(path, "-") == 0;
-    const std::string name = from_stdin ? "standard input" : path;
     if (!(from_stdin ? image_read(stdin, image, &problem, meta, orientation)
                      : image_load(path, image, &problem, meta, orientation)))
-        return input_error(program, name + ": " + problem);
-    if (image_is_rgb8(image->view))
-        return -1;
-    // The warp works on 8-bit R, G, B: grey is widened without loss, the rest
-    // is said.
-    const ImageKind kind = image_kind(image->view);
-    std::string lost = kind.channels == 2 || kind.channels == 4 ? "alpha" : "";
-    if (kind.type != SAMPLE_U8)
-        lost += std::string(lost.empty() ? "" : " and ") + (kind.type == SAMPLE_U16 ? "16-bit" : "float") + " samples";
-    ImageBuffer rgb;
-    if (!image_convert(image->view, {3, SAMPLE_U8}, &rgb))
-        return input_error(program, name + ": not enough memory for a " + std::to_string(image->view.width) + " x "
-                                        + std::to_string(image->view.height) + " image");
-    *image = std::move(rgb);
-    if (!lost.empty())
-        std::fprintf(stderr, "%s: warning: %s: its %s %s not kept; the warp works on 8-bit R, G, B\n",
-                     program.program, name.c_str(), lost.c_str(), lost == "alpha" ? "is" : "are");
+        return input_error(program, (from_stdin ? "standard input" : path) + std::string(": ") + problem);
     return -1;
 }
 
@@ -271,6 +259,74 @@ static std::string resized_name(const std::string& name)
 {
     std::filesystem::path path(name);
     return path.replace_filename(path.stem().string() + "2" + path.extension().string()).string();
+}
+
+// The colours --outside knows by name: those of ImageMagick's table that
+// people type most (its green is the web's half-bright one, lime the full).
+static const struct {
+    const char* name;
+    uint8_t r, g, b;
+} COLOUR_NAMES[] = {
+    {"black", 0, 0, 0},      {"white", 255, 255, 255}, {"red", 255, 0, 0},       {"green", 0, 128, 0},
+    {"lime", 0, 255, 0},     {"blue", 0, 0, 255},      {"yellow", 255, 255, 0},  {"cyan", 0, 255, 255},
+    {"magenta", 255, 0, 255}, {"grey", 126, 126, 126}, {"gray", 126, 126, 126},
+};
+
+bool parse_outside(const char* text, OutsideColour* colour, bool* transparent, std::string* problem)
+{
+    std::string word = text;
+    for (char& c : word)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    *transparent = word == "transparent" || word == "none";
+    if (*transparent) {
+        *colour = OutsideColour();
+        return true;
+    }
+    unsigned rgb[3];
+    bool known = false;
+    if (word.size() == 7 && word[0] == '#' && word.find_first_not_of("0123456789abcdef", 1) == std::string::npos) {
+        for (int c = 0; c < 3; ++c)
+            rgb[c] = static_cast<unsigned>(std::stoul(word.substr(1 + 2 * c, 2), nullptr, 16));
+        known = true;
+    }
+    for (const auto& named : COLOUR_NAMES)
+        if (word == named.name) {
+            rgb[0] = named.r, rgb[1] = named.g, rgb[2] = named.b;
+            known = true;
+        }
+    if (!known) {
+        *problem = std::string("--outside: '") + text
+                 + "' is not transparent, #rrggbb or a colour name (black, white, grey, red, green, lime, blue, "
+                   "yellow, cyan, magenta)";
+        return false;
+    }
+    *colour = {rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0, 1.0};
+    return true;
+}
+
+ImageKind warp_kind(const CommonOptions& options, ImageKind source)
+{
+    if (options.outside_transparent && (source.channels == 1 || source.channels == 3))
+        ++source.channels;
+    return source;
+}
+
+ImageKind written_kind(const CommonOptions& options, ImageKind kind)
+{
+    if (options.depth_8)
+        kind.type = SAMPLE_U8;
+    return kind;
+}
+
+bool image_to_kind(ImageBuffer* image, ImageKind kind)
+{
+    if (kind_equal(image_kind(image->view), kind))
+        return true;
+    ImageBuffer converted;
+    if (!image_convert(image->view, kind, &converted))
+        return false;
+    *image = std::move(converted);
+    return true;
 }
 
 std::string size_mismatch(const char* first, int first_w, int first_h, const char* second, int second_w,
@@ -318,6 +374,16 @@ static int parse_shared_option(const ProgramInfo& program, int id, const char* v
         if (!parse_whole_option("--png-compression", value, 0, 9, &whole, &problem))
             return input_error(program, problem);
         options->png_compression = static_cast<int>(whole);
+        return -1;
+    case OPT_OUTSIDE:
+        if (!parse_outside(value, &options->warp.outside, &options->outside_transparent, &problem))
+            return input_error(program, problem);
+        return -1;
+    case OPT_DEPTH:
+        if (std::strcmp(value, "8") != 0)
+            return input_error(program, std::string("--depth: '") + value
+                                            + "' is not 8; without --depth a result keeps its source's depth");
+        options->depth_8 = true;
         return -1;
     case OPT_NO_AUTO_ORIENT:
         options->orientation = IMAGE_AS_STORED;

@@ -19,7 +19,16 @@ enum { EXIT_BAD_INPUT = 1, EXIT_USAGE = 2, MAX_THREADS = 1024 };
 
 // The shared options without a short letter; a program's own long-only
 // options are numbered from OPT_PROGRAM up.
-enum { OPT_REFERENCE = 256, OPT_VERSION, OPT_NO_AUTO_ORIENT, OPT_STRIP, OPT_PNG_COMPRESSION, OPT_PROGRAM };
+enum {
+    OPT_REFERENCE = 256,
+    OPT_VERSION,
+    OPT_NO_AUTO_ORIENT,
+    OPT_STRIP,
+    OPT_PNG_COMPRESSION,
+    OPT_OUTSIDE,
+    OPT_DEPTH,
+    OPT_PROGRAM
+};
 
 // One option as getopt_long and the help know it.
 struct OptionSpec {
@@ -31,8 +40,9 @@ struct OptionSpec {
 
 // A program's command line. `options` lists every option it takes, in the
 // order of its help: the shared ones by id ('p', 'a', 'b' for the weights,
-// 't' threads, OPT_REFERENCE, 'f' format, 'Q' quality, OPT_PNG_COMPRESSION, OPT_NO_AUTO_ORIENT,
-// OPT_STRIP, 'q' quiet, 'h' help, OPT_VERSION), its own by the id of their
+// 't' threads, OPT_REFERENCE, 'f' format, 'Q' quality, OPT_PNG_COMPRESSION,
+// OPT_OUTSIDE, OPT_DEPTH, OPT_NO_AUTO_ORIENT, OPT_STRIP, 'q' quiet, 'h'
+// help, OPT_VERSION), its own by the id of their
 // entry in `own` (OPT_PROGRAM and up).
 struct ProgramInfo {
     const char* program;  // "tavrosk-warp"
@@ -61,6 +71,10 @@ struct CommonOptions {
     int png_compression = PNG_COMPRESSION_DEFAULT;
     ImageOrientation orientation = IMAGE_AS_VIEWED;  // --no-auto-orient: IMAGE_AS_STORED
     bool strip = false;                              // --strip: results carry no metadata
+    // --outside transparent (or none) given: results gain alpha where the
+    // source has none. The colour itself is warp.outside.
+    bool outside_transparent = false;
+    bool depth_8 = false;  // --depth 8: results written with 8-bit samples
     bool quiet = false;
 };
 
@@ -100,11 +114,27 @@ std::string size_mismatch(const char* first, int first_w, int first_h, const cha
 // (lossless) for WebP without it.
 int result_quality(const CommonOptions& options, ImageFormat format);
 
-// Loads the image at `path` ("-": standard input) for the warp, in 8-bit R,
-// G, B, with a warning line naming what that drops of another kind (alpha,
-// 16-bit or float samples). -1, or the exit status after the message.
+// Loads the image at `path` ("-": standard input) for the warp, in the kind
+// its file holds. -1, or the exit status after the message.
 int load_for_warp(const ProgramInfo& program, const char* path, ImageOrientation orientation, ImageBuffer* image,
                   ImageMeta* meta);
+
+// --outside's value: "transparent" (or "none"), a colour name of the small
+// table ImageMagick users know (black, white, grey, red, ...), or #rrggbb,
+// in any case. False with *problem naming the option and value.
+bool parse_outside(const char* text, OutsideColour* colour, bool* transparent, std::string* problem);
+
+// The kind the warp of a source of kind `source` works in: the source's,
+// with alpha added under an explicit --outside transparent.
+ImageKind warp_kind(const CommonOptions& options, ImageKind source);
+
+// The kind a result of kind `kind` is written in: 8-bit samples under
+// --depth 8, else `kind`.
+ImageKind written_kind(const CommonOptions& options, ImageKind kind);
+
+// *image in kind `kind` (image_convert), in place; unchanged when it has it
+// already. False when memory runs out.
+bool image_to_kind(ImageBuffer* image, ImageKind kind);
 
 // Before a result of kind `kind` named `name` is written in `format` with
 // `meta` (NULL under --strip): one warning line on stderr naming all the

@@ -1,6 +1,7 @@
 # Bash completion for the batch tools, tavrosk-warp and tavrosk-morph, and for
 # the pair editor tavrosk-edit: each tool's options as its --help lists them,
-# the words of --format, the levels of --png-compression, .flo files after
+# the words of --format, the levels of --png-compression, --outside's names,
+# --depth's 8, .flo files after
 # --field, and file names for the file arguments. It needs only bash itself,
 # not the bash-completion package's helpers. Installed once under each tool's name,
 # since bash-completion loads a completion by the name of its command.
@@ -75,6 +76,8 @@ _tavrosk_batch()
         *:FILE) takes_value=file ;;
         -f:F | --format:F) takes_value=format ;;
         --png-compression:*) takes_value=level ;;
+        --outside:COLOUR) takes_value=colour ;;
+        --depth:BITS) takes_value=depth ;;
         *) takes_value=number ;;
         esac
     done
@@ -90,6 +93,15 @@ _tavrosk_batch()
         ;;
     level)
         COMPREPLY=($(compgen -P "$prefix" -W '0 1 2 3 4 5 6 7 8 9' -- "$cur"))
+        return
+        ;;
+    colour)
+        COMPREPLY=($(compgen -P "$prefix" -W 'transparent none black white grey gray red green lime blue yellow
+            cyan magenta' -- "$cur"))
+        return
+        ;;
+    depth)
+        COMPREPLY=($(compgen -P "$prefix" -W '8' -- "$cur"))
         return
         ;;
     flo)

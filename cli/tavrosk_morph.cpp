@@ -36,25 +36,28 @@ static const ProgramInfo tool = {
     "tavrosk-morph",
     "[options] FIRST SECOND PAIRS OUTPUT",
     "Writes the frames of a morph from FIRST to SECOND, two images of the same\n"
-    "size (BMP, PNG or JPEG; alpha is ignored). In frame i of N the segments lie\n"
+    "size (BMP, PNG, JPEG, TIFF, WebP, HEIF or AVIF). The frames are of the wider\n"
+    "kind of the two: colour if either has colour, alpha if either has alpha,\n"
+    "16-bit or float samples if either has them. In frame i of N the segments lie\n"
     "the fraction t = i / (N - 1) of the way from their place in FIRST to their\n"
     "place in SECOND; both images are warped onto them and blended, FIRST by\n"
-    "1 - t and SECOND by t. Frame 0 is FIRST and frame N - 1 is SECOND.\n"
+    "1 - t and SECOND by t (weighted by alpha). Frame 0 is FIRST and frame N - 1\n"
+    "is SECOND.\n"
     "PAIRS is a segment file as tavrosk-warp reads it (- for standard input):\n"
     "  x1 y1 x2 y2\n"
     "one segment a line; in each pair of lines the first marks a feature in\n"
     "FIRST, the second the same feature in SECOND. PAIRS without any segment\n"
     "(an empty file, /dev/null) makes a plain cross-fade.\n"
     "OUTPUT is a file name with one frame number field, such as f%03d.png\n"
-    "(%% for a percent sign); the extension gives the format (.bmp, .png,\n"
-    ".jpg or .jpeg). OUTPUT - writes every frame to standard output as binary\n"
+    "(%% for a percent sign); the extension gives the format (.bmp, .png, .jpg,\n"
+    ".jpeg, .tif, .tiff, .webp, .heic, .heif or .avif). OUTPUT - writes every frame to standard output as binary\n"
     "PPM, one after another, for example for\n"
     "  ffmpeg -f image2pipe -framerate 30 -c:v ppm -i - \\\n"
     "      -vf 'pad=ceil(iw/2)*2:ceil(ih/2)*2' -pix_fmt yuv420p out.mp4\n"
     "(the pad filter makes an odd width or height even, as yuv420p needs).\n",
     nullptr,
-    {OPT_FRAMES, OPT_RANGE, 'p', 'a', 'b', 't', OPT_REFERENCE, 'f', 'Q', OPT_PNG_COMPRESSION, OPT_NO_AUTO_ORIENT,
-     OPT_STRIP, 'q', 'h', OPT_VERSION},
+    {OPT_FRAMES, OPT_RANGE, 'p', 'a', 'b', 't', OPT_REFERENCE, 'f', 'Q', OPT_PNG_COMPRESSION, OPT_OUTSIDE, OPT_DEPTH,
+     OPT_NO_AUTO_ORIENT, OPT_STRIP, 'q', 'h', OPT_VERSION},
     {{OPT_FRAMES, "frames", "N", "how many frames from FIRST to SECOND (default 30, N >= 2)"},
      {OPT_RANGE, "range", "I-J",
       "write only frames I to J of the N (numbered from 0); they\n"
@@ -218,6 +221,7 @@ struct Output {
     ImageFormat format;  // IMAGE_PPM for standard output
     int quality;
     int png_compression;
+    ImageKind kind;  // the frames' as written: 8-bit samples under --depth 8
     std::vector<OutputTarget> targets;  // frame first_frame + k at [k]
     long first_frame, last_frame;
     const ImageMeta* meta;  // FIRST's description, NULL under --strip
@@ -233,13 +237,23 @@ static void write_frames(FrameQueues* queues, const Output* output, Progress* pr
     std::atomic<long long> rows(0);
     ImageEncodeOptions encoding;
     encoding.png_compression = output->png_compression;
+    // A frame of another kind than the one written is converted into a
+    // buffer of the writer's own, while the next frame renders.
+    ImageBuffer reduced;
     auto encode = [&](std::FILE* out, std::string* why, const std::string& name) {
-        const ImageView& image = frame.image->view;
+        const ImageView* image = &frame.image->view;
+        if (!kind_equal(image_kind(*image), output->kind)) {
+            if (!image_convert(*image, output->kind, &reduced)) {
+                *why = "not enough memory to reduce the frame to 8-bit samples";
+                return false;
+            }
+            image = &reduced.view;
+        }
         if (frame.number == output->last_frame) {
             encoding.rows_done = &rows;
-            progress_stage(progress, "writing " + name, image.height, &rows);
+            progress_stage(progress, "writing " + name, image->height, &rows);
         }
-        return image_encode(image, output->format, output->quality, out, why, output->meta, encoding);
+        return image_encode(*image, output->format, output->quality, out, why, output->meta, encoding);
     };
     if (output->to_stdout) {
         long number = -1;
@@ -348,9 +362,8 @@ static void warn_of_colours(const Options& options, const Output& output, const 
                      "frames carry %s's\n",
                      tool.program, options.second, image_colour_words(second_meta).c_str(), options.first,
                      image_colour_words(first_meta).c_str(), options.first);
-    // The frames are 8-bit R, G, B, as the warp makes them.
-    warn_of_losses(tool, output.to_stdout ? "standard output" : options.output, ImageKind{3, SAMPLE_U8},
-                   output.format, output.meta);
+    warn_of_losses(tool, output.to_stdout ? "standard output" : options.output, output.kind, output.format,
+                   output.meta);
 }
 
 // Renders the frames of the range into `frames` in turn while a thread
@@ -418,18 +431,23 @@ int main(int argc, char** argv)
     ImageMeta first_meta, second_meta;
     if ((status = load_images(options, &first, &second, &first_meta, &second_meta)) >= 0)
         return status;
+    const int w = first.view.width, h = first.view.height;
+    // FIRST gains the alpha --outside transparent asks for; the morph widens
+    // SECOND to it.
+    bool made = image_to_kind(&first, warp_kind(options, image_kind(first.view)))
+             && morph_job_init(&job, first.view, second.view);
     Output output;
     output.meta = options.strip ? nullptr : &first_meta;
-    if ((status = prepare_output(options, &output)) >= 0)
+    output.kind = written_kind(options, job.kind);
+    if (made && (status = prepare_output(options, &output)) >= 0)
         return status;
-    warn_of_colours(options, output, first_meta, second_meta);
+    if (made)
+        warn_of_colours(options, output, first_meta, second_meta);
 
-    const int w = first.view.width, h = first.view.height;
     std::vector<ImageBuffer> owned_frames(FRAMES_IN_FLIGHT);
     std::vector<ImageBuffer*> frames;
-    bool made = morph_job_init(&job, first.view, second.view);
     for (ImageBuffer& frame : owned_frames) {
-        made = made && image_buffer_make(&frame, w, h, 3, SAMPLE_U8);
+        made = made && image_buffer_make(&frame, w, h, job.kind.channels, job.kind.type);
         frames.push_back(&frame);
     }
     if (!made)

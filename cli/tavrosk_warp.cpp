@@ -32,19 +32,20 @@ static const ProgramInfo tool = {
     "tavrosk-warp",
     "[options] SOURCE SEGMENTS RESULT",
     "Warps SOURCE by the segment pairs in SEGMENTS and writes RESULT.\n"
-    "SOURCE is a BMP (RLE-compressed ones too), PNG or JPEG image, told by its\n"
-    "first bytes; alpha is ignored, the warp works on colour only; - reads it\n"
-    "from standard input.\n"
+    "SOURCE is a BMP (RLE-compressed ones too), PNG, JPEG, TIFF, WebP, HEIF or\n"
+    "AVIF image, told by its first bytes; - reads it from standard input. The\n"
+    "warp keeps its kind: grey or colour, alpha, 8 or 16-bit or float samples.\n"
     "SEGMENTS is a text file, or - for standard input, with one segment a line:\n"
     "  x1 y1 x2 y2\n"
     "Blank lines and lines starting with # are skipped, and a line may end with\n"
     "a # comment. Lines 1 and 2 form the first pair: where a feature lies in\n"
     "SOURCE, and where it is to lie in RESULT.\n"
-    "RESULT's format comes from its extension (.bmp, .png, .jpg, .jpeg); - writes\n"
-    "the image to standard output (PNG unless --format says otherwise).\n",
+    "RESULT's format comes from its extension (.bmp, .png, .jpg, .jpeg, .tif,\n"
+    ".tiff, .webp, .heic, .heif, .avif); - writes the image to standard output\n"
+    "(PNG unless --format says otherwise).\n",
     nullptr,
-    {'p', 'a', 'b', 't', OPT_REFERENCE, 'f', 'Q', OPT_PNG_COMPRESSION, OPT_NO_AUTO_ORIENT, OPT_STRIP, OPT_FOLDS,
-     OPT_FIELD, 'q', 'h', OPT_VERSION},
+    {'p', 'a', 'b', 't', OPT_REFERENCE, 'f', 'Q', OPT_PNG_COMPRESSION, OPT_OUTSIDE, OPT_DEPTH, OPT_NO_AUTO_ORIENT,
+     OPT_STRIP, OPT_FOLDS, OPT_FIELD, 'q', 'h', OPT_VERSION},
     {{OPT_FOLDS, "folds", "FILE",
       "also write a fold map: the result dimmed, pixels where the\n"
       "warp folds the image over itself red, pixels whose source\n"
@@ -243,8 +244,8 @@ static void warn_of_nonfinite_points(const Options& options, long long nonfinite
     if (nonfinite == 0)
         return;
     std::fprintf(stderr,
-                 "%s: warning: %lld of %lld pixels have no finite source point and are black; the weights overflow "
-                 "or underflow, most likely because of the parameters (p %g, a %g, b %g)\n",
+                 "%s: warning: %lld of %lld pixels have no finite source point and take the outside colour; the "
+                 "weights overflow or underflow, most likely because of the parameters (p %g, a %g, b %g)\n",
                  tool.program, nonfinite, pixels, options.params.p, options.params.a, options.params.b);
 }
 
@@ -265,7 +266,10 @@ struct Run {
 static int load_source(Run* run)
 {
     const Options& options = run->options;
-    return load_for_warp(tool, options.source, options.orientation, &run->source, &run->meta);
+    const int status = load_for_warp(tool, options.source, options.orientation, &run->source, &run->meta);
+    if (status < 0 && !image_to_kind(&run->source, warp_kind(options, image_kind(run->source.view))))
+        return input_error(tool, std::string(options.source) + ": not enough memory to add alpha to it");
+    return status;
 }
 
 // Fails before the warp, not after it, when a file cannot be written.
@@ -283,7 +287,7 @@ static int prepare_outputs(Run* run)
 static int make_images(Run* run)
 {
     const ImageView& source = run->source.view;
-    if (!image_buffer_make(&run->image, source.width, source.height, 3, SAMPLE_U8)
+    if (!image_buffer_make(&run->image, source.width, source.height, source.channels, source.type)
         || (run->options.folds && !image_buffer_make(&run->map, source.width, source.height, 3, SAMPLE_U8)))
         return input_error(tool, std::string("cannot create the ") + std::to_string(source.width) + " x "
                                      + std::to_string(source.height) + " result image");
@@ -347,7 +351,11 @@ static int warp_and_write(Run* run)
     Progress progress;
     progress_start(&progress, tool.program, pixels, &done, options.quiet);
     std::string failure;
-    const bool writing = warp_with_views(run, &progress, &failure);
+    bool writing = warp_with_views(run, &progress, &failure);
+    if (writing && !image_to_kind(&run->image, written_kind(options, image_kind(run->image.view)))) {
+        failure = "not enough memory to reduce the result to 8-bit samples";
+        writing = false;
+    }
     const ImageMeta* kept = options.strip ? nullptr : &run->meta;
     std::atomic<long long> rows(0);
     ImageEncodeOptions encoding;

@@ -268,13 +268,25 @@ double sample_full_value(SampleType type)
     return type == SAMPLE_U8 ? 255.0 : type == SAMPLE_U16 ? 65535.0 : 1.0;
 }
 
+// Sample v of a type whose full value, times `scale`, is `to`'s: integers
+// to the nearest level, floats beyond 0 .. 1 (and NaN) clamped on their way
+// to integers.
+static double converted_sample(double v, double scale, SampleType to)
+{
+    v *= scale;
+    if (to == SAMPLE_F32)
+        return v;
+    const double top = sample_full_value(to);
+    return v > 0 ? (v < top ? v + 0.5 : top) : 0;
+}
+
 bool image_convert(const ImageView& from, ImageKind to, ImageBuffer* out)
 {
     const bool alpha_in = image_has_alpha(from), alpha_out = to.channels == 2 || to.channels == 4;
     const int colours_in = from.channels - alpha_in, colours_out = to.channels - alpha_out;
     if (colours_out < colours_in || !image_buffer_make(out, from.width, from.height, to.channels, to.type))
         return false;
-    const double top = sample_full_value(to.type), scale = top / sample_full_value(from.type);
+    const double scale = sample_full_value(to.type) / sample_full_value(from.type);
     const int in_bytes = image_pixel_bytes(from), out_bytes = image_pixel_bytes(out->view);
     for (int y = 0; y < from.height; ++y) {
         const unsigned char* src = image_row(from, y);
@@ -283,15 +295,31 @@ bool image_convert(const ImageView& from, ImageKind to, ImageBuffer* out)
             for (int c = 0; c < to.channels; ++c) {
                 const bool alpha = alpha_out && c == to.channels - 1;
                 const int at = alpha ? (alpha_in ? colours_in : -1) : colours_in == 1 ? 0 : c;
-                double v = at < 0 ? sample_full_value(from.type) : pixel_sample(src, from.type, at);
-                v *= scale;
-                // Integers to the nearest level; floats beyond 0 .. 1 (and
-                // NaN) clamped on their way to integers.
-                if (to.type != SAMPLE_F32)
-                    v = v > 0 ? (v < top ? v + 0.5 : top) : 0;
-                set_pixel_sample(dst, to.type, c, v);
+                const double v = at < 0 ? sample_full_value(from.type) : pixel_sample(src, from.type, at);
+                set_pixel_sample(dst, to.type, c, converted_sample(v, scale, to.type));
             }
     }
     return true;
 }
 
+void kind_row_rgb8(const ImageView& view, int y, const uint8_t* backdrop, uint8_t* out)
+{
+    const unsigned char* in = image_row(view, y);
+    if (image_is_rgb8(view)) {
+        std::memcpy(out, in, static_cast<size_t>(view.width) * 3);
+        return;
+    }
+    const bool alpha = image_has_alpha(view);
+    const int colours = view.channels - alpha, bytes = image_pixel_bytes(view);
+    const double scale = 255 / sample_full_value(view.type);
+    auto level = [&](const unsigned char* pixel, int c) {
+        return static_cast<int>(converted_sample(pixel_sample(pixel, view.type, c), scale, SAMPLE_U8));
+    };
+    for (int x = 0; x < view.width; ++x, in += bytes, out += 3) {
+        const int a = alpha ? level(in, colours) : 255;
+        for (int c = 0; c < 3; ++c) {
+            const int b = backdrop ? backdrop[3 * x + c] : 0;
+            out[c] = static_cast<uint8_t>((level(in, colours == 1 ? 0 : c) * a + b * (255 - a) + 127) / 255);
+        }
+    }
+}

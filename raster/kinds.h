@@ -84,3 +84,11 @@ void kind_blend_table(double t, uint8_t* mixed);
 // level, floats clamped to 0 .. 1 (NaN as 0) on their way to integers.
 // False when memory runs out or `to` has fewer colour channels.
 bool image_convert(const ImageView& from, ImageKind to, ImageBuffer* out);
+
+// Row y of `view` as w pixels of 8-bit R, G, B, for a screen or a picture
+// drawn from it: each sample reduced to 8 bits as image_convert reduces it,
+// grey copied into R, G and B, and where the kind has alpha a, that colour c
+// laid over `backdrop` b (w pixels of 8-bit R, G, B; NULL: black) as
+// (c a + b (255 - a) + 127) / 255 in each channel. An 8-bit R, G, B row is
+// copied as it is.
+void kind_row_rgb8(const ImageView& view, int y, const uint8_t* backdrop, uint8_t* out);

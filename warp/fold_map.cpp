@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "raster/draw.h"
+#include "raster/kinds.h"
 
 // shade[f][c][v]: channel c of result value v on a pixel with flags f.
 struct ShadeTable {
@@ -23,7 +24,15 @@ static const ShadeTable shades;
 
 void fold_map_row(const ImageView& result, int y, const uint8_t* flags, const ImageView& map)
 {
+    // Other kinds are drawn from their 8-bit R, G, B over black, kept in a
+    // row of the thread's own: rows are made on the warp's threads.
+    thread_local std::vector<uint8_t> reduced;
     const uint8_t* in = image_row(result, y);
+    if (!image_is_rgb8(result)) {
+        reduced.resize(static_cast<size_t>(result.width) * 3);
+        kind_row_rgb8(result, y, nullptr, reduced.data());
+        in = reduced.data();
+    }
     uint8_t* out = image_row(map, y);
     for (int x = 0; x < result.width; ++x, in += 3, out += 3) {
         const int f = outside_hatched(x, y) ? flags[x] & 3 : flags[x] & FOLD_FLAG;
@@ -97,8 +106,7 @@ void fold_map_segments(const ImageView& map, const Segment* segments, int n)
 
 bool fold_map(const ImageView& result, const uint8_t* flags, const Segment* segments, int n, ImageBuffer* map)
 {
-    if (!image_view_valid(result) || !image_is_rgb8(result)
-        || !image_buffer_make(map, result.width, result.height, 3, SAMPLE_U8))
+    if (!image_view_valid(result) || !image_buffer_make(map, result.width, result.height, 3, SAMPLE_U8))
         return false;
     for (int y = 0; y < result.height; ++y)
         fold_map_row(result, y, flags + static_cast<std::ptrdiff_t>(y) * result.width, map->view);

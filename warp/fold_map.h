@@ -1,8 +1,9 @@
 // The fold map: a diagnostic picture of a warp's result, dimmed, with the
 // pixels where the mapping folds over itself or leaves its source tinted,
-// and the pairs' second segments drawn over it. Results and maps are 8-bit
-// R, G, B views of one size; the flags come from the fold analysis of
-// warp/warp_views.h, one byte a pixel, row by row.
+// and the pairs' second segments drawn over it. Maps are 8-bit R, G, B views
+// of their result's size; a result of another kind is drawn from its 8-bit
+// R, G, B over black (kind_row_rgb8 of raster/kinds.h). The flags come from
+// the fold analysis of warp/warp_views.h, one byte a pixel, row by row.
 #pragma once
 #include <cstdint>
 
@@ -22,8 +23,9 @@ enum : uint8_t {
 // 127. The outside flag is hatched rather than filled: it counts only on
 // diagonal stripes, the pixels where outside_hatched(x, y), and elsewhere the
 // pixel is shaded by its other flags. Outside pixels are black in the
-// result, so the outside shows as stripes of its tint on black (magenta on
-// red where it folds too), which no dimmed picture content resembles.
+// result by default (transparent ones are drawn as black), so the outside
+// shows as stripes of its tint on black (magenta on red where it folds too),
+// which no dimmed picture content resembles.
 inline constexpr uint8_t FOLD_TINT[3] = {255, 0, 0};         // red
 inline constexpr uint8_t OUTSIDE_TINT[3] = {0, 96, 255};     // blue
 inline constexpr uint8_t BOTH_TINT[3] = {255, 0, 255};       // magenta
@@ -44,7 +46,7 @@ inline bool outside_hatched(int x, int y)
 // none covers a segment). Segments are clipped to the image (two pixels
 // around it) first, so a huge one costs no more than one across the image;
 // one with a coordinate that is not finite is not drawn. False when result
-// is not an 8-bit R, G, B image or the map cannot be allocated.
+// is not a valid view or the map cannot be allocated.
 bool fold_map(const ImageView& result, const uint8_t* flags, const Segment* segments, int n, ImageBuffer* map);
 
 // Row y of map (result's size) from row y of result and the row's flags.

@@ -191,8 +191,9 @@ bool WarpViews::start(const ImageView& src, const ImageView& result, const Image
     v->counts = FoldCounts();
     v->counts.pixels = static_cast<long long>(v->w) * v->h;
     if (map) {
-        if (!image_view_valid(*map) || !image_is_rgb8(*map) || !image_same_layout(*map, result)) {
-            v->problem = "the fold map is not an 8-bit RGB image of the result's size and kind";
+        if (!image_view_valid(*map) || !image_is_rgb8(*map) || map->width != result.width
+            || map->height != result.height) {
+            v->problem = "the fold map is not an 8-bit RGB image of the result's size";
             return false;
         }
         v->map = *map;

@@ -48,9 +48,8 @@ public:
     WarpViews(const WarpViews&) = delete;
     WarpViews& operator=(const WarpViews&) = delete;
 
-    // Prepares the views of a warp of src into result (8-bit R, G, B
-    // views). With map (the caller's, result's size and kind, which it may
-    // reuse), the counts and the fold map, as analyse_folds and fold_map make
+    // Prepares the views of a warp of src into result (of any kind). With
+    // map (the caller's, 8-bit R, G, B of result's size, which it may reuse), the counts and the fold map, as analyse_folds and fold_map make
     // them. With `ordered`, that sink gets every row of points as it is
     // finished: rows 0 to h - 1 in order, one call at a time, from whichever
     // warp thread finishes them. False with problem() when the map does not

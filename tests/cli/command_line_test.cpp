@@ -91,4 +91,35 @@ TEST(OptionTable, TheHelpListsTheProgramsOptionsInItsOrder)
                      "\nAfter.\n");
 }
 
+// --outside's words: transparent and its ImageMagick spelling none, names
+// in any case, #rrggbb; nothing else.
+TEST(OptionTable, OutsideTakesTransparentNamesAndHexColours)
+{
+    const struct {
+        const char* text;
+        bool ok, transparent;
+        double r, g, b;
+    } cases[] = {
+        {"transparent", true, true, 0, 0, 0}, {"NONE", true, true, 0, 0, 0},     {"black", true, false, 0, 0, 0},
+        {"White", true, false, 255, 255, 255}, {"gray", true, false, 126, 126, 126}, {"green", true, false, 0, 128, 0},
+        {"#0a1B2c", true, false, 10, 27, 44},  {"#fff", false, false, 0, 0, 0},   {"#12345g", false, false, 0, 0, 0},
+        {"purple", false, false, 0, 0, 0},     {"", false, false, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        OutsideColour colour = {9, 9, 9, 9};
+        bool transparent = !c.transparent;
+        std::string problem;
+        EXPECT_EQ(parse_outside(c.text, &colour, &transparent, &problem), c.ok) << c.text;
+        if (!c.ok) {
+            EXPECT_EQ(problem.rfind(std::string("--outside: '") + c.text + "' is not", 0), 0u) << problem;
+            continue;
+        }
+        EXPECT_EQ(transparent, c.transparent) << c.text;
+        EXPECT_EQ(colour.r * 255, c.r) << c.text;
+        EXPECT_EQ(colour.g * 255, c.g) << c.text;
+        EXPECT_EQ(colour.b * 255, c.b) << c.text;
+        EXPECT_EQ(colour.a, c.transparent ? 0 : 1) << c.text;
+    }
+}
+
 }  // namespace

@@ -128,9 +128,10 @@ complete_words "png" tavrosk-warp --form p
 complete_words "field.flo sub" tavrosk-warp --field ""
 complete_words "--field=field.flo --field=sub" tavrosk-warp --field=
 complete_words "" tavrosk-warp -p ""
+complete_words "gray green grey" tavrosk-morph --outside g
 complete_words "in.png" tavrosk-warp -q in
 complete_words "-odd.bmp" tavrosk-warp in.png pairs.txt -- -
-complete_words "--field= --folds= --format= --help --no-auto-orient --png-compression= --quality= --quiet --reference --strip --threads= --version -Q -a -b -f -h -p -q -t" \
+complete_words "--depth= --field= --folds= --format= --help --no-auto-orient --outside= --png-compression= --quality= --quiet --reference --strip --threads= --version -Q -a -b -f -h -p -q -t" \
     tavrosk-warp "-"
 complete_words "0 1 2 3 4 5 6 7 8 9" tavrosk-warp --png-compression ""
 complete_words "--png-compression=1" tavrosk-morph --png-compression=1
@@ -140,7 +141,7 @@ complete_words "-odd.bmp field.flo in.png pairs.txt sub" tavrosk-warp --folds ""
 # The morph tool's own options.
 complete_words "--frames=" tavrosk-morph --fr
 complete_words "--format= --frames=" tavrosk-morph --f
-complete_words "--format= --frames= --help --no-auto-orient --png-compression= --quality= --quiet --range= --reference --strip --threads= --version -Q -a -b -f -h -p -q -t" \
+complete_words "--depth= --format= --frames= --help --no-auto-orient --outside= --png-compression= --quality= --quiet --range= --reference --strip --threads= --version -Q -a -b -f -h -p -q -t" \
     tavrosk-morph "-"
 complete_words "avif bmp heif jpeg png tiff webp" tavrosk-morph --form ""
 complete_words "--format=jpeg" tavrosk-morph --format=j

@@ -505,38 +505,86 @@ TEST_F(Tool, ResultFilesAreNeverClobberedOrHalfWritten)
     EXPECT_EQ(entries(), after) << "a temporary file was left behind";
 }
 
-// A 16-bit grey TIFF with alpha goes in, with the warning that names what the
-// warp does not keep; a WebP comes out, lossless without --quality: the
-// pixels of the PNG result.
+// The result keeps the source's kind, gains alpha under --outside
+// transparent, is reduced under --depth 8, and its outside pixels take
+// --outside's colour; a format without alpha is warned of. The move of the
+// golden test: result (x, y) is source (x - 2, y - 1) exactly, so inside it
+// is the source in the result's kind, outside columns 0-1 and row 0. A 16-bit
+// grey TIFF with alpha in, a lossless WebP out too.
 TEST_F(Tool, TiffInWebpOut)
 {
     write("pairs.txt", "1 1 5 1\n3 2 7 2\n");
-    ImageBuffer source;
-    ASSERT_TRUE(image_buffer_make(&source, 30, 20, 2, SAMPLE_U16));
-    for (int y = 0; y < 20; ++y)
-        for (int x = 0; x < 30; ++x)
-            for (int c = 0; c < 2; ++c)
-                set_pixel_sample(image_row(source.view, y) + 4 * x, SAMPLE_U16, c, 2000.0 * x + 900 * y + 7 * c);
-    char* buffer = nullptr;
-    size_t size = 0;
-    std::FILE* out = open_memstream(&buffer, &size);
-    std::string problem;
-    ASSERT_TRUE(image_encode(source.view, IMAGE_TIFF, 0, out, &problem)) << problem;
-    std::fclose(out);
-    write("src.tif", std::string(buffer, size));
-    std::free(buffer);
-    const std::string warning =
-        "tavrosk-warp: warning: src.tif: its alpha and 16-bit samples are not kept; the warp works on 8-bit R, G, B\n";
-    for (const char* result : {"out.webp", "out.png"}) {
-        const Outcome r = run(std::string("src.tif pairs.txt ") + result);
-        EXPECT_EQ(r.status, 0) << result;
-        EXPECT_EQ(r.err, warning);
+    const int w = 6, h = 4;
+    const struct {
+        ImageKind source;
+        std::string args, result;
+        ImageKind want;  // 0 channels: refused
+        OutsideColour outside;
+        std::string err;
+    } cases[] = {
+        {{4, SAMPLE_U8}, "", "a.tif", {4, SAMPLE_U8}, {}, ""},
+        {{4, SAMPLE_U8}, "--outside '#102030'", "b.tif", {4, SAMPLE_U8}, {16 / 255.0, 32 / 255.0, 48 / 255.0, 1}, ""},
+        {{3, SAMPLE_U8}, "--outside White", "c.tif", {3, SAMPLE_U8}, {1, 1, 1, 1}, ""},
+        {{3, SAMPLE_U16}, "--outside transparent", "d.tif", {4, SAMPLE_U16}, {}, ""},
+        {{1, SAMPLE_F32}, "--outside grey", "e.tif", {1, SAMPLE_F32}, {126 / 255.0, 126 / 255.0, 126 / 255.0, 1}, ""},
+        {{2, SAMPLE_U16}, "--depth 8", "f.tif", {2, SAMPLE_U8}, {}, ""},
+        {{2, SAMPLE_U16}, "--depth=8", "g.webp", {2, SAMPLE_U8}, {}, ""},
+        {{4, SAMPLE_U8},
+         "--outside black",
+         "h.bmp",
+         {3, SAMPLE_U8},
+         {0, 0, 0, 1},
+         "tavrosk-warp: warning: h.bmp: BMP cannot carry the source's alpha; written without it\n"},
+        {{3, SAMPLE_U8}, "--outside purple", "i.tif", {0, SAMPLE_U8}, {},
+         "tavrosk-warp: --outside: 'purple' is not transparent, #rrggbb or a colour name (black, white, grey, red, "
+         "green, lime, blue, yellow, cyan, magenta)\n"},
+        {{3, SAMPLE_U8}, "--depth 16", "j.tif", {0, SAMPLE_U8}, {},
+         "tavrosk-warp: --depth: '16' is not 8; without --depth a result keeps its source's depth\n"},
+    };
+    for (const auto& c : cases) {
+        ImageBuffer source;
+        ASSERT_TRUE(image_buffer_make(&source, w, h, c.source.channels, c.source.type));
+        fill_random_samples(source.view, 11);
+        // Floats within 0 .. 1; alpha never 0, which would hide the colour.
+        const int last = c.source.channels - 1, bytes = image_pixel_bytes(source.view);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                unsigned char* pixel = image_row(source.view, y) + bytes * x;
+                if (c.source.type == SAMPLE_F32)
+                    set_pixel_sample(pixel, SAMPLE_F32, 0, (x + 10 * y) / 64.0);
+                if (image_has_alpha(source.view))
+                    set_pixel_sample(pixel, c.source.type, last,
+                                     (1 + x + 10 * y) * (c.source.type == SAMPLE_U8 ? 1.0 : 257.0));
+            }
+        std::string problem;
+        ASSERT_TRUE(save_image(at("src.tif"), source.view, IMAGE_TIFF, &problem)) << problem;
+        const Outcome r = run(c.args + " src.tif pairs.txt " + c.result);
+        EXPECT_EQ(r.err, c.err) << c.args;
+        EXPECT_EQ(r.status, c.want.channels == 0 ? 1 : 0) << c.args;
+        if (r.status != 0)
+            continue;
+        ImageBuffer got, want;
+        ASSERT_TRUE(image_load(at(c.result).c_str(), &got, &problem)) << c.args << ": " << problem;
+        ASSERT_TRUE(image_convert(source.view, c.want, &want));
+        // The formats that hold less than the warp made: what they hold.
+        ImageKind held = image_format_kind(c.want, c.result.back() == 'p' ? IMAGE_WEBP : IMAGE_TIFF);
+        if (c.result.back() == 'p') {
+            ImageBuffer widened;
+            ASSERT_TRUE(image_convert(want.view, held, &widened));
+            want = std::move(widened);
+        }
+        ASSERT_TRUE(kind_equal(image_kind(got.view), image_kind(want.view))) << c.args;
+        unsigned char outside[KIND_MAX_PIXEL_BYTES];
+        outside_pixel(c.outside, image_kind(got.view), outside);
+        const int got_bytes = image_pixel_bytes(got.view);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const unsigned char* expected =
+                    x >= 2 && y >= 1 ? image_row(want.view, y - 1) + got_bytes * (x - 2) : outside;
+                EXPECT_EQ(std::memcmp(image_row(got.view, y) + got_bytes * x, expected, got_bytes), 0)
+                    << c.args << " at " << x << ", " << y;
+            }
     }
-    ImageBuffer webp, png;
-    ASSERT_TRUE(image_load(at("out.webp").c_str(), &webp, &problem)) << problem;
-    ASSERT_TRUE(image_load(at("out.png").c_str(), &png, &problem)) << problem;
-    ASSERT_TRUE(image_same_layout(webp.view, png.view));
-    EXPECT_EQ(std::memcmp(webp.view.pixels, png.view.pixels, 30 * 20 * 3), 0);
 }
 
 // Truncated and foreign inputs are refused with a line that names them.
@@ -577,8 +625,8 @@ TEST_F(Tool, OverflowingWeightsWarnAndStillWrite)
     write("pairs.txt", "1 1 5 1\n3 2 7 2\n");
     Outcome r = run("-p 1e308 in.bmp pairs.txt huge.bmp");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "tavrosk-warp: warning: 24 of 24 pixels have no finite source point and are black; the weights "
-                     "overflow or underflow, most likely because of the parameters (p 1e+308, a 1, b 1)\n");
+    EXPECT_EQ(r.err, "tavrosk-warp: warning: 24 of 24 pixels have no finite source point and take the outside colour; "
+                     "the weights overflow or underflow, most likely because of the parameters (p 1e+308, a 1, b 1)\n");
     SurfacePtr huge(SDL_LoadBMP(at("huge.bmp").c_str()));
     ASSERT_NE(huge, nullptr);
     for (int y = 0; y < huge->h; ++y)

@@ -404,4 +404,37 @@ TEST(Kinds, WidenToTheWiderKind)
     }
 }
 
+// A row for the screen: 8-bit R, G, B copied, others reduced as
+// image_convert reduces them, grey in every channel, alpha over the
+// backdrop (black without one), rounded to nearest.
+TEST(Kinds, ScreenRowsLayAlphaOverTheBackdrop)
+{
+    const uint8_t backdrop[3] = {0, 100, 255};
+    const struct {
+        ImageKind kind;
+        double in[4];
+        bool over_backdrop;
+        int want[3];
+    } cases[] = {
+        {{3, SAMPLE_U8}, {10, 20, 30}, true, {10, 20, 30}},
+        {{1, SAMPLE_U16}, {32896}, true, {128, 128, 128}},
+        {{2, SAMPLE_U8}, {90, 0}, true, {0, 100, 255}},
+        {{2, SAMPLE_U8}, {90, 255}, true, {90, 90, 90}},
+        {{2, SAMPLE_U8}, {100, 51}, false, {20, 20, 20}},
+        {{4, SAMPLE_U8}, {255, 0, 60, 128}, true, {128, 50, 157}},
+        {{4, SAMPLE_U16}, {65535, 0, 0, 32896}, false, {128, 0, 0}},
+        {{4, SAMPLE_F32}, {1.5, 0.5, -1, 1}, true, {255, 128, 0}},
+        {{3, SAMPLE_F32}, {NAN, 0.2, 2}, true, {0, 51, 255}},
+    };
+    for (const auto& c : cases) {
+        ImageBuffer one;
+        ASSERT_TRUE(image_buffer_make(&one, 1, 1, c.kind.channels, c.kind.type));
+        make_pixel(c.kind, c.in, one.data.get());
+        uint8_t got[3];
+        kind_row_rgb8(one.view, 0, c.over_backdrop ? backdrop : nullptr, got);
+        EXPECT_EQ(std::vector<int>(got, got + 3), std::vector<int>(c.want, c.want + 3))
+            << c.kind.channels << " channels of type " << c.kind.type << ", " << c.in[0];
+    }
+}
+
 }  // namespace

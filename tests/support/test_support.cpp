@@ -193,6 +193,17 @@ bool encode_surface(SDL_Surface* image, ImageFormat format, int quality, std::FI
     return image_encode(rgb.view, format, quality, out, problem, meta);
 }
 
+bool save_image(const std::string& path, const ImageView& image, ImageFormat format, std::string* problem)
+{
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) {
+        *problem = path + ": cannot open";
+        return false;
+    }
+    const bool ok = image_encode(image, format, 90, out, problem);
+    return std::fclose(out) == 0 && ok;
+}
+
 SurfacePtr fold_map_surface(SDL_Surface* result, const uint8_t* flags, const Segment* segments, int n)
 {
     if (!result)

@@ -61,6 +61,10 @@ SurfacePtr decode_surface(const unsigned char* data, size_t size, std::string* p
 bool encode_surface(SDL_Surface* image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
                     const ImageMeta* meta = nullptr);
 
+// image_encode of an image view into the file at `path` (quality 90 where
+// the format takes one); false with *problem.
+bool save_image(const std::string& path, const ImageView& image, ImageFormat format, std::string* problem);
+
 // fold_map of a result surface (read as get_pixel reads it), as a new
 // surface; NULL for a NULL result.
 SurfacePtr fold_map_surface(SDL_Surface* result, const uint8_t* flags, const Segment* segments, int n);

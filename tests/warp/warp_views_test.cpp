@@ -320,7 +320,7 @@ TEST(FoldMap, ShadesByFlagsAndDrawsSecondSegmentsOutlined)
     ImageBuffer none;
     EXPECT_FALSE(fold_map(ImageView(), flags.data(), table.data(), 2, &none));
 
-    // WarpViews paints only into a map of the result's size and kind.
+    // WarpViews paints only into an 8-bit R, G, B map of the result's size.
     ImageBuffer result;
     ASSERT_TRUE(image_buffer_make(&result, w, h, 3, SAMPLE_U8));
     for (const int* shape : {(const int[]){w, h - 1, 3}, (const int[]){w, h, 4}}) {
@@ -329,7 +329,7 @@ TEST(FoldMap, ShadesByFlagsAndDrawsSecondSegmentsOutlined)
         WarpViews views;
         WarpOptions options;
         EXPECT_FALSE(views.start(result.view, result.view, &map.view, nullptr, &options));
-        EXPECT_EQ(views.problem(), "the fold map is not an 8-bit RGB image of the result's size and kind");
+        EXPECT_EQ(views.problem(), "the fold map is not an 8-bit RGB image of the result's size");
         EXPECT_EQ(options.rows, nullptr);
     }
 }

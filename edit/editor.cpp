@@ -621,8 +621,20 @@ int run_editor(const EditorSetup& setup, const ImageView& first, const ImageView
 {
     Editor e;
     e.setup = setup;
-    e.images[0] = &first;
-    e.images[1] = second;
+    // The panels show the images as the preview shows its results; 8-bit
+    // R, G, B as they are.
+    const ImageView* inputs[2] = {&first, second};
+    ImageBuffer screens[2];
+    for (int i = 0; i < 2; ++i) {
+        e.images[i] = inputs[i];
+        if (!inputs[i] || image_is_rgb8(*inputs[i]))
+            continue;
+        if (!screen_image(*inputs[i], 1, &screens[i])) {
+            std::fprintf(stderr, "%s: not enough memory for the images on the screen\n", PROGRAM);
+            return 1;
+        }
+        e.images[i] = &screens[i].view;
+    }
     e.panels = second ? 2 : 1;
     e.model.mode = setup.mode;
     e.model.segments = std::move(segments);

@@ -39,15 +39,23 @@ struct PreviewRenderer {
 bool reduce_image(const ImageView& image, int reduce, ImageBuffer* out)
 {
     const int w = std::max(1, image.width / reduce), h = std::max(1, image.height / reduce);
-    if (!image_buffer_make(out, w, h, 3, SAMPLE_U8))
+    const int bytes = image_pixel_bytes(image);
+    if (!image_buffer_make(out, w, h, image.channels, image.type))
         return false;
     for (int y = 0; y < h; ++y) {
         const unsigned char* in = image_row(image, y * reduce);
         unsigned char* row = image_row(out->view, y);
         for (int x = 0; x < w; ++x)
-            std::memcpy(row + 3 * x, in + 3 * static_cast<std::ptrdiff_t>(x) * reduce, 3);
+            std::memcpy(row + bytes * x, in + static_cast<std::ptrdiff_t>(bytes) * x * reduce, bytes);
     }
     return true;
+}
+
+// The warp or frame in the inputs' kind when that is not the screen's,
+// converted by screen_image into the result's image.
+bool show(const ImageBuffer& rendered, int reduce, PreviewResult* result)
+{
+    return !rendered.data || screen_image(rendered.view, reduce, &result->image);
 }
 
 bool render(const PreviewSetup& setup, PreviewInputs* inputs, const PreviewRequest& request,
@@ -66,18 +74,26 @@ bool render(const PreviewSetup& setup, PreviewInputs* inputs, const PreviewReque
     if (!image_buffer_fit(&result->image, w, h, 3, SAMPLE_U8))
         return false;
     const ImageView* map = request.folds ? &result->map.view : nullptr;
+    // Kinds other than 8-bit R, G, B are rendered in their own kind first.
+    ImageBuffer rendered;
+    auto target = [&](ImageKind kind) {
+        if (kind_equal(kind, ImageKind{3, SAMPLE_U8}))
+            return &result->image.view;
+        return image_buffer_make(&rendered, w, h, kind.channels, kind.type) ? &rendered.view : nullptr;
+    };
 
     if (setup.mode == EDIT_WARP) {
+        const ImageView* out = target(image_kind(first));
         WarpViews views;
-        if (request.folds && !views.start(first, result->image.view, map, nullptr, &options))
+        if (!out || (request.folds && !views.start(first, *out, map, nullptr, &options)))
             return false;
-        warp_run(first, result->image.view, pairs.data(), n, setup.params, options);
+        warp_run(first, *out, pairs.data(), n, setup.params, options);
         if (request.folds) {
             if (!views.finish(pairs.data(), n))
                 return false;
             result->counts = views.counts();
         }
-        return true;
+        return show(rendered, inputs->reduce, result);
     }
 
     if (!inputs->job_ready) {
@@ -89,14 +105,17 @@ bool render(const PreviewSetup& setup, PreviewInputs* inputs, const PreviewReque
     job.pairs = pairs;
     job.params = setup.params;
     job.options = options;
-    morph_render(&job, request.frame, MORPH_FRAMES, result->image.view);
+    const ImageView* out = target(job.kind);
+    if (!out)
+        return false;
+    morph_render(&job, request.frame, MORPH_FRAMES, *out);
     if (request.folds) {
         // FIRST warped onto the frame's lines: where that warp folds.
         std::vector<Segment> table;
         morph_frame_tables(pairs, morph_time(request.frame, MORPH_FRAMES), &table, nullptr);
         ImageBuffer warped;
         WarpViews views;
-        if (!image_buffer_make(&warped, w, h, 3, SAMPLE_U8)
+        if (!image_buffer_make(&warped, w, h, first.channels, first.type)
             || !views.start(first, warped.view, map, nullptr, &options))
             return false;
         const int count = static_cast<int>(table.size());
@@ -105,7 +124,7 @@ bool render(const PreviewSetup& setup, PreviewInputs* inputs, const PreviewReque
             return false;
         result->counts = views.counts();
     }
-    return true;
+    return show(rendered, inputs->reduce, result);
 }
 
 // Renders request into *result; false when an image cannot be allocated.
@@ -142,6 +161,22 @@ bool preview_render(PreviewRenderer* renderer, const PreviewRequest& request, Pr
 }
 
 }  // namespace
+
+bool screen_image(const ImageView& image, int reduce, ImageBuffer* out)
+{
+    if (!image_buffer_fit(out, image.width, image.height, 3, SAMPLE_U8))
+        return false;
+    std::vector<uint8_t> board(static_cast<size_t>(image.width) * 3);
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            const long squares = static_cast<long>(x) * reduce / CHECKER_SQUARE
+                               + static_cast<long>(y) * reduce / CHECKER_SQUARE;
+            std::memset(&board[3 * static_cast<size_t>(x)], squares % 2 ? CHECKER_LIGHT : CHECKER_DARK, 3);
+        }
+        kind_row_rgb8(image, y, board.data(), image_row(out->view, y));
+    }
+    return true;
+}
 
 struct PreviewWorker::State {
     PreviewRenderer renderer;

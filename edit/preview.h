@@ -1,6 +1,6 @@
 // The editor's preview, rendered off the event loop with the same engine
 // calls as the batch tools: in warp mode
-// warp_run of IMAGE by the pairs into an 8-bit R, G, B image, with the weight
+// warp_run of IMAGE by the pairs into an image of IMAGE's kind, with the weight
 // parameters and threads tavrosk-warp takes; in morph mode morph_render of
 // frame k of MORPH_FRAMES, as tavrosk-morph --frames 11 makes it. With folds,
 // the fold analysis of that warp (in morph mode, of FIRST's warp onto the
@@ -9,7 +9,11 @@
 // request was overtaken meanwhile is thrown away, never shown. While an end
 // point is dragged the window may ask for a coarse preview: the images
 // reduced by a whole factor (every factor-th pixel), the pairs scaled to
-// match; the exact one follows when the drag ends.
+// match; the exact one follows when the drag ends. What is shown is 8-bit
+// R, G, B: an image of another kind is reduced to 8 bits and its alpha laid
+// over a grey checkerboard (screen_image), so the preview of an 8-bit R, G,
+// B image is the tool's result itself, and of another kind the 8-bit
+// reduction of that result over the checkerboard.
 #pragma once
 #include <memory>
 #include <vector>
@@ -31,14 +35,14 @@ struct PreviewRequest {
 
 struct PreviewResult {
     long generation = -1;
-    ImageBuffer image;  // the warp or the morph frame, 8-bit R, G, B
+    ImageBuffer image;  // the warp or the morph frame as shown (screen_image)
     ImageBuffer map;    // the fold map, with folds (else no pixels)
     FoldCounts counts;
     int reduce = 1;           // the request's: image pixel (x, y) is at (x / reduce, y / reduce)
     double milliseconds = 0;  // how long the render took
 };
 
-// Inputs and settings: 8-bit R, G, B views of one size; `second` has no
+// Inputs and settings: views of one size, of any kinds; `second` has no
 // pixels in warp mode. The caller keeps the images while the worker runs.
 struct PreviewSetup {
     EditMode mode = EDIT_WARP;
@@ -46,6 +50,16 @@ struct PreviewSetup {
     WarpParams params;
     int threads = 0;  // 0: every core
 };
+
+// The checkerboard that shows through transparent pixels: squares of
+// CHECKER_SQUARE image pixels, fixed to the image, in two greys.
+enum { CHECKER_SQUARE = 8, CHECKER_DARK = 102, CHECKER_LIGHT = 153 };
+
+// *out (resized to fit) made the 8-bit R, G, B image the editor shows of
+// `image`: kind_row_rgb8 (raster/kinds.h) over the checkerboard, whose
+// squares are laid out for an image reduced by `reduce` (pixel (x, y) of it
+// is (x * reduce, y * reduce) of the full one). False when memory runs out.
+bool screen_image(const ImageView& image, int reduce, ImageBuffer* out);
 
 // The time a coarse preview may take while an end point is dragged: some 20
 // updates a second with the drawing and the events around it.

@@ -8,12 +8,14 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "edit/editor.h"
 #include "edit/model.h"
 #include "edit/pairs_file.h"
+#include "edit/preview.h"
 #include "edit/view.h"
 #include "tests/support/test_support.h"
 
@@ -565,6 +567,34 @@ TEST(EditWindow, ImagesShowAtFullSizeWhenTheyFitAndTheWindowStaysWithinTheScreen
         if (c.win_h) {
             EXPECT_EQ(h, c.win_h);
         }
+    }
+}
+
+// What the editor shows of an image that is not 8-bit colour: transparent
+// pixels show the checkerboard, whose squares stay 8 image pixels wide in a
+// coarse preview reduced by 2, and opaque ones their 8-bit colour.
+TEST(EditScreen, AlphaShowsTheCheckerboardFixedToTheImage)
+{
+    const struct {
+        int reduce, x, y;
+        uint16_t alpha;
+        int want;
+    } cases[] = {
+        {1, 0, 0, 0, CHECKER_DARK},  {1, 8, 0, 0, CHECKER_LIGHT}, {1, 8, 8, 0, CHECKER_DARK},
+        {1, 7, 9, 0, CHECKER_LIGHT}, {2, 4, 0, 0, CHECKER_LIGHT}, {2, 3, 4, 0, CHECKER_LIGHT},
+        {1, 9, 0, 65535, 200},       {2, 4, 0, 65535, 200},
+    };
+    for (const auto& c : cases) {
+        ImageBuffer image, shown;
+        ASSERT_TRUE(image_buffer_make(&image, 10, 10, 2, SAMPLE_U16));
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 10; ++x) {
+                const uint16_t pixel[2] = {200 * 257, c.alpha};
+                std::memcpy(image_row(image.view, y) + 4 * x, pixel, 4);
+            }
+        ASSERT_TRUE(screen_image(image.view, c.reduce, &shown));
+        const unsigned char* rgb = image_row(shown.view, c.y) + 3 * c.x;
+        EXPECT_EQ(std::vector<int>(rgb, rgb + 3), std::vector<int>(3, c.want)) << c.reduce << ": " << c.x << ", " << c.y;
     }
 }
 

@@ -3,12 +3,13 @@
 # the result: every file where it belongs, the installed program finding its
 # menu from an empty working directory, the installed batch tools running the
 # README's first run on the installed data, the man pages formatting without a
-# warning, and the bash completion's answers.
-# Usage: install_test.sh BUILD_DIR SOURCE_DIR CMAKE CONFIG
+# warning, the bash completion's answers and, when the Python module is
+# built, the package imported from its installed folder.
+# Usage: install_test.sh BUILD_DIR SOURCE_DIR CMAKE CONFIG [PYTHON]
 set -u
 build=$(cd "$1" && pwd)
 source_dir=$(cd "$2" && pwd)
-cmake=$3 config=$4
+cmake=$3 config=$4 python=${5:-}
 . "$source_dir/tests/support/xharness.sh"
 xh_init
 failures=0
@@ -155,6 +156,16 @@ complete_words "in.png" tavrosk-edit in
 complete_words "in.png" tavrosk-morph in
 complete_words "-odd.bmp" tavrosk-morph in.png in.png pairs.txt -- -
 echo "ok   bash completion"
+
+# The Python package, in the folder the guide tells users of a prefix of
+# their own to add to PYTHONPATH, imported from the empty folder.
+if [ -n "$python" ]; then
+    package=$(cd "$prefix" && echo lib/python3.*/site-packages/tavrosk)
+    version=$(cd "$XH_TMP/empty" && PYTHONPATH=$prefix/${package%/tavrosk} "$python" -c \
+        'import tavrosk; print(tavrosk.__version__, tavrosk.__file__)') || fail "import tavrosk from $package"
+    [[ $version == [0-9]*" $prefix/$package/__init__.py" ]] || fail "the installed package says '$version'"
+    echo "ok   Python package in $package: $version"
+fi
 
 [ "$failures" -eq 0 ] || xh_fail "$failures check(s) failed"
 echo "all install checks passed"

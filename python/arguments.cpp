@@ -43,6 +43,12 @@ static std::string shape_text(const py::array& a)
     return shape_text(shape_of(a));
 }
 
+py::dtype dtype_of(SampleType type)
+{
+    return type == SAMPLE_U8 ? py::dtype::of<uint8_t>() : type == SAMPLE_U16 ? py::dtype::of<uint16_t>()
+                                                                            : py::dtype::of<float>();
+}
+
 static bool sample_type_of(const py::dtype& dtype, SampleType* type)
 {
     // Native byte order only: the engine reads samples as the host stores them.
@@ -183,7 +189,6 @@ ImageArg image_arg(const char* name, py::handle object, bool batch_allowed)
         arg.array = py::array::ensure(arg.array, py::array::c_style | py::array::forcecast);
     if (!arg.array)
         throw py::error_already_set();
-    arg.batch = arg.array.ndim() == 4;
     arg.views = views_of(arg.array, channels, type);
     return arg;
 }
@@ -216,7 +221,6 @@ ImageArg result_arg(const char* name, py::handle out, const std::vector<py::ssiz
     for (const ImageArg* read : reads)
         if (overlap(written, extent_of(read->array)))
             value_error(name, "shares memory with an input; the result must go to an array of its own");
-    arg.batch = arg.array.ndim() == 4;
     arg.views = views_of(arg.array, channels, type);
     return arg;
 }

@@ -30,11 +30,14 @@ namespace py = pybind11;
 struct ImageArg {
     py::array array;
     std::vector<ImageView> views;  // N for a batch, else one
-    bool batch = false;
 };
 
-// Checks `object` as an image (a batch too when batch_allowed) that the
-// engine reads, copying it when its layout needs it.
+// The dtype of samples of that type.
+py::dtype dtype_of(SampleType type);
+
+// Checks `object`, an ndarray or anything NumPy makes one of, as an image
+// (a batch too when batch_allowed) that the engine reads, copying it when
+// its layout needs it.
 ImageArg image_arg(const char* name, py::handle object, bool batch_allowed);
 
 // The array a result is written to: a new one of `shape` and `dtype` when
@@ -44,8 +47,8 @@ ImageArg image_arg(const char* name, py::handle object, bool batch_allowed);
 ImageArg result_arg(const char* name, py::handle out, const std::vector<py::ssize_t>& shape, const py::dtype& dtype,
                     const std::vector<const ImageArg*>& reads);
 
-// The segment table of `pairs`, a float64 array of shape (2n, 4), n >= 1,
-// with finite values (the front converts what the caller gives to this).
+// The segment table of `pairs`: anything NumPy reads as integers or floats
+// of shape (n, 2, 4) or (2n, 4), n >= 1, every value finite.
 std::vector<Segment> segments_arg(py::handle pairs);
 
 // A weight of the warp as the tools take it: a real number (not a bool),

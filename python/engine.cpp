@@ -13,6 +13,7 @@
 #include "io/flo.h"
 #include "python/arguments.h"
 #include "python/engine.h"
+#include "raster/kinds.h"
 #include "warp/morph.h"
 #include "warp/warp.h"
 #include "warp/warp_views.h"
@@ -104,6 +105,13 @@ public:
         job_.pairs = segments;
         job_.params = settings.params;
         job_.options = settings.options;
+        // The frames are of the wider kind of the two, (H, W) when both
+        // inputs are.
+        const ImageKind kind = kind_wider(image_kind(f), image_kind(s));
+        shape_ = {f.height, f.width};
+        if (kind.channels > 1 || first_.array.ndim() == 3 || second_.array.ndim() == 3)
+            shape_.push_back(kind.channels);
+        dtype_ = dtype_of(kind.type);
         if (!morph_job_init(&job_, f, s)) {
             if (!image_same_layout(f, s) || f.type != SAMPLE_U8 || f.channels != 3)
                 throw py::type_error("first, second: " + kind_text(f) + " and " + kind_text(s)
@@ -117,7 +125,7 @@ public:
     py::array frame(py::handle index, py::handle out)
     {
         const int i = static_cast<int>(whole_arg("i", index, 0, frames_ - 1));
-        ImageArg dst = result_arg("out", out, shape_of(first_.array), first_.array.dtype(), {&first_, &second_});
+        ImageArg dst = result_arg("out", out, shape_, dtype_, {&first_, &second_});
         bool done;
         {
             py::gil_scoped_release unlocked;
@@ -132,6 +140,8 @@ public:
 private:
     ImageArg first_, second_;
     int frames_ = 0;
+    std::vector<py::ssize_t> shape_;
+    py::dtype dtype_;
     MorphJob job_;
     std::mutex mutex_;
 };

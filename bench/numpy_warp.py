@@ -1,8 +1,10 @@
 """A line-pair field warp written as a Python user writes it without tavrosk:
 a loop over the pairs, NumPy arrays over the pixels, float64 throughout,
 bilinear sampling with black outside. It is the yardstick of
-bench/python_bench.py; its pixels differ from the engine's in the last bits
-of the arithmetic and the final rounding, not in what the warp does.
+bench/python_bench.py. It does what the engine does, but not to the bit: it
+rounds each sample once where the engine truncates twice
+(docs/numerics.md), so most samples differ by a level or two, and it takes
+no point beyond the last column or row, which the engine blends toward them.
 """
 
 import numpy as np

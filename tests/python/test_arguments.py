@@ -1,5 +1,8 @@
 """Hostile arguments: each raises TypeError or ValueError naming the argument,
-and no layout of a valid array changes the result."""
+no layout of a valid array changes the result, and one the engine reads
+where it lies is not copied."""
+
+import tracemalloc
 
 import numpy as np
 import pytest
@@ -128,3 +131,19 @@ def test_every_layout_warps_as_its_contiguous_copy(view):
     result = tavrosk.warp(view, pairs)
     assert result.shape == view.shape and result.dtype == view.dtype
     assert np.array_equal(result, expected)
+
+
+def test_a_contiguous_image_is_read_where_it_lies():
+    image = np.zeros((500, 600, 3), np.uint8)
+
+    def peak(array):
+        tracemalloc.start()
+        tavrosk.warp(array, PAIRS)
+        _, most = tracemalloc.get_traced_memory()
+        tracemalloc.stop()
+        return most
+
+    # NumPy reports its buffers to tracemalloc: the result alone, then the
+    # result and the copy of a view the engine cannot read where it lies.
+    assert image.nbytes <= peak(image) < 1.5 * image.nbytes
+    assert peak(image[:, :, ::-1]) >= 2 * image.nbytes

@@ -36,17 +36,51 @@ Settings settings_arg(py::handle p, py::handle a, py::handle b, py::handle threa
     return s;
 }
 
-void outside_arg(py::handle outside)
+// The colour of pixels whose source point lies outside the image: None for
+// the engine's default (transparent, or black without alpha), a number for
+// a grey, or R, G, B with an optional alpha (opaque when left out), each a
+// fraction of the full value: 1.0 is 255 in uint8, 65535 in uint16. Integer
+// kinds take 0 to 1; floats any value, NaN too (a mark of "no data").
+OutsideColour outside_arg(py::handle outside, SampleType type)
 {
-    if (!outside.is_none())
-        value_error("outside", "only None (black) is taken by this build");
-}
-
-std::string kind_text(const ImageView& view)
-{
-    static const char* const names[] = {"uint8", "uint16", "float32"};
-    return std::string(names[view.type]) + " with " + std::to_string(view.channels)
-         + (view.channels == 1 ? " channel" : " channels");
+    const char* name = "outside";
+    OutsideColour colour;
+    if (outside.is_none())
+        return colour;
+    std::vector<double> v;
+    if (PyNumber_Check(outside.ptr()) && !PyBool_Check(outside.ptr()) && !py::isinstance<py::array>(outside)) {
+        v.assign(3, PyFloat_AsDouble(outside.ptr()));
+        if (PyErr_Occurred()) {
+            PyErr_Clear();
+            throw py::type_error(std::string(name) + ": a number or 3 or 4 numbers expected");
+        }
+    } else {
+        py::array a;
+        try {
+            a = py::module_::import("numpy").attr("asarray")(outside);
+        } catch (py::error_already_set&) {
+            throw py::type_error(std::string(name) + ": a number or 3 or 4 numbers expected");
+        }
+        const char k = a.dtype().kind();
+        if (k != 'i' && k != 'u' && k != 'f')
+            throw py::type_error(std::string(name) + ": a number or 3 or 4 numbers expected, not "
+                                 + std::string(py::str(py::handle(a.dtype()))));
+        if (a.ndim() != 1 || (a.shape(0) != 3 && a.shape(0) != 4))
+            value_error(name, std::string(py::repr(outside)) + " is not one number nor R, G, B or R, G, B, A");
+        py::array_t<double, py::array::c_style | py::array::forcecast> d = a;
+        v.assign(d.data(), d.data() + d.shape(0));
+    }
+    const bool integers = type != SAMPLE_F32;
+    for (double c : v)
+        if (integers && !(c >= 0 && c <= 1))
+            value_error(name, std::string(py::repr(outside)) + ": " + py::str(py::float_(c)).cast<std::string>()
+                                  + " is not from 0 to 1, a fraction of the full value (1.0 is "
+                                  + (type == SAMPLE_U8 ? "255" : "65535") + " in this dtype)");
+    colour.r = v[0];
+    colour.g = v[1];
+    colour.b = v[2];
+    colour.a = v.size() == 4 ? v[3] : 1.0;
+    return colour;
 }
 
 std::vector<py::ssize_t> shape_of(const py::array& a)
@@ -54,12 +88,12 @@ std::vector<py::ssize_t> shape_of(const py::array& a)
     return std::vector<py::ssize_t>(a.shape(), a.shape() + a.ndim());
 }
 
-// Raises the error a status other than WARP_OK stands for. The arguments
-// were checked, so only a kind the engine does not handle can come back.
-void check_status(WarpStatus status, const char* name, const ImageView& view)
+// The arguments were checked, so a status other than WARP_OK is a fault of
+// this module: raised as RuntimeError rather than passed over.
+void check_status(WarpStatus status)
 {
     if (status != WARP_OK)
-        throw py::type_error(std::string(name) + ": " + kind_text(view) + " is a kind the engine does not warp");
+        throw std::runtime_error("the engine refused checked arguments (status " + std::to_string(status) + ")");
 }
 
 py::array warp(py::handle image, py::handle pairs, py::handle p, py::handle a, py::handle b, py::handle threads,
@@ -67,8 +101,8 @@ py::array warp(py::handle image, py::handle pairs, py::handle p, py::handle a, p
 {
     ImageArg src = image_arg("image", image, true);
     const std::vector<Segment> segments = segments_arg(pairs);
-    const Settings s = settings_arg(p, a, b, threads, reference);
-    outside_arg(outside);
+    Settings s = settings_arg(p, a, b, threads, reference);
+    s.options.outside = outside_arg(outside, src.views[0].type);
     ImageArg dst = result_arg("out", out, shape_of(src.array), src.array.dtype(), {&src});
     WarpStatus status = WARP_OK;
     {
@@ -77,7 +111,7 @@ py::array warp(py::handle image, py::handle pairs, py::handle p, py::handle a, p
             status = warp_run(src.views[i], dst.views[i], segments.data(), static_cast<int>(segments.size()),
                               s.params, s.options);
     }
-    check_status(status, "image", src.views[0]);
+    check_status(status);
     return dst.array;
 }
 
@@ -98,23 +132,20 @@ public:
         const std::vector<Segment> segments = segments_arg(pairs);
         frames_ = static_cast<int>(whole_arg("frames", frames, 2, INT_MAX));
         const Settings settings = settings_arg(p, a, b, threads, reference);
-        outside_arg(outside);
-        job_.pairs = segments;
-        job_.params = settings.params;
-        job_.options = settings.options;
         // The frames are of the wider kind of the two, (H, W) when both
         // inputs are.
         const ImageKind kind = kind_wider(image_kind(f), image_kind(s));
+        job_.pairs = segments;
+        job_.params = settings.params;
+        job_.options = settings.options;
+        job_.options.outside = outside_arg(outside, kind.type);
         shape_ = {f.height, f.width};
         if (kind.channels > 1 || first_.array.ndim() == 3 || second_.array.ndim() == 3)
             shape_.push_back(kind.channels);
         dtype_ = dtype_of(kind.type);
-        if (!morph_job_init(&job_, f, s)) {
-            if (!image_same_layout(f, s) || f.type != SAMPLE_U8 || f.channels != 3)
-                throw py::type_error("first, second: " + kind_text(f) + " and " + kind_text(s)
-                                     + " are kinds the engine does not morph");
+        // The views were checked, so only memory can run out.
+        if (!morph_job_init(&job_, f, s))
             throw std::bad_alloc();
-        }
     }
 
     int frames() const { return frames_; }
@@ -175,7 +206,7 @@ void run_for_points(int w, int h, const std::vector<Segment>& segments, const Se
         py::gil_scoped_release unlocked;
         status = warp_run(src.view, dst.view, segments.data(), static_cast<int>(segments.size()), s.params, options);
     }
-    check_status(status, "shape", src.view);
+    check_status(status);
 }
 
 // An (H, W, 2) array of T filled row by row from the warp's rows by `fill`.

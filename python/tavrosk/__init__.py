@@ -6,7 +6,11 @@ morph frames, displacement field and fold counts.
 
 Images are NumPy arrays of shape (H, W) for grey, (H, W, C) with C channels
 (1 grey, 2 grey and alpha, 3 RGB, 4 RGBA) or, for warp, a batch (N, H, W, C);
-dtype uint8, uint16 or float32. A result has the shape and dtype of its input.
+dtype uint8, uint16 or float32 (values 0 to 1 for full, any value allowed).
+A result has the shape and dtype of its input. Alpha is straight (not
+multiplied into the colour); where the neighbours' alphas differ the
+sampler weighs colour by alpha, and a pixel whose alpha comes out 0 is 0 in
+every channel.
 Arrays are read where they lie when each row's pixels are packed; any other
 layout is copied once.
 
@@ -43,7 +47,13 @@ def warp(image, pairs, *, p=0.5, a=1.0, b=1.0, threads=0, outside=None, referenc
     pairs: (n, 2, 4) or (2n, 4) coordinates, first segment then second.
     p, a, b: the weight (length ** p / (a + distance)) ** b; p, b >= 0, a > 0.
     threads: worker threads, 0 for every core.
-    outside: None: pixels whose source point lies outside the image are black.
+    outside: the colour of pixels whose source point lies outside the image:
+        None for transparent (black where the image has no alpha), a number
+        for a grey, or (R, G, B) or (R, G, B, A), each a fraction of the
+        full value (1.0 is 255 in uint8, 65535 in uint16), so that one colour
+        serves every dtype. uint8 and uint16 take 0 to 1; float32 any value,
+        NaN too. A left out alpha is opaque; grey images take the colour's
+        luma (0.2126 R + 0.7152 G + 0.0722 B).
     reference: run the literal reference kernel (one thread; the same result).
     out: an array of the result's shape and dtype to write into instead
         (writable, not sharing memory with image); it is returned.
@@ -55,7 +65,11 @@ def morph(first, second, pairs, *, frames=30, start=0, stop=None, p=0.5, a=1.0, 
           reference=False):
     """Yields the frames of a morph from first to second, as tavrosk-morph writes them.
 
-    first, second: images of one size, (H, W) or (H, W, C).
+    first, second: images of one size, (H, W) or (H, W, C), of any kinds:
+        the frames have the wider kind of the two (colour, alpha, 16 bits or
+        float32 when either has them), and the inputs are widened to it
+        (grey copied to R, G and B, an opaque alpha added, 8-bit v as
+        257 v in uint16 or v / 255 in float32).
     pairs: pair k's first segment marks a feature in first, its second the
         same feature in second.
     frames: how many frames from first to second (at least 2); frame i lies
@@ -106,7 +120,8 @@ def folds(shape, pairs, *, p=0.5, a=1.0, b=1.0, threads=0, reference=False):
 
     Bit 1: the mapping folds the image over itself at that pixel (the
     Jacobian of the source points has a determinant <= 0 or not finite).
-    Bit 2: the source point lies outside the image (the pixel is black).
+    Bit 2: the source point lies outside the image (the pixel takes the
+    outside colour).
     (flags & 1).sum() and (flags & 2 != 0).sum() are the counts the tool
     prints.
     """

@@ -13,14 +13,16 @@ Image = npt.NDArray[Union[np.uint8, np.uint16, np.float32]]
 Pairs = npt.ArrayLike
 Shape = Union[Tuple[int, int], Tuple[int, int, int], Sequence[int]]
 Path = Union[str, bytes, os.PathLike]
+# None, a grey, (R, G, B) or (R, G, B, A), fractions of the full value.
+Colour = Optional[Union[float, Sequence[float]]]
 
 def warp(image: Image, pairs: Pairs, *, p: float = 0.5, a: float = 1.0, b: float = 1.0, threads: int = 0,
-         outside: None = None, reference: bool = False, out: Optional[Image] = None) -> Image: ...
+         outside: Colour = None, reference: bool = False, out: Optional[Image] = None) -> Image: ...
 def morph(first: Image, second: Image, pairs: Pairs, *, frames: int = 30, start: int = 0, stop: Optional[int] = None,
-          p: float = 0.5, a: float = 1.0, b: float = 1.0, threads: int = 0, outside: None = None,
+          p: float = 0.5, a: float = 1.0, b: float = 1.0, threads: int = 0, outside: Colour = None,
           reference: bool = False) -> Iterator[Image]: ...
 def morph_frame(first: Image, second: Image, pairs: Pairs, i: int, frames: int, *, p: float = 0.5, a: float = 1.0,
-                b: float = 1.0, threads: int = 0, outside: None = None, reference: bool = False,
+                b: float = 1.0, threads: int = 0, outside: Colour = None, reference: bool = False,
                 out: Optional[Image] = None) -> Image: ...
 def source_points(shape: Shape, pairs: Pairs, *, p: float = 0.5, a: float = 1.0, b: float = 1.0, threads: int = 0,
                   reference: bool = False) -> npt.NDArray[np.float64]: ...

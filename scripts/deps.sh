@@ -13,8 +13,8 @@
 #             windows, ImageMagick as an independent codec, groff for the man
 #             pages, ffmpeg, GNU parallel and OpenCV for the guide's recipes,
 #             pytest and dask's distributed for the Python module's tests,
-#             setuptools and venv for its pip install, Pillow and imageio for
-#             its guide
+#             setuptools, wheel and venv for its pip install, Pillow and
+#             imageio for its guide
 #   clang     clang with its sanitizer and libFuzzer runtimes (scripts/fuzz.sh)
 #   coverage  llvm-cov and llvm-profdata (scripts/coverage.sh)
 #   bench     Google Benchmark and hyperfine (scripts/bench.sh, bench/*.sh)
@@ -22,7 +22,7 @@ deps_build=(build-essential cmake pkg-config libsdl1.2-dev libhwy-dev libpng-dev
             libtiff-dev libwebp-dev libheif-dev python3-dev pybind11-dev python3-numpy)
 deps_gtest=(googletest libgtest-dev)
 deps_test=(xvfb xdotool x11-apps x11-utils libx11-dev imagemagick groff-base ffmpeg parallel python3-opencv
-           python3-pytest python3-distributed python3-setuptools python3-venv python3-pil python3-imageio)
+           python3-pytest python3-distributed python3-setuptools python3-wheel python3-venv python3-pil python3-imageio)
 deps_clang=(clang libclang-rt-14-dev)
 deps_coverage=(llvm-14)
 deps_bench=(libbenchmark-dev imagemagick hyperfine)

@@ -2,7 +2,9 @@
 // exactly the pixels the program gets; RLE8 and RLE4 files, which SDL 1.2
 // refuses, are decoded here into the 8-bit palette surface SDL makes for the
 // same image stored uncompressed. Either surface is then read into 8-bit
-// R, G, B pixels as get_pixel reads it.
+// R, G, B pixels as get_pixel reads it. SDL 1.2 ignores a V3, V4 or V5
+// header's alpha mask; its surface keeps the pixels as stored, so the alpha
+// is taken from them here.
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -14,7 +16,7 @@
 
 namespace {
 
-enum { FILE_HEADER = 14, BI_RLE8 = 1, BI_RLE4 = 2 };
+enum { FILE_HEADER = 14, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3 };
 
 struct BmpHeader {
     uint32_t pixel_offset;
@@ -61,6 +63,18 @@ bool read_header(const unsigned char* data, size_t size, BmpHeader* h)
     h->compression = le32(info + 16);
     h->colors_used = le32(info + 32);
     return true;
+}
+
+// The alpha mask of a BITMAPV3, V4 or V5 header (56, 108 or 124 bytes)
+// whose 16- or 32-bit pixels are laid out by bit fields; 0 for any other
+// file, whose pixels are opaque.
+uint32_t alpha_mask(const unsigned char* data, size_t size, const BmpHeader& h)
+{
+    const bool has_mask = h.info_size == 56 || h.info_size == 108 || h.info_size == 124;
+    if (!has_mask || h.compression != BI_BITFIELDS || (h.bits != 16 && h.bits != 32)
+        || size < FILE_HEADER + 56)
+        return 0;
+    return le32(data + FILE_HEADER + 52);
 }
 
 bool is_rle(const BmpHeader& h)
@@ -238,14 +252,63 @@ SDL_Surface* decode_bmp_surface(const unsigned char* data, size_t size, std::str
     return surface;
 }
 
+namespace {
+
+// The image's alpha from each pixel's `mask` bits (v of n bits as
+// v * 255 / (2^n - 1) to the nearest), beside the colours in `rgb`, into
+// *rgba. A mask that is not one run of bits inside the pixel, apart from
+// the colours' masks, describes no alpha: the image stays opaque (true,
+// *rgba empty). False when memory runs out.
+bool with_alpha(SDL_Surface* surface, uint32_t mask, const ImageView& rgb, ImageBuffer* rgba)
+{
+    const SDL_PixelFormat* f = surface->format;
+    const int bytes = f->BytesPerPixel;
+    const uint32_t run = mask ? mask >> __builtin_ctz(mask) : 0;
+    if (run == 0 || (run & (run + 1)) != 0 || (bytes == 2 && mask > 0xFFFF) || f->BitsPerPixel != 8 * bytes
+        || (mask & (f->Rmask | f->Gmask | f->Bmask)) != 0)
+        return true;
+    if (!image_buffer_make(rgba, rgb.width, rgb.height, 4, SAMPLE_U8))
+        return false;
+    const uint64_t top = run;
+    lock_if_needed(surface);
+    for (int y = 0; y < rgb.height; ++y) {
+        const Uint8* in = static_cast<const Uint8*>(surface->pixels) + row_offset(y, surface->pitch, bytes);
+        const unsigned char* colour = image_row(rgb, y);
+        unsigned char* out = image_row(rgba->view, y);
+        for (int x = 0; x < rgb.width; ++x, in += bytes, colour += 3, out += 4) {
+            uint32_t pixel;
+            if (bytes == 2) {
+                Uint16 p16;
+                std::memcpy(&p16, in, 2);
+                pixel = p16;
+            } else {
+                std::memcpy(&pixel, in, 4);
+            }
+            const uint64_t v = (pixel & mask) >> __builtin_ctz(mask);
+            std::memcpy(out, colour, 3);
+            out[3] = static_cast<unsigned char>((v * 510 + top) / (2 * top));
+        }
+    }
+    unlock_if_needed(surface);
+    return true;
+}
+
+}  // namespace
+
 bool decode_bmp(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem)
 {
     SurfacePtr surface(decode_bmp_surface(data, size, problem));
     if (!surface)
         return false;
-    if (!surface_to_rgb8(surface.get(), image)) {
+    BmpHeader header;
+    const uint32_t mask = read_header(data, size, &header) ? alpha_mask(data, size, header) : 0;
+    ImageBuffer rgba;
+    if (!surface_to_rgb8(surface.get(), image) || (mask && !with_alpha(surface.get(), mask, image->view, &rgba))) {
+        *image = ImageBuffer();
         *problem = no_memory_problem(surface->w, surface->h);
         return false;
     }
+    if (rgba.data)
+        *image = std::move(rgba);
     return true;
 }

@@ -248,6 +248,8 @@ static FormatHolds format_holds(ImageFormat format)
 {
     switch (format) {
     case IMAGE_TIFF: return {true, true, true, true};
+    case IMAGE_PNG: return {true, true, true, false};
+    case IMAGE_JPEG: return {true, false, false, false};
     case IMAGE_WEBP:
     case IMAGE_HEIF:
     case IMAGE_AVIF: return {false, true, false, false};
@@ -323,14 +325,17 @@ bool image_format_carries_colour(ImageFormat format)
     return format != IMAGE_BMP && format != IMAGE_PPM;
 }
 
-// The colour description's losses, each a phrase.
-static std::vector<std::string> meta_lost(const ImageMeta& meta, ImageFormat format)
+// The colour description's losses, each a phrase, for a file whose pixels
+// have `channels` channels.
+static std::vector<std::string> meta_lost(const ImageMeta& meta, ImageFormat format, int channels)
 {
     std::vector<std::string> lost;
-    const bool icc_fits = image_icc_fits(meta);
+    const bool icc_fits = image_icc_fits(meta, channels);
     const bool keeps_icc = image_format_carries_colour(format);
     if (!meta.icc.empty() && (!icc_fits || !keeps_icc))
-        lost.push_back(icc_fits ? "ICC profile" : "ICC profile (not one for RGB data)");
+        lost.push_back(icc_fits      ? "ICC profile"
+                       : channels >= 3 ? "ICC profile (not one for RGB data)"
+                                       : "ICC profile (not one for grey data)");
     // gAMA and cHRM say nothing beside an sRGB chunk or a profile that is
     // kept, nor when they describe sRGB, which a file without them is taken as.
     const bool described
@@ -357,14 +362,14 @@ static std::string in_words(const std::vector<std::string>& items)
 
 std::string image_meta_lost(const ImageMeta& meta, ImageFormat format)
 {
-    return in_words(meta_lost(meta, format));
+    return in_words(meta_lost(meta, format, 3));
 }
 
 std::string image_lost(ImageKind kind, const ImageMeta* meta, ImageFormat format, const char** pronoun)
 {
     std::vector<std::string> lost = image_kind_lost(kind, format);
     if (meta) {
-        const std::vector<std::string> more = meta_lost(*meta, format);
+        const std::vector<std::string> more = meta_lost(*meta, format, image_format_kind(kind, format).channels);
         lost.insert(lost.end(), more.begin(), more.end());
     }
     const std::string words = in_words(lost);

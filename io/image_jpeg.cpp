@@ -146,14 +146,15 @@ void jpeg_read_all(JpegRead* r)
     }
     // Only the output colour space is set, so the pixels are libjpeg-turbo's
     // defaults: the accurate integer inverse DCT (JDCT_ISLOW) and smooth
-    // ("fancy") chroma upsampling. Grey comes out as three equal channels.
-    c->out_color_space = JCS_RGB;
+    // ("fancy") chroma upsampling. Grey stays one channel.
+    const int channels = c->jpeg_color_space == JCS_GRAYSCALE ? 1 : 3;
+    c->out_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_start_decompress(c);
-    if (c->output_components != 3 || c->output_width != r->w || c->output_height != r->h) {
+    if (c->output_components != channels || c->output_width != r->w || c->output_height != r->h) {
         std::snprintf(r->errors.text, sizeof r->errors.text, "unexpected output layout");
         return;
     }
-    if (!image_buffer_make(r->image, static_cast<int>(r->w), static_cast<int>(r->h), 3, SAMPLE_U8)) {
+    if (!image_buffer_make(r->image, static_cast<int>(r->w), static_cast<int>(r->h), channels, SAMPLE_U8)) {
         r->errors.outcome = JPEG_NO_MEMORY;
         return;
     }
@@ -180,7 +181,7 @@ void jpeg_read_guarded(JpegRead* r)
 struct JpegWrite {
     JpegErrors errors;
     jpeg_compress_struct cinfo;
-    const ImageView* image;  // 8-bit R, G, B
+    const ImageView* image;  // 8-bit grey or R, G, B
     std::FILE* out;
     int quality;
     // Written after the header, owned by the caller: the APP1 Exif marker's
@@ -199,9 +200,10 @@ void jpeg_write_all(JpegWrite* wr)
     const ImageView& image = *wr->image;
     c->image_width = static_cast<JDIMENSION>(image.width);
     c->image_height = static_cast<JDIMENSION>(image.height);
-    c->in_color_space = JCS_RGB;
-    c->input_components = 3;
-    // Defaults: YCbCr with 2 x 2 chroma subsampling (4:2:0), baseline.
+    c->in_color_space = image.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    c->input_components = image.channels;
+    // Defaults: YCbCr with 2 x 2 chroma subsampling (4:2:0), or one grey
+    // component; baseline.
     jpeg_set_defaults(c);
     jpeg_set_quality(c, wr->quality, TRUE);
     jpeg_start_compress(c, TRUE);
@@ -291,7 +293,7 @@ bool encode_jpeg(const ImageView& image, int quality, std::FILE* out, std::strin
         wr.exif = exif.data();
         wr.exif_size = static_cast<unsigned int>(exif.size());
     }
-    if (meta && image_icc_fits(*meta) && meta->icc.size() <= IMAGE_MAX_ICC) {
+    if (meta && image_icc_fits(*meta, image.channels) && meta->icc.size() <= IMAGE_MAX_ICC) {
         wr.icc = meta->icc.data();
         wr.icc_size = static_cast<unsigned int>(meta->icc.size());
     }

@@ -61,21 +61,30 @@ void png_read_all(PngRead* r)
     png_structp png = r->png;
     png_infop info = r->info;
     png_read_info(png, info);
-    // Every colour type and depth becomes 8-bit RGB: palettes and grey below
-    // 8 bits expand, 16-bit channels are reduced to 8 with rounding
-    // (v * 255 / 65535 to the nearest), grey is copied into all three
-    // channels, and alpha (including tRNS) is dropped, not composited: the
-    // warp works on colour only. No gamma correction is applied.
+    // Grey, grey + alpha, RGB and RGBA keep their channels and their 8 or 16
+    // bits. Grey below 8 bits is scaled up to 8, a palette is looked up
+    // into RGB, and a tRNS chunk becomes an alpha channel, except a
+    // palette's that makes no entry transparent. No gamma correction is
+    // applied.
+    png_bytep palette_alpha = nullptr;
+    int entries = 0;
     png_set_expand(png);
-    png_set_scale_16(png);
-    png_set_strip_alpha(png);
-    png_set_gray_to_rgb(png);
+    if (png_get_color_type(png, info) == PNG_COLOR_TYPE_PALETTE
+        && png_get_tRNS(png, info, &palette_alpha, &entries, nullptr) && palette_alpha
+        && std::all_of(palette_alpha, palette_alpha + entries, [](png_byte a) { return a == 255; }))
+        png_set_strip_alpha(png);
+    // Samples of 16 bits in the host's order.
+    if (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
+        png_set_swap(png);
     const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     const png_uint_32 w = r->w = png_get_image_width(png, info), h = r->h = png_get_image_height(png, info);
-    if (png_get_channels(png, info) != 3 || png_get_bit_depth(png, info) != 8 || png_get_rowbytes(png, info) != 3 * w)
+    const int channels = png_get_channels(png, info), bits = png_get_bit_depth(png, info);
+    if (channels < 1 || channels > 4 || (bits != 8 && bits != 16)
+        || png_get_rowbytes(png, info) != size_t(w) * channels * (bits / 8))
         png_error(png, "unexpected row layout after the transformations");
-    if (!image_buffer_make(r->image, static_cast<int>(w), static_cast<int>(h), 3, SAMPLE_U8)) {
+    if (!image_buffer_make(r->image, static_cast<int>(w), static_cast<int>(h), channels,
+                           bits == 16 ? SAMPLE_U16 : SAMPLE_U8)) {
         r->no_memory = true;
         png_error(png, "no memory");
     }
@@ -201,7 +210,7 @@ struct PngWrite {
     PngMessage message;
     png_structp png;
     png_infop info;
-    const ImageView* image;  // 8-bit R, G, B
+    const ImageView* image;  // 1 to 4 channels of 8 or 16 bits
     std::FILE* out;
     const PngChunk* chunks;  // written after IHDR, owned by the caller
     int chunk_count;
@@ -213,13 +222,19 @@ void png_write_all(PngWrite* wr)
 {
     const ImageView& image = *wr->image;
     png_init_io(wr->png, wr->out);
-    png_set_IHDR(wr->png, wr->info, image.width, image.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    static const int colour_types[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
+                                       PNG_COLOR_TYPE_RGB_ALPHA};
+    const bool deep = image.type == SAMPLE_U16;
+    png_set_IHDR(wr->png, wr->info, image.width, image.height, deep ? 16 : 8, colour_types[image.channels - 1],
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(wr->png, wr->level);
     // Stored data gains nothing from filtering: the rows go as they are.
     if (wr->level == 0)
         png_set_filter(wr->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_write_info(wr->png, wr->info);
+    // The file's 16-bit samples are big-endian; libpng swaps a copy of each row.
+    if (deep && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
+        png_set_swap(wr->png);
     for (int i = 0; i < wr->chunk_count; ++i) {
         const PngChunk& c = wr->chunks[i];
         png_write_chunk(wr->png, reinterpret_cast<png_const_bytep>(c.type), c.data, c.size);
@@ -303,7 +318,7 @@ bool encode_png(const ImageView& image, std::FILE* out, std::string* problem, co
     std::vector<unsigned char> iccp;
     std::vector<PngChunk> chunks;
     if (meta) {
-        if (image_icc_fits(*meta)) {
+        if (image_icc_fits(*meta, image.channels)) {
             const std::string name = meta->icc_name.empty() ? "ICC profile" : meta->icc_name;
             uLongf packed = compressBound(static_cast<uLong>(meta->icc.size()));
             iccp.assign(name.begin(), name.end());

@@ -1,9 +1,10 @@
 // Fuzz target of the image codecs: any bytes go through image_decode. A
-// refusal must say why; an image that comes back must be a valid 8-bit
-// R, G, B view and is read. An image of at most ENCODE_LIMIT pixels is read
-// whole and then written as PNG, PPM, BMP and JPEG into memory streams: PNG
-// and BMP must decode back to the same triples, PPM must hold them, and JPEG
-// must decode back at the same size. A larger one is read sparsely (see
+// refusal must say why; an image that comes back must be a valid view and
+// is read. An image of at most ENCODE_LIMIT pixels is read whole and then
+// written as PNG, PPM, BMP and JPEG into memory streams: PNG and BMP must
+// decode back to the image as each holds it (PNG its kind, BMP 8-bit RGB),
+// PPM must hold its 8-bit R, G, B, and JPEG must decode back at the same
+// size. A larger one is read sparsely (see
 // read_sparsely). What the file says beside its pixels is written back with
 // them: PNG must give back its colour description, JPEG its ICC profile and
 // an Exif orientation of 1; the description's words for a warning must be
@@ -36,13 +37,22 @@ static void fail(const char* what, const std::string& detail)
     std::abort();
 }
 
-static std::vector<uint8_t> rgb_of(const ImageView& image)
+static std::vector<uint8_t> packed(const ImageView& v)
 {
-    std::vector<uint8_t> rgb;
-    rgb.reserve(3 * static_cast<size_t>(image.width) * image.height);
-    for (int y = 0; y < image.height; ++y)
-        rgb.insert(rgb.end(), image_row(image, y), image_row(image, y) + 3 * static_cast<size_t>(image.width));
-    return rgb;
+    std::vector<uint8_t> out;
+    const size_t row = static_cast<size_t>(v.width) * image_pixel_bytes(v);
+    for (int y = 0; y < v.height; ++y)
+        out.insert(out.end(), image_row(v, y), image_row(v, y) + row);
+    return out;
+}
+
+// The image as a file of `format` holds it.
+static ImageBuffer held_in(const ImageView& image, ImageFormat format)
+{
+    ImageBuffer held;
+    if (!image_convert(image, image_format_kind(image_kind(image), format), &held))
+        fail("no memory for the converted copy", "");
+    return held;
 }
 
 // Reads the pixels of every row whose number is 0, h - 1 or a multiple of 64,
@@ -53,8 +63,8 @@ static void read_sparsely(const ImageView& image)
     for (int y = 0; y < image.height; ++y) {
         const bool whole = y % 64 == 0 || y == image.height - 1;
         for (int x = 0; x < image.width; x = whole || x == image.width - 1 ? x + 1 : image.width - 1) {
-            const uint8_t* p = image_row(image, y) + 3 * static_cast<size_t>(x);
-            sum += p[0] + p[1] + p[2];
+            const uint8_t* p = image_row(image, y) + static_cast<size_t>(image_pixel_bytes(image)) * x;
+            sum += p[0] + p[image_pixel_bytes(image) - 1];
         }
     }
     // Keeps the reads from being optimised away.
@@ -89,10 +99,11 @@ static ImageBuffer decode_or_fail(const std::vector<uint8_t>& bytes, ImageFormat
     return image;
 }
 
-static void check_round_trip(const ImageView& image, const std::vector<uint8_t>& rgb, ImageFormat format)
+static void check_round_trip(const ImageView& image, ImageFormat format)
 {
     const ImageBuffer back = decode_or_fail(encode_to_memory(image, format, 90), format);
-    if (back.view.width != image.width || back.view.height != image.height || rgb_of(back.view) != rgb)
+    const ImageBuffer want = held_in(image, format);
+    if (!image_same_layout(back.view, want.view) || packed(back.view) != packed(want.view))
         fail("round trip changed the pixels", image_format_name(format));
 }
 
@@ -108,7 +119,8 @@ static void check_exif(const uint8_t* data, size_t size)
 }
 
 // The description written with the image and read back: PNG keeps all of
-// it (a profile for other than RGB data is dropped), JPEG the profile.
+// it (a profile for other than the written image's grey or RGB data is
+// dropped), JPEG the profile.
 static void check_meta_round_trip(const ImageView& image, const ImageMeta& meta, ImageFormat format)
 {
     for (char c : image_colour_words(meta))
@@ -116,7 +128,8 @@ static void check_meta_round_trip(const ImageView& image, const ImageMeta& meta,
             fail("the description's words are not printable ASCII", "");
     ImageMeta back;
     decode_or_fail(encode_to_memory(image, format, 90, &meta), format, &back);
-    const std::vector<unsigned char> icc = image_icc_fits(meta) ? meta.icc : std::vector<unsigned char>();
+    const int channels = image_format_kind(image_kind(image), format).channels;
+    const std::vector<unsigned char> icc = image_icc_fits(meta, channels) ? meta.icc : std::vector<unsigned char>();
     if (back.icc != icc || back.orientation != 1)
         fail("profile or orientation changed in a round trip", image_format_name(format));
     if (format == IMAGE_PNG && (back.srgb != meta.srgb || back.gama != meta.gama || back.chrm != meta.chrm))
@@ -132,15 +145,6 @@ static ImageBuffer library_decode_or_fail(LibraryFormat format, const std::vecto
     if (!ok)
         fail("own output refused", problem);
     return image;
-}
-
-static std::vector<uint8_t> packed(const ImageView& v)
-{
-    std::vector<uint8_t> out;
-    const size_t row = static_cast<size_t>(v.width) * image_pixel_bytes(v);
-    for (int y = 0; y < v.height; ++y)
-        out.insert(out.end(), image_row(v, y), image_row(v, y) + row);
-    return out;
 }
 
 static void check_library_format(const uint8_t* data, size_t size, LibraryFormat format)
@@ -214,22 +218,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     const ImageView& image = decoded.view;
-    if (!image_view_valid(image) || !image_is_rgb8(image))
-        fail("decoded image is not a valid 8-bit RGB view", "");
+    if (!image_view_valid(image) || image.type == SAMPLE_F32)
+        fail("decoded image is not a valid view of 8 or 16 bits", "");
     if (static_cast<long>(image.width) * image.height > ENCODE_LIMIT) {
         read_sparsely(image);
         return 0;
     }
-    const std::vector<uint8_t> rgb = rgb_of(image);
-    check_round_trip(image, rgb, IMAGE_PNG);
+    check_round_trip(image, IMAGE_PNG);
 
+    const std::vector<uint8_t> rgb = packed(held_in(image, IMAGE_PPM).view);
     std::vector<uint8_t> ppm = encode_to_memory(image, IMAGE_PPM, 0);
     std::string header = "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
     if (ppm.size() != header.size() + rgb.size() || std::memcmp(ppm.data(), header.data(), header.size()) != 0
         || std::memcmp(ppm.data() + header.size(), rgb.data(), rgb.size()) != 0)
         fail("PPM does not hold the pixels", "");
 
-    check_round_trip(image, rgb, IMAGE_BMP);
+    check_round_trip(image, IMAGE_BMP);
 
     const int quality = 1 + data[size - 1] % 100;
     const ImageBuffer jpeg = decode_or_fail(encode_to_memory(image, IMAGE_JPEG, quality), IMAGE_JPEG);

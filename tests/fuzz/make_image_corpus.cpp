@@ -1,8 +1,10 @@
 // Writes the seed corpus of the image fuzz target: make_image_corpus DIR
-// PNG of every colour type, bit depth and interlacing; JPEG baseline,
+// PNG of every colour type, bit depth and interlacing, and with tRNS on
+// grey, RGB and a palette; JPEG baseline,
 // progressive, grey, arithmetic-coded, with restart markers, with a scan per
 // coefficient (64 scans, and 127: over the limit), CMYK and YCCK;
-// RLE8 and RLE4 BMP, valid and broken by hand; oversized headers; JPEG with
+// RLE8 and RLE4 BMP, valid and broken by hand; 16- and 32-bit BMP with
+// an alpha mask in V3, V4 and V5 headers; oversized headers; JPEG with
 // Exif (every orientation, both byte orders, a thumbnail) and ICC profiles,
 // PNG with gAMA, cHRM, sRGB and iCCP, and bare Exif blocks; TIFF of every
 // photometric kind the decoder reads as stored or through libtiff's RGBA
@@ -85,6 +87,33 @@ bool write_pngs()
                                {33, png.size() / 2, png.size() - 12}))
                 return false;
         }
+    // tRNS naming the first pixel's colour on grey and RGB, and a palette's
+    // that makes no entry transparent.
+    const struct {
+        const char* name;
+        int color_type, bits;
+    } transparent[] = {{"trns-grey2", PNG_COLOR_TYPE_GRAY, 2},
+                       {"trns-grey16", PNG_COLOR_TYPE_GRAY, 16},
+                       {"trns-rgb8", PNG_COLOR_TYPE_RGB, 8},
+                       {"trns-rgb16", PNG_COLOR_TYPE_RGB, 16},
+                       {"trns-palette-opaque", PNG_COLOR_TYPE_PALETTE, 4}};
+    for (const auto& v : transparent) {
+        PngSample p = {6, 4, v.color_type, v.bits, false, {}, {}, {}};
+        for (int i = 0; i < p.w * p.h * png_channels(v.color_type); ++i)
+            p.samples.push_back(static_cast<uint16_t>(rng() % (1u << v.bits)));
+        Bytes trns;
+        if (v.color_type == PNG_COLOR_TYPE_PALETTE) {
+            for (unsigned i = 0; i < 3u << v.bits; ++i)
+                p.palette.push_back(static_cast<uint8_t>(rng()));
+            p.palette_alpha = {255, 255, 255};
+        } else {
+            for (int c = 0; c < png_channels(v.color_type); ++c)
+                trns.insert(trns.end(), {static_cast<uint8_t>(p.samples[c] >> 8), static_cast<uint8_t>(p.samples[c])});
+        }
+        const Bytes png = trns.empty() ? write_png(p) : png_with_chunk(write_png(p), "tRNS", trns);
+        if (!put_with_cuts(v.name, ".png", png, {png.size() / 2}))
+            return false;
+    }
     // Sizes over the limits and none at all, in an otherwise valid IHDR.
     const struct {
         const char* name;
@@ -197,6 +226,30 @@ bool write_rle_bmps()
     for (const auto& s : streams) {
         Bytes bmp = write_rle_bmp(s.w, s.h, s.bits, palette_of(s.colors), s.stream);
         if (!put(std::string("rle-") + s.name + ".bmp", bmp, bmp.size()))
+            return false;
+    }
+    return true;
+}
+
+// Bit-field BMPs whose header has an alpha mask, one laid over green.
+bool write_alpha_bmps()
+{
+    const struct {
+        const char* name;
+        int bits, info_size;
+        uint32_t masks[4];
+    } variants[] = {{"v5-argb32", 32, 124, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}},
+                    {"v3-rgba32", 32, 56, {0xFF000000, 0xFF0000, 0xFF00, 0xFF}},
+                    {"v4-argb4444", 16, 108, {0x0F00, 0x00F0, 0x000F, 0xF000}},
+                    {"v5-argb1555", 16, 124, {0x7C00, 0x03E0, 0x001F, 0x8000}},
+                    {"v5-alpha-over-green", 32, 124, {0xFF0000, 0xFF00, 0xFF, 0xFFFF00}}};
+    std::mt19937 rng(7);
+    for (const auto& v : variants) {
+        std::vector<uint32_t> pixels;
+        for (int i = 0; i < 5 * 3; ++i)
+            pixels.push_back(v.bits == 16 ? rng() & 0xFFFF : rng());
+        const Bytes bmp = write_bitfields_bmp(5, 3, v.bits, v.masks, v.info_size, pixels);
+        if (!put_with_cuts(std::string("bmp-") + v.name, ".bmp", bmp, {60, bmp.size() - 5}))
             return false;
     }
     return true;
@@ -516,8 +569,8 @@ int main(int argc, char* argv[])
         return 2;
     }
     dir = argv[1];
-    if (!write_pngs() || !write_jpegs() || !write_rle_bmps() || !write_metadata() || !write_tiffs() || !write_webps()
-        || !write_heifs()) {
+    if (!write_pngs() || !write_jpegs() || !write_rle_bmps() || !write_alpha_bmps() || !write_metadata()
+        || !write_tiffs() || !write_webps() || !write_heifs()) {
         std::fprintf(stderr, "make_image_corpus: cannot write into %s\n", dir.c_str());
         return 1;
     }

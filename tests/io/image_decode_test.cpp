@@ -1,7 +1,8 @@
-// PNG and JPEG decoding: every PNG colour type, depth and interlacing gives
-// the triples worked out here; JPEG gives what ImageMagick gets from
-// libjpeg-turbo; CMYK, cut files and oversized headers are refused; the
-// format is told by the bytes, not the name.
+// PNG, JPEG and BMP decoding: every PNG colour type, depth and interlacing
+// gives the triples worked out here; JPEG gives what ImageMagick gets from
+// libjpeg-turbo; a BMP's alpha mask gives alpha; CMYK, cut files and
+// oversized headers are refused; the format is told by the bytes, not the
+// name.
 #include <gtest/gtest.h>
 
 #include <png.h>
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <random>
 
+#include "io/image_codecs.h"
 #include "tests/support/test_support.h"
 #include "tests/io/image_test.h"
 
@@ -109,6 +111,54 @@ TEST(PngDecode, EveryColourTypeDepthAndInterlacing)
         }
 }
 
+// The kind each PNG is read as: its own, grey below 8 bits as 8, a palette
+// as RGB, tRNS as alpha (0 where the pixel is the tRNS colour), except a
+// palette's that makes no entry transparent.
+TEST(PngDecode, KindAsStored)
+{
+    const int G = PNG_COLOR_TYPE_GRAY, GA = PNG_COLOR_TYPE_GRAY_ALPHA, RGB = PNG_COLOR_TYPE_RGB,
+              RGBA = PNG_COLOR_TYPE_RGB_ALPHA, P = PNG_COLOR_TYPE_PALETTE;
+    const struct {
+        int color_type, bits;
+        Bytes trns;  // the chunk's body; for a palette its entries' alpha
+        int channels;
+        SampleType type;
+    } cases[] = {
+        {G, 1, {}, 1, SAMPLE_U8},         {G, 16, {}, 1, SAMPLE_U16},        {GA, 8, {}, 2, SAMPLE_U8},
+        {RGB, 16, {}, 3, SAMPLE_U16},     {RGBA, 8, {}, 4, SAMPLE_U8},       {P, 4, {}, 3, SAMPLE_U8},
+        {P, 8, {255, 0}, 4, SAMPLE_U8},   {P, 2, {255, 255}, 3, SAMPLE_U8},  {G, 4, {0, 3}, 2, SAMPLE_U8},
+        {RGB, 16, {1, 2, 3, 4, 5, 6}, 4, SAMPLE_U16},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("colour type " + std::to_string(c.color_type) + ", " + std::to_string(c.bits) + " bits, tRNS of "
+                     + std::to_string(c.trns.size()));
+        PngSample p = random_png(9, 5, c.color_type, c.bits, false, 17);
+        Bytes png;
+        if (c.color_type == P) {
+            p.palette_alpha = c.trns;
+            png = write_png(p);
+        } else {
+            // The tRNS colour on the first pixel, and the second different.
+            for (size_t i = 0; i < c.trns.size() / 2; ++i) {
+                p.samples[i] = static_cast<uint16_t>(c.trns[2 * i] << 8 | c.trns[2 * i + 1]);
+                p.samples[i + c.trns.size() / 2] = static_cast<uint16_t>(p.samples[i] ^ 1);
+            }
+            png = c.trns.empty() ? write_png(p) : png_with_chunk(write_png(p), "tRNS", c.trns);
+        }
+        ImageBuffer image;
+        ImageMeta meta;
+        std::string problem;
+        ASSERT_TRUE(decode_png(png.data(), png.size(), &image, &problem, &meta)) << problem;
+        EXPECT_EQ(image.view.channels, c.channels);
+        EXPECT_EQ(image.view.type, c.type);
+        if (c.color_type != P && !c.trns.empty()) {
+            const int top = c.type == SAMPLE_U8 ? 255 : 65535;
+            EXPECT_EQ(pixel_sample(image.view.pixels, c.type, c.channels - 1), 0);
+            EXPECT_EQ(pixel_sample(image.view.pixels + image_pixel_bytes(image.view), c.type, c.channels - 1), top);
+        }
+    }
+}
+
 TEST(PngDecode, SixteenBitsRoundToNearest)
 {
     PngSample p = {256, 256, PNG_COLOR_TYPE_GRAY, 16, false, {}, {}, {}};
@@ -167,6 +217,81 @@ TEST(JpegDecode, PixelsAreLibjpegTurboDefaults)
         }
     }
     std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// A V3, V4 or V5 header's alpha mask of 1 to 8 bits gives alpha (v of n
+// bits as v * 255 / (2^n - 1) to the nearest), the colours as before; no
+// mask, one over a colour's, one in two runs or an uncompressed file's
+// leave the image RGB.
+TEST(BmpDecode, AlphaMaskGivesAlpha)
+{
+    const std::vector<uint32_t> argb = {0x00102030, 0x80405060, 0xFF708090, 0x7FFFFFFF};
+    const std::vector<int> rgb = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0x90, 255, 255, 255};
+    const struct {
+        const char* name;
+        int bits, info_size;
+        uint32_t masks[4];
+        std::vector<uint32_t> pixels;  // 2 x 2, top row first
+        std::vector<int> want;         // R, G, B or R, G, B, A of each pixel
+        bool uncompressed;
+    } cases[] = {
+        {"V5, 8-bit alpha", 32, 124, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, argb,
+         {0x10, 0x20, 0x30, 0, 0x40, 0x50, 0x60, 128, 0x70, 0x80, 0x90, 255, 255, 255, 255, 127}, false},
+        {"V3, alpha in the low byte", 32, 56, {0xFF000000, 0xFF0000, 0xFF00, 0xFF}, {0x102030AA, 0x40506001, 0, ~0u},
+         {0x10, 0x20, 0x30, 0xAA, 0x40, 0x50, 0x60, 1, 0, 0, 0, 0, 255, 255, 255, 255}, false},
+        {"V4, 4-bit alpha", 16, 108, {0x0F00, 0x00F0, 0x000F, 0xF000}, {0x0F00, 0x70F0, 0xF00F, 0x8FFF},
+         {255, 0, 0, 0, 0, 255, 0, 119, 0, 0, 255, 255, 255, 255, 255, 136}, false},
+        {"V5, 1-bit alpha", 16, 124, {0x7C00, 0x03E0, 0x001F, 0x8000}, {0x7C00, 0x83E0, 0x001F, 0xFFFF},
+         {255, 0, 0, 0, 0, 255, 0, 255, 0, 0, 255, 0, 255, 255, 255, 255}, false},
+        {"no alpha mask", 32, 108, {0xFF0000, 0xFF00, 0xFF, 0}, argb, rgb, false},
+        {"alpha mask over green", 32, 124, {0xFF0000, 0xFF00, 0xFF, 0xFFFF00}, argb, rgb, false},
+        {"alpha mask in two runs", 32, 124, {0xFF0000, 0xFF00, 0xFF, 0x50000000}, argb, rgb, false},
+        {"uncompressed", 32, 124, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, argb, rgb, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bmp = write_bitfields_bmp(2, 2, c.bits, c.masks, c.info_size, c.pixels);
+        if (c.uncompressed)
+            bmp[30] = 0;  // BI_RGB: the header's masks do not apply
+        ImageBuffer image;
+        std::string problem;
+        ASSERT_TRUE(decode_bmp(bmp.data(), bmp.size(), &image, &problem)) << problem;
+        ASSERT_EQ(image.view.type, SAMPLE_U8);
+        EXPECT_EQ(image.view.channels, static_cast<int>(c.want.size()) / 4);
+        EXPECT_EQ(std::vector<int>(image.view.pixels, image.view.pixels + c.want.size()), c.want);
+    }
+}
+
+// The BMP suite's files with an alpha mask SDL's loader accepts, as
+// ImageMagick reads them where it reads them alike (it takes 1-bit alpha 1
+// as 128 and 4-bit colours v as 16 v), else with alpha.
+TEST(BmpDecode, SuiteFilesWithAlpha)
+{
+    const std::string suite = TAVROSK_BMPSUITE_DIR;
+    SKIP_OR_FAIL_WITHOUT_SUITE(suite);
+    const bool magick = imagemagick_installed();
+    const struct {
+        const char* name;
+        int channels;
+        bool as_imagemagick;
+    } files[] = {{"q/rgba32-1.bmp", 4, true},     {"q/rgba32-2.bmp", 4, true},      {"q/rgba32h56.bmp", 4, true},
+                 {"q/rgba16-4444.bmp", 4, false}, {"q/rgba16-5551.bmp", 4, false},  {"q/rgb32fakealpha.bmp", 3, false},
+                 {"q/rgb32h52.bmp", 3, false},    {"g/rgb32bf.bmp", 3, true}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        const std::string path = suite + "/" + f.name;
+        ImageBuffer image, wide;
+        std::string problem;
+        ASSERT_TRUE(image_load(path.c_str(), &image, &problem)) << problem;
+        EXPECT_EQ(image.view.channels, f.channels);
+        if (!f.as_imagemagick || !magick)
+            continue;
+        std::vector<uint16_t> want;
+        ASSERT_TRUE(imagemagick_rgba16(path, image.view.width, image.view.height, &want));
+        ASSERT_TRUE(image_convert(image.view, {4, SAMPLE_U16}, &wide));
+        const uint16_t* got = reinterpret_cast<const uint16_t*>(wide.view.pixels);
+        EXPECT_TRUE(std::vector<uint16_t>(got, got + want.size()) == want) << "pixels differ from ImageMagick's";
+    }
 }
 
 TEST(JpegDecode, ScansAreLimitedTo100)

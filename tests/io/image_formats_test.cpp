@@ -1,6 +1,7 @@
-// TIFF, WebP, HEIF and AVIF written and read back for every kind of image,
-// with the ICC profile and the Exif block; cut and hostile files refused
-// with one line; a crash of libheif read as a refusal.
+// Every format written and read back for every kind of image, keeping
+// what the format holds of it; TIFF, WebP, HEIF and AVIF with the ICC
+// profile and the Exif block; cut and hostile files refused with one line;
+// a crash of libheif read as a refusal.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,7 +19,14 @@
 
 namespace {
 
-enum Format { TIFF, WEBP_LOSSLESS, WEBP_LOSSY, HEIF, AVIF };
+enum Format { TIFF, WEBP_LOSSLESS, WEBP_LOSSY, HEIF, AVIF, PNG, JPEG, BMP };
+
+ImageFormat image_format_of(Format f)
+{
+    static const ImageFormat formats[] = {IMAGE_TIFF, IMAGE_WEBP, IMAGE_WEBP, IMAGE_HEIF,
+                                          IMAGE_AVIF, IMAGE_PNG,  IMAGE_JPEG, IMAGE_BMP};
+    return formats[f];
+}
 
 // An image of that kind from a seeded generator: smooth, so that the lossy
 // formats keep it close, with some noise.
@@ -50,10 +58,8 @@ Bytes encode_as(Format f, const ImageView& image, const ImageMeta* meta, std::st
     char* buffer = nullptr;
     size_t size = 0;
     std::FILE* out = open_memstream(&buffer, &size);
-    const bool ok = f == TIFF            ? encode_tiff(image, out, problem, meta)
-                  : f == WEBP_LOSSLESS ? encode_webp(image, 0, out, problem, meta)
-                  : f == WEBP_LOSSY    ? encode_webp(image, 80, out, problem, meta)
-                                       : encode_heif(image, f == AVIF, 80, out, problem, meta);
+    const int quality = f == WEBP_LOSSLESS ? 0 : f == JPEG ? 90 : 80;
+    const bool ok = image_encode(image, image_format_of(f), quality, out, problem, meta);
     std::fclose(out);
     Bytes bytes;
     if (ok)
@@ -64,9 +70,12 @@ Bytes encode_as(Format f, const ImageView& image, const ImageMeta* meta, std::st
 
 bool decode_as(Format f, const Bytes& b, ImageBuffer* image, std::string* problem, ImageMeta* meta)
 {
-    return f == TIFF ? decode_tiff(b.data(), b.size(), image, problem, meta)
-         : f == HEIF || f == AVIF ? decode_heif(b.data(), b.size(), image, problem, meta)
-                                  : decode_webp(b.data(), b.size(), image, problem, meta);
+    return f == TIFF                ? decode_tiff(b.data(), b.size(), image, problem, meta)
+         : f == HEIF || f == AVIF   ? decode_heif(b.data(), b.size(), image, problem, meta)
+         : f == PNG                 ? decode_png(b.data(), b.size(), image, problem, meta)
+         : f == JPEG                ? decode_jpeg(b.data(), b.size(), image, problem, meta)
+         : f == BMP                 ? decode_bmp(b.data(), b.size(), image, problem)
+                                    : decode_webp(b.data(), b.size(), image, problem, meta);
 }
 
 Bytes packed(const ImageView& v)
@@ -76,16 +85,6 @@ Bytes packed(const ImageView& v)
     for (int y = 0; y < v.height; ++y)
         out.insert(out.end(), image_row(v, y), image_row(v, y) + row);
     return out;
-}
-
-// The largest difference of two 8-bit images of one layout.
-int largest_difference(const ImageView& a, const ImageView& b)
-{
-    const Bytes pa = packed(a), pb = packed(b);
-    int most = 0;
-    for (size_t i = 0; i < pa.size(); ++i)
-        most = std::max(most, std::abs(pa[i] - pb[i]));
-    return most;
 }
 
 double mean_difference(const ImageView& a, const ImageView& b)
@@ -99,19 +98,20 @@ double mean_difference(const ImageView& a, const ImageView& b)
 
 const char* format_name(Format f)
 {
-    static const char* names[] = {"TIFF", "WebP lossless", "WebP lossy", "HEIF", "AVIF"};
+    static const char* names[] = {"TIFF", "WebP lossless", "WebP lossy", "HEIF", "AVIF", "PNG", "JPEG", "BMP"};
     return names[f];
 }
 
 }  // namespace
 
-// TIFF keeps every kind exactly; WebP, HEIF and AVIF hold 8-bit RGB or
-// RGBA: lossless WebP gives exactly the 8-bit RGB(A) reduction, the lossy
-// ones come close to it.
-TEST(NewFormats, EveryKindRoundTrips)
+// Each format gives back the kind image_format_kind says it holds: TIFF
+// every kind, PNG every kind but floats (as 16 bits), JPEG grey or RGB,
+// WebP, HEIF and AVIF 8-bit RGB or RGBA, BMP 8-bit RGB. The lossless ones
+// give exactly the image converted to that kind, the lossy ones come close.
+TEST(Formats, EveryKindRoundTrips)
 {
     const SampleType types[] = {SAMPLE_U8, SAMPLE_U16, SAMPLE_F32};
-    for (Format f : {TIFF, WEBP_LOSSLESS, WEBP_LOSSY, HEIF, AVIF})
+    for (Format f : {TIFF, WEBP_LOSSLESS, WEBP_LOSSY, HEIF, AVIF, PNG, JPEG, BMP})
         for (int channels = 1; channels <= 4; ++channels)
             for (SampleType type : types) {
                 // The encoders of HEIF and AVIF take a second or so a call.
@@ -126,18 +126,14 @@ TEST(NewFormats, EveryKindRoundTrips)
                 ImageBuffer back;
                 ImageMeta meta;
                 ASSERT_TRUE(decode_as(f, file, &back, &problem, &meta)) << problem;
-                if (f == TIFF) {
-                    EXPECT_TRUE(image_same_layout(back.view, image.view));
-                    EXPECT_TRUE(packed(back.view) == packed(image.view));
-                    continue;
-                }
-                ImageBuffer rgb8;
-                ASSERT_TRUE(image_to_rgb8(image.view, &rgb8));
-                ASSERT_TRUE(image_same_layout(back.view, rgb8.view));
-                if (f == WEBP_LOSSLESS)
-                    EXPECT_EQ(largest_difference(back.view, rgb8.view), 0);
+                ImageBuffer held;
+                ASSERT_TRUE(image_convert(image.view, image_format_kind(image_kind(image.view), image_format_of(f)),
+                                          &held));
+                ASSERT_TRUE(image_same_layout(back.view, held.view));
+                if (f == TIFF || f == WEBP_LOSSLESS || f == PNG || f == BMP)
+                    EXPECT_TRUE(packed(back.view) == packed(held.view));
                 else
-                    EXPECT_LT(mean_difference(back.view, rgb8.view), 3.0);
+                    EXPECT_LT(mean_difference(back.view, held.view), 3.0);
             }
 }
 
@@ -323,8 +319,9 @@ TEST(NewFormats, LossesAreNamedInOnePhrase)
     ImageMeta chunks;
     chunks.gama = {0, 1, 0x86, 0xA0};
     chunks.chrm.assign(32, 1);
-    ImageMeta profile;
+    ImageMeta profile, grey_profile;
     profile.icc = icc_profile(300, 3);
+    grey_profile.icc = icc_profile(300, 3, false);
     const struct {
         ImageKind kind;
         const ImageMeta* meta;
@@ -333,7 +330,13 @@ TEST(NewFormats, LossesAreNamedInOnePhrase)
         const char* pronoun;
     } cases[] = {
         {{4, SAMPLE_U16}, nullptr, IMAGE_TIFF, "", "it"},
-        {{4, SAMPLE_U16}, nullptr, IMAGE_PNG, "alpha and 16-bit samples", "them"},
+        {{4, SAMPLE_U16}, nullptr, IMAGE_PNG, "", "it"},
+        {{4, SAMPLE_F32}, nullptr, IMAGE_PNG, "float samples", "them"},
+        {{2, SAMPLE_U16}, nullptr, IMAGE_JPEG, "alpha and 16-bit samples", "them"},
+        {{4, SAMPLE_U16}, nullptr, IMAGE_BMP, "alpha and 16-bit samples", "them"},
+        {{1, SAMPLE_U8}, &grey_profile, IMAGE_JPEG, "", "it"},
+        {{3, SAMPLE_U8}, &grey_profile, IMAGE_PNG, "ICC profile (not one for RGB data)", "it"},
+        {{2, SAMPLE_U8}, &profile, IMAGE_PNG, "ICC profile (not one for grey data)", "it"},
         {{2, SAMPLE_F32}, &profile, IMAGE_BMP, "alpha, float samples and ICC profile", "them"},
         {{4, SAMPLE_U8}, nullptr, IMAGE_WEBP, "", "it"},
         {{1, SAMPLE_U16}, nullptr, IMAGE_HEIF, "16-bit samples", "them"},
@@ -346,8 +349,15 @@ TEST(NewFormats, LossesAreNamedInOnePhrase)
         EXPECT_EQ(image_lost(c.kind, c.meta, c.format, &pronoun), c.words) << image_format_name(c.format);
         EXPECT_STREQ(pronoun, c.pronoun) << c.words;
     }
-    // What is kept: TIFF every kind, WebP alpha, BMP 8-bit RGB.
-    EXPECT_TRUE(kind_equal(image_format_kind({2, SAMPLE_F32}, IMAGE_TIFF), {2, SAMPLE_F32}));
-    EXPECT_TRUE(kind_equal(image_format_kind({2, SAMPLE_U16}, IMAGE_WEBP), {4, SAMPLE_U8}));
-    EXPECT_TRUE(kind_equal(image_format_kind({4, SAMPLE_F32}, IMAGE_BMP), {3, SAMPLE_U8}));
+    // What is kept: TIFF every kind, PNG all but floats, JPEG grey, WebP
+    // alpha, BMP 8-bit RGB.
+    const struct {
+        ImageKind kind;
+        ImageFormat format;
+        ImageKind held;
+    } kept[] = {{{2, SAMPLE_F32}, IMAGE_TIFF, {2, SAMPLE_F32}}, {{2, SAMPLE_F32}, IMAGE_PNG, {2, SAMPLE_U16}},
+                {{2, SAMPLE_U16}, IMAGE_JPEG, {1, SAMPLE_U8}},  {{2, SAMPLE_U16}, IMAGE_WEBP, {4, SAMPLE_U8}},
+                {{4, SAMPLE_F32}, IMAGE_BMP, {3, SAMPLE_U8}},   {{1, SAMPLE_U8}, IMAGE_BMP, {3, SAMPLE_U8}}};
+    for (const auto& k : kept)
+        EXPECT_TRUE(kind_equal(image_format_kind(k.kind, k.format), k.held)) << image_format_name(k.format);
 }

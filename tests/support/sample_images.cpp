@@ -169,6 +169,36 @@ Bytes write_rle_bmp(int w, int h, int bits, const std::vector<uint8_t>& palette,
     return out;
 }
 
+Bytes write_bitfields_bmp(int w, int h, int bits, const uint32_t masks[4], int info_size,
+                         const std::vector<uint32_t>& pixels)
+{
+    const uint32_t offset = 14 + info_size, row = (w * bits / 8 + 3) / 4 * 4;
+    Bytes out = {'B', 'M'};
+    put32(out, offset + row * h);
+    put32(out, 0);
+    put32(out, offset);
+    put32(out, static_cast<uint32_t>(info_size));
+    put32(out, static_cast<uint32_t>(w));
+    put32(out, static_cast<uint32_t>(h));
+    put16(out, 1);
+    put16(out, static_cast<uint32_t>(bits));
+    put32(out, 3);  // BI_BITFIELDS
+    put32(out, row * h);
+    put32(out, 2835);
+    put32(out, 2835);
+    put32(out, 0);
+    put32(out, 0);
+    for (int i = 0; i < 4; ++i)
+        put32(out, masks[i]);
+    out.resize(14 + info_size, 0);
+    for (int y = h - 1; y >= 0; --y) {
+        for (int x = 0; x < w; ++x)
+            (bits == 16 ? put16 : put32)(out, pixels[static_cast<size_t>(y) * w + x]);
+        out.resize(out.size() + row - w * bits / 8, 0);
+    }
+    return out;
+}
+
 Bytes rle_encode(const std::vector<uint8_t>& indices, int w, int h, int bits)
 {
     Bytes out;

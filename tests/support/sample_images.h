@@ -50,6 +50,13 @@ Bytes write_jpeg(const JpegSample& image);
 Bytes write_rle_bmp(int w, int h, int bits, const std::vector<uint8_t>& palette, const Bytes& stream,
                     int info_size = 40);
 
+// A BI_BITFIELDS BMP of 16 or 32 bits a pixel: an info header of info_size
+// bytes (56, 108 or 124) with the R, G, B and alpha masks at its bytes 40
+// to 55 and the rest zero; `pixels` (w * h values, top row first) stored
+// bottom-up, each row padded to 4 bytes.
+Bytes write_bitfields_bmp(int w, int h, int bits, const uint32_t masks[4], int info_size,
+                         const std::vector<uint32_t>& pixels);
+
 // The RLE8 or RLE4 stream of w x h palette indices given top row first:
 // runs where an index (in RLE4 a pair of alternating indices) repeats at
 // least 3 times, absolute blocks of 3 or more elsewhere, shorter runs between

@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 
+#include "io/image_codecs.h"
 #include "sdl/pixel.h"
 #include "sdl/surface_image.h"
 
@@ -165,13 +166,23 @@ WarpParams params_of(double p, double a, double b)
     return params;
 }
 
+// A decoded image of any kind as 8-bit R, G, B: grey widened, alpha
+// dropped, deeper samples rounded to 8 bits.
+static SurfacePtr surface_of(const ImageView& image)
+{
+    ImageBuffer rgb;
+    if (!image_is_rgb8(image) && !image_convert(image, {3, SAMPLE_U8}, &rgb))
+        return nullptr;
+    return SurfacePtr(surface_from_rgb8(rgb.data ? rgb.view : image));
+}
+
 SurfacePtr load_surface(const char* path, std::string* problem, ImageMeta* meta, ImageOrientation orientation)
 {
     ImageBuffer image;
     std::string ignored;
     if (!image_load(path, &image, problem ? problem : &ignored, meta, orientation))
         return nullptr;
-    return SurfacePtr(surface_from_rgb8(image.view));
+    return surface_of(image.view);
 }
 
 SurfacePtr decode_surface(const unsigned char* data, size_t size, std::string* problem, ImageMeta* meta,
@@ -181,7 +192,7 @@ SurfacePtr decode_surface(const unsigned char* data, size_t size, std::string* p
     std::string ignored;
     if (!image_decode(data, size, &image, problem ? problem : &ignored, meta, orientation))
         return nullptr;
-    return SurfacePtr(surface_from_rgb8(image.view));
+    return surface_of(image.view);
 }
 
 bool encode_surface(SDL_Surface* image, ImageFormat format, int quality, std::FILE* out, std::string* problem,
@@ -211,6 +222,26 @@ SurfacePtr fold_map_surface(SDL_Surface* result, const uint8_t* flags, const Seg
     ImageBuffer map;
     EXPECT_TRUE(fold_map(rgb8_of(result).view, flags, segments, n, &map));
     return SurfacePtr(surface_from_rgb8(map.view));
+}
+
+bool imagemagick_installed()
+{
+    return std::system("convert -version >/dev/null 2>&1") == 0;
+}
+
+bool imagemagick_rgba16(const std::string& path, int w, int h, std::vector<uint16_t>* rgba)
+{
+    const std::string command = "convert '" + path + "' -set colorspace sRGB -depth 16 -endian LSB rgba:- 2>/dev/null";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return false;
+    std::vector<unsigned char> bytes(static_cast<size_t>(w) * h * 8 + 1);
+    const size_t got = std::fread(bytes.data(), 1, bytes.size(), pipe);
+    const bool ok = pclose(pipe) == 0 && got + 1 == bytes.size();
+    rgba->clear();
+    for (size_t i = 0; ok && i + 1 < got; i += 2)
+        rgba->push_back(static_cast<uint16_t>(bytes[i] | bytes[i + 1] << 8));
+    return ok;
 }
 
 bool running_under_ci()

@@ -86,6 +86,14 @@ bool running_under_ci();
     } while (0)
 #define SKIP_OR_FAIL_WITHOUT_SUITE(folder) SKIP_OR_FAIL_WITHOUT(folder, "BMP suite", "TAVROSK_BMPSUITE_DIR")
 
+// The pixels of the image file at `path` as ImageMagick's convert reads
+// them, as R, G, B, A samples of 16 bits (8-bit v as 257 v), rows packed,
+// its colour space taken as sRGB whatever the file says (so that no gamma
+// is applied); false when convert is missing, refuses the file or gives
+// other than w x h pixels.
+bool imagemagick_rgba16(const std::string& path, int w, int h, std::vector<uint16_t>* rgba);
+bool imagemagick_installed();
+
 // Whole files as bytes; reading a missing file gives "".
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);

@@ -1,6 +1,8 @@
 // The decoders and encoders behind image_io.h, one file a format, and the
-// size rule they share (image_codecs.cpp). They decode into and encode from
-// 8-bit R, G, B image views (raster/image.h); none calls back into image_io.
+// size rule they share (image_codecs.cpp). They decode into image buffers of
+// the kind the file holds and encode from views of a kind their format
+// holds (raster/image.h; image_encode converts to it first); none calls
+// back into image_io.
 // Decoders fill *image and return true, or return false with *problem set
 // and *image empty.
 #pragma once
@@ -34,12 +36,15 @@ enum { IMAGE_MAX_ICC = 255 * 65519 };
 // for 3 or 4 (the 24-bit results).
 bool image_icc_fits(const ImageMeta& meta, int channels = 3);
 
+// BMP gives 8-bit RGB, or RGBA where the header has an alpha mask; PNG and
+// JPEG their kinds as image_decode says.
 bool decode_bmp(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem);
 // PNG and JPEG fill *meta (never NULL; empty on entry) when they succeed.
 bool decode_png(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem, ImageMeta* meta);
 bool decode_jpeg(const unsigned char* data, size_t size, ImageBuffer* image, std::string* problem,
                  ImageMeta* meta);
 
+// PNG from 1 to 4 channels of 8 or 16 bits, JPEG from 8-bit grey or RGB.
 // Write errors are the caller's to find on the stream. `meta` may be NULL.
 // level: zlib's 0 to 9; rows_done, when set, counts the rows as they are compressed.
 bool encode_png(const ImageView& image, std::FILE* out, std::string* problem, const ImageMeta* meta, int level,

@@ -42,12 +42,16 @@ enum ImageOrientation { IMAGE_AS_VIEWED, IMAGE_AS_STORED };
 // library_format_of (image_codecs.h) tells them. Fills *image (rows packed) and returns
 // true, or returns false with *image empty and *problem set to a short lower-case message
 // without the file name, e.g. "not a BMP, PNG, JPEG, TIFF, WebP, HEIF or AVIF image",
-// "truncated PNG data", "CMYK JPEG images are not supported". BMP, PNG and JPEG give 8-bit
-// R, G, B; TIFF, WebP, HEIF and AVIF the kind the file holds (see their decoders).
+// "truncated PNG data", "CMYK JPEG images are not supported". Every format gives the kind
+// the file holds. PNG: grey, grey + alpha, RGB or RGBA of 8 or 16 bits, grey of 1 to 4
+// bits as 8, a palette as RGB, a tRNS chunk as alpha (a palette's only where it makes an
+// entry transparent). JPEG: grey or RGB, 8 bits. BMP: 8-bit RGB, or RGBA for 16 or 32
+// bits a pixel with an alpha mask in a V3, V4 or V5 header. TIFF, WebP, HEIF and AVIF:
+// see their decoders.
 // A BMP gives the colours of what SDL_LoadBMP gives (the file's palette for 1
 // to 8 bits a pixel, the file's own masks otherwise), as get_pixel reads
 // them; an RLE4 or RLE8 BMP, which SDL cannot read, the colours of the same
-// image stored uncompressed. PNG alpha is dropped. With `meta`, the file's description
+// image stored uncompressed. With `meta`, the file's description
 // goes there; a colour chunk or ICC profile that cannot be read refuses the
 // file rather than being dropped. A JPEG or WebP whose Exif orientation,
 // or a TIFF whose Orientation tag, is not 1 comes out turned as viewed (its
@@ -81,7 +85,8 @@ struct ImageEncodeOptions {
 
 // Writes the whole image (any valid view) to out, converted first to the kind
 // image_format_kind gives: BMP (exactly what SDL_SaveBMP_RW writes of it),
-// PNG (8-bit RGB, no alpha), JPEG (quality 1..100, 4:2:0), PPM (binary P6,
+// PNG (every kind of 8 or 16 bits), JPEG (grey, or RGB at quality 1..100,
+// 4:2:0), PPM (binary P6,
 // maxval 255), TIFF (every kind, Deflate), WebP (lossy at quality 1..100,
 // lossless at 0), HEIF and AVIF (quality 1..100; refused with a message
 // where libheif has no encoder). The stream is flushed. False with *problem
@@ -102,9 +107,10 @@ bool image_format_carries_colour(ImageFormat format);
 std::string image_meta_lost(const ImageMeta& meta, ImageFormat format);
 
 // The kind a file of `format` holds of an image of kind `kind`: grey
-// widened to RGB where the format has no grey, alpha dropped where it has no
-// alpha, 16-bit samples narrowed to 8 and float samples to 16 or 8 bits
-// where it has neither; `kind` itself for TIFF.
+// widened to RGB where the format has no grey (all but PNG, JPEG and TIFF),
+// alpha dropped where it has no alpha (BMP, PPM, JPEG), 16-bit samples
+// narrowed to 8 and float samples to 16 or 8 bits where it has neither
+// (floats to 16 bits in PNG); `kind` itself for TIFF.
 ImageKind image_format_kind(ImageKind kind, ImageFormat format);
 
 // What image_format_kind drops, in words: "alpha", "16-bit samples",

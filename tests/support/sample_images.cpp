@@ -139,12 +139,13 @@ void put32(Bytes& out, uint32_t v)
     put16(out, v >> 16);
 }
 
-Bytes write_rle_bmp(int w, int h, int bits, const std::vector<uint8_t>& palette, const Bytes& stream, int info_size)
+// The file header and the first 40 bytes of the info header, for pixel
+// data of `data_size` bytes after `offset`.
+static Bytes bmp_head(int w, int h, int bits, uint32_t compression, int info_size, uint32_t offset,
+                      uint32_t data_size, uint32_t colors_used)
 {
-    const uint32_t colors = static_cast<uint32_t>(palette.size() / 3);
-    const uint32_t offset = 14 + info_size + 4 * colors;
     Bytes out = {'B', 'M'};
-    put32(out, offset + static_cast<uint32_t>(stream.size()));
+    put32(out, offset + data_size);
     put32(out, 0);
     put32(out, offset);
     put32(out, static_cast<uint32_t>(info_size));
@@ -152,12 +153,21 @@ Bytes write_rle_bmp(int w, int h, int bits, const std::vector<uint8_t>& palette,
     put32(out, static_cast<uint32_t>(h));
     put16(out, 1);
     put16(out, static_cast<uint32_t>(bits));
-    put32(out, bits == 8 ? 1 : 2);
-    put32(out, static_cast<uint32_t>(stream.size()));
+    put32(out, compression);
+    put32(out, data_size);
     put32(out, 2835);
     put32(out, 2835);
-    put32(out, colors == (1u << bits) ? 0 : colors);
+    put32(out, colors_used);
     put32(out, 0);
+    return out;
+}
+
+Bytes write_rle_bmp(int w, int h, int bits, const std::vector<uint8_t>& palette, const Bytes& stream, int info_size)
+{
+    const uint32_t colors = static_cast<uint32_t>(palette.size() / 3);
+    const uint32_t offset = 14 + info_size + 4 * colors;
+    Bytes out = bmp_head(w, h, bits, bits == 8 ? 1 : 2, info_size, offset, static_cast<uint32_t>(stream.size()),
+                         colors == (1u << bits) ? 0 : colors);
     out.resize(14 + info_size, 0);
     for (uint32_t i = 0; i < colors; ++i) {
         out.push_back(palette[3 * i + 2]);
@@ -172,22 +182,8 @@ Bytes write_rle_bmp(int w, int h, int bits, const std::vector<uint8_t>& palette,
 Bytes write_bitfields_bmp(int w, int h, int bits, const uint32_t masks[4], int info_size,
                          const std::vector<uint32_t>& pixels)
 {
-    const uint32_t offset = 14 + info_size, row = (w * bits / 8 + 3) / 4 * 4;
-    Bytes out = {'B', 'M'};
-    put32(out, offset + row * h);
-    put32(out, 0);
-    put32(out, offset);
-    put32(out, static_cast<uint32_t>(info_size));
-    put32(out, static_cast<uint32_t>(w));
-    put32(out, static_cast<uint32_t>(h));
-    put16(out, 1);
-    put16(out, static_cast<uint32_t>(bits));
-    put32(out, 3);  // BI_BITFIELDS
-    put32(out, row * h);
-    put32(out, 2835);
-    put32(out, 2835);
-    put32(out, 0);
-    put32(out, 0);
+    const uint32_t row = (w * bits / 8 + 3) / 4 * 4;
+    Bytes out = bmp_head(w, h, bits, 3 /* BI_BITFIELDS */, info_size, 14 + info_size, row * h, 0);
     for (int i = 0; i < 4; ++i)
         put32(out, masks[i]);
     out.resize(14 + info_size, 0);

@@ -15,7 +15,7 @@
 #include <random>
 #include <sstream>
 
-#include "io/image_codecs.h"
+#include "raster/kinds.h"
 #include "sdl/pixel.h"
 #include "sdl/surface_image.h"
 

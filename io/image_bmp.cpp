@@ -264,8 +264,8 @@ bool with_alpha(SDL_Surface* surface, uint32_t mask, const ImageView& rgb, Image
     const SDL_PixelFormat* f = surface->format;
     const int bytes = f->BytesPerPixel;
     const uint32_t run = mask ? mask >> __builtin_ctz(mask) : 0;
-    if (run == 0 || (run & (run + 1)) != 0 || (bytes == 2 && mask > 0xFFFF) || f->BitsPerPixel != 8 * bytes
-        || (mask & (f->Rmask | f->Gmask | f->Bmask)) != 0)
+    if (run == 0 || (run & (run + 1)) != 0 || (bytes != 2 && bytes != 4) || (bytes == 2 && mask > 0xFFFF)
+        || f->BitsPerPixel != 8 * bytes || (mask & (f->Rmask | f->Gmask | f->Bmask)) != 0)
         return true;
     if (!image_buffer_make(rgba, rgb.width, rgb.height, 4, SAMPLE_U8))
         return false;

@@ -257,8 +257,9 @@ namespace {
 // The image's alpha from each pixel's `mask` bits (v of n bits as
 // v * 255 / (2^n - 1) to the nearest), beside the colours in `rgb`, into
 // *rgba. A mask that is not one run of bits inside the pixel, apart from
-// the colours' masks, describes no alpha: the image stays opaque (true,
-// *rgba empty). False when memory runs out.
+// the colours' masks, describes no alpha, nor does one that gives every
+// pixel the same alpha: the image stays opaque (true, *rgba empty). False
+// when memory runs out.
 bool with_alpha(SDL_Surface* surface, uint32_t mask, const ImageView& rgb, ImageBuffer* rgba)
 {
     const SDL_PixelFormat* f = surface->format;
@@ -290,6 +291,15 @@ bool with_alpha(SDL_Surface* surface, uint32_t mask, const ImageView& rgb, Image
         }
     }
     unlock_if_needed(surface);
+    // Writers put an alpha mask on opaque images (ImageMagick's are all 255,
+    // others all 0): an alpha that is the same everywhere says nothing.
+    const ImageView& v = rgba->view;
+    bool varies = false;
+    for (int y = 0; y < v.height && !varies; ++y)
+        for (int x = 0; x < v.width && !varies; ++x)
+            varies = image_row(v, y)[4 * x + 3] != v.pixels[3];
+    if (!varies)
+        *rgba = ImageBuffer();
     return true;
 }
 

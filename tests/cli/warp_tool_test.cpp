@@ -884,9 +884,20 @@ TEST_F(Tool, PngSuiteKeepsItsColourChunks)
             EXPECT_TRUE(got[i].body == want[i].body) << want[i].type;
         }
         with_chunks += !want.empty();
-        SurfacePtr a(load_surface(source.c_str(), nullptr)), b(load_surface(at("out.png").c_str(), nullptr));
-        ASSERT_TRUE(a && b);
-        EXPECT_EQ(compare_rgb(a.get(), b.get()), "");
+        // The same kind and samples, but the colour under a pixel whose alpha
+        // is 0, which a result holds as 0.
+        ImageBuffer a, b;
+        ASSERT_TRUE(image_load(source.c_str(), &a, nullptr) && image_load(at("out.png").c_str(), &b, nullptr));
+        ASSERT_TRUE(image_same_layout(a.view, b.view));
+        const int n = a.view.channels, bytes = image_pixel_bytes(a.view);
+        int differ = 0;
+        for (int y = 0; y < a.view.height; ++y)
+            for (int x = 0; x < a.view.width; ++x) {
+                const unsigned char *pa = image_row(a.view, y) + x * bytes, *pb = image_row(b.view, y) + x * bytes;
+                const bool clear = image_has_alpha(a.view) && pixel_sample(pa, a.view.type, n - 1) == 0;
+                differ += clear ? pixel_sample(pb, b.view.type, n - 1) != 0 : std::memcmp(pa, pb, bytes) != 0;
+            }
+        EXPECT_EQ(differ, 0);
     }
     EXPECT_GT(with_chunks, 20);
 }

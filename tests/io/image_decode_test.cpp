@@ -211,6 +211,8 @@ TEST(BmpDecode, AlphaMaskGivesAlpha)
          {255, 0, 0, 0, 0, 255, 0, 119, 0, 0, 255, 255, 255, 255, 255, 136}, false},
         {"V5, 1-bit alpha", 16, 124, {0x7C00, 0x03E0, 0x001F, 0x8000}, {0x7C00, 0x83E0, 0x001F, 0xFFFF},
          {255, 0, 0, 0, 0, 255, 0, 255, 0, 0, 255, 0, 255, 255, 255, 255}, false},
+        {"every pixel opaque", 32, 124, {0xFF0000, 0xFF00, 0xFF, 0xFF000000},
+         {0xFF102030, 0xFF405060, 0xFF708090, ~0u}, rgb, false},
         {"no alpha mask", 32, 108, {0xFF0000, 0xFF00, 0xFF, 0}, argb, rgb, false},
         {"alpha mask over green", 32, 124, {0xFF0000, 0xFF00, 0xFF, 0xFFFF00}, argb, rgb, false},
         {"alpha mask in two runs", 32, 124, {0xFF0000, 0xFF00, 0xFF, 0x50000000}, argb, rgb, false},

@@ -1,8 +1,8 @@
 """Every kind (uint8, uint16, float32; (H, W) and 1 to 4 channels) through
-the module. The tools write 8-bit RGB, so the other kinds are held to the
-tool's bytes through the relations between kinds (grey as R = G = B, an
-opaque alpha kept, 16 bits as 257 v, floats as v / 255), and to the literal
-reference kernel bit for bit."""
+the module: the tools' bytes on every kind a PNG file holds, the literal
+reference kernel's on every kind, and the tool's 8-bit RGB through the
+relations between kinds (grey as R = G = B, an opaque alpha kept, 16 bits as
+257 v, floats as v / 255) where no file holds the kind."""
 
 import numpy as np
 import pytest
@@ -143,3 +143,25 @@ def test_a_morph_of_two_kinds_has_the_wider_kind(rng):
     assert [(f.shape, f.dtype) for f in frames] == [((12, 10, 3), np.uint16)] * 3
     assert np.array_equal(frames[0], np.repeat(grey[..., None].astype(np.uint16) * 257, 3, axis=2))
     assert np.array_equal(frames[2], colour)
+
+
+# The kinds a PNG file holds and OpenCV writes (no grey and alpha).
+FILE_KINDS = [(d, c) for d in (np.uint8, np.uint16) for c in [(), (3,), (4,)]]
+
+
+@pytest.mark.parametrize("kind", FILE_KINDS, ids=kind_id)
+def test_the_tools_bytes_in_every_kind_a_png_holds(tmp_path, rng, kind):
+    dtype, layout = kind
+    h, w = 45, 60
+    first, second = (kind_image(rng, dtype, layout, h, w) for _ in range(2))
+    pairs = random_pairs(rng, 7, w, h)
+    write_image(tmp_path / "first.png", first)
+    write_image(tmp_path / "second.png", second)
+    tavrosk.write_pairs(tmp_path / "pairs.txt", pairs)
+    for option, outside in [([], None), (["--outside", "#336699"], (0x33 / 255, 0x66 / 255, 0x99 / 255))]:
+        tool("warp", *option, tmp_path / "first.png", tmp_path / "pairs.txt", tmp_path / "out.png")
+        assert np.array_equal(tavrosk.warp(first, pairs, outside=outside), read_image(tmp_path / "out.png")), option
+    tool("morph", "--frames", 3, tmp_path / "first.png", tmp_path / "second.png", tmp_path / "pairs.txt",
+         tmp_path / "frame%d.png")
+    for i, frame in enumerate(tavrosk.morph(first, second, pairs, frames=3)):
+        assert np.array_equal(frame, read_image(tmp_path / f"frame{i}.png")), i

@@ -141,6 +141,10 @@ struct Editor {
     bool dragging_point = false;
     bool panning = false;
     int pan_x = 0, pan_y = 0;
+    // Shift and Ctrl as of the event in hand. SDL_GetModState() tells them as
+    // of the last event read, which under load may be a key let go after the
+    // press or wheel turn being handled.
+    int mods = 0;
     std::string notice;
 };
 
@@ -396,7 +400,7 @@ void on_press(Editor* e, int x, int y)
         return;
     int segment, end;
     // Shift draws even from an end point: a segment may start where another ends.
-    const bool draw = SDL_GetModState() & KMOD_SHIFT;
+    const bool draw = e->mods & KMOD_SHIFT;
     if (!draw && !e->hide_overlays
         && hit_end_point(e->model, e->view, panel, x - panel_left(*e, panel), y, &segment, &end)) {
         drag_begin(&e->model, segment, end);
@@ -542,6 +546,21 @@ bool open_window(Editor* e)
     return true;
 }
 
+// The modifiers once this key event has happened: a key's event carries
+// them as they were before it, when that key is pressed.
+int mods_after(const SDL_KeyboardEvent& key)
+{
+    int bit = 0;
+    switch (key.keysym.sym) {
+    case SDLK_LSHIFT: bit = KMOD_LSHIFT; break;
+    case SDLK_RSHIFT: bit = KMOD_RSHIFT; break;
+    case SDLK_LCTRL: bit = KMOD_LCTRL; break;
+    case SDLK_RCTRL: bit = KMOD_RCTRL; break;
+    default: break;
+    }
+    return key.type == SDL_KEYDOWN ? key.keysym.mod | bit : key.keysym.mod & ~bit;
+}
+
 // Returns true to quit.
 bool on_event(Editor* e, const SDL_Event& event)
 {
@@ -549,7 +568,13 @@ bool on_event(Editor* e, const SDL_Event& event)
     case SDL_QUIT:
         return true;
     case SDL_KEYDOWN:
-        return on_key(e, event.key.keysym);
+    case SDL_KEYUP:
+        e->mods = mods_after(event.key);
+        return event.type == SDL_KEYDOWN && on_key(e, event.key.keysym);
+    case SDL_ACTIVEEVENT:
+        // Keys pressed while the window had no focus send no event.
+        e->mods = SDL_GetModState();
+        break;
     case SDL_MOUSEMOTION:
         on_motion(e, event.motion.x, event.motion.y);
         break;
@@ -562,7 +587,7 @@ bool on_event(Editor* e, const SDL_Event& event)
             e->pan_y = event.button.y;
         } else if (event.button.button == SDL_BUTTON_WHEELUP || event.button.button == SDL_BUTTON_WHEELDOWN)
             set_zoom(e, next_zoom(e->view, event.button.button == SDL_BUTTON_WHEELUP ? 1 : -1,
-                                  SDL_GetModState() & KMOD_CTRL),
+                                  e->mods & KMOD_CTRL),
                      event.button.x, event.button.y);
         break;
     case SDL_MOUSEBUTTONUP:

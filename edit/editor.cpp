@@ -55,6 +55,7 @@ static const char* const DRAW_ON_SECOND = "draw on SECOND (right)";
 static const char* const DRAW_WHERE_IT_GOES = "draw where it goes";
 static const char* const BEGINS_ON_FIRST = "a pair begins on FIRST (left)";
 static const char* const SECOND_ON_SECOND = "draw this pair's second on SECOND (right)";
+static const char* const HOLDING = "the last segment waits for its second; unsaved till then";
 
 // The key help's layout: a box at (HELP_MARGIN, HELP_MARGIN), a key and
 // what it does a line.
@@ -81,16 +82,19 @@ static std::string zoom_text(double zoom)
     return text;
 }
 
-void window_need(EditMode mode, int* need_w, int* need_h)
+void window_need(EditMode mode, bool holding, int* need_w, int* need_h)
 {
-    // The longest status line of ordinary work; the fold counts and a
-    // failed save's message may run past it.
-    const std::string longest = "pairs 99  " + zoom_text(MAX_ZOOM) + "  x 1234.56 y 1234.56  saved  "
-                              + (mode == EDIT_MORPH ? SECOND_ON_SECOND : DRAW_WHERE_IT_GOES)
-                              + (mode == EDIT_MORPH ? "  frame t 0.5 ..." : "  preview ...");
+    // The longest status line of ordinary work, or of a file opened with a
+    // segment waiting; the fold counts, a failed save's message and the
+    // warnings naming files may run past it.
+    const std::string start = "pairs 99  " + zoom_text(MAX_ZOOM) + "  x 1234.56 y 1234.56  ";
+    const std::string end = mode == EDIT_MORPH ? "  frame t 0.5 ..." : "  preview ...";
+    const std::string usual = start + "saved  " + (mode == EDIT_MORPH ? SECOND_ON_SECOND : DRAW_WHERE_IT_GOES) + end;
+    const std::string waiting = start + HOLDING + end;
     int key_w, box_w, box_h;
     help_size(&key_w, &box_w, &box_h);
-    *need_w = std::max(STATUS_X + text_width(longest.c_str(), 1) + STATUS_X, 2 * HELP_MARGIN + box_w);
+    const int text_w = text_width((holding ? waiting : usual).c_str(), 1);
+    *need_w = std::max(STATUS_X + text_w + STATUS_X, 2 * HELP_MARGIN + box_w);
     // Panels of one width, with no column left over.
     if (mode == EDIT_MORPH)
         *need_w += *need_w % 2;
@@ -274,10 +278,13 @@ void draw_status(Editor* e)
         text += "  x " + format_coordinate(p.x) + " y " + format_coordinate(p.y);
     }
     text += e->file.failed ? "  NOT SAVED" : e->file.saved ? "  saved" : "";
-    // A notice says what to draw next in its own words.
-    if (m.mode == EDIT_MORPH && e->notice.empty())
+    // A notice, or the file's waiting segment, says what to draw next in
+    // its own words.
+    if (e->file.holding && e->notice.empty())
+        text += std::string("  ") + HOLDING;
+    else if (m.mode == EDIT_MORPH && e->notice.empty())
         text += std::string("  ") + (waiting_panel(m) ? DRAW_ON_SECOND : DRAW_ON_FIRST);
-    if (m.mode == EDIT_WARP && pair_pending(m) && e->notice.empty())
+    else if (m.mode == EDIT_WARP && pair_pending(m) && e->notice.empty())
         text += std::string("  ") + DRAW_WHERE_IT_GOES;
     if (preview_wanted(*e)) {
         text += m.mode == EDIT_MORPH ? "  frame t 0." + std::to_string(e->frame) : "  preview";
@@ -292,8 +299,6 @@ void draw_status(Editor* e)
         text += "  " + e->notice;
     if (e->file.failed)
         text += "  " + e->file.problem;
-    if (e->file.holding)
-        text += "  the file's last segment waits for its second; not saved until it has one";
     // What is odd about the file stays in view until the first change.
     if (m.undo.empty() && m.redo.empty())
         for (const std::string& warning : e->setup.warnings)
@@ -529,7 +534,7 @@ bool open_window(Editor* e)
     int screen_w = info && info->current_w > 0 ? info->current_w : 1024;
     int screen_h = info && info->current_h > 0 ? info->current_h : 768;
     int need_w, need_h, w, h;
-    window_need(setup.mode, &need_w, &need_h);
+    window_need(setup.mode, e->file.holding, &need_w, &need_h);
     window_size(e->images[0]->width, e->images[0]->height, e->panels, screen_w, screen_h, need_w, need_h, &w, &h,
                 &e->view.zoom);
     // Opened zoomed down, the view follows the window's size.
@@ -598,7 +603,7 @@ bool on_event(Editor* e, const SDL_Event& event)
         break;
     case SDL_VIDEORESIZE: {
         int need_w, need_h;
-        window_need(e->model.mode, &need_w, &need_h);
+        window_need(e->model.mode, e->file.holding, &need_w, &need_h);
         if (!set_video_mode(e, std::max(need_w, event.resize.w), std::max(need_h, event.resize.h))) {
             std::fprintf(stderr, "%s: cannot resize the window: %s\n", PROGRAM, SDL_GetError());
             return true;

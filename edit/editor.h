@@ -28,9 +28,10 @@ struct EditorSetup {
 };
 
 // The least window size at which the status line of ordinary work in
-// `mode` (counts, zoom, coordinates, what to draw next, the preview) and the
-// key help show whole.
-void window_need(EditMode mode, int* need_w, int* need_h);
+// `mode` (counts, zoom, coordinates, what to draw next, the preview), or of
+// a file `holding` its last segment until it has a second, and the key help
+// show whole.
+void window_need(EditMode mode, bool holding, int* need_w, int* need_h);
 
 // The window size for images of w x h in `panels` panels on a screen of
 // screen_w x screen_h: the images at *zoom (1, or less to fit), the window

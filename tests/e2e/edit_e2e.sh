@@ -297,24 +297,31 @@ holds small.txt "$small_heading" "2 3 30 3" "2 20 30 29" "16 16 21.99 21.99" "16
 key Escape
 xh_wait_exit 10 || xh_fail "Esc: status $?"
 
-echo "a morph of two 232 x 329 images: the status line whole after a press on the wrong panel"
+echo "a morph of two 232 x 329 images from a file with a lone segment: the status line whole, then after a press on the wrong panel"
 convert "$data/sample.bmp" -resize '232x329!' m1.png && convert "$data/sample2.bmp" -resize '232x329!' m2.png \
     || xh_fail "convert"
+echo "20 30 120 40" >narrow.txt
 start m1.png m2.png narrow.txt
 geometry
-drag $((w / 2 + 20)) 40 $((w / 2 + 90)) 60     # on SECOND while FIRST's segment is due: a notice
-# Waited for until the notice makes the line long, then it must end within the window.
-for i in $(seq 200); do
-    window_shot narrow.png
-    right=$(status_right narrow.png)
-    [ "$right" -gt 300 ] && break
-    sleep 0.1
-done
-[ "$right" -gt 300 ] || xh_fail "no notice after a press on SECOND"
-[ "$right" -lt $((w - 4)) ] || xh_fail "the status line runs to column $right of a $w-pixel window: cut"
-key Escape
+xdotool mousemove --window "$wid" 200 300    # over FIRST: its coordinates in the line
+# status_whole WHAT: waits until the line is long (past column 300), then it must end within the window.
+status_whole() {
+    for i in $(seq 200); do
+        window_shot narrow.png
+        right=$(status_right narrow.png)
+        [ "$right" -gt 300 ] && break
+        sleep 0.1
+    done
+    [ "$right" -gt 300 ] || xh_fail "no $1"
+    [ "$right" -lt $((w - 4)) ] || xh_fail "the status line of $1 runs to column $right of a $w-pixel window: cut"
+}
+status_whole "word of the lone segment"
+drag 20 40 90 60     # on FIRST while SECOND's segment is due: a notice
+sleep 0.3
+status_whole "notice after a press on FIRST"
+key Escape Escape
 xh_wait_exit 10 || xh_fail "Esc: status $?"
-[ ! -e narrow.txt ] || xh_fail "a refused segment was saved"
+[ "$(cat narrow.txt)" = "20 30 120 40" ] || xh_fail "a refused segment was saved: $(cat narrow.txt)"
 
 echo "morph mode from a file with a lone segment: Esc, Shift+drag, P; FIRST's last column in the preview"
 convert "$data/sample.bmp" -crop 400x400+100+40 +repage -fill white -draw 'line 399,0 399,399' c.bmp \

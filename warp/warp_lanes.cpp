@@ -258,18 +258,85 @@ HWY_INLINE V WeightQuotient(D d, V n, V den, bool in_range)
 struct RowTerms {
     double PXy_PQy, PXy_PQperpy;  // PX.y * PQ.y, PX.y * PQ_perp.y
     double PXy_sq, QXy_sq;        // PX.y * PX.y, QX.y * QX.y
+    // Where the row's pixels lie along the segment, when `sided`: at one
+    // end for x < low_end, beside it up to high_start, at the other end from
+    // there on; each end's x and squared y distance (docs/numerics.md,
+    // "Where a row lies along a segment").
+    bool sided;
+    int low_end, high_start;
+    double low_x, low_yy, high_x, high_yy;
 };
 
-// Entry k's terms for row X_y; its second segment is the same in every warp
-// that uses it.
+// u at pixel x of the row, the lanes' double but for the sign of a zero.
+HWY_INLINE double UAt(const FastPair& pair, double PXy_PQy, int x)
+{
+    return ((x - pair.P_x) * pair.PQ_x + PXy_PQy) / pair.len_PQ_sq;
+}
+
+// The first x of the row whose u passes `test`, or count, where the test
+// fails and then passes along the row; u_first and u_last are u at its
+// ends. Tried first at `guess`, where the real line crosses.
+template <class Test>
+HWY_INLINE int FirstWhere(const FastPair& pair, const RowTerms& row, int count, double u_first, double u_last,
+                          const Test& test, double guess)
+{
+    if (test(u_first))
+        return 0;
+    if (!test(u_last))
+        return count;
+    // Between 1 and count - 1; bisected when the guess misses.
+    const int g = guess > 1 ? (guess < count - 1 ? static_cast<int>(guess) : count - 1) : 1;
+    if (test(UAt(pair, row.PXy_PQy, g)) && !test(UAt(pair, row.PXy_PQy, g - 1)))
+        return g;
+    int lo = 1, hi = count - 1;
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (test(UAt(pair, row.PXy_PQy, mid)))
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo;
+}
+
+// The runs of a row of `count` pixels; row's terms above them are set.
+HWY_INLINE void RowSidesOf(const FastPair& pair, int count, RowTerms* row)
+{
+    const double u_first = UAt(pair, row->PXy_PQy, 0), u_last = UAt(pair, row->PXy_PQy, count - 1);
+    row->sided = std::isfinite(u_first) && std::isfinite(u_last);
+    if (!row->sided)
+        return;
+    const double zero_at = pair.P_x - row->PXy_PQy / pair.PQ_x;
+    const double one_at = pair.P_x + (pair.len_PQ_sq - row->PXy_PQy) / pair.PQ_x;
+    const auto beside_or_beyond = [](double u) { return !(u < 0); };
+    const auto beyond = [](double u) { return u >= 1; };
+    const auto before = [](double u) { return u < 0; };
+    const auto short_of_end = [](double u) { return !(u >= 1); };
+    if (pair.PQ_x >= 0) {
+        row->low_end = FirstWhere(pair, *row, count, u_first, u_last, beside_or_beyond, std::ceil(zero_at));
+        row->high_start = FirstWhere(pair, *row, count, u_first, u_last, beyond, std::ceil(one_at));
+        row->low_x = pair.P_x, row->low_yy = row->PXy_sq, row->high_x = pair.Q_x, row->high_yy = row->QXy_sq;
+    } else {
+        // u falls: the crossings' own pixels still fail the strict tests.
+        row->low_end = FirstWhere(pair, *row, count, u_first, u_last, short_of_end, std::floor(one_at) + 1);
+        row->high_start = FirstWhere(pair, *row, count, u_first, u_last, before, std::floor(zero_at) + 1);
+        row->low_x = pair.Q_x, row->low_yy = row->QXy_sq, row->high_x = pair.P_x, row->high_yy = row->PXy_sq;
+    }
+}
+
+// Entry k's terms for row X_y of `count` pixels; its second segment is the
+// same in every warp that uses it.
 HWY_INLINE void RowTermsOf(const FastPair* const* pairs, const uint8_t* used, size_t pair_count, double X_y,
-                           RowTerms* terms)
+                           int count, RowTerms* terms)
 {
     for (size_t k = 0; k < pair_count; ++k) {
         const FastPair& pair = !used || used[k] & 1 ? pairs[0][k] : pairs[1][k];
         const double PX_y = X_y - pair.P_y;
         const double QX_y = pair.Q_y - X_y;
-        terms[k] = {PX_y * pair.PQ_y, PX_y * pair.PQ_perp_y, PX_y * PX_y, QX_y * QX_y};
+        RowTerms& row = terms[k];
+        row.PXy_PQy = PX_y * pair.PQ_y, row.PXy_PQperpy = PX_y * pair.PQ_perp_y;
+        row.PXy_sq = PX_y * PX_y, row.QXy_sq = QX_y * QX_y;
+        RowSidesOf(pair, count, &row);
     }
 }
 
@@ -280,10 +347,11 @@ struct PairLanes {
 };
 
 // u, v and the weight of `pair` at pixels X_x of the row whose terms are
-// `row`, for weights pow(pow(|PQ|, p) / (a + dist), b).
+// `row`, for weights pow(pow(|PQ|, p) / (a + dist), b); the pixels x up to
+// x_end are the ones stored.
 template <WarpQuotients kMethod, class D, class V = hn::Vec<D>>
-HWY_INLINE PairLanes<V> PairLanesOf(D d, const FastPair& pair, const RowTerms& row, V X_x, V a, bool outer_pow,
-                                    double b)
+HWY_INLINE PairLanes<V> PairLanesOf(D d, const FastPair& pair, const RowTerms& row, V X_x, int x, int x_end, V a,
+                                    bool outer_pow, double b)
 {
     constexpr bool kSplit = kMethod != WARP_QUOTIENTS_DIVIDER;
     constexpr bool kNewton = kMethod == WARP_QUOTIENTS_NEWTON;
@@ -297,13 +365,26 @@ HWY_INLINE PairLanes<V> PairLanesOf(D d, const FastPair& pair, const RowTerms& r
     // a NaN u counts as beside, as in the literal branches. Both end
     // distances need one square root between them, and none when every lane
     // is beside.
-    V dist = hn::Abs(v);
-    const auto before = hn::Lt(u, hn::Zero(d));
-    const auto ends = hn::Or(before, hn::Ge(u, hn::Set(d, 1.0)));
-    if (!hn::AllFalse(d, ends)) {
-        const V E_x = hn::IfThenElse(before, PX_x, hn::Sub(hn::Set(d, pair.Q_x), X_x));
-        const V E_yy = hn::IfThenElse(before, hn::Set(d, row.PXy_sq), hn::Set(d, row.QXy_sq));
-        dist = hn::IfThenElse(ends, EndRoot<kNewton>(d, hn::Add(hn::Mul(E_x, E_x), E_yy), pair.split_uv), dist);
+    // A vector in one run of the row takes its distance without comparing
+    // its lanes.
+    V dist;
+    const bool low = row.sided && x_end <= row.low_end, high = row.sided && x >= row.high_start;
+    if (low || high) {
+        const V E_x = hn::Sub(X_x, hn::Set(d, low ? row.low_x : row.high_x));
+        const V E_yy = hn::Set(d, low ? row.low_yy : row.high_yy);
+        dist = EndRoot<kNewton>(d, hn::Add(hn::Mul(E_x, E_x), E_yy), pair.split_uv);
+    } else {
+        dist = hn::Abs(v);
+        if (!row.sided || x < row.low_end || x_end > row.high_start) {
+            const auto before = hn::Lt(u, hn::Zero(d));
+            const auto ends = hn::Or(before, hn::Ge(u, hn::Set(d, 1.0)));
+            if (!hn::AllFalse(d, ends)) {
+                const V E_x = hn::IfThenElse(before, PX_x, hn::Sub(hn::Set(d, pair.Q_x), X_x));
+                const V E_yy = hn::IfThenElse(before, hn::Set(d, row.PXy_sq), hn::Set(d, row.QXy_sq));
+                dist = hn::IfThenElse(ends, EndRoot<kNewton>(d, hn::Add(hn::Mul(E_x, E_x), E_yy), pair.split_uv),
+                                      dist);
+            }
+        }
     }
 
     V weight = WeightQuotient<kNewton>(d, hn::Set(d, pair.len_PQ_p), hn::Add(a, dist), pair.estimate_weight);
@@ -383,17 +464,19 @@ int RowPointsOf(const FastPair* const* pairs, const uint8_t* used, size_t pair_c
     const V X_y = hn::Set(d, y);
     static thread_local std::vector<RowTerms> row;
     row.resize(pair_count);
-    RowTermsOf(pairs, used, pair_count, y, row.data());
+    RowTermsOf(pairs, used, pair_count, y, count, row.data());
     size_t nonfinite = 0;
     for (int x = 0; x < count; x += N) {
         const V X_x = hn::Iota(d, static_cast<double>(x));
+        const int x_end = std::min(x + N, count);
         V sum_x[kWarps], sum_y[kWarps], sum_w[kWarps];
         for (int w = 0; w < kWarps; ++w)
             sum_x[w] = sum_y[w] = sum_w[w] = hn::Zero(d);
         for (size_t k = 0; k < pair_count; ++k) {
             const unsigned use = kWarps == 1 ? 1u : used[k];
             const PairLanes<V> lanes =
-                PairLanesOf<kMethod>(d, use & 1 ? pairs[0][k] : pairs[1][k], row[k], X_x, hn::Set(d, a), outer_pow, b);
+                PairLanesOf<kMethod>(d, use & 1 ? pairs[0][k] : pairs[1][k], row[k], X_x, x, x_end, hn::Set(d, a),
+                                     outer_pow, b);
             for (int w = 0; w < kWarps; ++w)
                 if (use >> w & 1)
                     AddPair<kMethod>(d, pairs[w][k], lanes, X_x, X_y, &sum_x[w], &sum_y[w], &sum_w[w]);

@@ -114,9 +114,12 @@ void sample_kind(const ImageView& src, double x, double y, const unsigned char* 
     } else {
         out[n - 1] = straight<T>(t, a);
         const double A = interpolate(t, a);
+        // Where A is 0 (the alphas differ only where a weight is 0) so is the
+        // alpha, and with it the pixel; the quotient 0 / 0 would convert to
+        // no integer.
         for (int ch = 0; ch < n - 1; ++ch) {
             const double m[4] = {a[0] * c[ch][0], a[1] * c[ch][1], a[2] * c[ch][2], a[3] * c[ch][3]};
-            out[ch] = nearest_sample<T>(interpolate(t, m) / A);
+            out[ch] = A != 0 ? nearest_sample<T>(interpolate(t, m) / A) : T(0);
         }
     }
     store_pixel(out, n, alpha, pixel);
@@ -148,8 +151,9 @@ void blend_kind(int n, double t, const uint8_t* mixed, const unsigned char* f, c
     for (int c = 0; c < colours; ++c) {
         if (!alpha || fa == sa)
             out[c] = blend_straight<T>(t, load<T>(f, c), load<T>(s, c), mixed);
-        else
-            out[c] = nearest_sample<T>(((1 - t) * (fa * load<T>(f, c)) + t * (sa * load<T>(s, c))) / A);
+        else  // where A is 0 so is the alpha, and the quotient would be x / 0
+            out[c] = A != 0 ? nearest_sample<T>(((1 - t) * (fa * load<T>(f, c)) + t * (sa * load<T>(s, c))) / A)
+                            : T(0);
     }
     store_pixel(out, n, alpha, pixel);
 }

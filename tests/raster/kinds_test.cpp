@@ -207,6 +207,9 @@ TEST(Kinds, HandWorkedSamples)
         // Two levels between 16 bits rounded and 8 bits; one truncated.
         {{1, SAMPLE_U8}, 2, 2, {10, 11, 11, 12}, 0.95, 0.7, {10}},
         {{1, SAMPLE_U16}, 2, 2, {2570, 2827, 2827, 3084}, 0.95, 0.7, {2993}},
+        // A transparent pixel where its opaque neighbour weighs 0: A is 0.
+        {{2, SAMPLE_U8}, 2, 1, {90, 0, 200, 255}, 0, 0, {0, 0}},
+        {{4, SAMPLE_U16}, 1, 2, {9, 9, 9, 0, 7, 7, 7, 65535}, 0, 0, {0, 0, 0, 0}},
     };
     for (const auto& k : cases) {
         ImageBuffer b;
@@ -330,6 +333,9 @@ TEST(Kinds, HandWorkedBlends)
         {{4, SAMPLE_U8}, 0.5, {200, 0, 0, 255}, {0, 0, 200, 0}, {200, 0, 0, 128}},
         {{2, SAMPLE_U16}, 0.25, {0, 0}, {51400, 65535}, {51400, 16384}},
         {{2, SAMPLE_F32}, 0.5, {0.25, 1}, {1, 0}, {0.25, 0.5}},
+        // At an end beside a transparent pixel A is 0.
+        {{4, SAMPLE_U8}, 0, {10, 20, 30, 0}, {40, 50, 60, 255}, {0, 0, 0, 0}},
+        {{2, SAMPLE_U16}, 1, {100, 65535}, {200, 0}, {0, 0}},
     };
     for (const auto& k : cases) {
         unsigned char f[KIND_MAX_PIXEL_BYTES], s[KIND_MAX_PIXEL_BYTES], out[KIND_MAX_PIXEL_BYTES];
